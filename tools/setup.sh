@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs everything the build and the test suite need on a fresh Debian
+# machine (run as root).  Packages already present are not fetched again.
+set -euo pipefail
+
+pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+      zlib1g-dev libx11-dev clang-format locales
+      ghostscript qpdf libtiff-tools python3 python3-pil poppler-utils
+      hershey-fonts-data xvfb xdotool x11-apps)
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The locale tests run part of the suite under a locale whose decimal
+# separator is a comma.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
