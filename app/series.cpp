@@ -1,0 +1,71 @@
+#include "series.hpp"
+
+#include "error.hpp"
+#include "numbers.hpp"
+
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace fasogram {
+
+namespace {
+
+bool is_separator(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == ',';
+}
+
+// Splits a line into its values.
+std::vector<std::string_view> split_values(std::string_view line) {
+    std::vector<std::string_view> values;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && is_separator(line[i])) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && !is_separator(line[i])) ++i;
+        if (i > start) values.push_back(line.substr(start, i - start));
+    }
+    return values;
+}
+
+} // namespace
+
+Series read_series(std::istream& in, std::string_view name) {
+    Series series;
+    std::string line;
+    long line_number = 0;
+    bool have_time = false; // a time is waiting for its value
+    double time = 0.0;
+    while (series.size() < max_pairs && std::getline(in, line)) {
+        ++line_number;
+        std::string_view text = line;
+        if (line_number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+        for (std::string_view value : split_values(text)) {
+            const std::optional<double> number = parse_real(value);
+            if (!number) {
+                throw FatalError(std::string(name) + ", linea " + std::to_string(line_number) +
+                                 ": numero mal formado: '" + std::string(value) + "'");
+            }
+            if (!have_time) {
+                have_time = true;
+                time = *number;
+                continue;
+            }
+            series.t.push_back(time);
+            series.x.push_back(*number);
+            have_time = false;
+            break; // the rest of the line after a pair is ignored
+        }
+    }
+    return series;
+}
+
+Series read_series_file(const std::filesystem::path& path, std::string_view name) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw FatalError("no se puede abrir el archivo " + std::string(name));
+    Series series = read_series(in, name);
+    if (in.bad()) throw FatalError("error al leer el archivo " + std::string(name));
+    return series;
+}
+
+} // namespace fasogram

@@ -1,0 +1,70 @@
+#include "table.hpp"
+
+#include "error.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace fasogram {
+
+namespace {
+
+constexpr std::size_t field_width = 15;
+
+std::string right_align(std::string text) {
+    if (text.size() < field_width) text.insert(0, field_width - text.size(), ' ');
+    return text;
+}
+
+} // namespace
+
+std::string format_table_field(double value) {
+    if (std::isnan(value)) return right_align("NaN");
+    if (std::isinf(value)) return right_align(value < 0 ? "-Infinity" : "Infinity");
+    if (value == 0.0) value = 0.0; // no minus sign on a negative zero
+
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 7);
+    const std::string text(buffer, result.ptr); // like -1.2345678e-03
+    const auto e = text.find('e');
+    const std::string mantissa = text.substr(0, e);
+    const char sign = text[e + 1];
+    const int exponent = std::atoi(text.c_str() + e + 2);
+
+    std::string field = mantissa;
+    if (exponent >= 100) {
+        field += sign;
+        field += std::to_string(exponent);
+    } else {
+        field += 'E';
+        field += sign;
+        if (exponent < 10) field += '0';
+        field += std::to_string(exponent);
+    }
+    return right_align(field);
+}
+
+std::string format_table_line(const SpectrumPoint& point) {
+    return format_table_field(point.f) + format_table_field(point.rho) +
+           format_table_field(point.c1) + format_table_field(point.c2) +
+           format_table_field(point.c3);
+}
+
+TableWriter::TableWriter(const std::filesystem::path& path, std::string_view name)
+    : out_(path, std::ios::out | std::ios::trunc | std::ios::binary), name_(name) {
+    if (!out_) throw FatalError("no se puede crear el archivo " + name_);
+}
+
+void TableWriter::write(const SpectrumPoint& point) {
+    out_ << format_table_line(point) << '\n';
+    if (!out_) throw FatalError("error al escribir el archivo " + name_);
+}
+
+void TableWriter::close() {
+    out_.close();
+    if (!out_) throw FatalError("error al escribir el archivo " + name_);
+}
+
+} // namespace fasogram
