@@ -1,0 +1,118 @@
+#include "console_in.hpp"
+#include "console_out.hpp"
+#include "error.hpp"
+#include "numbers.hpp"
+
+#include <clocale>
+#include <gtest/gtest.h>
+#include <locale>
+#include <sstream>
+
+namespace fasogram {
+namespace {
+
+TEST(ConsoleOutput, RealItemsFollowTheGeneralNineDigitFormWithAPoint) {
+    EXPECT_EQ(format_real_item(2.0 / 365.25), "  0.00547570157");
+    EXPECT_EQ(format_real_item(2.0 / 100.0), "  0.02");
+    EXPECT_EQ(format_real_item(0.0), "  0.");
+    EXPECT_EQ(format_real_item(-0.0), "  0.");
+    EXPECT_EQ(format_real_item(100.0), "  100.");
+    EXPECT_EQ(format_real_item(-2.5), " -2.5");
+    EXPECT_EQ(format_real_item(1e-5), "  1.E-05");
+    EXPECT_EQ(format_real_item(1.5e-7), "  1.5E-07");
+    EXPECT_EQ(format_real_item(-1e20), " -1.E+20");
+    EXPECT_EQ(format_real_item(123456789012.0), "  1.23456789E+11");
+}
+
+TEST(ConsoleOutput, LinesStartWithOneBlankAndItemsFollowEachOther) {
+    EXPECT_EQ(format_line({"son ", 1500, "    datos en la serie temporal"}),
+              " son  1500    datos en la serie temporal");
+    EXPECT_EQ(format_line({"ancho de cada linea espectral =", 0.02}),
+              " ancho de cada linea espectral =  0.02");
+    EXPECT_EQ(format_line({-7}), "  -7"); // the leading blank, then the item
+    EXPECT_EQ(format_line({""}), " ");
+    EXPECT_EQ(format_line({}), "");
+}
+
+TEST(ConsoleOutput, AnItemThatWouldReachColumnEightyStartsANewLine) {
+    // " " + 71 letters + " 1234567" would end in column 80.
+    const std::string text(71, 'a');
+    EXPECT_EQ(format_line({text, 1234567}), " " + text + "\n  1234567");
+    EXPECT_EQ(format_line({text, 123456}), " " + text + " 123456");
+}
+
+TEST(ConsoleOutput, NumbersKeepTheDecimalPointUnderACommaLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "de_DE.UTF-8 locale missing";
+    std::locale::global(std::locale("de_DE.UTF-8"));
+    const std::string line = format_line({"ancho =", 2.0 / 365.25, 1234567});
+    std::optional<double> parsed = parse_real("1.5D+03");
+    std::locale::global(std::locale::classic());
+    std::setlocale(LC_ALL, saved.c_str());
+
+    EXPECT_EQ(line, " ancho =  0.00547570157 1234567");
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(*parsed, 1500.0);
+}
+
+TEST(Numbers, RealsInDecimalAndExponentNotation) {
+    EXPECT_EQ(parse_real("1.5"), 1.5);
+    EXPECT_EQ(parse_real("+.5"), 0.5);
+    EXPECT_EQ(parse_real("-5."), -5.0);
+    EXPECT_EQ(parse_real("7"), 7.0);
+    EXPECT_EQ(parse_real("1.5D+03"), 1500.0);
+    EXPECT_EQ(parse_real("2d-1"), 0.2);
+    EXPECT_EQ(parse_real("1e2"), 100.0);
+    for (const char* bad : {"", "abc", ".", "-", "1.5x", "1e", "1e+", "1.2.3", "1,5", "0x10", "inf",
+                            "nan", "1e999", "+-1"}) {
+        EXPECT_FALSE(parse_real(bad).has_value()) << bad;
+    }
+}
+
+TEST(Numbers, IntegersRejectPointsAndExponents) {
+    EXPECT_EQ(parse_int("2000"), 2000);
+    EXPECT_EQ(parse_int("+3"), 3);
+    EXPECT_EQ(parse_int("-4"), -4);
+    for (const char* bad : {"", "+", "4.", "4.0", "1e3", "1D3", "12a", "+-1", "99999999999"}) {
+        EXPECT_FALSE(parse_int(bad).has_value()) << bad;
+    }
+}
+
+TEST(ConsoleInput, ValuesEndAtBlankOrCommaAndEmptyLinesAreSkipped) {
+    std::istringstream in("\n   \n  Hanning window\n0.5,0.7\n\r\n 12 rest\n-1\r\n");
+    std::ostringstream out;
+    AnswerReader reader(in, out);
+    EXPECT_EQ(reader.read_char("q1"), 'H');
+    EXPECT_EQ(reader.read_real("q2"), 0.5); // 0.7 is discarded with the rest of the line
+    EXPECT_EQ(reader.read_int("q3"), 12);
+    EXPECT_EQ(reader.read_int("q4"), -1);
+    EXPECT_THROW(reader.read_char("q5"), FatalError);
+}
+
+TEST(ConsoleInput, ErrorsNameTheQuestionAndTheAnswer) {
+    auto message = [](const std::string& input, bool integer) {
+        std::istringstream in(input);
+        std::ostringstream out;
+        AnswerReader reader(in, out);
+        try {
+            if (integer) {
+                reader.read_int("Numero de puntos que tendra el espectro?");
+            } else {
+                reader.read_real("frecuencia inicial?");
+            }
+        } catch (const FatalError& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message("1.5x\n", false), "respuesta no valida a 'frecuencia inicial?': '1.5x'");
+    EXPECT_EQ(message("2000.\n", true),
+              "respuesta no valida a 'Numero de puntos que tendra el espectro?': '2000.'");
+    EXPECT_EQ(message("1e3\n", true),
+              "respuesta no valida a 'Numero de puntos que tendra el espectro?': '1e3'");
+    EXPECT_EQ(message("\n\n", false),
+              "fin de la entrada al esperar la respuesta a 'frecuencia inicial?'");
+}
+
+} // namespace
+} // namespace fasogram

@@ -1,0 +1,237 @@
+#include "dialogue.hpp"
+#include "test_support.hpp"
+
+#include <clocale>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <locale>
+#include <sstream>
+
+namespace fasogram {
+namespace {
+
+using testing::ScratchDir;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome run_in(const ScratchDir& dir, const std::string& answers) {
+    std::istringstream in(answers);
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome run;
+    run.status = run_fasogram(in, out, err, dir.path());
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+const std::string banner = " O--------------------------------------------------O\n"
+                           " |                     FASOGRAM                     |\n"
+                           " |                  version 22/04/03                |\n"
+                           " |               contacto: fasogram@example.org     |\n"
+                           " O--------------------------------------------------O\n"
+                           " \n"
+                           " ESPECTRO DE LA SERIE TEMPORAL datos.dat (equiespaciada o no)\n"
+                           " AJUSTANDO AL MODELO Y = C1 + C2*COS(2PI*f*t) + C3*SIN(2PI*f*t)\n"
+                           " Refs: Astronomical Journal (1981) vol.86(4), pp 619.\n"
+                           "       Astronomical Journal (1996) vol.111(1), pp 541.\n"
+                           "       Astronomical Journal (1997) vol.113(2), pp 863.\n"
+                           "\n"
+                           " El espectro estara en fasogram.dat y el orden sera:\n"
+                           " frecuencia, Coef.Corr.Espec., C1, C2, C3\n"
+                           "\n"
+                           " Nota: unidad de frecuencia = ciclos por unidad de tiempo\n"
+                           "\n";
+
+// Ten points spanning 100 time units.
+const std::string small_series = "0 1.0\n7 2.5\n15 0.5\n22 1.5\n41 3.0\n"
+                                 "50 2.0\n63 0.1\n77 1.9\n88 2.2\n100 0.7\n";
+
+std::size_t count_lines(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+TEST(Dialogue, CompleteSessionWithEveryReAsk) {
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    const Outcome run = run_in(dir, "x\n\nCuadrada\n5\n1\n1\n1\n1\n2\n0\n-3\n4\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, banner + " son  10    datos en la serie temporal\n"
+                                "\n"
+                                " ventana Hanning (h) o cuadrada (c)?\n"
+                                " ventana Hanning (h) o cuadrada (c)?\n"
+                                " ancho de cada linea espectral =  0.01\n"
+                                "\n"
+                                " Definicion de los limites del espectro:\n"
+                                " frecuencia inicial?\n"
+                                " frecuencia final?\n"
+                                " zapallo! frec final debe ser > frec inicial\n"
+                                " frecuencia inicial?\n"
+                                " frecuencia final?\n"
+                                " zapallo! frec final debe ser > frec inicial\n"
+                                " frecuencia inicial?\n"
+                                " frecuencia final?\n"
+                                " Numero de puntos que tendra el espectro?\n"
+                                " el numero de puntos debe ser mayor que 0\n"
+                                " Numero de puntos que tendra el espectro?\n"
+                                " el numero de puntos debe ser mayor que 0\n"
+                                " Numero de puntos que tendra el espectro?\n"
+                                " estoy calculando el espectro....\n"
+                                " vea que bonito el grafico.....\n");
+    const std::string table = dir.read("fasogram.dat");
+    ASSERT_EQ(count_lines(table), 5u);
+    EXPECT_EQ(table.substr(0, 15), "  1.0000000E+00");
+    EXPECT_EQ(table.substr(76, 15), "  1.2500000E+00");
+    EXPECT_EQ(table.substr(4 * 76, 15), "  2.0000000E+00");
+    EXPECT_FALSE(dir.exists("fasogram0.dat"));
+}
+
+TEST(Dialogue, BannerBoxLinesAreFiftyTwoCharactersWide) {
+    ScratchDir dir;
+    const Outcome run = run_in(dir, "");
+    std::istringstream lines(run.out);
+    std::string line;
+    for (int i = 0; i < 5 && std::getline(lines, line); ++i) {
+        EXPECT_EQ(line.size(), 53u) << line;
+        EXPECT_EQ(line[1], i == 0 || i == 4 ? 'O' : '|');
+        EXPECT_EQ(line.back(), i == 0 || i == 4 ? 'O' : '|');
+    }
+    EXPECT_EQ(run.out.rfind(banner, 0), 0u);
+}
+
+TEST(Dialogue, HanningOverOneHundredUnitsPrintsTheLineWidth) {
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    // "Hanning" counts as its first letter; f_ini = 0 is skipped, so the
+    // table starts at df = 0.1.
+    const Outcome run = run_in(dir, "Hanning\n0\n0.5\n5\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\n ancho de cada linea espectral =  0.02\n\n"), std::string::npos);
+    const std::string table = dir.read("fasogram.dat");
+    EXPECT_EQ(count_lines(table), 5u);
+    EXPECT_EQ(table.substr(0, 15), "  1.0000000E-01");
+}
+
+TEST(Dialogue, TwentyThousandPairsAtMostAndNothingReadBeyond) {
+    ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 20005; ++i) {
+        text += std::to_string(i) + " " + std::to_string(i % 7) + "\n";
+        if (i == 19999) text += "this line is never read\n";
+    }
+    dir.write("datos.dat", text);
+    const Outcome run = run_in(dir, "c\n0.1\n0.2\n1\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n son  20000    datos en la serie temporal\n"), std::string::npos);
+    // D = 19999 with the square window.
+    EXPECT_NE(run.out.find("ancho de cada linea espectral =  5.00025001E-05\n"), std::string::npos);
+}
+
+TEST(Dialogue, ZeroDeterminantIsWrittenAsNonFiniteFields) {
+    ScratchDir dir;
+    dir.write("datos.dat", "0 1\n1 3\n2 2\n3 5\n4 4\n");
+    const Outcome run = run_in(dir, "c\n0.5\n1\n1\n");
+    EXPECT_EQ(run.status, 0);
+    const std::string table = dir.read("fasogram.dat");
+    ASSERT_EQ(count_lines(table), 2u);
+    EXPECT_EQ(table.substr(76, 30), "  1.0000000E+00            NaN");
+}
+
+// Every error stop: one report on the error stream, status 1, and the
+// dialogue ends where the fault was met.
+struct ErrorCase {
+    const char* name;
+    const char* series; // nullptr: no datos.dat
+    const char* answers;
+    const char* report;
+    const char* last_output_line;
+};
+
+TEST(Dialogue, ErrorStopsReportOnceAndWriteNothingMore) {
+    const ErrorCase cases[] = {
+        {"missing file", nullptr, "h\n",
+         "fasogram: error: no se puede abrir el archivo datos.dat\n", ""},
+        {"malformed number", "1 2\n3 4\n\n5 abc\n", "h\n",
+         "fasogram: error: datos.dat, linea 4: numero mal formado: 'abc'\n", ""},
+        {"empty series", "", "h\n",
+         "fasogram: error: datos.dat: se necesitan al menos 2 pares (tiempo, valor) y hay 0\n", ""},
+        {"one pair", "1 2\n3\n", "h\n",
+         "fasogram: error: datos.dat: se necesitan al menos 2 pares (tiempo, valor) y hay 1\n", ""},
+        {"zero span", "5 1\n6 2\n5 3\n", "h\n",
+         "fasogram: error: datos.dat: el primer y el ultimo tiempo son iguales; la serie no "
+         "abarca ningun intervalo\n",
+         ""},
+        {"end of input at window", small_series.c_str(), "x\n",
+         "fasogram: error: fin de la entrada al esperar la respuesta a 'ventana Hanning (h) o "
+         "cuadrada (c)?'\n",
+         " ventana Hanning (h) o cuadrada (c)?"},
+        {"malformed frequency", small_series.c_str(), "h\n1,5x\n1.5x\n",
+         "fasogram: error: respuesta no valida a 'frecuencia final?': '1.5x'\n",
+         " frecuencia final?"},
+        {"end of input at final frequency", small_series.c_str(), "h\n0\n",
+         "fasogram: error: fin de la entrada al esperar la respuesta a 'frecuencia final?'\n",
+         " frecuencia final?"},
+        {"point in the number of points", small_series.c_str(), "h\n0\n1\n100.\n",
+         "fasogram: error: respuesta no valida a 'Numero de puntos que tendra el espectro?': "
+         "'100.'\n",
+         " Numero de puntos que tendra el espectro?"},
+        {"end of input after a refused count", small_series.c_str(), "h\n0\n1\n0\n",
+         "fasogram: error: fin de la entrada al esperar la respuesta a 'Numero de puntos que "
+         "tendra el espectro?'\n",
+         " Numero de puntos que tendra el espectro?"},
+    };
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        if (c.series) dir.write("datos.dat", c.series);
+        const Outcome run = run_in(dir, c.answers);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.report);
+        const std::string tail = std::string("\n") + c.last_output_line + "\n";
+        ASSERT_GE(run.out.size(), tail.size());
+        EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
+        EXPECT_FALSE(dir.exists("fasogram.dat"));
+    }
+}
+
+TEST(Dialogue, TableThatCannotBeCreatedStopsTheRun) {
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    std::filesystem::create_directory(dir.path() / "fasogram.dat");
+    const Outcome run = run_in(dir, "h\n0.1\n0.2\n3\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "fasogram: error: no se puede crear el archivo fasogram.dat\n");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "fasogram.dat"));
+}
+
+TEST(Dialogue, SameOutputUnderACommaLocale) {
+    ScratchDir plain;
+    plain.write("datos.dat", small_series);
+    const Outcome reference = run_in(plain, "h\n0.013\n0.4\n7\n");
+
+    ScratchDir german;
+    german.write("datos.dat", small_series);
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    std::locale::global(std::locale("de_DE.UTF-8"));
+    const Outcome localised = run_in(german, "h\n0.013\n0.4\n7\n");
+    std::locale::global(std::locale::classic());
+    std::setlocale(LC_ALL, saved.c_str());
+
+    EXPECT_EQ(reference.status, 0);
+    EXPECT_EQ(localised.status, 0);
+    EXPECT_EQ(localised.out, reference.out);
+    EXPECT_NE(reference.out.find("=  0.02\n"), std::string::npos);
+    EXPECT_EQ(german.read("fasogram.dat"), plain.read("fasogram.dat"));
+    EXPECT_EQ(count_lines(plain.read("fasogram.dat")), 8u);
+}
+
+} // namespace
+} // namespace fasogram

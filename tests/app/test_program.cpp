@@ -1,0 +1,100 @@
+// End-to-end runs of the built program in a scratch directory, with the
+// answers on standard input.
+#include "test_support.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace fasogram {
+namespace {
+
+using testing::ScratchDir;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Result run_program(const ScratchDir& dir, const std::string& answers,
+                   const std::string& environment = "") {
+    dir.write("answers.txt", answers);
+    const std::string command = "cd '" + dir.path().string() + "' && " + environment + " '" +
+                                FASOGRAM_BINARY + "' <answers.txt >out.txt 2>err.txt";
+    const int raw = std::system(command.c_str());
+    Result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = dir.read("out.txt");
+    result.err = dir.read("err.txt");
+    return result;
+}
+
+// A sinusoid of period 4 sampled at uneven times.
+std::string sinusoid_series() {
+    std::string text;
+    double t = 0.0;
+    for (int i = 0; i < 200; ++i) {
+        t += 0.37 + 0.5 * std::fabs(std::sin(1.7 * i));
+        char line[80];
+        std::snprintf(line, sizeof line, "%.6f %.6f\r\n", t, 2.0 + std::cos(0.5 * M_PI * t));
+        text += line;
+    }
+    return text;
+}
+
+TEST(Program, FullRunWritesTheTableAndExitsWithZero) {
+    ScratchDir dir;
+    dir.write("datos.dat", sinusoid_series());
+    const Result run = run_program(dir, "c\n0.2\n0.3\n4\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find(" son  200    datos en la serie temporal\n"), std::string::npos);
+    const std::string suffix =
+        " estoy calculando el espectro....\n vea que bonito el grafico.....\n";
+    ASSERT_GE(run.out.size(), suffix.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - suffix.size()), suffix);
+
+    // Frequencies 0.2, 0.225, 0.25, 0.275, 0.3; the signal sits at 0.25.
+    const std::string table = dir.read("fasogram.dat");
+    ASSERT_EQ(table.size(), 5u * 76u);
+    EXPECT_EQ(table.substr(2 * 76, 15), "  2.5000000E-01");
+    const double rho = std::stod(table.substr(2 * 76 + 15, 15));
+    EXPECT_NEAR(rho, 1.0, 1e-6);
+    EXPECT_NEAR(std::stod(table.substr(2 * 76 + 30, 15)), 2.0, 1e-5);
+    EXPECT_NEAR(std::stod(table.substr(2 * 76 + 45, 15)), 1.0, 1e-5);
+    EXPECT_LT(std::stod(table.substr(0 * 76 + 15, 15)), 0.9);
+}
+
+TEST(Program, CommaLocaleInTheEnvironmentChangesNothing) {
+    ScratchDir plain;
+    ScratchDir german;
+    plain.write("datos.dat", sinusoid_series());
+    german.write("datos.dat", sinusoid_series());
+    const Result a = run_program(plain, "h\n0\n1\n9\n", "LC_ALL=C");
+    const Result b = run_program(german, "h\n0\n1\n9\n", "LC_ALL=de_DE.UTF-8");
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(b.status, 0);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(plain.read("fasogram.dat"), german.read("fasogram.dat"));
+    EXPECT_EQ(plain.read("fasogram.dat").size(), 9u * 76u); // f = 0 is skipped
+}
+
+TEST(Program, ErrorStopsExitWithOne) {
+    ScratchDir dir;
+    Result run = run_program(dir, "h\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "fasogram: error: no se puede abrir el archivo datos.dat\n");
+
+    dir.write("datos.dat", sinusoid_series());
+    run = run_program(dir, "h\n0.1\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "fasogram: error: fin de la entrada al esperar la respuesta a 'frecuencia final?'\n");
+    EXPECT_FALSE(dir.exists("fasogram.dat"));
+}
+
+} // namespace
+} // namespace fasogram
