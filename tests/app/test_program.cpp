@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace fasogram {
@@ -94,6 +96,28 @@ TEST(Program, ErrorStopsExitWithOne) {
     EXPECT_EQ(run.err,
               "fasogram: error: fin de la entrada al esperar la respuesta a 'frecuencia final?'\n");
     EXPECT_FALSE(dir.exists("fasogram.dat"));
+}
+
+TEST(Program, ExampleSeriesShowsItsTwoPeriods) {
+    ScratchDir dir;
+    std::filesystem::copy_file(FASOGRAM_EXAMPLE, dir.path() / "datos.dat");
+    const Result run = run_program(dir, "h\n0.01\n0.5\n4900\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream table(dir.read("fasogram.dat"));
+    std::string line;
+    double best_f = 0.0, best_rho = -1.0; // whole range
+    double slow_f = 0.0, slow_rho = -1.0; // below 0.1 cycles per day
+    while (std::getline(table, line)) {
+        const double f = std::stod(line.substr(0, 15));
+        const double rho = std::stod(line.substr(15, 15));
+        if (rho > best_rho) best_rho = rho, best_f = f;
+        if (f < 0.1 && rho > slow_rho) slow_rho = rho, slow_f = f;
+    }
+    // The generator puts signals at periods of 2.7 and 37 days.
+    EXPECT_NEAR(best_f, 1.0 / 2.7, 2e-4);
+    EXPECT_NEAR(slow_f, 1.0 / 37.0, 2e-4);
+    EXPECT_GT(best_rho, 0.5);
+    EXPECT_GT(slow_rho, 0.1);
 }
 
 } // namespace
