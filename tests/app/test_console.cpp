@@ -3,9 +3,7 @@
 #include "error.hpp"
 #include "numbers.hpp"
 
-#include <clocale>
 #include <gtest/gtest.h>
-#include <locale>
 #include <sstream>
 
 namespace fasogram {
@@ -39,20 +37,6 @@ TEST(ConsoleOutput, AnItemThatWouldReachColumnEightyStartsANewLine) {
     const std::string text(71, 'a');
     EXPECT_EQ(format_line({text, 1234567}), " " + text + "\n  1234567");
     EXPECT_EQ(format_line({text, 123456}), " " + text + " 123456");
-}
-
-TEST(ConsoleOutput, NumbersKeepTheDecimalPointUnderACommaLocale) {
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "de_DE.UTF-8 locale missing";
-    std::locale::global(std::locale("de_DE.UTF-8"));
-    const std::string line = format_line({"ancho =", 2.0 / 365.25, 1234567});
-    std::optional<double> parsed = parse_real("1.5D+03");
-    std::locale::global(std::locale::classic());
-    std::setlocale(LC_ALL, saved.c_str());
-
-    EXPECT_EQ(line, " ancho =  0.00547570157 1234567");
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(*parsed, 1500.0);
 }
 
 TEST(Numbers, RealsInDecimalAndExponentNotation) {

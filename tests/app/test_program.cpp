@@ -70,20 +70,6 @@ TEST(Program, FullRunWritesTheTableAndExitsWithZero) {
     EXPECT_LT(std::stod(table.substr(0 * 76 + 15, 15)), 0.9);
 }
 
-TEST(Program, CommaLocaleInTheEnvironmentChangesNothing) {
-    ScratchDir plain;
-    ScratchDir german;
-    plain.write("datos.dat", sinusoid_series());
-    german.write("datos.dat", sinusoid_series());
-    const Result a = run_program(plain, "h\n0\n1\n9\n", "LC_ALL=C");
-    const Result b = run_program(german, "h\n0\n1\n9\n", "LC_ALL=de_DE.UTF-8");
-    EXPECT_EQ(a.status, 0);
-    EXPECT_EQ(b.status, 0);
-    EXPECT_EQ(a.out, b.out);
-    EXPECT_EQ(plain.read("fasogram.dat"), german.read("fasogram.dat"));
-    EXPECT_EQ(plain.read("fasogram.dat").size(), 9u * 76u); // f = 0 is skipped
-}
-
 TEST(Program, ErrorStopsExitWithOne) {
     ScratchDir dir;
     Result run = run_program(dir, "h\n");
