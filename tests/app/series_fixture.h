@@ -1,0 +1,59 @@
+// Deterministic test series shaped like real observations: nightly samples
+// at about the same hour with random dropouts and a seasonal gap each year,
+// two sinusoids and noise, on Julian-day-sized times.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace fasogram::testing {
+
+struct Series {
+    std::vector<double> t, x;
+};
+
+inline Series observed_series(double t0 = 2450000.5, int nights = 4000, std::uint64_t seed = 7) {
+    Series s;
+    std::uint64_t state = seed;
+    auto uniform = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) * 0x1.0p-53;
+    };
+    const double two_pi = 8 * std::atan(1.0);
+    for (int d = 0; d < nights; ++d) {
+        const double season = std::fmod(d, 365.25) / 365.25;
+        if (season > 0.68) continue;   // the field is behind the sun
+        if (uniform() < 0.3) continue; // clouds
+        const double t = t0 + d + 0.1 * uniform();
+        const double noise = (uniform() + uniform() + uniform() - 1.5) * 0.4;
+        s.t.push_back(t);
+        s.x.push_back(10.0 + 0.8 * std::cos(two_pi * (t - t0) / 2.7 + 0.4) +
+                      0.3 * std::sin(two_pi * (t - t0) / 37.0) + noise);
+    }
+    return s;
+}
+
+// Normalised weights of the Hanning ('h') or square ('c') window.
+inline std::vector<double> window_weights(const std::vector<double>& t, char window) {
+    const double two_pi = 8 * std::atan(1.0);
+    const double span = t.back() - t.front();
+    const double mid = t.front() + span / 2;
+    std::vector<double> w(t.size());
+    double sum = 0;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        w[i] = window == 'h' ? std::cos(two_pi * (t[i] - mid) / span) + 1 : 1.0;
+        sum += w[i];
+    }
+    for (double& v : w) v /= sum;
+    return w;
+}
+
+inline std::vector<double> grid(double f_ini, double f_fin, int n_points) {
+    std::vector<double> f(n_points + 1);
+    const double df = (f_fin - f_ini) / n_points;
+    for (int j = 0; j <= n_points; ++j) f[j] = static_cast<double>(j) * df + f_ini;
+    return f;
+}
+
+} // namespace fasogram::testing
