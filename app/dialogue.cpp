@@ -117,8 +117,9 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
     grid.line_width = line_width;
 
     TableWriter table(dir / table_file_name, table_file_name);
-    const PlotArrays curve = compute_spectrum(
-        series.t, weighting, grid, [&](const SpectrumPoint& point) { table.write(point); });
+    const PlotArrays curve =
+        compute_spectrum(series.t, series.x, weighting, grid,
+                         [&](const SpectrumPoint& point) { table.write(point); });
     table.close();
 
     present_spectrum(SpectrumPlot{curve, f_ini, f_fin}, in, out);

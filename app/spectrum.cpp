@@ -1,5 +1,8 @@
 #include "spectrum.hpp"
 
+#include "spectrum_fast.hpp"
+
+#include <algorithm>
 #include <cmath>
 
 namespace fasogram {
@@ -91,36 +94,47 @@ Fit ReferenceFitter::fosyl(double f) {
     return fit;
 }
 
-PlotArrays compute_spectrum(std::span<const double> t, const Weighting& weighting,
-                            const FrequencyGrid& grid,
+PlotArrays compute_spectrum(std::span<const double> t, std::span<const double> x,
+                            const Weighting& weighting, const FrequencyGrid& grid,
                             const std::function<void(const SpectrumPoint&)>& on_point) {
     PlotArrays plot;
-    ReferenceFitter fitter(t, weighting);
     const double epsilon = grid.skip_threshold();
-    const double m = weighting.mean;
     const std::int64_t count = grid.size();
-    for (std::int64_t j = 0; j < count; ++j) {
-        const double f = grid.frequency(j);
-        if (std::fabs(f) < epsilon) continue;
-        const Fit fit = fitter.fosyl(f);
-        SpectrumPoint point;
-        point.f = f;
-        point.rho = std::fabs((fit.power - m * m) / weighting.variance);
-        point.c1 = fit.c1;
-        point.c2 = fit.c2;
-        point.c3 = fit.c3;
-        on_point(point);
-        plot.cox.push_back(static_cast<float>(f));
-        plot.coy.push_back(static_cast<float>(point.rho));
+    // The engine works on slices of the grid so that memory stays bounded
+    // whatever the number of frequencies.
+    constexpr std::int64_t kSlice = 1 << 16;
+    std::vector<double> freqs;
+    std::vector<SineFit> fits;
+    for (std::int64_t first = 0; first < count; first += kSlice) {
+        const std::int64_t n = std::min(kSlice, count - first);
+        freqs.resize(static_cast<std::size_t>(n));
+        for (std::int64_t k = 0; k < n; ++k)
+            freqs[static_cast<std::size_t>(k)] = grid.frequency(first + k);
+        fits.assign(freqs.size(), SineFit{});
+        fit_spectrum_fast(t, weighting.w, x, freqs, grid.step(), fits);
+        for (std::size_t k = 0; k < freqs.size(); ++k) {
+            const double f = freqs[k];
+            if (std::fabs(f) < epsilon) continue;
+            SpectrumPoint point;
+            point.f = f;
+            point.rho = fits[k].rho;
+            point.c1 = fits[k].c1;
+            point.c2 = fits[k].c2;
+            point.c3 = fits[k].c3;
+            on_point(point);
+            plot.cox.push_back(static_cast<float>(f));
+            plot.coy.push_back(static_cast<float>(point.rho));
+        }
     }
     return plot;
 }
 
-Spectrum compute_spectrum(std::span<const double> t, const Weighting& weighting,
-                          const FrequencyGrid& grid) {
+Spectrum compute_spectrum(std::span<const double> t, std::span<const double> x,
+                          const Weighting& weighting, const FrequencyGrid& grid) {
     Spectrum spectrum;
-    spectrum.plot = compute_spectrum(
-        t, weighting, grid, [&](const SpectrumPoint& point) { spectrum.points.push_back(point); });
+    spectrum.plot = compute_spectrum(t, x, weighting, grid, [&](const SpectrumPoint& point) {
+        spectrum.points.push_back(point);
+    });
     return spectrum;
 }
 

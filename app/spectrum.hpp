@@ -82,11 +82,12 @@ class ReferenceFitter {
     std::vector<double> sa_;
 };
 
-// Runs the fit over the grid, skipping frequencies below the threshold, and
-// calls `on_point` for each computed point in increasing j.  Returns the
-// plot arrays (they grow as needed; there is no fixed cap).
-PlotArrays compute_spectrum(std::span<const double> t, const Weighting& weighting,
-                            const FrequencyGrid& grid,
+// Runs the fit over the grid with the fast engine (spectrum_fast.hpp),
+// skipping frequencies below the threshold, and calls `on_point` for each
+// computed point in increasing j.  Returns the plot arrays (they grow as
+// needed; there is no fixed cap).
+PlotArrays compute_spectrum(std::span<const double> t, std::span<const double> x,
+                            const Weighting& weighting, const FrequencyGrid& grid,
                             const std::function<void(const SpectrumPoint&)>& on_point);
 
 // As above, keeping every point.
@@ -94,7 +95,7 @@ struct Spectrum {
     std::vector<SpectrumPoint> points;
     PlotArrays plot;
 };
-Spectrum compute_spectrum(std::span<const double> t, const Weighting& weighting,
-                          const FrequencyGrid& grid);
+Spectrum compute_spectrum(std::span<const double> t, std::span<const double> x,
+                          const Weighting& weighting, const FrequencyGrid& grid);
 
 } // namespace fasogram

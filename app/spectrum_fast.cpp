@@ -1,4 +1,4 @@
-#include "spectrum_fast.h"
+#include "spectrum_fast.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -72,9 +72,9 @@ struct Series {
     std::span<const double> t_in, w_in, x_in; // the series as given
     long double mean = 0;                     // weighted mean and variance of the uncentred series
     long double var_raw = 0;
-    double centre = 0;   // the weighted mean in double, subtracted from x
-    long double dm = 0;  // what is left of the mean after centring: sum w (x - centre)
-    long double var = 0; // weighted variance, sum w (x - centre)^2 - dm^2
+    double centre = 0;      // the weighted mean in double, subtracted from x
+    long double dm = 0;     // mean - centre, the first right-hand side after centring
+    long double excess = 0; // sum of the weights minus 1 (rounding of the normalisation)
 };
 
 Series prepare(std::span<const double> t, std::span<const double> w, std::span<const double> x,
@@ -98,17 +98,13 @@ Series prepare(std::span<const double> t, std::span<const double> w, std::span<c
         mean += wx;
         s2 += x[i] * wx;
     }
+    long double sum_w = 0;
+    for (std::size_t i = 0; i < n; ++i) sum_w += w[i];
     s.mean = mean;
     s.var_raw = s2 - mean * mean;
     s.centre = static_cast<double>(mean);
-    long double dm = 0, sq = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const long double d = static_cast<long double>(x[i]) - s.centre;
-        dm += w[i] * d;
-        sq += w[i] * d * d;
-    }
-    s.dm = dm;
-    s.var = sq - dm * dm;
+    s.dm = mean - s.centre;
+    s.excess = sum_w - 1;
 
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t v = i / kLanes, l = i % kLanes;
@@ -310,13 +306,18 @@ SineFit solve(const Sums& u, const Series& sr, double f) {
     using ld = long double;
     const ld b1 = sr.dm, f2x = u.xc, f3x = u.xs;
     const Solution c = cramer(u.wc, u.ws, u.wcc, u.wcs, u.wss, b1, f2x, f3x);
-    // P - m^2 of the uncentred series equals C'.b' - dm^2 of the centred one.
-    const ld power = c.c1 * b1 + c.c2 * f2x + c.c3 * f3x - b1 * b1;
+    // The normal equations take the sum of the weights as exactly 1, so the
+    // solution of the centred system is that of the uncentred one with C1
+    // moved by the centre, and P - m^2 = C'.b' - dm^2, free of cancellation.
+    // P itself is a sum over the actual weights, whose total may differ from
+    // 1 by a few roundings: that adds excess * C1^2.
+    const ld c1 = sr.centre + c.c1;
+    const ld power = c.c1 * b1 + c.c2 * f2x + c.c3 * f3x - b1 * b1 + sr.excess * c1 * c1;
     SineFit r;
-    r.c1 = static_cast<double>(sr.centre + c.c1);
+    r.c1 = static_cast<double>(c1);
     r.c2 = static_cast<double>(c.c2);
     r.c3 = static_cast<double>(c.c3);
-    r.rho = static_cast<double>(std::fabs(power / sr.var));
+    r.rho = static_cast<double>(std::fabs(power / sr.var_raw));
     return r;
 }
 

@@ -1,60 +1,106 @@
-// Times the reference spectrum computation: N points, a grid of frequencies,
-// and reports nanoseconds per (point, frequency) pair.
+// Times the spectrum: the fast engine the program uses against the
+// straightforward evaluation (one reduction, cosine and sine per point and
+// frequency, a second pass for P, one thread), side by side, and prints ns
+// per (point, frequency) pair.
 //
-//   bench_spectrum [points [frequencies]]     (default 20000 and 10001)
+// The series is the bundled example (examples/datos.dat) repeated in later
+// years until it has the requested number of points, so it keeps the
+// example's Julian-day times, nightly sampling and seasonal gaps.
+//
+//   bench_spectrum [points] [--quick] [--series FILE]
 #include "spectrum.hpp"
+#include "spectrum_fast.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <random>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
 #include <vector>
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <class F> double seconds(F&& fn) {
+    const auto t0 = Clock::now();
+    fn();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+bool load(const char* path, std::size_t points, std::vector<double>& t, std::vector<double>& x) {
+    std::ifstream in(path);
+    std::vector<double> t0, x0;
+    for (double a, b; in >> a >> b;) {
+        t0.push_back(a);
+        x0.push_back(b);
+    }
+    if (t0.size() < 2) return false;
+    // Whole years after the end of the series, so the seasons stay in place.
+    const double span = std::ceil((t0.back() - t0.front() + 1) / 365.25) * 365.25;
+    for (std::size_t k = 0; t.size() < points; ++k)
+        for (std::size_t i = 0; i < t0.size() && t.size() < points; ++i) {
+            t.push_back(t0[i] + std::floor(static_cast<double>(k) * span));
+            x.push_back(x0[i]);
+        }
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    const long points = argc > 1 ? std::atol(argv[1]) : 20000;
-    const long frequencies = argc > 2 ? std::atol(argv[2]) : 10001;
-    if (points < 2 || frequencies < 2) {
-        std::fprintf(stderr, "usage: bench_spectrum [points>=2 [frequencies>=2]]\n");
+    std::size_t points = 20000;
+    bool quick = false;
+    const char* path = FASOGRAM_EXAMPLE;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else if (std::strcmp(argv[i], "--series") == 0 && i + 1 < argc)
+            path = argv[++i];
+        else
+            points = std::stoul(argv[i]);
+    }
+    std::vector<double> t, x;
+    if (!load(path, points, t, x)) {
+        std::fprintf(stderr, "bench_spectrum: cannot read a series from %s\n", path);
         return 2;
     }
-
-    // An unevenly sampled series of JD-like times with two signals and noise.
-    std::mt19937 rng(12345);
-    std::uniform_real_distribution<double> step(0.05, 0.25);
-    std::normal_distribution<double> noise(0.0, 0.1);
-    std::vector<double> t(points);
-    std::vector<double> x(points);
-    double now = 2450000.0;
-    for (long i = 0; i < points; ++i) {
-        now += step(rng);
-        t[i] = now;
-        x[i] = 12.5 + 0.3 * std::sin(now / 2.7 * 6.283185307179586) +
-               0.15 * std::cos(now / 37.0 * 6.283185307179586) + noise(rng);
-    }
-
     using namespace fasogram;
     const Weighting weighting = weigh_series(t, x, Window::hanning);
-    FrequencyGrid grid;
-    grid.f_ini = 0.001;
-    grid.f_fin = 1.0;
-    grid.n_points = frequencies - 1;
-    grid.line_width = 2.0 / (t.back() - t.front());
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("series: %zu points from %s, t from %.2f to %.2f; %u cores\n", t.size(), path,
+                t.front(), t.back(), cores);
 
-    double checksum = 0.0;
-    long computed = 0;
-    const auto start = std::chrono::steady_clock::now();
-    const PlotArrays plot = compute_spectrum(t, weighting, grid, [&](const SpectrumPoint& p) {
-        checksum += p.rho;
-        ++computed;
-    });
-    const auto stop = std::chrono::steady_clock::now();
+    double base_ns = 0;
+    for (int n_points : {1000, 10000, 100000}) {
+        if (quick && n_points > 1000) break;
+        FrequencyGrid grid{0.0, 0.5, n_points, 2.0 / (t.back() - t.front())};
+        std::vector<double> f(static_cast<std::size_t>(grid.size()));
+        for (std::size_t j = 0; j < f.size(); ++j) f[j] = grid.frequency(static_cast<long>(j));
+        const double pairs = static_cast<double>(t.size()) * static_cast<double>(f.size());
 
-    const double seconds = std::chrono::duration<double>(stop - start).count();
-    const double pairs = static_cast<double>(points) * static_cast<double>(computed);
-    std::printf("reference spectrum: %ld points x %ld frequencies\n", points, computed);
-    std::printf("time %.3f s, %.2f ns per (point, frequency) pair\n", seconds,
-                seconds * 1e9 / pairs);
-    std::printf("checksum %.9g (curve of %zu points)\n", checksum, plot.cox.size());
+        std::vector<SineFit> out(f.size());
+        const double fast =
+            seconds([&] { fit_spectrum_fast(t, weighting.w, x, f, grid.step(), out); });
+        std::printf("%7zu frequencies: fast %7.3f s %6.3f ns/pair", f.size(), fast,
+                    fast / pairs * 1e9);
+        if (n_points <= 10000) {
+            ReferenceFitter straightforward(t, weighting);
+            volatile double sink = 0;
+            const double slow = seconds([&] {
+                for (double fr : f) sink = sink + straightforward.fosyl(fr).power;
+            });
+            base_ns = slow / pairs * 1e9;
+            std::printf(" | straightforward %7.3f s %6.2f ns/pair | ratio %5.1f", slow, base_ns,
+                        slow / fast);
+        } else if (base_ns > 0) {
+            std::printf(" | straightforward at %.2f ns/pair would take %.0f s", base_ns,
+                        base_ns * pairs * 1e-9);
+        }
+        std::printf("\n");
+    }
     return 0;
 }

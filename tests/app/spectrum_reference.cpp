@@ -1,4 +1,4 @@
-#include "spectrum_reference.h"
+#include "spectrum_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
