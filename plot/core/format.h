@@ -1,0 +1,25 @@
+// Number and text formatting independent of the process locale.
+#ifndef PLOTIX_CORE_FORMAT_H
+#define PLOTIX_CORE_FORMAT_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace plotix::detail {
+
+// "%<width>d": right-aligned decimal integer.
+std::string fmt_int(std::int64_t v, int width = 0);
+// "%<width>.<prec>f": right-aligned fixed-point number, '.' as decimal point.
+std::string fmt_fixed(double v, int width, int prec);
+// "%<width>s" and "%-<width>s".
+std::string pad_left(std::string_view s, int width);
+std::string pad_right(std::string_view s, int width);
+
+// Adds 0.5 and truncates toward zero, clamped to +-2^30 (non-finite values
+// become 0); the device-unit rounding of the drivers.
+int rnd(double v);
+
+} // namespace plotix::detail
+
+#endif

@@ -1,0 +1,178 @@
+#include "core/lifecycle.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "core/helpers.h"
+#include "core/messages.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "drivers/driver.h"
+#include "pipeline/pipeline.h"
+#include "plotix.h"
+
+namespace plotix::detail {
+
+namespace {
+
+// nint of a page length, kept within 1 .. 2^24 plot units.
+int page_length(float base) {
+    double div = g.page.unitdiv;
+    if (!(div > 0.0) || !std::isfinite(div)) div = 1.0;
+    double v = std::round(static_cast<double>(base) / div);
+    if (!(v >= 1.0)) v = 1.0;
+    if (v > 16777216.0) v = 16777216.0;
+    return static_cast<int>(v);
+}
+
+void open_error_file() {
+    g.msg.errfile = nullptr;
+    if (g.msg.errfile_opt == 0) return;
+    if (!g.msg.errname_given) g.msg.errname = "plotix.err";
+    if (gfilnn(g.msg.errname) != 0) return;
+    g.msg.errfile = std::fopen(g.msg.errname.c_str(), "wb");
+    g.msg.errfile_used = false;
+    if (g.msg.errfile == nullptr) warnc1(36, g.msg.errname);
+}
+
+// Closes the error file; returns 10 when it holds messages, 0 otherwise.
+int close_error_file() {
+    if (g.msg.errfile == nullptr) return 0;
+    std::fclose(g.msg.errfile);
+    g.msg.errfile = nullptr;
+    if (g.msg.errfile_used) return 10;
+    std::remove(g.msg.errname.c_str());
+    return 0;
+}
+
+} // namespace
+
+void defvar() {
+    g.page.width = page_length(g.page.basew);
+    g.page.height = page_length(g.page.baseh);
+    const int w = g.page.width, h = g.page.height;
+    g.axis.xlen = static_cast<int>(std::lround((w + 1.0) * 2.0 / 3.0));
+    g.axis.ylen = static_cast<int>(std::lround((h + 1.0) * 2.0 / 3.0));
+    g.axis.xpos = (w - g.axis.xlen) / 2;
+    g.axis.ypos = h - jqquni(300);
+}
+
+void resall() {
+    g.k = State::Constants{};
+    g.style = State::LineStyle{}; // solid
+    g.colour.current = 0;
+    g.msg.unit = g.msg.errfile != nullptr ? 17 : 6;
+    defvar();
+    g.pen = State::Pen{};
+    g.clip = State::Clip{};
+    g.clip.xmax = g.page.width;
+    g.clip.ymax = g.page.height;
+    g.text = State::Text{};
+}
+
+void erase_page() {
+    qqstrk();
+    if (g.dev.driver) g.dev.driver->erase();
+}
+
+} // namespace plotix::detail
+
+using namespace plotix::detail;
+
+void plotix::disini() {
+    if (jqqlev(0, 0, "disini") != 0) return;
+    g.life.level = 1;
+    g.count.vectors = 0;
+    g.count.warnings = 0;
+    g.life.closed = 0;
+
+    int& device = g.out.device;
+    if (g.dev.bgopt == 4) {
+        g.dev.bgmode = (device == 511 || device == 503 || device == 504) ? 2 : 0;
+    } else {
+        g.dev.bgmode = g.dev.bgopt;
+    }
+    if (device == 0) {
+        device = 201;
+        g.out.keyword = "GKSL";
+    }
+    defvar();
+
+    g.out.stream = nullptr;
+    g.out.file_written = false;
+    if (g.dev.winopt == 0) {
+        const bool wide = g.page.width > g.page.height;
+        g.dev.imgw = wide ? 853 : 603;
+        g.dev.imgh = wide ? 603 : 853;
+    } else {
+        g.dev.imgw = g.dev.winw > 1 ? g.dev.winw : 2;
+        g.dev.imgh = g.dev.winh > 1 ? g.dev.winh : 2;
+    }
+
+    if (!is_screen(device)) select_output_file();
+    g.dev.driver = select_driver(device);
+    g.dev.driver->begin();
+
+    open_error_file();
+    resall();
+
+    if (g.dev.first_bgmode < 0) {
+        g.dev.first_bgmode = g.dev.bgmode;
+    } else if (g.dev.bgmode != g.dev.first_bgmode) {
+        g.dev.bgchanged = 1;
+    }
+    if (g.dev.bgchanged != 0 && g.dev.depth > 8 && device <= 200) {
+        erase_page();
+    }
+}
+
+void plotix::disfin() {
+    if (jqqlev(1, 3, "disfin") != 0) return;
+    qqstrk();
+    const int device = g.out.device;
+    if (g.dev.driver) g.dev.driver->finish();
+    if (device >= 601 && device <= 700) raster_output_file();
+    close_output_file();
+    g.dev.driver.reset();
+
+    g.life.level = 0;
+    g.life.closed = 1;
+
+    int flag = g.out.file_written ? 1 : 0;
+    flag += close_error_file();
+    g.msg.unit = 6;
+
+    if (g.msg.msgbox) {
+        qqmprc(flag);
+    } else {
+        dprcol(flag);
+    }
+}
+
+void plotix::erase() {
+    if (jqqlev(1, 3, "erase") != 0) return;
+    erase_page();
+}
+
+float plotix::getver() {
+    jqqlev(0, 3, "getver");
+    return kVersion;
+}
+
+int plotix::getplv() {
+    jqqlev(0, 3, "getplv");
+    return kPatchLevel;
+}
+
+void plotix::sendbf() {
+    if (jqqlev(1, 3, "sendbf") != 0) return;
+    qqstrk();
+    if (g.out.device <= 200 && g.dev.driver) g.dev.driver->vertex(0.0, 0.0, kOpFlush);
+}
+
+void plotix::winupd() {
+    if (jqqlev(0, 3, "winupd") != 0) return;
+    if (g.life.level == 0) return;
+    qqstrk();
+    if (g.out.device <= 200 && g.dev.driver) g.dev.driver->vertex(0.0, 0.0, kOpFlush);
+}

@@ -1,0 +1,65 @@
+#include "core/state.h"
+
+#include "drivers/driver.h"
+
+namespace plotix::detail {
+
+State g;
+
+void first_call() {
+    // Persistent defaults, set once per run.
+    g.life.initialised = true;
+    g.msg.unit = 6;
+    g.msg.errfile = nullptr;
+    g.msg.warnings_on = 1;
+    g.out.device = 0;
+    g.dev.bgopt = 4;
+    g.out.filestate = 0;
+    g.out.filemode = 0;
+    g.dev.winopt = 0;
+    g.page.basew = 2969.0f;
+    g.page.baseh = 2099.0f;
+    g.page.format = "DA4L";
+    g.page.unitdiv = 1.0f;
+    g.page.userscale = 1.0f;
+    g.page.swap = 0;
+    g.page.nolimit = 0;
+    g.msg.errfile_opt = 0;
+    g.dev.pdfopt = 1;
+}
+
+void reset_state() {
+    if (g.out.stream != nullptr) std::fclose(g.out.stream);
+    if (g.msg.errfile != nullptr) std::fclose(g.msg.errfile);
+    g.out.stream = nullptr;
+    g.msg.errfile = nullptr;
+    g.dev.driver.reset();
+    g.life = {};
+    g.out = {};
+    g.page = {};
+    g.dev.scale = 1.0f;
+    g.dev.winopt = 0;
+    g.dev.winx = g.dev.winy = 0;
+    g.dev.winw = 853;
+    g.dev.winh = 603;
+    g.dev.imgw = 853;
+    g.dev.imgh = 603;
+    g.dev.winnum = 1;
+    g.dev.depth = 24;
+    g.dev.bgopt = 4;
+    g.dev.bgmode = 0;
+    g.dev.first_bgmode = -1;
+    g.dev.bgchanged = 0;
+    g.dev.pdfopt = 1;
+    g.axis = {};
+    g.msg = {};
+    g.count = {};
+    g.k = {};
+    g.pen = {};
+    g.clip = {};
+    g.style = {};
+    g.colour = {};
+    g.text = {};
+}
+
+} // namespace plotix::detail

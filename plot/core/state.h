@@ -1,0 +1,155 @@
+// The one global plotting state of the library, grouped by module.
+#ifndef PLOTIX_CORE_STATE_H
+#define PLOTIX_CORE_STATE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace plotix::detail {
+
+struct Driver;
+
+inline constexpr int kPenMax = 100;     // points of the pen buffer
+inline constexpr int kLineLimit = 80;   // record length of line-oriented outputs
+inline constexpr float kVersion = 8.0f; // library version
+inline constexpr int kPatchLevel = 0;
+
+struct State {
+    // Life cycle: 0 closed, 1 after disini, 2 axis system, 3 3-D axis system.
+    struct LifeCycle {
+        bool initialised = false; // first-call initialisation done
+        int level = 0;
+        int closed = 0; // 1 after disfin
+    } life;
+
+    // Output selection: persistent between plots except the stream.
+    struct Output {
+        int device = 0;               // 0: no format chosen
+        std::string keyword = "GKSL"; // upper case, at most 4 characters
+        std::string filename;         // current output file name
+        int filestate = 0;            // 0 none given, 1 given by setfil, 2 given and saved
+        std::string savedname;        // the name given by setfil
+        int filemode = 0;             // version-number rule for existing files
+        std::FILE* stream = nullptr;  // open output file of the stream drivers
+        bool file_written = false;    // an output file was created for this plot
+        std::string linebuf;          // pending text of line-oriented outputs
+        int linelimit = kLineLimit;
+    } out;
+
+    // Page: size in plot units and the persistent page inputs.
+    struct Page {
+        int width = 2969, height = 2099;
+        std::string format = "DA4L";
+        float basew = 2969.0f, baseh = 2099.0f;
+        float unitdiv = 1.0f;               // unit divisor
+        float userscale = 1.0f;             // enlargement limit of the device set-up
+        int swap = 0;                       // orientation swap
+        int nolimit = 0;                    // skip the enlargement limit
+        int lowerleft = 0;                  // y given from the lower left corner
+        float paperw = 0.0f, paperh = 0.0f; // user paper size (0: none)
+    } page;
+
+    // Device: scale and window geometry.
+    struct Device {
+        float scale = 1.0f; // device units per plot unit
+        int winopt = 0;     // 0 default size, 1 position and size given, other: size given
+        int winx = 0, winy = 0, winw = 853, winh = 603;
+        int imgw = 853, imgh = 603; // window or image size of this plot (pixels)
+        int winnum = 1;
+        int depth = 24;        // bits per pixel of the screen
+        int bgopt = 4;         // background mode option (4 chooses by device)
+        int bgmode = 0;        // 0 normal, 2 reversed
+        int first_bgmode = -1; // background mode of the first plot of the run
+        int bgchanged = 0;
+        int pdfopt = 1;
+        std::unique_ptr<Driver> driver; // active output driver while a plot is open
+    } dev;
+
+    // Default axis system lengths and position (plot units, from defvar).
+    struct Axis {
+        int xlen = 1980, ylen = 1400;
+        int xpos = 494, ypos = 1799;
+    } axis;
+
+    // Messages and the error file.
+    struct Messages {
+        int unit = 6;                 // 6 console, 17 error file, 0 silent
+        std::FILE* errfile = nullptr; // open error file, nullptr: standard output
+        std::string errname = "plotix.err";
+        bool errname_given = false;
+        bool errfile_used = false; // something was written to the error file
+        int errfile_opt = 0;       // error-file option (winini sets it)
+        bool msgbox = false;       // summary through qqmprc (winini)
+        int warnings_on = 1;
+        int summary_on = 1;
+        std::string routine;    // current public routine
+        std::string text = " "; // current message text
+    } msg;
+
+    struct Counters {
+        std::int64_t vectors = 0;
+        std::int64_t warnings = 0;
+    } count;
+
+    struct Constants {
+        float pi = 3.1415927f, deg2rad = 0.017453292f, tiny = 1e-35f;
+    } k;
+
+    // Pen buffer and connection point of the vector pipeline.
+    struct Pen {
+        float x[kPenMax] = {}, y[kPenMax] = {};
+        int n = 0;
+        float cx = 0.0f, cy = 0.0f; // connection point (page plot units)
+        int ox = 0, oy = 0;         // origin offset
+        float parallel = 0.0f;      // parallel offset
+        int pending_move = 0;
+    } pen;
+
+    // Clipping window: inclusive rectangle or circle in page plot units.
+    struct Clip {
+        int xmin = 0, ymin = 0, xmax = 2969, ymax = 2099;
+        int circular = 0;
+        float cx = 0.0f, cy = 0.0f, r = 0.0f;
+        float tol = 1e-35f; // intersection tolerance of xcut/ycut
+    } clip;
+
+    // Line style: dash pattern and its state (solid by default).
+    struct LineStyle {
+        int pattern[10] = {1};
+        int n = 1;
+        int phase = 0; // 0 pen down, 1 pen up
+        int index = 1;
+        float remaining = 1.0f;
+        int type = 0;
+        int width = 1;
+    } style;
+
+    // Colours: the current table and index.
+    struct Colours {
+        std::uint32_t table[256] = {}; // packed 0x00RRGGBB
+        int type = 1;
+        int current = 0;
+        int foreground = 255, background = 0;
+    } colour;
+
+    // Text settings (height and angle in plot units and degrees).
+    struct Text {
+        int height = 36;
+        int angle = 0;
+    } text;
+};
+
+extern State g;
+
+// First-call initialisation of the persistent settings.
+void first_call();
+
+// Closes any open stream, drops the driver and puts the whole state back to
+// its state before the first call. Test support.
+void reset_state();
+
+} // namespace plotix::detail
+
+#endif

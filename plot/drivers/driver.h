@@ -1,0 +1,54 @@
+// The output driver interface. disini chooses one driver from the device
+// number (select_driver); the vector pipeline hands it every pen vertex in
+// device units (xjdraw), colour changes, boxes and polygons.
+#ifndef PLOTIX_DRIVERS_DRIVER_H
+#define PLOTIX_DRIVERS_DRIVER_H
+
+#include <functional>
+#include <memory>
+
+namespace plotix::detail {
+
+// Pen operation codes.
+inline constexpr int kOpDraw = 2;
+inline constexpr int kOpMove = 3;
+inline constexpr int kOpFill = 5;
+inline constexpr int kOpFlush = 999;
+
+struct Driver {
+    virtual ~Driver() = default;
+    // Device set-up at disini, after the output file is open: sets the scale
+    // factor (state.dev.scale) and writes the file header.
+    virtual void begin() {}
+    // One pen vertex in device units (integer devices get whole numbers).
+    virtual void vertex(double x, double y, int op) = 0;
+    // A colour change to index with its red, green and blue (0..255).
+    virtual void colour(int index, int r, int g, int b) { (void)index, (void)r, (void)g, (void)b; }
+    // A filled box between two corners in device units.
+    virtual void box(int x1, int y1, int x2, int y2, int r, int g, int b) {
+        (void)x1, (void)y1, (void)x2, (void)y2, (void)r, (void)g, (void)b;
+    }
+    // A solid filled polygon in device units.
+    virtual void polygon(const int* x, const int* y, int n) { (void)x, (void)y, (void)n; }
+    // Clears the page.
+    virtual void erase() {}
+    // End of the plot, before the output file is closed.
+    virtual void finish() {}
+};
+
+// Device families.
+bool is_screen(int device);       // screen windows (<= 100)
+bool opens_stream(int device);    // devices whose output file disini opens
+bool is_incompatible(int device); // formats without defined contents here
+
+// The driver for a device number.
+std::unique_ptr<Driver> select_driver(int device);
+
+// Test hook: when set and returning a driver, that driver replaces the one the
+// device number selects (for screens also the missing display).
+using DriverFactory = std::function<std::unique_ptr<Driver>(int device)>;
+void set_driver_factory(DriverFactory factory);
+
+} // namespace plotix::detail
+
+#endif

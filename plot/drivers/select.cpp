@@ -1,0 +1,76 @@
+// Driver selection: the one place where the device number picks the driver.
+#include <algorithm>
+
+#include "core/state.h"
+#include "drivers/driver.h"
+#include "drivers/postscript.h"
+#include "drivers/setup.h"
+
+namespace plotix::detail {
+
+std::unique_ptr<Driver> make_gksl_driver();
+std::unique_ptr<Driver> make_hpgl_driver();
+std::unique_ptr<Driver> make_kyocera_driver();
+std::unique_ptr<Driver> make_applet_driver();
+std::unique_ptr<Driver> make_null_driver(float scale);
+std::unique_ptr<Driver> make_no_display_driver();
+
+namespace {
+
+DriverFactory& factory() {
+    static DriverFactory f;
+    return f;
+}
+
+// Scale of the PDF page: paper 3900 x 5600 in points, fitted to the page.
+float pdf_scale() {
+    float w, h;
+    oriented_page(w, h);
+    const float pw = 3900.0f * 0.5f * 72.0f / 254.0f, ph = 5600.0f * 0.5f * 72.0f / 254.0f;
+    float s = (w > h && g.page.swap != 2) ? std::min(ph / w, pw / h) : std::min(pw / w, ph / h);
+    if (g.page.nolimit == 0) s = std::min(s, setup_p() * 72.0f / 254.0f);
+    return s;
+}
+
+} // namespace
+
+bool is_screen(int device) {
+    return device <= 100;
+}
+
+bool opens_stream(int device) {
+    return device == 201 || (device >= 301 && device <= 500) ||
+           (device >= 501 && device <= 600 && device != 511) || device == 701;
+}
+
+bool is_incompatible(int device) {
+    return (device >= 101 && device <= 200) || device == 211 || device == 221;
+}
+
+void set_driver_factory(DriverFactory f) {
+    factory() = std::move(f);
+}
+
+std::unique_ptr<Driver> select_driver(int device) {
+    if (factory()) {
+        if (auto d = factory()(device)) return d;
+    }
+    const float p = setup_p();
+    if (device <= 100) return make_no_display_driver();
+    if (device <= 200) return make_null_driver(1.0f);
+    if (device == 201) return make_gksl_driver();
+    if (device == 211) return make_null_driver(2.0f * p);
+    if (device == 221) return make_null_driver(5.6692915f * p);
+    if (device >= 301 && device <= 400) return make_kyocera_driver();
+    if (device >= 401 && device <= 500) return make_hpgl_driver();
+    if (device == 511) return make_null_driver(pdf_scale()); // the PDF writer comes later
+    if (device >= 501 && device <= 600) return make_postscript_driver();
+    if (device >= 601 && device <= 700) {
+        // The raster image and its writers come later.
+        return make_null_driver(pixel_scale(g.dev.imgw, g.dev.imgh));
+    }
+    if (device == 701) return make_applet_driver();
+    return make_null_driver(1.0f);
+}
+
+} // namespace plotix::detail

@@ -1,0 +1,43 @@
+// plotix - a scientific plotting library with a flat set of routines over one
+// global plotting state.
+//
+// A plot is one cycle of
+//     metafl("PS");           // output format (persistent)
+//     setfil("name.ps");      // optional output file name (persistent)
+//     disini();               // start the plot: level 0 -> 1
+//     ... settings and drawing ...
+//     disfin();               // finish the plot, print the summary: level -> 0
+//
+// Lengths are integer plot units on a page of 2969 x 2099 units (origin at the
+// upper left corner, x to the right, y downwards). Keywords count by their
+// first four characters, compared in upper case. No routine aborts on bad
+// input: it prints a numbered warning naming the routine and carries on.
+#ifndef PLOTIX_H
+#define PLOTIX_H
+
+#include <string_view>
+
+namespace plotix {
+
+// ---- life cycle -----------------------------------------------------------
+void disini();  // start a plot (level 0 only)
+void disfin();  // finish the plot (levels 1..3)
+void erase();   // clear the page on screen, image and applet devices (1..3)
+float getver(); // library version (8.0)
+int getplv();   // patch level (0)
+void sendbf();  // flush pending strokes, update a screen window (1..3)
+void winupd();  // the same, also allowed at level 0
+
+// ---- output format and file -----------------------------------------------
+void metafl(std::string_view keyword); // output format, e.g. "PS", "GKSL" (level 0)
+void setfil(std::string_view name);    // output file name, at most 80 characters (level 0)
+
+// ---- messages ---------------------------------------------------------------
+void winini(); // summary in a message box, messages in "plotix.err" (level 0)
+
+// ---- drawing ----------------------------------------------------------------
+void line(int nx1, int ny1, int nx2, int ny2); // a line in plot units (1..3)
+
+} // namespace plotix
+
+#endif

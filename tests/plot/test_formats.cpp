@@ -1,0 +1,99 @@
+// The metafile, plotter, printer and applet outputs, and locale independence.
+#include <clocale>
+
+#include "pipeline/pipeline.h"
+#include "plotix.h"
+#include "test_support.h"
+
+using namespace plotix_test;
+namespace d = plotix::detail;
+using d::g;
+
+TEST_F(PlotixTest, MetafileRecords) {
+    plotix::disini(); // the default format
+    plotix::line(0, 0, 2969, 2099);
+    plotix::disfin();
+    EXPECT_EQ(read_file("plotix.met"),
+              "      29.7      21.0\n"
+              " 0.0000000 0.7069721 3.0000000 1.0000000 0.0000000 2.0000000 0.0000000 0.7069721\n"
+              " 3.0000000 9.0000000\n");
+    EXPECT_NE(console_text().find("Fileformat: GKSL  <<\n <<  Metafile: plotix.met "),
+              std::string::npos);
+
+    plotix::setfil("colours.met");
+    plotix::disini();
+    d::qqsclr(138);
+    d::qqsclr(138); // unchanged: no record
+    d::qqsclr(0);
+    d::qqsclr(89);
+    plotix::disfin();
+    EXPECT_EQ(read_file("colours.met"),
+              "      29.7      21.0\n"
+              "99.000000058.000000099.000000099.000000087.000000098.0000000 0.0000000 0.7069721\n"
+              " 3.0000000 9.0000000\n");
+}
+
+TEST_F(PlotixTest, PlotterAndPrinterRecords) {
+    plotix::metafl("HPGL");
+    plotix::disini();
+    d::qqsclr(3);
+    d::qqsclr(3);
+    plotix::line(0, 0, 100, 0);
+    plotix::disfin();
+    EXPECT_EQ(read_file("plotix.hpg"), " SP1;\nSP3;PU0,8396;PD400,8396;PU0,0;\n");
+
+    plotix::metafl("KYOC");
+    plotix::disini();
+    plotix::line(100, 100, 200, 100);
+    plotix::disfin();
+    EXPECT_EQ(read_file("plotix.kyo"), "MAP  118, 118;DAP  236, 118;RES;EXIT;\n");
+
+    plotix::metafl("HPA3");
+    plotix::disini();
+    for (int i = 0; i < 10; ++i) plotix::line(2000, 1000, 2900, 2000 - i);
+    plotix::disfin();
+    for (const std::string& l : split_lines(read_file("plotix_1.hpg"))) EXPECT_LE(l.size(), 80u);
+}
+
+TEST_F(PlotixTest, AppletSource) {
+    plotix::metafl("JAVA");
+    plotix::disini();
+    plotix::line(0, 0, 1000, 0);
+    d::qqstrk();
+    d::qqsclr(5);
+    plotix::erase();
+    plotix::disfin();
+    std::string text = read_file("plotix.java");
+    EXPECT_EQ(text.substr(text.find("  {\n") + 4), "  g.drawLine (0,0,287,0);\n"
+                                                   "  g.setColor (new Color (0,0,0));\n"
+                                                   "  g.clearRect (0,0,853,603);\n"
+                                                   "  }\n}\n");
+    EXPECT_NE(console_text().find("Metafile: plotix.java "), std::string::npos);
+}
+
+TEST_F(PlotixTest, NumbersUseAPointInAnyLocale) {
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    std::string saved = old != nullptr ? old : "C";
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "locale de_DE.UTF-8 missing";
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%.1f", 1.5);
+    EXPECT_STREQ(buf, "1,5"); // the locale is really in force
+
+    plotix::metafl("PS");
+    plotix::disini();
+    plotix::line(0, 0, 100, 100);
+    plotix::disfin();
+    plotix::metafl("GKSL");
+    plotix::disini();
+    plotix::line(0, 0, 100, 100);
+    plotix::disfin();
+    std::setlocale(LC_ALL, saved.c_str());
+
+    std::string ps = read_file("plotix.ps");
+    EXPECT_NE(ps.find("%%Creator: PLOTIX   8.0 L\n"), std::string::npos);
+    EXPECT_NE(ps.find("  1.000476  1.000476 scale\n"), std::string::npos);
+    std::string met = read_file("plotix.met");
+    EXPECT_EQ(met.rfind("      29.7      21.0\n 0.0000000 0.7069721", 0), 0u);
+    EXPECT_EQ(met.find(','), std::string::npos);
+    EXPECT_NE(console_text().find("VERSION  8.0 "), std::string::npos);
+}

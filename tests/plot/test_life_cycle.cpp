@@ -1,0 +1,206 @@
+// Levels, helpers, defaults and the life cycle of a plot.
+#include <climits>
+#include <cmath>
+
+#include "core/lifecycle.h"
+#include "core/messages.h"
+#include "pipeline/pipeline.h"
+#include "plotix.h"
+#include "test_support.h"
+
+using namespace plotix_test;
+namespace d = plotix::detail;
+using d::g;
+
+TEST_F(PlotixTest, LevelWarningsNameTheRoutineAndLevel) {
+    plotix::disfin();
+    EXPECT_EQ(console_text(), " <<<< Warning   3: Incorrect level in disfin!   (   0)\n");
+    plotix::line(0, 0, 10, 10);
+    plotix::erase();
+    plotix::sendbf();
+    EXPECT_EQ(console_text(), " <<<< Warning   3: Incorrect level in line!   (   0)\n"
+                              " <<<< Warning   3: Incorrect level in erase!   (   0)\n"
+                              " <<<< Warning   3: Incorrect level in sendbf!   (   0)\n");
+    plotix::winupd(); // allowed at level 0
+    EXPECT_EQ(console_text(), "");
+
+    plotix::metafl("PS");
+    plotix::setfil("first.ps");
+    plotix::disini();
+    console_text();
+    plotix::metafl("GKSL");
+    plotix::setfil("other.ps");
+    plotix::disini();
+    plotix::winini();
+    EXPECT_EQ(console_text(), " <<<< Warning   3: Incorrect level in metafl!   (   1)\n"
+                              " <<<< Warning   3: Incorrect level in setfil!   (   1)\n"
+                              " <<<< Warning   3: Incorrect level in disini!   (   1)\n"
+                              " <<<< Warning   3: Incorrect level in winini!   (   1)\n");
+    EXPECT_EQ(g.out.device, 504);
+    EXPECT_EQ(g.out.filename, "first.ps");
+    EXPECT_EQ(g.count.warnings, 4);
+    plotix::disfin();
+    EXPECT_EQ(g.life.level, 0);
+    EXPECT_EQ(g.life.closed, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir / "first.ps"));
+}
+
+TEST_F(PlotixTest, ArgumentHelpers) {
+    d::jqqlev(0, 3, "test");
+    EXPECT_EQ(d::jqqval(5, 0, 10), 0);
+    EXPECT_EQ(d::jqqval(-1, 0, -1), 1); // no upper bound, below minimum
+    EXPECT_EQ(d::jqqval(INT_MAX, 0, -1), 0);
+    EXPECT_EQ(d::jqqval(11, 0, 10), 1);
+    EXPECT_EQ(console_text(), " <<<< Warning   2: Incorrect parameter in test!   (  -1)\n"
+                              " <<<< Warning   2: Incorrect parameter in test!   (  11)\n");
+
+    const char* list = "SMAL+RAIN+SPEC+VGA +TEMP";
+    EXPECT_EQ(d::jqqind(list, 5, "rainbow"), 2);
+    EXPECT_EQ(d::jqqind(list, 5, "vga"), 4);
+    EXPECT_EQ(d::jqqind(list, 5, "Temp"), 5);
+    EXPECT_EQ(d::jqqind(list, 9, "none"), 0); // count beyond the list is harmless
+    EXPECT_EQ(console_text(), " <<<< Warning   2: Incorrect parameter in test!   (none)\n");
+
+    EXPECT_EQ(d::keyword4("ps"), "PS  ");
+    EXPECT_EQ(d::keyword4("console"), "CONS");
+    EXPECT_EQ(d::keyword4(""), "    ");
+    EXPECT_EQ(d::keyword4("\xe9t\xc3\xa9"), "\xe9T\xc3\xa9"); // only ASCII letters change
+    std::string s = " a b  c  ";
+    EXPECT_EQ(d::trmlen(s), 7);
+    d::dsblnk(s);
+    EXPECT_EQ(s, "abc");
+    d::qqcopy(s, "abcdefgh", 3);
+    EXPECT_EQ(s, "abc");
+    EXPECT_EQ(d::dddate(), "05.03.2024");
+    EXPECT_EQ(d::ddtime(), "14:07:09");
+
+    g.page.unitdiv = 2.0f;
+    EXPECT_EQ(d::jqquni(300), 150);
+    EXPECT_EQ(d::jqquni(3), 2);
+    g.page.unitdiv = 0.0f; // a broken divisor counts as 1
+    EXPECT_EQ(d::jqquni(300), 300);
+    g.page.unitdiv = 1.0f;
+    EXPECT_EQ(d::jqqyvl(100), 100);
+    g.page.lowerleft = 1;
+    EXPECT_EQ(d::jqqyvl(100), g.page.height - 100);
+    EXPECT_EQ(d::jqqyvl(INT_MIN), INT_MAX);
+}
+
+TEST_F(PlotixTest, DefaultsOfAPlot) {
+    EXPECT_FLOAT_EQ(plotix::getver(), 8.0f);
+    EXPECT_EQ(plotix::getplv(), 0);
+    plotix::disini(); // no format chosen: the metafile
+    EXPECT_EQ(g.out.device, 201);
+    EXPECT_EQ(g.out.keyword, "GKSL");
+    EXPECT_EQ(g.out.filename, "plotix.met");
+    EXPECT_EQ(g.page.width, 2969);
+    EXPECT_EQ(g.page.height, 2099);
+    EXPECT_EQ(g.axis.xlen, 1980);
+    EXPECT_EQ(g.axis.ylen, 1400);
+    EXPECT_EQ(g.axis.xpos, 494);
+    EXPECT_EQ(g.axis.ypos, 1799);
+    EXPECT_EQ(g.clip.xmax, 2969);
+    EXPECT_EQ(g.clip.ymax, 2099);
+    EXPECT_EQ(g.msg.unit, 6);
+    EXPECT_FLOAT_EQ(g.dev.scale, 1.0f / 2969.0f);
+    plotix::disfin();
+
+    g.page.basew = 2099.0f; // a page higher than wide
+    g.page.baseh = 2969.0f;
+    plotix::metafl("cons");
+    record();
+    plotix::disini();
+    EXPECT_EQ(g.dev.imgw, 603);
+    EXPECT_EQ(g.dev.imgh, 853);
+    plotix::disfin();
+}
+
+TEST_F(PlotixTest, SecondPlotStartsFromDefaults) {
+    plotix::metafl("PS");
+    plotix::setfil("a.ps");
+    plotix::disini();
+    g.clip.xmax = 5;
+    g.style.n = 2;
+    g.pen.ox = 7;
+    plotix::line(0, 0, 100, 100);
+    plotix::disfin();
+    console_text();
+
+    plotix::disini(); // same format, same given name: a new version
+    EXPECT_EQ(g.clip.xmax, 2969);
+    EXPECT_EQ(g.style.n, 1);
+    EXPECT_EQ(g.pen.ox, 0);
+    EXPECT_EQ(g.count.vectors, 0);
+    EXPECT_EQ(g.out.device, 504);
+    EXPECT_EQ(g.out.filename, "a_1.ps");
+    plotix::disfin();
+
+    plotix::metafl("GKSL");
+    plotix::disini();
+    EXPECT_EQ(g.out.device, 201);
+    EXPECT_EQ(g.out.filename, "a_2.ps"); // the given name holds until setfil again
+    plotix::disfin();
+    plotix::setfil("b.met");
+    plotix::disini();
+    EXPECT_EQ(g.out.filename, "b.met");
+    plotix::disfin();
+    EXPECT_TRUE(std::filesystem::exists(dir / "a.ps"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "a_1.ps"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "a_2.ps"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "b.met"));
+}
+
+TEST_F(PlotixTest, ScreenWithoutDisplayWarnsAndFinishesAtOnce) {
+    plotix::metafl("XWI3");
+    plotix::disini();
+    EXPECT_EQ(console_text(), " <<<< Warning 101: No display available in disini!\n");
+    EXPECT_EQ(g.dev.winnum, 3);
+    EXPECT_NEAR(g.dev.scale, 602.0f / 2099.0f, 1e-6);
+    plotix::line(0, 0, 100, 100);
+    plotix::erase();
+    plotix::sendbf();
+    plotix::disfin();
+    std::string box = console_text();
+    EXPECT_NE(box.find("Warnings: 1 "), std::string::npos);
+    EXPECT_NE(box.find("Fileformat: XWI3"), std::string::npos);
+    EXPECT_NE(box.find(" <<  Metafile:                                                   <<\n"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+TEST_F(PlotixTest, BadArgumentsNeverCrash) {
+    const std::string long_text(200, 'x');
+    const std::string odd = std::string("\xff\xfe\x00\x80 ps", 7);
+    for (const std::string& s : {std::string(), long_text, odd, std::string("MET"),
+                                 std::string("MET9"), std::string("MET:")}) {
+        plotix::metafl(s);
+        plotix::setfil(s);
+    }
+    EXPECT_EQ(g.out.device, 80); // only MET9 was a keyword
+    EXPECT_EQ(g.out.filename.size(), 4u);
+    plotix::setfil(long_text);
+    EXPECT_EQ(g.out.filename.size(), 80u);
+    plotix::metafl("PS");
+    plotix::disini();
+    plotix::line(INT_MIN, INT_MIN, INT_MAX, INT_MAX);
+    plotix::line(INT_MAX, 0, INT_MIN, 0);
+    d::qqmove(NAN, 0.0f);
+    d::qqdraw(INFINITY, -INFINITY);
+    d::qqdraw(100.0f, 100.0f);
+    d::qqdraw(1e30f, -1e30f);
+    const float nx[3] = {NAN, 1.0f, 2.0f}, ny[3] = {0.0f, 1.0f, 2.0f};
+    d::xjpoly(nx, ny, 3);
+    d::xjpoly(nx, ny, -1);
+    g.style.n = 2; // a dashed line far off the page ends
+    g.style.pattern[1] = 1;
+    d::strtqq(0.0f, 0.0f);
+    d::connqq(1e20f, 1e20f);
+    d::connqq(INFINITY, 0.0f);
+    d::warnc1(2, long_text);
+    d::errmes(-5);
+    d::errmes(INT_MAX);
+    plotix::disfin();
+    EXPECT_EQ(g.life.level, 0);
+    std::string ps = read_file(dir / (long_text.substr(0, 80)));
+    EXPECT_NE(ps.find("showpage"), std::string::npos);
+}

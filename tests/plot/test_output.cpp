@@ -1,0 +1,169 @@
+// Format keywords, default file names and the version-number rule.
+#include "core/output.h"
+#include "plotix.h"
+#include "test_support.h"
+
+using namespace plotix_test;
+namespace d = plotix::detail;
+namespace fs = std::filesystem;
+using d::g;
+
+TEST_F(PlotixTest, FormatKeywords) {
+    struct Case {
+        const char* keyword;
+        int device;
+        const char* stored;
+    };
+    for (const Case& c :
+         {Case{"cons", 80, "CONS"},        Case{"Cons", 80, "CONS"},  Case{"CONSOLE", 80, "CONS"},
+          Case{"MET5", 80, "MET5"},        Case{"met1", 80, "MET1"},  Case{"PS", 504, "PS"},
+          Case{"ps", 504, "PS"},           Case{"eps", 503, "EPS"},   Case{"PSCL", 502, "PSCL"},
+          Case{"postscript", 501, "POST"}, Case{"pdf", 511, "PDF"},   Case{"XWIN", 72, "XWIN"},
+          Case{"XWI1", 72, "XWI1"},        Case{"xwi8", 79, "XWI8"},  Case{"XWND", 80, "XWND"},
+          Case{"HPA1", 405, "HPA1"},       Case{"java", 701, "JAVA"}, Case{"bmp", 606, "BMP"},
+          Case{"VT34", 103, "VT34"},       Case{"gksl", 201, "GKSL"}}) {
+        plotix::metafl(c.keyword);
+        EXPECT_EQ(g.out.device, c.device) << c.keyword;
+        EXPECT_EQ(g.out.keyword, c.stored) << c.keyword;
+    }
+    EXPECT_EQ(console_text(), "");
+    plotix::metafl("P");
+    plotix::metafl("MET0");
+    plotix::metafl("");
+    EXPECT_EQ(console_text(), " <<<< Warning   2: Incorrect parameter in metafl!   (P)\n"
+                              " <<<< Warning   2: Incorrect parameter in metafl!   (MET0)\n"
+                              " <<<< Warning   2: Incorrect parameter in metafl!   ()\n");
+    EXPECT_EQ(g.out.device, 201);
+    EXPECT_EQ(g.out.keyword, "GKSL");
+
+    EXPECT_EQ(d::qqgfxt(701), "java");
+    EXPECT_EQ(d::qqgfxt(504), "ps");
+    EXPECT_EQ(d::qqgfxt(502), "psc");
+    EXPECT_EQ(d::qqgfxt(603), "   ");
+    EXPECT_EQ(d::qqgfxt(80), "   ");
+}
+
+TEST_F(PlotixTest, VersionNumbersForExistingFiles) {
+    std::string name = "fasogram.bmp";
+    d::gfilnn(name);
+    EXPECT_EQ(name, "fasogram.bmp"); // free: unchanged
+    touch("fasogram.bmp");
+    std::vector<std::string> got;
+    for (int i = 1; i <= 1000; ++i) {
+        name = "fasogram.bmp";
+        ASSERT_EQ(d::gfilnn(name), 0);
+        got.push_back(name);
+        touch(name);
+    }
+    EXPECT_EQ(got[0], "fasogr_1.bmp");
+    EXPECT_EQ(got[8], "fasogr_9.bmp");
+    EXPECT_EQ(got[9], "fasog_10.bmp");
+    EXPECT_EQ(got[98], "fasog_99.bmp");
+    EXPECT_EQ(got[99], "faso_100.bmp");
+    EXPECT_EQ(got[998], "faso_999.bmp");
+    EXPECT_EQ(got[999], "fas_1000.bmp");
+
+    fs::remove("fasogr_3.bmp"); // the first free number is taken
+    name = "fasogram.bmp";
+    d::gfilnn(name);
+    EXPECT_EQ(name, "fasogr_3.bmp");
+
+    touch("plotix.ps");
+    for (int i = 1; i <= 9; ++i) touch("plotix_" + std::to_string(i) + ".ps");
+    name = "plotix.ps";
+    d::gfilnn(name);
+    EXPECT_EQ(name, "ploti_10.ps");
+
+    fs::create_directory("sub.d");
+    touch("sub.d/fasogram.ps");
+    touch("sub.d/data");
+    name = "sub.d/fasogram.ps";
+    d::gfilnn(name);
+    EXPECT_EQ(name, "sub.d/fasogr_1.ps");
+    name = "sub.d/data";
+    d::gfilnn(name);
+    EXPECT_EQ(name, "sub.d/data_1");
+    touch("sub.d/x.y.z");
+    name = "sub.d/x.y.z";
+    d::gfilnn(name);
+    EXPECT_EQ(name, "sub.d/x.y_1.z");
+}
+
+TEST_F(PlotixTest, TooManyVersionsIsAFileError) {
+    touch("a.ps");
+    for (int i = 1; i <= 9999; ++i) touch("a_" + std::to_string(i) + ".ps");
+    plotix::metafl("PS");
+    plotix::setfil("a.ps");
+    plotix::disini();
+    plotix::line(0, 0, 10, 10);
+    plotix::disfin();
+    std::string text = console_text();
+    EXPECT_EQ(text.rfind("More than 9999 file versions!\n"
+                         " <<<< Warning  36: File error in disini!   (a.ps)\n",
+                         0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("Metafile:  "), std::string::npos);
+}
+
+TEST_F(PlotixTest, GivenNameIsUsedAndSettledAtDisini) {
+    touch("fasogram.ps");
+    touch("fasogr_1.ps");
+    plotix::metafl("PS");
+    plotix::setfil("fasogram.ps");
+    plotix::disini();
+    plotix::disfin();
+    EXPECT_TRUE(fs::exists("fasogr_2.ps"));
+    EXPECT_NE(console_text().find("Metafile: fasogr_2.ps "), std::string::npos);
+    EXPECT_EQ(read_file("fasogram.ps"), "x"); // never overwritten
+}
+
+TEST_F(PlotixTest, FileThatCannotBeCreated) {
+    plotix::metafl("PS");
+    plotix::setfil("missing/dir/out.ps");
+    plotix::disini();
+    EXPECT_EQ(console_text(), " <<<< Warning  36: File error in disini!   (missing/dir/out.ps)\n");
+    plotix::line(0, 0, 100, 100);
+    plotix::disfin();
+    std::string text = console_text();
+    EXPECT_NE(text.find("Vectors : 2 "), std::string::npos);
+    EXPECT_NE(text.find(" <<  Metafile:                                                   <<"),
+              std::string::npos);
+    plotix::setfil(""); // an empty name cannot be created either
+    plotix::disini();
+    plotix::disfin();
+    EXPECT_NE(console_text().find("Warning  36"), std::string::npos);
+}
+
+TEST_F(PlotixTest, FormatsWithoutContentsProduceNoFile) {
+    for (const char* keyword : {"CGM", "WMF", "TEKT", "VT34", "LN03"}) {
+        plotix::metafl(keyword);
+        plotix::disini();
+        EXPECT_EQ(console_text(), " <<<< Warning  40: File format and output device are "
+                                  "incompatible in disini!\n")
+            << keyword;
+        plotix::line(0, 0, 100, 100);
+        plotix::disfin();
+        std::string text = console_text();
+        EXPECT_NE(text.find("Warnings: 1 "), std::string::npos);
+        EXPECT_NE(text.find(" <<  Metafile:                                                   <<"),
+                  std::string::npos);
+    }
+    // Image and PDF writers are not there yet: no file, no warning.
+    for (const char* keyword : {"BMP", "TIFF", "PNG", "PPM", "IMAG", "VIRT", "PDF"}) {
+        plotix::metafl(keyword);
+        plotix::disini();
+        plotix::line(0, 0, 100, 100);
+        plotix::disfin();
+        EXPECT_EQ(console_text().find("<<<< Warning"), std::string::npos) << keyword;
+    }
+    EXPECT_TRUE(fs::is_empty(dir));
+    plotix::metafl("PDF");
+    plotix::disini();
+    EXPECT_NEAR(g.dev.scale, 0.26334f, 1e-5);
+    plotix::disfin();
+    plotix::metafl("BMP");
+    plotix::disini();
+    EXPECT_NEAR(g.dev.scale, 602.0f / 2099.0f, 1e-6);
+    plotix::disfin();
+}

@@ -1,0 +1,84 @@
+#include "test_support.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace plotix_test {
+
+namespace fs = std::filesystem;
+
+void PlotixTest::SetUp() {
+    old_dir_ = fs::current_path();
+    std::string tmpl = (fs::temp_directory_path() / "plotix_test_XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir = tmpl;
+    fs::current_path(dir);
+    console_ = std::tmpfile();
+    ASSERT_NE(console_, nullptr);
+    plotix::detail::reset_state();
+    plotix::detail::set_console(console_);
+    plotix::detail::set_clock([] {
+        std::tm tm{};
+        tm.tm_mday = 5;
+        tm.tm_mon = 2;
+        tm.tm_year = 124;
+        tm.tm_hour = 14;
+        tm.tm_min = 7;
+        tm.tm_sec = 9;
+        return tm;
+    });
+    plotix::detail::set_driver_factory({});
+}
+
+void PlotixTest::TearDown() {
+    plotix::detail::reset_state();
+    plotix::detail::set_console(nullptr);
+    plotix::detail::set_clock({});
+    plotix::detail::set_driver_factory({});
+    if (console_ != nullptr) std::fclose(console_);
+    fs::current_path(old_dir_);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+std::string PlotixTest::console_text() {
+    std::fflush(console_);
+    std::string text;
+    std::rewind(console_);
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, console_)) > 0) text.append(buf, n);
+    std::fclose(console_);
+    console_ = std::tmpfile();
+    plotix::detail::set_console(console_);
+    return text;
+}
+
+void PlotixTest::record() {
+    plotix::detail::set_driver_factory([this](int) { return std::make_unique<Recorder>(&events); });
+}
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) nl = text.size();
+        out.push_back(text.substr(at, nl - at));
+        at = nl + 1;
+    }
+    return out;
+}
+
+void touch(const fs::path& p) {
+    std::ofstream(p, std::ios::binary) << "x";
+}
+
+} // namespace plotix_test

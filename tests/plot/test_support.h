@@ -1,0 +1,80 @@
+// Shared fixture and recording driver of the plotix tests.
+#ifndef PLOTIX_TEST_SUPPORT_H
+#define PLOTIX_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/helpers.h"
+#include "core/state.h"
+#include "drivers/driver.h"
+
+namespace plotix_test {
+
+// One call the recording driver received.
+struct Event {
+    char kind; // 'v' vertex, 'c' colour, 'b' box, 'p' polygon, 'e' erase, 'f' finish
+    double x = 0, y = 0;
+    int op = 0;
+    bool operator==(const Event&) const = default;
+};
+
+inline Event mv(double x, double y) {
+    return {'v', x, y, 3};
+}
+inline Event dr(double x, double y) {
+    return {'v', x, y, 2};
+}
+
+// A driver that records what reaches it; scale 1 makes screen-type device
+// units equal to rounded plot units.
+struct Recorder final : plotix::detail::Driver {
+    explicit Recorder(std::vector<Event>* log) : log_(log) {}
+    void begin() override { plotix::detail::g.dev.scale = 1.0f; }
+    void vertex(double x, double y, int op) override { log_->push_back({'v', x, y, op}); }
+    void colour(int index, int, int, int) override { log_->push_back({'c', 0, 0, index}); }
+    void box(int x1, int y1, int, int, int, int, int) override {
+        log_->push_back({'b', double(x1), double(y1), 0});
+    }
+    void polygon(const int* x, const int* y, int n) override {
+        for (int i = 0; i < n; ++i) log_->push_back({'p', double(x[i]), double(y[i]), n});
+    }
+    void erase() override { log_->push_back({'e'}); }
+    void finish() override { log_->push_back({'f'}); }
+
+  private:
+    std::vector<Event>* log_;
+};
+
+// Runs every test in its own temporary directory with a captured console,
+// a fixed clock (05.03.2024 14:07:09) and a fresh plotting state.
+class PlotixTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Everything written to the console so far; clears it.
+    std::string console_text();
+    // Routes the drivers to the recorder.
+    void record();
+    std::vector<Event> events;
+    std::filesystem::path dir;
+
+  private:
+    std::filesystem::path old_dir_;
+    std::FILE* console_ = nullptr;
+};
+
+std::string read_file(const std::filesystem::path& p);
+std::vector<std::string> split_lines(const std::string& text);
+void touch(const std::filesystem::path& p);
+
+} // namespace plotix_test
+
+#endif
