@@ -2,8 +2,8 @@
 """Generate the packed glyph tables of the stroked fonts from the Hershey fonts.
 
 Reads the .jhf font files of the hershey-fonts-data package and writes
-plot/text/glyphs_complex.cpp and plot/text/glyphs_default.cpp (the table
-declarations live in plot/text/glyph_data.h, which is written by hand).
+plot/text/glyphs_complex.cpp, plot/text/glyphs_default.cpp and their
+declarations with the table sizes, plot/text/glyph_data.h.
 
 Usage: gen_glyphs.py [--fonts DIR] [--out DIR] [--report]
 
@@ -169,7 +169,7 @@ class Packer:
     def __init__(self):
         self.coords = []  # (x, y) glyph units
 
-    def _match(self, pts, parity):
+    def _match(self, pts):
         """Find a run of the table equal to pts up to a shift; returns
         (index, offset) with the offset in half units, preferring no shift."""
         n = len(pts)
@@ -200,11 +200,11 @@ class Packer:
         n = len(stroke)
         if share:
             for cand in (stroke, stroke[::-1]):
-                m = self._match(cand, (px, py))
+                m = self._match(cand)
                 if m is not None and m[1] == (0, 0):
                     return (n, m[0] + 1, (0, 0))
             for cand in (stroke, stroke[::-1]):
-                m = self._match(cand, (px, py))
+                m = self._match(cand)
                 if m is not None:
                     return (n, m[0] + 1, m[1])
         if share:
