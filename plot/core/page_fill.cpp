@@ -10,5 +10,5 @@ void plotix::pagfll(int clr) {
     if (jqqlev(1, 3, "pagfll") != 0) return;
     const int previous = g.colour.current;
     dbox(0.0f, 0.0f, static_cast<float>(g.page.width), static_cast<float>(g.page.height), clr);
-    qqclr(previous);
+    setclr(previous);
 }

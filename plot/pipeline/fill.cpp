@@ -138,7 +138,11 @@ void solid_fill(const float* x, const float* y, int n) {
 // half-open in v so that a vertex counts once) are drawn turned back.
 void hatch_pass(const float* x, const float* y, int n, int angle, std::vector<float>& cuts) {
     const double a = angle * 3.14159265358979323846 / 180.0;
-    const double cs = std::cos(a), sn = std::sin(a);
+    double cs = std::cos(a), sn = std::sin(a);
+    if (angle % 90 == 0) { // exact, so that lines along the axes stay on them
+        cs = std::round(cs);
+        sn = std::round(sn);
+    }
     auto to_u = [&](double px, double py) { return px * cs - py * sn; };
     auto to_v = [&](double px, double py) { return px * sn + py * cs; };
 
@@ -240,7 +244,7 @@ void dbox(float x1, float y1, float x2, float y2, int clr) {
         postscript_box(x1, y1, x2, y2, c);
         driver_box(c, clr);
     } else if ((dev >= 201 && dev <= 300) || (dev >= 401 && dev <= 500)) {
-        qqclr(clr);
+        plotix::setclr(clr);
         zigzag_box(x1, y1, x2, y2);
     } else if (dev <= 200 || dev == 221 || (dev >= 301 && dev <= 400) ||
                (dev >= 601 && dev <= 701)) {
