@@ -23,7 +23,10 @@ struct Driver {
     virtual void begin() {}
     // One pen vertex in device units (integer devices get whole numbers).
     virtual void vertex(double x, double y, int op) = 0;
-    // A colour change to index with its red, green and blue (0..255).
+    // A colour change to index with its red, green and blue (0..255). It comes
+    // on every change, also to the same index; drivers that write only real
+    // changes compare with state.colour.current, which still holds the
+    // previous index during the call.
     virtual void colour(int index, int r, int g, int b) { (void)index, (void)r, (void)g, (void)b; }
     // A filled box in colour index (its table entry is r, g, b). The corners
     // are device units before rounding, as the device's box command takes
