@@ -3,12 +3,14 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/colour.h"
 #include "core/helpers.h"
 #include "core/messages.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "drivers/driver.h"
 #include "pipeline/pipeline.h"
+#include "pipeline/style.h"
 #include "plotix.h"
 
 namespace plotix::detail {
@@ -59,15 +61,19 @@ void defvar() {
 
 void resall() {
     g.k = State::Constants{};
-    g.style = State::LineStyle{}; // solid
+    g.pen = State::Pen{};
+    g.style = State::LineStyle{};
+    qqltyp(0); // solid
     g.colour.current = 0;
+    qqvlt(g.out.device == 501 ? 6 : 1); // "RGRE" for POST, else "RAIN"
     g.msg.unit = g.msg.errfile != nullptr ? 17 : 6;
     defvar();
-    g.pen = State::Pen{};
     g.clip = State::Clip{};
     g.clip.xmax = g.page.width;
     g.clip.ymax = g.page.height;
     g.text = State::Text{};
+    g.fill = State::Fill{};
+    qqshdp(0); // no hatching
 }
 
 void erase_page() {

@@ -59,6 +59,7 @@ void reset_state() {
     g.clip = {};
     g.style = {};
     g.colour = {};
+    g.fill = {};
     g.text = {};
 }
 

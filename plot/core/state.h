@@ -117,22 +117,40 @@ struct State {
 
     // Line style: dash pattern and its state (solid by default).
     struct LineStyle {
-        int pattern[10] = {1};
-        int n = 1;
-        int phase = 0; // 0 pen down, 1 pen up
-        int index = 1;
-        float remaining = 1.0f;
-        int type = 0;
-        int width = 1;
+        int pattern[10] = {1};  // element lengths, drawn and skipped in turn
+        int n = 1;              // element count, 1 means solid
+        int phase = 0;          // 0 pen down, 1 pen up
+        int index = 1;          // 1-based current element
+        float remaining = 1.0f; // plot units left in the current element
+        int type = 0;           // last number given to lintyp
+        int width = 1;          // line width and ends (no routine changes them)
+        int cap = 2;
+        int join = 2;
+        float miter = 2.0f;
     } style;
 
-    // Colours: the current table and index.
+    // Colours: the current table of 256 packed 0x00RRGGBB entries, the named
+    // and cycle colours of that table, and the current index.
     struct Colours {
-        std::uint32_t table[256] = {}; // packed 0x00RRGGBB
-        int type = 1;
+        std::uint32_t table[256] = {};
+        int type = 1;      // 0..8: SMAL RAIN SPEC GREY RRAI RSPE RGRE VGA TEMP
+        int named[9] = {}; // WHIT RED GREE YELL BLUE ORAN CYAN MAGE BLAC
+        int cycle[30] = {};
         int current = 0;
         int foreground = 255, background = 0;
     } colour;
+
+    // Area fill: shading pattern and polygon outline.
+    struct Fill {
+        int pattern = 0; // last shdpat number (16 is solid)
+        int angle = 0;   // hatch angle in degrees 0..179
+        int type = 0;    // 0 no hatching, 1..7
+        int density = 0; // 0..9
+        int cross = 0;
+        float distance = 1.9999f;        // plot units between hatch lines
+        int group_on = 1, group_off = 0; // lines drawn, lines skipped
+        int outline = 1;                 // areaf also draws the outline
+    } fill;
 
     // Text settings (height and angle in plot units and degrees).
     struct Text {

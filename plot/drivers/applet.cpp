@@ -35,10 +35,11 @@ class Applet final : public Driver {
                      fmt_int(b) + "));\n");
     }
 
-    void box(int x1, int y1, int x2, int y2, int, int, int) override {
-        write_direct("  g.fillRect (" + fmt_int(x1) + "," + fmt_int(y1) + "," +
-                     fmt_int(static_cast<std::int64_t>(x2) - x1 + 1) + "," +
-                     fmt_int(static_cast<std::int64_t>(y2) - y1 + 1) + ");\n");
+    void box(double x1, double y1, double x2, double y2, int, int, int, int) override {
+        const int ix1 = rnd(x1), iy1 = rnd(y1), ix2 = rnd(x2), iy2 = rnd(y2);
+        write_direct("  g.fillRect (" + fmt_int(ix1) + "," + fmt_int(iy1) + "," +
+                     fmt_int(static_cast<std::int64_t>(ix2) - ix1 + 1) + "," +
+                     fmt_int(static_cast<std::int64_t>(iy2) - iy1 + 1) + ");\n");
     }
 
     void erase() override {

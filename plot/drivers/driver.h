@@ -4,6 +4,7 @@
 #ifndef PLOTIX_DRIVERS_DRIVER_H
 #define PLOTIX_DRIVERS_DRIVER_H
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -22,12 +23,21 @@ struct Driver {
     virtual void begin() {}
     // One pen vertex in device units (integer devices get whole numbers).
     virtual void vertex(double x, double y, int op) = 0;
-    // A colour change to index with its red, green and blue (0..255).
+    // A colour change to index with its red, green and blue (0..255). It comes
+    // on every change, also to the same index; drivers that write only real
+    // changes compare with state.colour.current, which still holds the
+    // previous index during the call.
     virtual void colour(int index, int r, int g, int b) { (void)index, (void)r, (void)g, (void)b; }
-    // A filled box between two corners in device units.
-    virtual void box(int x1, int y1, int x2, int y2, int r, int g, int b) {
-        (void)x1, (void)y1, (void)x2, (void)y2, (void)r, (void)g, (void)b;
+    // A filled box in colour index (its table entry is r, g, b). The corners
+    // are device units before rounding, as the device's box command takes
+    // them: for the PostScript family the four numbers of the "e" command,
+    // for the pixel devices the upper left and lower right corner.
+    virtual void box(double x1, double y1, double x2, double y2, int index, int r, int g, int b) {
+        (void)x1, (void)y1, (void)x2, (void)y2, (void)index, (void)r, (void)g, (void)b;
     }
+    // The whole colour table (256 packed 0x00RRGGBB) of table type 0..8, for
+    // the palette of screen and raster devices.
+    virtual void palette(int type, const std::uint32_t* table) { (void)type, (void)table; }
     // A solid filled polygon in device units.
     virtual void polygon(const int* x, const int* y, int n) { (void)x, (void)y, (void)n; }
     // Clears the page.

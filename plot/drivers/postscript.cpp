@@ -53,13 +53,16 @@ class PostScript final : public Driver {
         qpsbuf(fmt_int(r, 3) + " " + fmt_int(gr, 3) + " " + fmt_int(b, 3) + " f ");
     }
 
-    void box(int x1, int y1, int x2, int y2, int r, int gr, int b) override {
-        qpsbuf(fmt_int(x1, 5) + " " + fmt_int(y1, 5) + " " + fmt_int(x2, 5) + " " + fmt_int(y2, 5) +
-               " " + fmt_int(r, 3) + " " + fmt_int(gr, 3) + " " + fmt_int(b, 3) + " e ");
+    // The box goes out at once: a path still open here is written after it.
+    void box(double x1, double y1, double x2, double y2, int, int r, int gr, int b) override {
+        qpsbuf(fmt_int(rnd(x1), 5) + " " + fmt_int(rnd(y1), 5) + " " + fmt_int(rnd(x2), 5) + " " +
+               fmt_int(rnd(y2), 5) + " " + fmt_int(r, 3) + " " + fmt_int(gr, 3) + " " +
+               fmt_int(b, 3) + " e ");
     }
 
     void polygon(const int* x, const int* y, int n) override {
         if (n <= 0) return;
+        drwpsc(0.0, 0.0, 999); // lines drawn before the polygon stay beneath it
         qpsbuf(point(x[0], y[0], "u"));
         for (int i = 1; i < n; ++i) qpsbuf(point(x[i], y[i], "d"));
         qpsbuf(point(x[0], y[0], "d"));

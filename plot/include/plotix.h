@@ -38,6 +38,35 @@ void winini(); // summary in a message box, messages in "plotix.err" (level 0)
 // ---- drawing ----------------------------------------------------------------
 void line(int nx1, int ny1, int nx2, int ny2); // a line in plot units (1..3)
 
+// ---- line styles ------------------------------------------------------------
+// Lines drawn by the library follow a repeating pattern of drawn and skipped
+// lengths in plot units; choosing a style restarts the pattern (levels 1..3).
+void lintyp(int n);                      // predefined style 0..7, as below
+void solid();                            // 0: solid
+void dot();                              // 1: 1 drawn, 10 skipped
+void dash();                             // 2: 10, 10
+void chndsh();                           // 3: 30, 15, 10, 15
+void chndot();                           // 4: 1, 15, 15, 15
+void dashm();                            // 5: 20, 15
+void dotl();                             // 6: 1, 20
+void dashl();                            // 7: 30, 20
+void myline(const int pattern[], int n); // own pattern of 1..10 lengths, each >= 1
+
+// ---- colours ----------------------------------------------------------------
+// Colours are indices 0..255 into a table of 256 RGB entries; every plot
+// starts with the "RAIN" table ("RGRE" for "POST") in the foreground colour.
+void setvlt(std::string_view name); // table: "SMAL", "RAIN", "SPEC", "GREY", "RRAI",
+                                    // "RSPE", "RGRE", "VGA", "TEMP"
+void color(std::string_view name);  // "WHITE", "RED", "GREEN", "YELLOW", "BLUE", "ORANGE",
+                                    // "CYAN", "MAGENTA", "BLACK", "FORE", "BACK"
+void setclr(int index);             // colour index 0..255
+
+// ---- area fill --------------------------------------------------------------
+void areaf(const int x[], const int y[], int n); // polygon of n >= 3 points: outline and fill
+void shdpat(int n);                              // shading pattern 0..17 (16 solid, 0 none)
+void mypat(int angle, int type, int density, int cross); // own hatch pattern
+void pagfll(int clr);                                    // fills the page with colour clr
+
 } // namespace plotix
 
 #endif

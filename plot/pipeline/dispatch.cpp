@@ -84,13 +84,4 @@ void xjpoly(const float* x, const float* y, int n) {
     g.dev.driver->polygon(ix.data(), iy.data(), n);
 }
 
-void qqsclr(int index) {
-    const std::uint32_t c = g.colour.table[((index % 256) + 256) % 256];
-    const int r = static_cast<int>((c >> 16) & 0xFF);
-    const int gr = static_cast<int>((c >> 8) & 0xFF);
-    const int b = static_cast<int>(c & 0xFF);
-    if (g.dev.driver) g.dev.driver->colour(index, r, gr, b);
-    g.colour.current = index;
-}
-
 } // namespace plotix::detail

@@ -13,10 +13,11 @@ TEST_F(PlotixTest, MetafileRecords) {
     plotix::disini(); // the default format
     plotix::line(0, 0, 2969, 2099);
     plotix::disfin();
+    // The foreground colour 255 of the default table comes first.
     EXPECT_EQ(read_file("plotix.met"),
               "      29.7      21.0\n"
-              " 0.0000000 0.7069721 3.0000000 1.0000000 0.0000000 2.0000000 0.0000000 0.7069721\n"
-              " 3.0000000 9.0000000\n");
+              "99.000000099.000000086.0000000 0.0000000 0.7069721 3.0000000 1.0000000 0.0000000\n"
+              " 2.0000000 0.0000000 0.7069721 3.0000000 9.0000000\n");
     EXPECT_NE(console_text().find("Fileformat: GKSL  <<\n <<  Metafile: plotix.met "),
               std::string::npos);
 
@@ -29,8 +30,8 @@ TEST_F(PlotixTest, MetafileRecords) {
     plotix::disfin();
     EXPECT_EQ(read_file("colours.met"),
               "      29.7      21.0\n"
-              "99.000000058.000000099.000000099.000000087.000000098.0000000 0.0000000 0.7069721\n"
-              " 3.0000000 9.0000000\n");
+              "99.000000099.000000086.000000099.000000058.000000099.000000099.000000087.0000000\n"
+              "98.0000000 0.0000000 0.7069721 3.0000000 9.0000000\n");
 }
 
 TEST_F(PlotixTest, PlotterAndPrinterRecords) {
@@ -40,7 +41,7 @@ TEST_F(PlotixTest, PlotterAndPrinterRecords) {
     d::qqsclr(3);
     plotix::line(0, 0, 100, 0);
     plotix::disfin();
-    EXPECT_EQ(read_file("plotix.hpg"), " SP1;\nSP3;PU0,8396;PD400,8396;PU0,0;\n");
+    EXPECT_EQ(read_file("plotix.hpg"), " SP1;\nSP255;SP3;PU0,8396;PD400,8396;PU0,0;\n");
 
     plotix::metafl("KYOC");
     plotix::disini();
@@ -64,8 +65,10 @@ TEST_F(PlotixTest, AppletSource) {
     plotix::erase();
     plotix::disfin();
     std::string text = read_file("plotix.java");
-    EXPECT_EQ(text.substr(text.find("  {\n") + 4), "  g.drawLine (0,0,287,0);\n"
-                                                   "  g.setColor (new Color (0,0,0));\n"
+    // The foreground colour of the default table, then the rainbow's entry 5.
+    EXPECT_EQ(text.substr(text.find("  {\n") + 4), "  g.setColor (new Color (0,0,0));\n"
+                                                   "  g.drawLine (0,0,287,0);\n"
+                                                   "  g.setColor (new Color (51,0,102));\n"
                                                    "  g.clearRect (0,0,853,603);\n"
                                                    "  }\n}\n");
     EXPECT_NE(console_text().find("Metafile: plotix.java "), std::string::npos);
@@ -93,7 +96,9 @@ TEST_F(PlotixTest, NumbersUseAPointInAnyLocale) {
     EXPECT_NE(ps.find("%%Creator: PLOTIX   8.0 L\n"), std::string::npos);
     EXPECT_NE(ps.find("  1.000476  1.000476 scale\n"), std::string::npos);
     std::string met = read_file("plotix.met");
-    EXPECT_EQ(met.rfind("      29.7      21.0\n 0.0000000 0.7069721", 0), 0u);
+    EXPECT_EQ(
+        met.rfind("      29.7      21.0\n99.000000099.000000086.0000000 0.0000000 0.7069721", 0),
+        0u);
     EXPECT_EQ(met.find(','), std::string::npos);
     EXPECT_NE(console_text().find("VERSION  8.0 "), std::string::npos);
 }

@@ -69,7 +69,8 @@ TEST_F(PlotixTest, PostScriptHeaderAndProlog) {
     EXPECT_EQ(lines[85],
               "  150 cm   200 cm translate 5 cm setlinewidth   1.000476  1.000476 scale");
     // (100, 200) and (300, 400) at 1.857143 device units per plot unit, x and y exchanged.
-    EXPECT_EQ(lines[86], "371 186 u 743 557 d p showpage ");
+    // The foreground colour first: black after the background swap.
+    EXPECT_EQ(lines[86], "0 0 0 f 371 186 u 743 557 d p showpage ");
     EXPECT_EQ(lines.size(), 87u);
     EXPECT_EQ(read_file("out.ps").back(), '\n');
     EXPECT_TRUE(ghostscript_reads("out.ps")) << read_file("gs.log");
@@ -78,13 +79,13 @@ TEST_F(PlotixTest, PostScriptHeaderAndProlog) {
 TEST_F(PlotixTest, PostScriptVariants) {
     auto eps = plot_ps("EPS", [] {});
     EXPECT_EQ(eps[0], "%!PS-Adobe-3.0 EPSF-3.0");
-    EXPECT_EQ(eps[86], "showpage ");
+    EXPECT_EQ(eps[86], "0 0 0 f showpage ");
     EXPECT_TRUE(ghostscript_reads("out.ps")) << read_file("gs.log");
     std::filesystem::remove("out.ps");
     auto pscl = plot_ps("PSCL", [] {});
     EXPECT_EQ(pscl[0], "%!PS-Adobe-2.0");
     EXPECT_EQ(pscl[86], "0 0 3898 5514 0 0 0 e ");
-    EXPECT_EQ(pscl[87], "showpage ");
+    EXPECT_EQ(pscl[87], "255 255 255 f showpage "); // white on the black page
     EXPECT_TRUE(ghostscript_reads("out.ps")) << read_file("gs.log");
     std::filesystem::remove("out.ps");
 
@@ -93,7 +94,7 @@ TEST_F(PlotixTest, PostScriptVariants) {
     auto portrait = plot_ps("POST", [] { plotix::line(100, 200, 300, 400); });
     EXPECT_EQ(portrait[1], "%%BoundingBox:  21 28 575 811");
     EXPECT_EQ(portrait[2], "%%Creator: PLOTIX   8.0 P");
-    EXPECT_EQ(portrait[86], "186 5142 u 557 4771 d p showpage ");
+    EXPECT_EQ(portrait[86], "0 0 0 f 186 5142 u 557 4771 d p showpage ");
     EXPECT_TRUE(ghostscript_reads("out.ps")) << read_file("gs.log");
 }
 
@@ -127,11 +128,11 @@ TEST_F(PlotixTest, PostScriptPathsOf50PointsAndShortLines) {
         }
     }
     // The second polyline breaks its path where the pen buffer was stroked.
-    EXPECT_EQ(shape,
-              (std::vector<std::string>{"50", "12", "f", "f", "50", "50", "2", "22", "showpage"}));
+    EXPECT_EQ(shape, (std::vector<std::string>{"f", "50", "12", "f", "f", "50", "50", "2", "22",
+                                               "showpage"}));
     // The second path starts at the 50th point: draw 49, (990, 10 + 13) in device units.
     EXPECT_EQ(first_points[1], "43 1839");
-    EXPECT_TRUE(lines.back().ends_with(" p showpage ")) << lines.back();
+    EXPECT_TRUE(lines.back().ends_with("p showpage ")) << lines.back();
     EXPECT_TRUE(ghostscript_reads("out.ps")) << read_file("gs.log");
 }
 
@@ -139,6 +140,7 @@ TEST_F(PlotixTest, LineBufferWordWrapping) {
     plotix::metafl("PS");
     plotix::setfil("wrap.ps");
     plotix::disini();
+    d::qpsbuf_end_line(); // after the foreground colour
     std::fflush(g.out.stream);
     const std::size_t header = read_file("wrap.ps").size();
     d::qpsbuf("   21    28 u ");

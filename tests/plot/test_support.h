@@ -19,9 +19,13 @@ namespace plotix_test {
 
 // One call the recording driver received.
 struct Event {
-    char kind; // 'v' vertex, 'c' colour, 'b' box, 'p' polygon, 'e' erase, 'f' finish
+    // 'v' vertex, 'c' colour (op: index), 'b' box (op: index, corners x, y and
+    // x2, y2), 'p' polygon vertex (op: count), 'l' colour table (op: type),
+    // 'e' erase, 'f' finish
+    char kind;
     double x = 0, y = 0;
     int op = 0;
+    double x2 = 0, y2 = 0;
     bool operator==(const Event&) const = default;
 };
 
@@ -39,9 +43,10 @@ struct Recorder final : plotix::detail::Driver {
     void begin() override { plotix::detail::g.dev.scale = 1.0f; }
     void vertex(double x, double y, int op) override { log_->push_back({'v', x, y, op}); }
     void colour(int index, int, int, int) override { log_->push_back({'c', 0, 0, index}); }
-    void box(int x1, int y1, int, int, int, int, int) override {
-        log_->push_back({'b', double(x1), double(y1), 0});
+    void box(double x1, double y1, double x2, double y2, int index, int, int, int) override {
+        log_->push_back({'b', x1, y1, index, x2, y2});
     }
+    void palette(int type, const std::uint32_t*) override { log_->push_back({'l', 0, 0, type}); }
     void polygon(const int* x, const int* y, int n) override {
         for (int i = 0; i < n; ++i) log_->push_back({'p', double(x[i]), double(y[i]), n});
     }
