@@ -10,6 +10,7 @@
 #include "drivers/driver.h"
 #include "pipeline/pipeline.h"
 #include "plotix.h"
+#include "text/text.h"
 
 namespace plotix::detail {
 
@@ -68,6 +69,7 @@ void resall() {
     g.clip.xmax = g.page.width;
     g.clip.ymax = g.page.height;
     g.text = State::Text{};
+    load_default_font();
 }
 
 void erase_page() {
