@@ -451,3 +451,25 @@ TEST_F(Text, NumbersToText) {
     EXPECT_EQ(plotix::fcha(-INFINITY, 2, t), 4);
     EXPECT_EQ(t, "-inf");
 }
+
+TEST(TextHelpers, TrimBlanksAndUpperCase) {
+    EXPECT_EQ(d::trmlen("AB  "), 2);
+    EXPECT_EQ(d::trmlen("   "), 0);
+    EXPECT_EQ(d::trmlen(" A B"), 4);
+    std::string s = " a b c d";
+    EXPECT_EQ(d::dsblnk(s, 4), 2); // " a b" -> "ab"
+    EXPECT_EQ(s, "ab c d");
+    s = "x y";
+    EXPECT_EQ(d::dsblnk(s, 99), 2);
+    EXPECT_EQ(s, "xy");
+    EXPECT_EQ(d::dsblnk(s, -3), 0);
+    EXPECT_EQ(s, "xy");
+    s = "mixed Case \xe4z";
+    d::upstr(s);
+    EXPECT_EQ(s, "MIXED CASE \xe4Z");
+}
+
+TEST_F(PlotixTest, WidthBeforeTheFirstPlotUsesTheDefaultFont) {
+    EXPECT_EQ(plotix::nlmess("AB"), 70); // two fixed-width cells of h - 1
+    EXPECT_EQ(console_text(), "");
+}
