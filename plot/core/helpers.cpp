@@ -1,5 +1,6 @@
 #include "core/helpers.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/format.h"
@@ -74,6 +75,14 @@ int trmlen(std::string_view s) {
 
 void dsblnk(std::string& s) {
     std::erase(s, ' ');
+}
+
+int dsblnk(std::string& s, int n) {
+    const std::size_t head = std::min(s.size(), static_cast<std::size_t>(std::max(n, 0)));
+    std::string front = s.substr(0, head);
+    std::erase(front, ' ');
+    s.replace(0, head, front);
+    return static_cast<int>(front.size());
 }
 
 std::string keyword4(std::string_view keyword) {

@@ -24,9 +24,12 @@ int jqqyvl(int y); // y, or H - y with the lower-left origin option
 
 // Copies at most n characters of source into destination.
 void qqcopy(std::string& destination, std::string_view source, std::size_t n);
-void upstr(std::string& s);                     // upper case in place (ASCII letters only)
-int trmlen(std::string_view s);                 // length without trailing blanks
-void dsblnk(std::string& s);                    // removes all blanks
+void upstr(std::string& s);     // upper case in place (ASCII letters only)
+int trmlen(std::string_view s); // length without trailing blanks
+void dsblnk(std::string& s);    // removes all blanks
+// Removes the blanks from the first n characters in place; returns how many
+// characters of them remain.
+int dsblnk(std::string& s, int n);
 std::string keyword4(std::string_view keyword); // first 4 characters, upper case, blank padded
 
 // Local date "dd.mm.yyyy" and time "hh:mm:ss" from the library clock.

@@ -12,6 +12,7 @@
 #include "pipeline/pipeline.h"
 #include "pipeline/style.h"
 #include "plotix.h"
+#include "text/text.h"
 
 namespace plotix::detail {
 
@@ -74,6 +75,7 @@ void resall() {
     g.text = State::Text{};
     g.fill = State::Fill{};
     qqshdp(0); // no hatching
+    load_default_font();
 }
 
 void erase_page() {

@@ -152,10 +152,52 @@ struct State {
         int outline = 1;                 // areaf also draws the outline
     } fill;
 
-    // Text settings (height and angle in plot units and degrees).
+    // Text: height, angle, the text position, the string in work, the
+    // in-string conventions and the stroked fonts.
     struct Text {
-        int height = 36;
-        int angle = 0;
+        int height = 36; // plot units, 1..10000: capital height plus one
+        int angle = 0;   // degrees, counter-clockwise
+        float sina = 0.0f, cosa = 1.0f;
+        float x = 0.0f, y = 0.0f; // text position on the baseline (plot units)
+        std::string buffer;       // the string in work, at most 256 characters
+        int saved_height = 36;    // height at the start of the current string
+        int measure = 0;          // 1: characters advance but draw nothing
+        int hardware = 0;         // hardware-font mode (0: stroked text)
+
+        // Exponent mode: raise, lower and back characters.
+        int expmode = 0;
+        char raise = '[', lower = ']', back = '$';
+        float exp_offset = 0.6f, exp_size = 0.8f;
+
+        // Character shift for accented letters: seven shift characters
+        // (-1: unset) and the flag that switches the processing on.
+        int shift_on = 0;
+        int shift[7] = {-1, -1, -1, -1, -1, -1, -1};
+
+        // One registered alphabet.
+        struct Alphabet {
+            const std::int16_t* ixptr = nullptr; // coordinates (x table when unpacked)
+            const std::int16_t* iyptr = nullptr; // y table (the same table when packed)
+            long ncoords = 0;
+            const std::int16_t* ikptr = nullptr; // glyph records
+            long nindex = 0;
+            int ibopt = 1;  // 1 packed points, 0 separate x and y tables
+            int glyphs = 0; // glyph numbers accepted
+            float cellw = 20.0f, cellh = 21.0f;
+            float extra = 0.0f; // spacing after every character, fraction of the height
+            int direct = 0;     // character codes index the alphabet directly
+            int fixed = 0;      // every glyph is 6 units wide
+        };
+        Alphabet alf[6];
+        int family = 0;     // 1 default font, 3 complex font, 0 none loaded
+        float space = 6.0f; // width of the blank in glyph units
+        int nalf = 0;       // registered alphabets
+
+        // The alphabet whose scales are loaded (0: none) and its scales.
+        int loaded = 0;
+        int current = 1;
+        float xscale = 0.0f, yscale = 0.0f; // plot units per glyph unit
+        float trail = 0.0f;                 // trailing spacing in plot units
     } text;
 };
 

@@ -15,6 +15,7 @@
 #ifndef PLOTIX_H
 #define PLOTIX_H
 
+#include <string>
 #include <string_view>
 
 namespace plotix {
@@ -66,6 +67,35 @@ void areaf(const int x[], const int y[], int n); // polygon of n >= 3 points: ou
 void shdpat(int n);                              // shading pattern 0..17 (16 solid, 0 none)
 void mypat(int angle, int type, int density, int cross); // own hatch pattern
 void pagfll(int clr);                                    // fills the page with colour clr
+// ---- text -------------------------------------------------------------------
+// All text is drawn with stroked vector fonts. The default font is loaded at
+// disini; complx switches to the complex font for the rest of the plot.
+void complx(); // complex font (1..3)
+void disalf(); // default font (1..3)
+// Text height in plot units, 1..10000 (capital height plus one; default 36).
+void height(int n);
+// Text angle in degrees, counter-clockwise (default 0).
+void angle(int deg);
+// Draws text with the upper left corner of its first character at (x, y) for
+// angle 0 (the baseline lies height - 1 below). (999, 999) continues at the
+// end of the previous string. At most 256 characters; codes below 32 and
+// codes without a glyph draw as blanks.
+void messag(std::string_view text, int x, int y);
+// Length of text in plot units at the current height.
+int nlmess(std::string_view text);
+// Integer as decimal text; returns its length.
+int intcha(int n, std::string& text);
+// Real as label text with ndig decimals (-1: rounded integer); returns its length.
+int fcha(float value, int ndig, std::string& text);
+
+// ---- page decorations -------------------------------------------------------
+// Border along the page edges (1..3).
+void pagera();
+// One header line of text1 (at most 100 characters), the date, the time, the
+// library version and text2 at 0.6 times the text height in a page corner:
+// position 1 lower left, 2 lower right, 3 upper right, 4 upper left;
+// direction 0 horizontal, 1 vertical (1..3).
+void paghdr(std::string_view text1, std::string_view text2, int position, int direction);
 
 } // namespace plotix
 
