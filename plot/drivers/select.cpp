@@ -3,6 +3,7 @@
 
 #include "core/state.h"
 #include "drivers/driver.h"
+#include "drivers/pdf.h"
 #include "drivers/postscript.h"
 #include "drivers/setup.h"
 
@@ -20,16 +21,6 @@ namespace {
 DriverFactory& factory() {
     static DriverFactory f;
     return f;
-}
-
-// Scale of the PDF page: paper 3900 x 5600 in points, fitted to the page.
-float pdf_scale() {
-    float w, h;
-    oriented_page(w, h);
-    const float pw = 3900.0f * 0.5f * 72.0f / 254.0f, ph = 5600.0f * 0.5f * 72.0f / 254.0f;
-    float s = (w > h && g.page.swap != 2) ? std::min(ph / w, pw / h) : std::min(pw / w, ph / h);
-    if (g.page.nolimit == 0) s = std::min(s, setup_p() * 72.0f / 254.0f);
-    return s;
 }
 
 } // namespace
@@ -63,7 +54,7 @@ std::unique_ptr<Driver> select_driver(int device) {
     if (device == 221) return make_null_driver(5.6692915f * p);
     if (device >= 301 && device <= 400) return make_kyocera_driver();
     if (device >= 401 && device <= 500) return make_hpgl_driver();
-    if (device == 511) return make_null_driver(pdf_scale()); // the PDF writer comes later
+    if (device == 511) return make_pdf_driver();
     if (device >= 501 && device <= 600) return make_postscript_driver();
     if (device >= 601 && device <= 700) {
         // The raster image and its writers come later.
