@@ -5,6 +5,7 @@
 #include "drivers/driver.h"
 #include "drivers/pdf.h"
 #include "drivers/postscript.h"
+#include "drivers/raster.h"
 #include "drivers/setup.h"
 
 namespace plotix::detail {
@@ -56,10 +57,7 @@ std::unique_ptr<Driver> select_driver(int device) {
     if (device >= 401 && device <= 500) return make_hpgl_driver();
     if (device == 511) return make_pdf_driver();
     if (device >= 501 && device <= 600) return make_postscript_driver();
-    if (device >= 601 && device <= 700) {
-        // The raster image and its writers come later.
-        return make_null_driver(pixel_scale(g.dev.imgw, g.dev.imgh));
-    }
+    if (device >= 601 && device <= 700) return make_raster_driver();
     if (device == 701) return make_applet_driver();
     return make_null_driver(1.0f);
 }
