@@ -6,6 +6,7 @@
 #include "drivers/pdf.h"
 #include "drivers/postscript.h"
 #include "drivers/raster.h"
+#include "drivers/screen.h"
 #include "drivers/setup.h"
 
 namespace plotix::detail {
@@ -48,7 +49,10 @@ std::unique_ptr<Driver> select_driver(int device) {
         if (auto d = factory()(device)) return d;
     }
     const float p = setup_p();
-    if (device <= 100) return make_no_display_driver();
+    if (device <= 100) {
+        if (auto screen = make_screen_driver()) return screen;
+        return make_no_display_driver();
+    }
     if (device <= 200) return make_null_driver(1.0f);
     if (device == 201) return make_gksl_driver();
     if (device == 211) return make_null_driver(2.0f * p);
