@@ -198,6 +198,12 @@ TEST_F(ScreenTest, PlotDrawsAndWaitsForMouseButton2) {
     EXPECT_NE(lines[2].find(" 120/0", lines[2].size() - 7), std::string::npos);
     script.log.clear();
 
+    // sendbf draws what is pending and brings the window up to date.
+    plotix::line(0, 0, 10, 0);
+    plotix::sendbf();
+    EXPECT_EQ(script.log, (std::vector<std::string>{"polyline 2 0,255,0 0/0 10/0", "show"}));
+    script.log.clear();
+
     // A solid polygon.
     plotix::shdpat(16);
     const int x[3] = {0, 10, 0}, y[3] = {0, 0, 10};
