@@ -74,6 +74,7 @@ void resall() {
     g.clip.ymax = g.page.height;
     g.text = State::Text{};
     g.fill = State::Fill{};
+    g.screen = State::Screen{};
     qqshdp(0); // no hatching
     load_default_font();
 }

@@ -8,6 +8,7 @@
 #include "core/state.h"
 #include "drivers/driver.h"
 #include "drivers/linebuf.h"
+#include "drivers/raster.h"
 #include "plotix.h"
 
 namespace plotix::detail {
@@ -142,9 +143,14 @@ void close_output_file() {
 }
 
 void raster_output_file() {
-    // The image writers are not part of this library version: the name is
-    // resolved, no file is written.
-    if (g.out.device != 603) gfilnn(g.out.filename);
+    // The virtual image has no file; an image without memory has nothing to
+    // write. The name is resolved again: a file may have appeared meanwhile.
+    if (g.out.device == 603 || !raster_ready()) return;
+    if (gfilnn(g.out.filename) != 0) {
+        warnc1(36, g.out.filename);
+        return;
+    }
+    if (qqrfil(g.out.filename, g.out.device - 600)) g.out.file_written = true;
 }
 
 } // namespace plotix::detail

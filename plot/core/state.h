@@ -67,6 +67,16 @@ struct State {
         std::unique_ptr<Driver> driver; // active output driver while a plot is open
     } dev;
 
+    // The wait of a screen plot at disfin: wait option (0 until mouse button 2
+    // closes the window, 1 the same keeping the window, 2 no wait, 3 close at
+    // once, 4 close after the delay), key option (1: Return, 2: Esc also ends
+    // the wait) and the delay in seconds. Per plot.
+    struct Screen {
+        int waitopt = 0;
+        int keyopt = 0;
+        int delay = 10;
+    } screen;
+
     // Default axis system lengths and position (plot units, from defvar).
     struct Axis {
         int xlen = 1980, ylen = 1400;

@@ -5,6 +5,8 @@
 #include "drivers/driver.h"
 #include "drivers/pdf.h"
 #include "drivers/postscript.h"
+#include "drivers/raster.h"
+#include "drivers/screen.h"
 #include "drivers/setup.h"
 
 namespace plotix::detail {
@@ -47,7 +49,10 @@ std::unique_ptr<Driver> select_driver(int device) {
         if (auto d = factory()(device)) return d;
     }
     const float p = setup_p();
-    if (device <= 100) return make_no_display_driver();
+    if (device <= 100) {
+        if (auto screen = make_screen_driver()) return screen;
+        return make_no_display_driver();
+    }
     if (device <= 200) return make_null_driver(1.0f);
     if (device == 201) return make_gksl_driver();
     if (device == 211) return make_null_driver(2.0f * p);
@@ -56,10 +61,7 @@ std::unique_ptr<Driver> select_driver(int device) {
     if (device >= 401 && device <= 500) return make_hpgl_driver();
     if (device == 511) return make_pdf_driver();
     if (device >= 501 && device <= 600) return make_postscript_driver();
-    if (device >= 601 && device <= 700) {
-        // The raster image and its writers come later.
-        return make_null_driver(pixel_scale(g.dev.imgw, g.dev.imgh));
-    }
+    if (device >= 601 && device <= 700) return make_raster_driver();
     if (device == 701) return make_applet_driver();
     return make_null_driver(1.0f);
 }

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +16,8 @@ void PlotixTest::SetUp() {
     fs::current_path(dir);
     console_ = std::tmpfile();
     ASSERT_NE(console_, nullptr);
+    // No test opens a window on a display it happens to find.
+    unsetenv("DISPLAY");
     plotix::detail::reset_state();
     plotix::detail::set_console(console_);
     plotix::detail::set_clock([] {
