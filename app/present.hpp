@@ -15,9 +15,10 @@ struct SpectrumPlot {
     double f_fin = 0.0;
 };
 
-// Draws the spectrum on the screen and runs the save dialogue.  The graph
-// and the save dialogue are not built yet: for now this does nothing and
-// the run ends right after the table is closed.
+// Draws the spectrum on the screen, then asks whether to save the graph as
+// BMP, TIFF, PostScript or PDF (answers 1 to 4, 0 ends; other numbers ask
+// again) and draws it once more into that file in the current directory.
+// End of input or an answer that is not an integer raises FatalError.
 void present_spectrum(const SpectrumPlot& plot, std::istream& in, std::ostream& out);
 
 } // namespace fasogram

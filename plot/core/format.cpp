@@ -33,6 +33,15 @@ std::string fmt_fixed(double v, int width, int prec) {
     return pad_left(std::string_view(buf, res.ptr - buf), width);
 }
 
+std::string fmt_exp(double v, int width, int prec) {
+    if (std::isnan(v)) return pad_left(std::signbit(v) ? "-nan" : "nan", width);
+    if (std::isinf(v)) return pad_left(v < 0 ? "-inf" : "inf", width);
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, prec);
+    if (res.ec != std::errc()) return pad_left("*", width);
+    return pad_left(std::string_view(buf, res.ptr - buf), width);
+}
+
 int rnd(double v) {
     constexpr double lim = 1073741824.0; // 2^30
     if (!std::isfinite(v)) return 0;

@@ -12,6 +12,8 @@ namespace plotix::detail {
 std::string fmt_int(std::int64_t v, int width = 0);
 // "%<width>.<prec>f": right-aligned fixed-point number, '.' as decimal point.
 std::string fmt_fixed(double v, int width, int prec);
+// "%<width>.<prec>e": right-aligned exponent form such as 2.0000e+06.
+std::string fmt_exp(double v, int width, int prec);
 // "%<width>s" and "%-<width>s".
 std::string pad_left(std::string_view s, int width);
 std::string pad_right(std::string_view s, int width);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "axes/axes.h"
 #include "core/colour.h"
 #include "core/helpers.h"
 #include "core/messages.h"
@@ -54,10 +55,10 @@ void defvar() {
     g.page.width = page_length(g.page.basew);
     g.page.height = page_length(g.page.baseh);
     const int w = g.page.width, h = g.page.height;
-    g.axis.xlen = static_cast<int>(std::lround((w + 1.0) * 2.0 / 3.0));
-    g.axis.ylen = static_cast<int>(std::lround((h + 1.0) * 2.0 / 3.0));
-    g.axis.xpos = (w - g.axis.xlen) / 2;
-    g.axis.ypos = h - jqquni(300);
+    g.axes.xlen = static_cast<int>(std::lround((w + 1.0) * 2.0 / 3.0));
+    g.axes.ylen = static_cast<int>(std::lround((h + 1.0) * 2.0 / 3.0));
+    g.axes.xpos = (w - g.axes.xlen) / 2;
+    g.axes.ypos = h - jqquni(300);
 }
 
 void resall() {
@@ -68,6 +69,7 @@ void resall() {
     g.colour.current = 0;
     qqvlt(g.out.device == 501 ? 6 : 1); // "RGRE" for POST, else "RAIN"
     g.msg.unit = g.msg.errfile != nullptr ? 17 : 6;
+    reset_axes();
     defvar();
     g.clip = State::Clip{};
     g.clip.xmax = g.page.width;

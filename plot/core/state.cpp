@@ -51,7 +51,7 @@ void reset_state() {
     g.dev.first_bgmode = -1;
     g.dev.bgchanged = 0;
     g.dev.pdfopt = 1;
-    g.axis = {};
+    g.axes = {};
     g.msg = {};
     g.count = {};
     g.k = {};

@@ -77,11 +77,55 @@ struct State {
         int delay = 10;
     } screen;
 
-    // Default axis system lengths and position (plot units, from defvar).
-    struct Axis {
+    // Axis system: its place and size on the page, the scaling stored by
+    // graf, the settings of each axis, the title lines and the axis clipping
+    // window.
+    struct Axes {
+        // Lower left corner (left column, bottom row) and size in plot units;
+        // the system covers columns xpos .. xpos + xlen - 1 and rows
+        // ypos - ylen + 1 .. ypos.
         int xlen = 1980, ylen = 1400;
         int xpos = 494, ypos = 1799;
-    } axis;
+
+        // One linear scaling: the ends, the first label and the label step in
+        // user units, plot units per user unit, and the ends in increasing
+        // order.
+        struct Scaling {
+            float a = 0.0f, e = 1.0f, first = 0.0f, step = 1.0f;
+            float factor = 1.0f;
+            float min = 0.0f, max = 1.0f;
+        };
+        Scaling x, y;
+        float xorigin = 494.0f, yorigin = 1799.0f; // xpos and ypos as reals
+        float tolerance = 1e-35f;                  // of the scaling tests
+
+        // The inside of the frame, to which curves are clipped (plot units).
+        int clip_left = 0, clip_top = 0, clip_right = 0, clip_bottom = 0;
+
+        // Settings of the x, y and z axis; lengths in plot units.
+        struct Axis {
+            int ticks = 2;        // tick intervals between two labels, 0: none
+            std::string name;     // at most 132 characters, trailing blanks kept
+            int digits = 1;       // decimals of the labels
+            int label_dist = 24;  // long tick end to labels
+            int name_dist = 30;   // labels to name
+            int long_tick = 24;   // ticks at the labels
+            int short_tick = 16;  // ticks between labels
+            int name_height = 36; // character height of the name
+        };
+        Axis axis[3];
+        float frame = 1.0f; // frame thickness
+
+        std::string title[4]; // title lines 1..4
+        bool underline[4] = {};
+
+        int check_scaling = 1; // curve reports points outside the scaling
+        int curves = 0;        // curves drawn in this plot
+
+        // Tick and grid lines are drawn alternately forwards and backwards;
+        // the switch is not reset by disini.
+        bool backwards = false;
+    } axes;
 
     // Messages and the error file.
     struct Messages {

@@ -67,6 +67,30 @@ void areaf(const int x[], const int y[], int n); // polygon of n >= 3 points: ou
 void shdpat(int n);                              // shading pattern 0..17 (16 solid, 0 none)
 void mypat(int angle, int type, int density, int cross); // own hatch pattern
 void pagfll(int clr);                                    // fills the page with colour clr
+
+// ---- axis systems -----------------------------------------------------------
+// An axis system is a rectangle on the page with a linear user scale along
+// each side. axspos and axslen place it (level 1); graf scales and draws it
+// (level 1 -> 2); curves, grid and zero line then work in user coordinates.
+void axspos(int nxa, int nya); // lower left corner in plot units
+void axslen(int nxl, int nyl); // width and height in plot units, each >= 2
+// Scales both axes (ends, first label, label step) and draws the four axes
+// and the frame. Equal ends or a zero step leave level 1 and draw nothing.
+void graf(float xa, float xe, float xor_, float xstep, float ya, float ye, float yor, float ystep);
+void ticks(int n, std::string_view axes);                // tick intervals per label, 0..1000
+void name(std::string_view text, std::string_view axes); // axis name of "X", "Y", "Z"
+// Plot position of a user coordinate (levels 2..3): unrounded and rounded.
+float xposn(float x);
+float yposn(float y);
+int nxposn(float x);
+int nyposn(float y);
+// Polyline through n >= 2 points in user coordinates, clipped to the inside
+// of the frame; points outside the scaling are reported one line each.
+void curve(const float x[], const float y[], int n);
+void grid(int nx, int ny);                 // nx, ny grid lines per label interval
+void xaxgit();                             // the line y = 0 when it lies inside the scaling
+void titlin(std::string_view text, int n); // title line |n| (1..4), underlined when n < 0
+void title();                              // draws the title lines above the axis system
 // ---- text -------------------------------------------------------------------
 // All text is drawn with stroked vector fonts. The default font is loaded at
 // disini; complx switches to the complex font for the rest of the plot.

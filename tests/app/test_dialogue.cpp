@@ -2,6 +2,7 @@
 #include "test_support.hpp"
 
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <locale>
@@ -12,22 +13,33 @@ namespace {
 
 using testing::ScratchDir;
 
+using testing::PlotConsole;
+using testing::WorkingDir;
+
 struct Outcome {
     int status = -1;
     std::string out;
     std::string err;
+    std::string plot; // what the plotting library wrote on the console
 };
 
+// Runs the program in `dir`, which is also the current directory.
 Outcome run_in(const ScratchDir& dir, const std::string& answers) {
     std::istringstream in(answers);
     std::ostringstream out;
     std::ostringstream err;
+    WorkingDir here(dir.path());
+    PlotConsole console;
     Outcome run;
     run.status = run_fasogram(in, out, err, dir.path());
     run.out = out.str();
     run.err = err.str();
+    run.plot = console.text();
     return run;
 }
+
+const std::string save_question = " Guardo como BMP (1), TIFF (2), PS (3), PDF (4)?\n"
+                                  " exit (0)?\n";
 
 const std::string banner = " O--------------------------------------------------O\n"
                            " |                     FASOGRAM                     |\n"
@@ -60,31 +72,33 @@ std::size_t count_lines(const std::string& text) {
 TEST(Dialogue, CompleteSessionWithEveryReAsk) {
     ScratchDir dir;
     dir.write("datos.dat", small_series);
-    const Outcome run = run_in(dir, "x\n\nCuadrada\n5\n1\n1\n1\n1\n2\n0\n-3\n4\n");
+    const Outcome run = run_in(dir, "x\n\nCuadrada\n5\n1\n1\n1\n1\n2\n0\n-3\n4\n0\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, banner + " son  10    datos en la serie temporal\n"
-                                "\n"
-                                " ventana Hanning (h) o cuadrada (c)?\n"
-                                " ventana Hanning (h) o cuadrada (c)?\n"
-                                " ancho de cada linea espectral =  0.01\n"
-                                "\n"
-                                " Definicion de los limites del espectro:\n"
-                                " frecuencia inicial?\n"
-                                " frecuencia final?\n"
-                                " zapallo! frec final debe ser > frec inicial\n"
-                                " frecuencia inicial?\n"
-                                " frecuencia final?\n"
-                                " zapallo! frec final debe ser > frec inicial\n"
-                                " frecuencia inicial?\n"
-                                " frecuencia final?\n"
-                                " Numero de puntos que tendra el espectro?\n"
-                                " el numero de puntos debe ser mayor que 0\n"
-                                " Numero de puntos que tendra el espectro?\n"
-                                " el numero de puntos debe ser mayor que 0\n"
-                                " Numero de puntos que tendra el espectro?\n"
-                                " estoy calculando el espectro....\n"
-                                " vea que bonito el grafico.....\n");
+    EXPECT_EQ(run.out, banner +
+                           " son  10    datos en la serie temporal\n"
+                           "\n"
+                           " ventana Hanning (h) o cuadrada (c)?\n"
+                           " ventana Hanning (h) o cuadrada (c)?\n"
+                           " ancho de cada linea espectral =  0.01\n"
+                           "\n"
+                           " Definicion de los limites del espectro:\n"
+                           " frecuencia inicial?\n"
+                           " frecuencia final?\n"
+                           " zapallo! frec final debe ser > frec inicial\n"
+                           " frecuencia inicial?\n"
+                           " frecuencia final?\n"
+                           " zapallo! frec final debe ser > frec inicial\n"
+                           " frecuencia inicial?\n"
+                           " frecuencia final?\n"
+                           " Numero de puntos que tendra el espectro?\n"
+                           " el numero de puntos debe ser mayor que 0\n"
+                           " Numero de puntos que tendra el espectro?\n"
+                           " el numero de puntos debe ser mayor que 0\n"
+                           " Numero de puntos que tendra el espectro?\n"
+                           " estoy calculando el espectro....\n"
+                           " vea que bonito el grafico.....\n" +
+                           save_question);
     const std::string table = dir.read("fasogram.dat");
     ASSERT_EQ(count_lines(table), 5u);
     EXPECT_EQ(table.substr(0, 15), "  1.0000000E+00");
@@ -111,7 +125,7 @@ TEST(Dialogue, HanningOverOneHundredUnitsPrintsTheLineWidth) {
     dir.write("datos.dat", small_series);
     // "Hanning" counts as its first letter; f_ini = 0 is skipped, so the
     // table starts at df = 0.1.
-    const Outcome run = run_in(dir, "Hanning\n0\n0.5\n5\n");
+    const Outcome run = run_in(dir, "Hanning\n0\n0.5\n5\n0\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("\n ancho de cada linea espectral =  0.02\n\n"), std::string::npos);
     const std::string table = dir.read("fasogram.dat");
@@ -127,7 +141,7 @@ TEST(Dialogue, TwentyThousandPairsAtMostAndNothingReadBeyond) {
         if (i == 19999) text += "this line is never read\n";
     }
     dir.write("datos.dat", text);
-    const Outcome run = run_in(dir, "c\n0.1\n0.2\n1\n");
+    const Outcome run = run_in(dir, "c\n0.1\n0.2\n1\n0\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\n son  20000    datos en la serie temporal\n"), std::string::npos);
     // D = 19999 with the square window.
@@ -137,7 +151,7 @@ TEST(Dialogue, TwentyThousandPairsAtMostAndNothingReadBeyond) {
 TEST(Dialogue, ZeroDeterminantIsWrittenAsNonFiniteFields) {
     ScratchDir dir;
     dir.write("datos.dat", "0 1\n1 3\n2 2\n3 5\n4 4\n");
-    const Outcome run = run_in(dir, "c\n0.5\n1\n1\n");
+    const Outcome run = run_in(dir, "c\n0.5\n1\n1\n0\n");
     EXPECT_EQ(run.status, 0);
     const std::string table = dir.read("fasogram.dat");
     ASSERT_EQ(count_lines(table), 2u);
@@ -214,23 +228,105 @@ TEST(Dialogue, TableThatCannotBeCreatedStopsTheRun) {
 TEST(Dialogue, SameOutputUnderACommaLocale) {
     ScratchDir plain;
     plain.write("datos.dat", small_series);
-    const Outcome reference = run_in(plain, "h\n0.013\n0.4\n7\n");
+    const Outcome reference = run_in(plain, "h\n0.013\n0.4\n7\n0\n");
 
     ScratchDir german;
     german.write("datos.dat", small_series);
     const std::string saved = std::setlocale(LC_ALL, nullptr);
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
     std::locale::global(std::locale("de_DE.UTF-8"));
-    const Outcome localised = run_in(german, "h\n0.013\n0.4\n7\n");
+    const Outcome localised = run_in(german, "h\n0.013\n0.4\n7\n0\n");
     std::locale::global(std::locale::classic());
     std::setlocale(LC_ALL, saved.c_str());
 
     EXPECT_EQ(reference.status, 0);
     EXPECT_EQ(localised.status, 0);
     EXPECT_EQ(localised.out, reference.out);
+    EXPECT_EQ(localised.plot, reference.plot);
     EXPECT_NE(reference.out.find("=  0.02\n"), std::string::npos);
     EXPECT_EQ(german.read("fasogram.dat"), plain.read("fasogram.dat"));
     EXPECT_EQ(count_lines(plain.read("fasogram.dat")), 8u);
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+const std::string graph_files[] = {"fasogram.bmp", "fasogram.tif", "fasogram.ps", "fasogram.pdf"};
+
+TEST(SaveDialogue, AnswersOutsideTheRangeAskAgainAndZeroSavesNothing) {
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    const Outcome run = run_in(dir, "h\n0.1\n0.2\n3\n7\n-1\n\n0\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::string tail =
+        " vea que bonito el grafico.....\n" + save_question + save_question + save_question;
+    ASSERT_GE(run.out.size(), tail.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
+    // The screen cycle: no display here, then its summary box.
+    EXPECT_EQ(
+        run.plot.rfind(" <<<< Warning 101: No display available in disini!\n\n"
+                       " <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<\n"
+                       " <<                END OF PLOTIX / VERSION  8.0                  <<\n"
+                       " <<  Date    : 05.03.2024  Time    : 14:07:09  Pageformat: DA4L  <<\n",
+                       0),
+        0u);
+    EXPECT_EQ(count(run.plot, "END OF PLOTIX"), 1u);
+    EXPECT_NE(run.plot.find("Fileformat: CONS"), std::string::npos);
+    for (const std::string& name : graph_files) EXPECT_FALSE(dir.exists(name)) << name;
+}
+
+TEST(SaveDialogue, EndOfInputOrAnAnswerThatIsNoIntegerStopsTheRun) {
+    const char* const question = "Guardo como BMP (1), TIFF (2), PS (3), PDF (4)?";
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    Outcome run = run_in(dir, "h\n0.1\n0.2\n3\n9\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              std::string("fasogram: error: fin de la entrada al esperar la respuesta a '") +
+                  question + "'\n");
+    EXPECT_TRUE(dir.exists("fasogram.dat")); // written before the question
+    run = run_in(dir, "h\n0.1\n0.2\n3\n3.0\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              std::string("fasogram: error: respuesta no valida a '") + question + "': '3.0'\n");
+    for (const std::string& name : graph_files) EXPECT_FALSE(dir.exists(name)) << name;
+}
+
+TEST(SaveDialogue, PostScriptFileThatGhostscriptRenders) {
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    const Outcome run = run_in(dir, "h\n0.1\n0.2\n3\n3\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string tail = " vea que bonito el grafico.....\n" + save_question;
+    EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
+    EXPECT_EQ(count(run.plot, "END OF PLOTIX"), 2u);
+    EXPECT_NE(run.plot.find(" <<  Metafile: fasogram.ps   "), std::string::npos);
+    ASSERT_TRUE(dir.exists("fasogram.ps"));
+    EXPECT_EQ(dir.read("fasogram.ps").rfind("%!PS-Adobe", 0), 0u);
+    const std::string gs = "cd '" + dir.path().string() +
+                           "' && gs -dSAFER -dBATCH -dNOPAUSE -q -sDEVICE=png16m -r36 "
+                           "-sOutputFile=page.png fasogram.ps >gs.log 2>&1";
+    EXPECT_EQ(std::system(gs.c_str()), 0) << dir.read("gs.log");
+    EXPECT_TRUE(dir.exists("page.png"));
+    EXPECT_FALSE(dir.exists("fasogram.pdf"));
+}
+
+TEST(SaveDialogue, PdfFileThatQpdfAccepts) {
+    ScratchDir dir;
+    dir.write("datos.dat", small_series);
+    const Outcome run = run_in(dir, "h\n0.1\n0.2\n3\n4\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.plot.find("Fileformat:  PDF"), std::string::npos);
+    ASSERT_TRUE(dir.exists("fasogram.pdf"));
+    const std::string qpdf =
+        "cd '" + dir.path().string() + "' && qpdf --check fasogram.pdf >qpdf.log 2>&1";
+    EXPECT_EQ(std::system(qpdf.c_str()), 0) << dir.read("qpdf.log");
+    EXPECT_FALSE(dir.exists("fasogram.ps"));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -24,8 +25,10 @@ struct Result {
 Result run_program(const ScratchDir& dir, const std::string& answers,
                    const std::string& environment = "") {
     dir.write("answers.txt", answers);
-    const std::string command = "cd '" + dir.path().string() + "' && " + environment + " '" +
-                                FASOGRAM_BINARY + "' <answers.txt >out.txt 2>err.txt";
+    // No screen: the graph goes only to the files asked for.
+    const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY " +
+                                environment + " '" + FASOGRAM_BINARY +
+                                "' <answers.txt >out.txt 2>err.txt";
     const int raw = std::system(command.c_str());
     Result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -50,14 +53,32 @@ std::string sinusoid_series() {
 TEST(Program, FullRunWritesTheTableAndExitsWithZero) {
     ScratchDir dir;
     dir.write("datos.dat", sinusoid_series());
-    const Result run = run_program(dir, "c\n0.2\n0.3\n4\n");
+    const Result run = run_program(dir, "c\n0.2\n0.3\n4\n0\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find(" son  200    datos en la serie temporal\n"), std::string::npos);
-    const std::string suffix =
+    // After the progress lines: the screen cycle's warning (no display here)
+    // and summary box, then the save question.
+    const std::string progress =
         " estoy calculando el espectro....\n vea que bonito el grafico.....\n";
-    ASSERT_GE(run.out.size(), suffix.size());
-    EXPECT_EQ(run.out.substr(run.out.size() - suffix.size()), suffix);
+    const std::size_t at = run.out.find(progress);
+    ASSERT_NE(at, std::string::npos);
+    std::vector<std::string> lines;
+    std::istringstream rest(run.out.substr(at + progress.size()));
+    for (std::string line; std::getline(rest, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 11u) << run.out;
+    EXPECT_EQ(lines[0], " <<<< Warning 101: No display available in disini!");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], " " + std::string(66, '<'));
+    EXPECT_EQ(lines[3], " <<                END OF PLOTIX / VERSION  8.0                  <<");
+    EXPECT_EQ(lines[5].substr(47), "Fileformat: CONS  <<");
+    EXPECT_EQ(lines[7], lines[2]);
+    EXPECT_EQ(lines[8], "");
+    EXPECT_EQ(lines[9], " Guardo como BMP (1), TIFF (2), PS (3), PDF (4)?");
+    EXPECT_EQ(lines[10], " exit (0)?");
+    for (const char* name : {"fasogram.bmp", "fasogram.tif", "fasogram.ps", "fasogram.pdf"}) {
+        EXPECT_FALSE(dir.exists(name)) << name;
+    }
 
     // Frequencies 0.2, 0.225, 0.25, 0.275, 0.3; the signal sits at 0.25.
     const std::string table = dir.read("fasogram.dat");
@@ -87,7 +108,7 @@ TEST(Program, ErrorStopsExitWithOne) {
 TEST(Program, ExampleSeriesShowsItsTwoPeriods) {
     ScratchDir dir;
     std::filesystem::copy_file(FASOGRAM_EXAMPLE, dir.path() / "datos.dat");
-    const Result run = run_program(dir, "h\n0.01\n0.5\n4900\n");
+    const Result run = run_program(dir, "h\n0.01\n0.5\n4900\n0\n");
     ASSERT_EQ(run.status, 0) << run.err;
     std::istringstream table(dir.read("fasogram.dat"));
     std::string line;
@@ -104,6 +125,97 @@ TEST(Program, ExampleSeriesShowsItsTwoPeriods) {
     EXPECT_NEAR(slow_f, 1.0 / 37.0, 2e-4);
     EXPECT_GT(best_rho, 0.5);
     EXPECT_GT(slow_rho, 0.1);
+}
+
+// A binary PPM (P6, maximum value 255) as ghostscript writes it.
+struct Image {
+    int width = 0, height = 0;
+    std::vector<unsigned char> data;
+
+    bool read(const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::string magic;
+        int maxval = 0;
+        in >> magic;
+        while (in >> std::ws && in.peek() == '#') { // comment lines
+            std::string comment;
+            std::getline(in, comment);
+        }
+        in >> width >> height >> maxval;
+        if (!in || magic != "P6" || maxval != 255 || width <= 0 || height <= 0) return false;
+        in.get();
+        data.resize(std::size_t(width) * height * 3);
+        in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
+        return bool(in);
+    }
+    const unsigned char* at(int col, int row) const {
+        return &data[(std::size_t(row) * width + col) * 3];
+    }
+};
+
+// The PostScript page lies turned on A4 paper: plot y runs across the paper
+// from the left margin (150 device units), plot x up from the bottom margin
+// (200 device units), 1.857143 device units per plot unit, 0.1417323 points
+// per device unit, placement scale 1.000476. Rendered at 72 dots per inch.
+constexpr double points_per_unit = 1.857143 * 0.1417322835 * 1.000476;
+double plot_y_of(int col) {
+    return (col + 0.5 - 150 * 0.1417322835) / points_per_unit;
+}
+double plot_x_of(int row) {
+    return (842.0 - 200 * 0.1417322835 - (row + 0.5)) / points_per_unit;
+}
+
+TEST(Program, ExampleGraphSavedAsPostScript) {
+    ScratchDir dir;
+    std::filesystem::copy_file(FASOGRAM_EXAMPLE, dir.path() / "datos.dat");
+    const Result run = run_program(dir, "h\n0\n0.5\n5000\n3\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(" <<  Metafile: fasogram.ps "), std::string::npos);
+    ASSERT_TRUE(dir.exists("fasogram.ps"));
+    const std::string gs = "cd '" + dir.path().string() +
+                           "' && gs -dSAFER -dBATCH -dNOPAUSE -q -sPAPERSIZE=a4 -r72 "
+                           "-sDEVICE=ppmraw -sOutputFile=page.ppm fasogram.ps >gs.log 2>&1 && "
+                           "gs -dSAFER -dBATCH -dNOPAUSE -q -sPAPERSIZE=a4 -r72 "
+                           "-sDEVICE=png16m -sOutputFile=page.png fasogram.ps >>gs.log 2>&1";
+    ASSERT_EQ(std::system(gs.c_str()), 0) << dir.read("gs.log");
+    EXPECT_TRUE(dir.exists("page.png"));
+    Image img;
+    ASSERT_TRUE(img.read(dir.path() / "page.ppm"));
+    ASSERT_EQ(img.width, 595);
+    ASSERT_EQ(img.height, 842);
+
+    // Classify the pixels by where they lie on the page (plot units).
+    int green = 0, green_outside = 0, frame_dark = 0, title_dark = 0, header_dark = 0;
+    double top_y = 1e9, top_x = 0;           // highest point of the curve
+    double slow_top_y = 1e9, slow_top_x = 0; // highest point below 10 on the axis
+    for (int row = 0; row < img.height; ++row) {
+        for (int col = 0; col < img.width; ++col) {
+            const unsigned char* p = img.at(col, row);
+            const double x = plot_x_of(row), y = plot_y_of(col);
+            const bool dark = p[0] < 100 && p[1] < 100 && p[2] < 100;
+            if (p[1] > 150 && p[0] < 120 && p[2] < 120) {
+                ++green;
+                if (x < 398 || x > 2601 || y < 199 || y > 1802) ++green_outside;
+                if (y < top_y) top_y = y, top_x = x;
+                if (x < 400 + 10 * 43.98 && y < slow_top_y) slow_top_y = y, slow_top_x = x;
+            }
+            if (dark && (std::fabs(y - 1800) < 2 || std::fabs(x - 400) < 2)) ++frame_dark;
+            if (dark && y > 30 && y < 80 && x > 1200 && x < 1800) ++title_dark;
+            if (dark && x < 45 && y > 500 && y < 2000) ++header_dark;
+        }
+    }
+    EXPECT_GT(green, 500);
+    EXPECT_EQ(green_outside, 0);
+    // The 2.7-day signal at 0.370 (37.0 on the axis scaled by 100), about
+    // 0.66 high; the 37-day signal at 0.027, about 0.14 high.
+    const double per_unit = 2199.0 / 50.0;
+    EXPECT_NEAR((top_x - 400) / per_unit, 37.04, 0.3);
+    EXPECT_NEAR((1800 - top_y) / 1599.0, 0.66, 0.03);
+    EXPECT_NEAR((slow_top_x - 400) / per_unit, 2.70, 0.3);
+    EXPECT_NEAR((1800 - slow_top_y) / 1599.0, 0.14, 0.03);
+    EXPECT_GT(frame_dark, 800); // the lower and left axis lines
+    EXPECT_GT(title_dark, 20);
+    EXPECT_GT(header_dark, 50);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -21,6 +22,36 @@ class ScratchDir {
 
   private:
     std::filesystem::path path_;
+};
+
+// Makes `dir` the current directory (where the graph files are written)
+// until the object goes away.
+class WorkingDir {
+  public:
+    explicit WorkingDir(const std::filesystem::path& dir);
+    ~WorkingDir();
+    WorkingDir(const WorkingDir&) = delete;
+    WorkingDir& operator=(const WorkingDir&) = delete;
+
+  private:
+    std::filesystem::path old_;
+};
+
+// Catches what the plotting library writes on the console (its warnings and
+// summary boxes) while the object lives, with the library clock fixed at
+// 05.03.2024 14:07:09, and makes sure no screen is opened.
+class PlotConsole {
+  public:
+    PlotConsole();
+    ~PlotConsole();
+    PlotConsole(const PlotConsole&) = delete;
+    PlotConsole& operator=(const PlotConsole&) = delete;
+
+    // Everything written so far.
+    std::string text() const;
+
+  private:
+    std::FILE* file_ = nullptr;
 };
 
 } // namespace fasogram::testing

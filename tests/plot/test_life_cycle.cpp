@@ -95,10 +95,10 @@ TEST_F(PlotixTest, DefaultsOfAPlot) {
     EXPECT_EQ(g.out.filename, "plotix.met");
     EXPECT_EQ(g.page.width, 2969);
     EXPECT_EQ(g.page.height, 2099);
-    EXPECT_EQ(g.axis.xlen, 1980);
-    EXPECT_EQ(g.axis.ylen, 1400);
-    EXPECT_EQ(g.axis.xpos, 494);
-    EXPECT_EQ(g.axis.ypos, 1799);
+    EXPECT_EQ(g.axes.xlen, 1980);
+    EXPECT_EQ(g.axes.ylen, 1400);
+    EXPECT_EQ(g.axes.xpos, 494);
+    EXPECT_EQ(g.axes.ypos, 1799);
     EXPECT_EQ(g.clip.xmax, 2969);
     EXPECT_EQ(g.clip.ymax, 2099);
     EXPECT_EQ(g.msg.unit, 6);

@@ -1,0 +1,115 @@
+#include "plot_spectrum.hpp"
+
+#include <algorithm>
+#include <climits>
+
+#include <plotix.h>
+
+namespace fasogram {
+
+namespace {
+
+struct ScaleRow {
+    float below; // the row applies when f_fin is below this
+    float factor;
+    const char* label;
+};
+
+constexpr ScaleRow scale_rows[] = {
+    {1e-6f, 1e8f, "frecuencia x 1e8"},  {1e-5f, 1e7f, "frecuencia x 1e7"},
+    {1e-4f, 1e6f, "frecuencia x 1e6"},  {0.001f, 1e5f, "frecuencia x 1e5"},
+    {0.01f, 1e4f, "frecuencia x 1e4"},  {0.1f, 1000.0f, "frecuencia x 1000"},
+    {1.0f, 100.0f, "frecuencia x 100"}, {10.0f, 10.0f, "frecuencia x 10"},
+};
+
+constexpr std::size_t label_width = 20;
+
+} // namespace
+
+FrequencyScale frequency_scale(float f_fin) {
+    FrequencyScale scale{1.0f, "frecuencia"};
+    for (const ScaleRow& row : scale_rows) {
+        if (f_fin < row.below) {
+            scale = {row.factor, row.label};
+            break;
+        }
+    }
+    scale.label.resize(label_width, ' ');
+    return scale;
+}
+
+PlotArrays scaled_curve(const PlotArrays& curve, float factor) {
+    PlotArrays out = curve;
+    for (float& f : out.cox) f *= factor;
+    for (float& c : out.coy) {
+        if (c < 1e-12f) c = 0.0f;
+    }
+    return out;
+}
+
+std::string_view output_keyword(Output output) {
+    switch (output) {
+    case Output::screen: return "CONS";
+    case Output::bmp: return "BMP";
+    case Output::tiff: return "TIFF";
+    case Output::ps: return "PS";
+    case Output::pdf: return "PDF";
+    }
+    return "CONS";
+}
+
+std::string_view output_file(Output output) {
+    switch (output) {
+    case Output::bmp: return "fasogram.bmp";
+    case Output::tiff: return "fasogram.tif";
+    case Output::ps: return "fasogram.ps";
+    case Output::pdf: return "fasogram.pdf";
+    case Output::screen: break;
+    }
+    return "";
+}
+
+SpectrumGraph::SpectrumGraph(const PlotArrays& curve, double f_ini, double f_fin)
+    : scale_(frequency_scale(static_cast<float>(f_fin))), a_(static_cast<float>(f_ini)),
+      b_(static_cast<float>(f_fin)) {
+    data_ = scaled_curve(curve, scale_.factor);
+}
+
+void SpectrumGraph::draw(Output output) {
+    const bool file = output != Output::screen;
+    plotix::metafl(output_keyword(output));
+    if (file) plotix::setfil(output_file(output));
+    plotix::disini();
+
+    plotix::pagera();
+    plotix::pagfll(4);
+    if (output == Output::ps || output == Output::pdf) plotix::pagfll(0);
+
+    plotix::paghdr("FASOGRAM", "", 1, 1);
+    plotix::complx();
+    plotix::axspos(400, 1800);
+    plotix::axslen(2200, 1600);
+    plotix::name(scale_.label, "X");
+    plotix::name("CCE", "Y");
+    plotix::ticks(10, "XY");
+    plotix::titlin("Periodograma", 3);
+
+    const float s = scale_.factor;
+    if (a_ * s < (file ? 10.0f : 1.0f)) a_ = 0.0f;
+    plotix::graf(a_ * s, b_ * s, a_ * s, (b_ - a_) * s / 10.0f, 0.0f, 1.0f, 0.0f, 0.1f);
+
+    plotix::title();
+    plotix::lintyp(1);
+    plotix::grid(1, 1);
+
+    plotix::color("GREEN");
+    plotix::lintyp(0);
+    const int n = static_cast<int>(std::min<std::size_t>(data_.cox.size(), INT_MAX));
+    plotix::curve(data_.cox.data(), data_.coy.data(), n);
+
+    plotix::dash();
+    plotix::xaxgit();
+    plotix::disfin();
+}
+
+} // namespace fasogram

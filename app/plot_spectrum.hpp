@@ -1,0 +1,53 @@
+#pragma once
+
+#include "spectrum.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace fasogram {
+
+// Scale factor of the frequency axis and the axis name that says it: the
+// scaled final frequency lies in [10, 100) for final frequencies from 1e-6
+// up to 10.
+struct FrequencyScale {
+    float factor = 1.0f;
+    std::string label; // 20 characters, blank-padded on the right
+};
+FrequencyScale frequency_scale(float f_fin);
+
+// The curve as it is drawn: frequencies times the factor, coefficients below
+// 1e-12 as 0.
+PlotArrays scaled_curve(const PlotArrays& curve, float factor);
+
+// Where a plotting cycle goes: the screen, or the file of a save answer.
+enum class Output { screen = 0, bmp = 1, tiff = 2, ps = 3, pdf = 4 };
+
+// Format keyword and file name of a save answer 1..4.
+std::string_view output_keyword(Output output);
+std::string_view output_file(Output output);
+
+// The spectrum graph: the scaled curve and the axis limits, drawn by one
+// complete plotting cycle per output.
+class SpectrumGraph {
+  public:
+    SpectrumGraph(const PlotArrays& curve, double f_ini, double f_fin);
+
+    // One plotting cycle, from the choice of the output format to disfin.
+    // The frequency axis starts at 0 when its scaled start lies below 1 on
+    // the screen or below 10 in a file; once set to 0 it stays 0 for the
+    // following cycles.
+    void draw(Output output);
+
+    const PlotArrays& data() const { return data_; }
+    const FrequencyScale& scale() const { return scale_; }
+    float axis_start() const { return a_; } // the unscaled start, after any reset
+
+  private:
+    PlotArrays data_;
+    FrequencyScale scale_;
+    float a_ = 0.0f;
+    float b_ = 0.0f;
+};
+
+} // namespace fasogram

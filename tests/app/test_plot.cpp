@@ -1,0 +1,212 @@
+// The spectrum graph: scale factor and axis name, the data as drawn, and one
+// plotting cycle seen through the plotting state and a recording driver.
+#include "plot_spectrum.hpp"
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+#include "core/state.h"
+#include "drivers/driver.h"
+
+namespace fasogram {
+namespace {
+
+using plotix::detail::g;
+using testing::PlotConsole;
+using testing::ScratchDir;
+using testing::WorkingDir;
+
+TEST(FrequencyScale, FirstMatchingRowOfTheTable) {
+    struct Row {
+        float f_fin;
+        float factor;
+        const char* label;
+    };
+    const Row rows[] = {
+        {0.5f, 100.0f, "frecuencia x 100    "}, {12.0f, 1.0f, "frecuencia          "},
+        {5e-7f, 1e8f, "frecuencia x 1e8    "},  {5e-6f, 1e7f, "frecuencia x 1e7    "},
+        {5e-5f, 1e6f, "frecuencia x 1e6    "},  {5e-4f, 1e5f, "frecuencia x 1e5    "},
+        {0.005f, 1e4f, "frecuencia x 1e4    "}, {0.05f, 1000.0f, "frecuencia x 1000   "},
+        {1.0f, 10.0f, "frecuencia x 10     "},  {10.0f, 1.0f, "frecuencia          "},
+        {-3.0f, 1e8f, "frecuencia x 1e8    "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.f_fin);
+        const FrequencyScale scale = frequency_scale(row.f_fin);
+        EXPECT_EQ(scale.factor, row.factor);
+        EXPECT_EQ(scale.label, row.label);
+    }
+    // The scaled final frequency lies in [10, 100) from 1e-6 up to 10.
+    for (float f = 1e-6f; f < 10.0f; f *= 1.37f) {
+        const float scaled = f * frequency_scale(f).factor;
+        EXPECT_GE(scaled, 9.9999f) << f;
+        EXPECT_LT(scaled, 100.0f) << f;
+    }
+}
+
+TEST(ScaledCurve, FrequenciesScaledAndTinyCoefficientsZero) {
+    const PlotArrays curve{{0.1f, 0.2f, 0.3f, 0.4f}, {0.5f, 1e-13f, -0.25f, 1e-12f}};
+    const PlotArrays drawn = scaled_curve(curve, 100.0f);
+    EXPECT_EQ(drawn.cox,
+              (std::vector<float>{0.1f * 100.0f, 0.2f * 100.0f, 0.3f * 100.0f, 0.4f * 100.0f}));
+    EXPECT_EQ(drawn.coy, (std::vector<float>{0.5f, 0.0f, 0.0f, 1e-12f}));
+}
+
+TEST(SaveChoices, KeywordsAndFileNames) {
+    EXPECT_EQ(output_keyword(Output::screen), "CONS");
+    EXPECT_EQ(output_keyword(Output::bmp), "BMP");
+    EXPECT_EQ(output_keyword(Output::tiff), "TIFF");
+    EXPECT_EQ(output_keyword(Output::ps), "PS");
+    EXPECT_EQ(output_keyword(Output::pdf), "PDF");
+    EXPECT_EQ(output_file(Output::bmp), "fasogram.bmp");
+    EXPECT_EQ(output_file(Output::tiff), "fasogram.tif");
+    EXPECT_EQ(output_file(Output::ps), "fasogram.ps");
+    EXPECT_EQ(output_file(Output::pdf), "fasogram.pdf");
+}
+
+// What the driver of a cycle received: page fills and vertices in device
+// units (plot units rounded on the screen, where the recorder's scale is 1).
+struct Seen {
+    std::vector<int> fills;
+    std::vector<std::pair<double, double>> vertices;
+    std::vector<std::pair<double, double>> since_colour; // vertices after the last colour change
+};
+
+struct Recorder final : plotix::detail::Driver {
+    explicit Recorder(Seen* seen) : seen_(seen) {}
+    void begin() override { g.dev.scale = 1.0f; }
+    void vertex(double x, double y, int) override {
+        seen_->vertices.emplace_back(x, y);
+        seen_->since_colour.emplace_back(x, y);
+    }
+    void colour(int, int, int, int) override { seen_->since_colour.clear(); }
+    void box(double, double, double, double, int index, int, int, int) override {
+        seen_->fills.push_back(index);
+    }
+
+  private:
+    Seen* seen_;
+};
+
+class GraphCycle : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plotix::detail::set_driver_factory([this](int) {
+            seen = Seen{};
+            return std::make_unique<Recorder>(&seen);
+        });
+    }
+    void TearDown() override { plotix::detail::set_driver_factory({}); }
+
+    ScratchDir dir;
+    WorkingDir here{dir.path()};
+    PlotConsole console;
+    Seen seen;
+    PlotArrays curve{{0.1f, 0.2f, 0.3f}, {0.5f, 1e-13f, 0.5f}};
+};
+
+TEST_F(GraphCycle, SettingsOfTheScreenCycle) {
+    SpectrumGraph graph(curve, 0.0, 0.5);
+    graph.draw(Output::screen);
+    EXPECT_EQ(g.life.level, 0);
+    EXPECT_EQ(g.out.keyword, "CONS");
+    EXPECT_EQ(g.out.device, 80);
+    EXPECT_EQ(seen.fills, (std::vector<int>{4}));
+    // Axis system.
+    EXPECT_EQ(g.axes.xpos, 400);
+    EXPECT_EQ(g.axes.ypos, 1800);
+    EXPECT_EQ(g.axes.xlen, 2200);
+    EXPECT_EQ(g.axes.ylen, 1600);
+    EXPECT_EQ(g.axes.x.a, 0.0f);
+    EXPECT_EQ(g.axes.x.e, 50.0f);
+    EXPECT_EQ(g.axes.x.first, 0.0f);
+    EXPECT_EQ(g.axes.x.step, 5.0f);
+    EXPECT_EQ(g.axes.y.a, 0.0f);
+    EXPECT_EQ(g.axes.y.e, 1.0f);
+    EXPECT_EQ(g.axes.y.step, 0.1f);
+    EXPECT_EQ(g.axes.axis[0].name, "frecuencia x 100    ");
+    EXPECT_EQ(g.axes.axis[1].name, "CCE");
+    EXPECT_EQ(g.axes.axis[0].ticks, 10);
+    EXPECT_EQ(g.axes.axis[1].ticks, 10);
+    EXPECT_EQ(g.axes.title[2], "Periodograma");
+    EXPECT_EQ(g.axes.curves, 1);
+    EXPECT_EQ(g.text.family, 3); // the complex font
+    // The last settings: green, dashed.
+    EXPECT_EQ(g.colour.current, g.colour.named[2]);
+    EXPECT_EQ(g.style.type, 2);
+
+    // The green curve: the coefficient 1e-13 is drawn as 0, so the curve
+    // dips at x = 20 (column 1279.6) below the clipping window, whose bottom
+    // row it meets twice; everything else stays above it.
+    const double bottom = g.axes.clip_bottom;
+    std::vector<double> cut;
+    for (const auto& [x, y] : seen.since_colour) {
+        EXPECT_LE(y, bottom);
+        if (y == bottom) cut.push_back(x);
+    }
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_NEAR(cut[0], 1279.6, 2.0);
+    EXPECT_NEAR(cut[1], 1279.6, 2.0);
+    EXPECT_LT(cut[0], cut[1]);
+    EXPECT_NE(console.text().find("Warnings: 0         Fileformat: CONS"), std::string::npos);
+}
+
+TEST_F(GraphCycle, FrequencyAxisStartsDifferOnScreenAndInFiles) {
+    // f_ini 0.05, f_fin 0.5: 5 on the screen, 0 in a file, and 0 afterwards.
+    SpectrumGraph graph(curve, 0.05, 0.5);
+    graph.draw(Output::screen);
+    EXPECT_EQ(g.axes.x.a, 5.0f);
+    EXPECT_EQ(g.axes.x.first, 5.0f);
+    EXPECT_EQ(g.axes.x.step, 4.5f);
+    graph.draw(Output::ps);
+    EXPECT_EQ(g.axes.x.a, 0.0f);
+    EXPECT_EQ(g.axes.x.step, 5.0f);
+    EXPECT_EQ(graph.axis_start(), 0.0f);
+    graph.draw(Output::screen);
+    EXPECT_EQ(g.axes.x.a, 0.0f);
+
+    // Starts at or above the thresholds stay.
+    SpectrumGraph high(curve, 0.15, 0.5);
+    high.draw(Output::screen);
+    high.draw(Output::pdf);
+    EXPECT_FLOAT_EQ(g.axes.x.a, 15.0f);
+    SpectrumGraph low(curve, 0.009, 0.5); // 0.9 on the screen
+    low.draw(Output::screen);
+    EXPECT_EQ(g.axes.x.a, 0.0f);
+    SpectrumGraph negative(curve, -0.2, 0.5);
+    negative.draw(Output::screen);
+    EXPECT_EQ(g.axes.x.a, 0.0f);
+    EXPECT_EQ(g.axes.x.step, 5.0f);
+}
+
+TEST_F(GraphCycle, PostScriptAndPdfFillThePageTwice) {
+    SpectrumGraph graph(curve, 0.0, 0.5);
+    graph.draw(Output::ps);
+    EXPECT_EQ(seen.fills, (std::vector<int>{4, 0}));
+    EXPECT_EQ(g.out.keyword, "PS");
+    EXPECT_EQ(g.out.filename, "fasogram.ps");
+    graph.draw(Output::pdf);
+    EXPECT_EQ(seen.fills, (std::vector<int>{4, 0}));
+    EXPECT_EQ(g.out.filename, "fasogram.pdf");
+    graph.draw(Output::bmp);
+    EXPECT_EQ(seen.fills, (std::vector<int>{4}));
+    EXPECT_EQ(g.out.keyword, "BMP");
+    graph.draw(Output::tiff);
+    EXPECT_EQ(seen.fills, (std::vector<int>{4}));
+    EXPECT_EQ(g.out.keyword, "TIFF");
+}
+
+TEST_F(GraphCycle, EmptyCurveDrawsTheAxesAndWarns) {
+    SpectrumGraph graph(PlotArrays{}, 0.0, 0.5);
+    graph.draw(Output::screen);
+    EXPECT_EQ(g.axes.x.e, 50.0f);
+    EXPECT_EQ(g.axes.curves, 0);
+    EXPECT_GT(seen.vertices.size(), 1000u); // axes, labels, grid
+    EXPECT_NE(console.text().find(" <<<< Warning   2: Incorrect parameter in curve!\n"),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace fasogram
