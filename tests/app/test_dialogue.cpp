@@ -1,6 +1,8 @@
 #include "dialogue.hpp"
 #include "test_support.hpp"
 
+#include "common/ppm.hpp"
+
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
@@ -308,10 +310,10 @@ TEST(SaveDialogue, PostScriptFileThatGhostscriptRenders) {
     EXPECT_NE(run.plot.find(" <<  Metafile: fasogram.ps   "), std::string::npos);
     ASSERT_TRUE(dir.exists("fasogram.ps"));
     EXPECT_EQ(dir.read("fasogram.ps").rfind("%!PS-Adobe", 0), 0u);
-    const std::string gs = "cd '" + dir.path().string() +
-                           "' && gs -dSAFER -dBATCH -dNOPAUSE -q -sDEVICE=png16m -r36 "
-                           "-sOutputFile=page.png fasogram.ps >gs.log 2>&1";
-    EXPECT_EQ(std::system(gs.c_str()), 0) << dir.read("gs.log");
+    std::string log;
+    EXPECT_TRUE(test_common::render_with_ghostscript(dir.path() / "fasogram.ps", 36,
+                                                     dir.path() / "page.png", log))
+        << log;
     EXPECT_TRUE(dir.exists("page.png"));
     EXPECT_FALSE(dir.exists("fasogram.pdf"));
 }

@@ -2,11 +2,12 @@
 // answers on standard input.
 #include "test_support.hpp"
 
+#include "common/ppm.hpp"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 namespace fasogram {
 namespace {
 
+using test_common::Image;
+using test_common::render_with_ghostscript;
 using testing::ScratchDir;
 
 struct Result {
@@ -127,32 +130,6 @@ TEST(Program, ExampleSeriesShowsItsTwoPeriods) {
     EXPECT_GT(slow_rho, 0.1);
 }
 
-// A binary PPM (P6, maximum value 255) as ghostscript writes it.
-struct Image {
-    int width = 0, height = 0;
-    std::vector<unsigned char> data;
-
-    bool read(const std::filesystem::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::string magic;
-        int maxval = 0;
-        in >> magic;
-        while (in >> std::ws && in.peek() == '#') { // comment lines
-            std::string comment;
-            std::getline(in, comment);
-        }
-        in >> width >> height >> maxval;
-        if (!in || magic != "P6" || maxval != 255 || width <= 0 || height <= 0) return false;
-        in.get();
-        data.resize(std::size_t(width) * height * 3);
-        in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
-        return bool(in);
-    }
-    const unsigned char* at(int col, int row) const {
-        return &data[(std::size_t(row) * width + col) * 3];
-    }
-};
-
 // The PostScript page lies turned on A4 paper: plot y runs across the paper
 // from the left margin (150 device units), plot x up from the bottom margin
 // (200 device units), 1.857143 device units per plot unit, 0.1417323 points
@@ -172,12 +149,11 @@ TEST(Program, ExampleGraphSavedAsPostScript) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(" <<  Metafile: fasogram.ps "), std::string::npos);
     ASSERT_TRUE(dir.exists("fasogram.ps"));
-    const std::string gs = "cd '" + dir.path().string() +
-                           "' && gs -dSAFER -dBATCH -dNOPAUSE -q -sPAPERSIZE=a4 -r72 "
-                           "-sDEVICE=ppmraw -sOutputFile=page.ppm fasogram.ps >gs.log 2>&1 && "
-                           "gs -dSAFER -dBATCH -dNOPAUSE -q -sPAPERSIZE=a4 -r72 "
-                           "-sDEVICE=png16m -sOutputFile=page.png fasogram.ps >>gs.log 2>&1";
-    ASSERT_EQ(std::system(gs.c_str()), 0) << dir.read("gs.log");
+    const std::filesystem::path ps = dir.path() / "fasogram.ps";
+    std::string log;
+    ASSERT_TRUE(render_with_ghostscript(ps, 72, dir.path() / "page.ppm", log) &&
+                render_with_ghostscript(ps, 72, dir.path() / "page.png", log))
+        << log;
     EXPECT_TRUE(dir.exists("page.png"));
     Image img;
     ASSERT_TRUE(img.read(dir.path() / "page.ppm"));
@@ -190,10 +166,10 @@ TEST(Program, ExampleGraphSavedAsPostScript) {
     double slow_top_y = 1e9, slow_top_x = 0; // highest point below 10 on the axis
     for (int row = 0; row < img.height; ++row) {
         for (int col = 0; col < img.width; ++col) {
-            const unsigned char* p = img.at(col, row);
+            const test_common::Pixel p = img.at(col, row);
             const double x = plot_x_of(row), y = plot_y_of(col);
-            const bool dark = p[0] < 100 && p[1] < 100 && p[2] < 100;
-            if (p[1] > 150 && p[0] < 120 && p[2] < 120) {
+            const bool dark = test_common::dark(p);
+            if (p.g > 150 && p.r < 120 && p.b < 120) {
                 ++green;
                 if (x < 398 || x > 2601 || y < 199 || y > 1802) ++green_outside;
                 if (y < top_y) top_y = y, top_x = x;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "common/support.hpp"
 #include "core/helpers.h"
 
 namespace fasogram::testing {
@@ -51,16 +52,7 @@ PlotConsole::PlotConsole() : file_(std::tmpfile()) {
     if (file_ == nullptr) throw std::runtime_error("tmpfile failed");
     unsetenv("DISPLAY");
     plotix::detail::set_console(file_);
-    plotix::detail::set_clock([] {
-        std::tm tm{};
-        tm.tm_mday = 5;
-        tm.tm_mon = 2;
-        tm.tm_year = 124;
-        tm.tm_hour = 14;
-        tm.tm_min = 7;
-        tm.tm_sec = 9;
-        return tm;
-    });
+    plotix::detail::set_clock(test_common::fixed_time);
 }
 
 PlotConsole::~PlotConsole() {
@@ -70,14 +62,7 @@ PlotConsole::~PlotConsole() {
 }
 
 std::string PlotConsole::text() const {
-    std::fflush(file_);
-    std::string out;
-    std::rewind(file_);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    std::fseek(file_, 0, SEEK_END);
-    return out;
+    return test_common::read_stream(file_);
 }
 
 } // namespace fasogram::testing

@@ -15,31 +15,8 @@ using d::g;
 
 namespace {
 
-struct Piece {
-    double x1, y1, x2, y2;
-};
-
-class Fill : public PlotixTest {
+class Fill : public RecordingTest {
   protected:
-    void SetUp() override {
-        PlotixTest::SetUp();
-        record();
-        plotix::metafl("CONS"); // screen transform: rounded plot units at scale 1
-        plotix::disini();
-        events.clear();
-    }
-    std::vector<Piece> pieces() {
-        d::qqstrk();
-        std::vector<Piece> out;
-        double x = 0, y = 0;
-        for (const Event& e : events) {
-            if (e.kind != 'v') continue;
-            if (e.op == 2) out.push_back({x, y, e.x, e.y});
-            x = e.x;
-            y = e.y;
-        }
-        return out;
-    }
     void square(float x1, float y1, float x2, float y2) {
         const float x[4] = {x1, x2, x2, x1}, y[4] = {y1, y1, y2, y2};
         d::dareaf(x, y, 4);

@@ -5,10 +5,12 @@
 
 #include <cstdlib>
 
+#include "common/support.hpp"
 #include "drivers/image_writers.h"
 #include "test_support.h"
 
 using namespace plotix_test;
+using test_common::run_command;
 namespace d = plotix::detail;
 namespace fs = std::filesystem;
 
@@ -77,20 +79,9 @@ unsigned be32(const std::string& s, std::size_t at) {
     return v;
 }
 
-std::string run(const std::string& cmd) {
-    std::string out;
-    std::FILE* f = popen((cmd + " 2>&1").c_str(), "r");
-    if (f == nullptr) return "cannot run " + cmd;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    if (pclose(f) != 0) out += "(failed)";
-    return out;
-}
-
 // The image as an independent reader sees it: mode, size and RGB pixels.
 std::string pil(const std::string& file) {
-    return run(
+    return run_command(
         "/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
         "im.load(); print(im.format, im.mode, im.size[0], im.size[1]); "
         "print(' '.join('%d,%d,%d' % p for p in im.convert('RGB').getdata()))\" " +
@@ -208,7 +199,7 @@ TEST_F(PlotixTest, TiffLayout) {
         for (int x = 0; x < kW; ++x) EXPECT_EQ(a[first + 5 * y + x], pixel(x, y));
     }
     EXPECT_EQ(pil("a.tif"), expected_pil("TIFF", "P", kW, kH));
-    std::string info = run("tiffinfo -D a.tif");
+    std::string info = run_command("tiffinfo -D a.tif");
     EXPECT_NE(info.find("Image Width: 5 Image Length: 3"), std::string::npos) << info;
     EXPECT_NE(info.find("Photometric Interpretation: palette color"), std::string::npos) << info;
     EXPECT_EQ(info.find("rror"), std::string::npos) << info;
@@ -220,7 +211,7 @@ TEST_F(PlotixTest, TiffLayout) {
     EXPECT_EQ(get16(b, 8), 10u);
     EXPECT_EQ(b.size(), 12u * 10 + 14 + 12 + 6 + 6 + 45);
     EXPECT_EQ(pil("b.tif"), expected_pil("TIFF", "RGB", kW, kH));
-    info = run("tiffinfo -D b.tif");
+    info = run_command("tiffinfo -D b.tif");
     EXPECT_NE(info.find("Bits/Sample: 8"), std::string::npos) << info;
     EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos) << info;
     EXPECT_EQ(info.find("rror"), std::string::npos) << info;
@@ -231,7 +222,7 @@ TEST_F(PlotixTest, TiffLayout) {
         const std::string name = "h" + std::to_string(h) + ".tif";
         ASSERT_EQ(d::qqptif(name, 601, 1, kW, h, kPal.c, 9, reader(nullptr)), 0);
         EXPECT_EQ(pil(name), expected_pil("TIFF", "P", kW, h)) << h;
-        info = run("tiffinfo -D " + name);
+        info = run_command("tiffinfo -D " + name);
         EXPECT_EQ(info.find("rror"), std::string::npos) << info;
     }
 }

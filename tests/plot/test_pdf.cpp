@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "common/ppm.hpp"
+#include "common/support.hpp"
 #include "core/state.h"
 #include "drivers/image_writers.h"
 #include "drivers/pdf.h"
@@ -15,6 +17,7 @@
 #include "test_support.h"
 
 using namespace plotix_test;
+using namespace test_common;
 namespace d = plotix::detail;
 namespace fs = std::filesystem;
 using d::g;
@@ -120,64 +123,25 @@ Parsed parse(const std::string& file) {
     return p;
 }
 
-std::string run(const std::string& cmd) {
-    std::string out;
-    std::FILE* f = popen((cmd + " 2>&1").c_str(), "r");
-    if (f == nullptr) return "cannot run " + cmd;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    const int rc = pclose(f);
-    if (rc != 0) out += "\n(exit status " + std::to_string(rc) + ")";
-    return out;
-}
-
 bool qpdf_ok(const std::string& file, std::string& report) {
-    report = run("qpdf --check " + file);
+    report = run_command("qpdf --check " + file);
     return report.find("No syntax or stream encoding errors found") != std::string::npos &&
            report.find("WARNING") == std::string::npos &&
            report.find("exit status") == std::string::npos;
 }
 
-// Renders the page with ghostscript at 72 dpi (one pixel per point) and
-// returns the pixels of the PPM, row 0 at the top.
-struct Picture {
-    int width = 0, height = 0;
-    std::string rgb;
-    int at(int x, int y, int c) const {
-        return static_cast<unsigned char>(rgb[3 * (static_cast<std::size_t>(y) * width + x) + c]);
-    }
-    bool ink(int x, int y) const { return at(x, y, 0) + at(x, y, 1) + at(x, y, 2) < 600; }
-};
+// Renders the page with ghostscript at 72 dpi (one pixel per point).
+Image render(const std::string& file) {
+    Image img;
+    std::string log;
+    EXPECT_TRUE(render_with_ghostscript(file, 72, "page.ppm", log)) << log;
+    EXPECT_TRUE(img.read("page.ppm")) << "no PPM from ghostscript";
+    return img;
+}
 
-Picture render(const std::string& file) {
-    Picture p;
-    std::string log = run("gs -dSAFER -dBATCH -dNOPAUSE -q -sDEVICE=ppmraw -r72 "
-                          "-sOutputFile=page.ppm " +
-                          file);
-    EXPECT_EQ(log.find("exit status"), std::string::npos) << log;
-    std::string ppm = read_file("page.ppm");
-    std::size_t at = 0;
-    auto next = [&] {
-        while (at < ppm.size() &&
-               (std::isspace(static_cast<unsigned char>(ppm[at])) || ppm[at] == '#')) {
-            if (ppm[at] == '#') at = ppm.find('\n', at);
-            ++at;
-        }
-        std::size_t start = at;
-        while (at < ppm.size() && !std::isspace(static_cast<unsigned char>(ppm[at]))) ++at;
-        return ppm.substr(start, at - start);
-    };
-    if (next() != "P6") {
-        ADD_FAILURE() << "no PPM from ghostscript";
-        return p;
-    }
-    p.width = std::stoi(next());
-    p.height = std::stoi(next());
-    next();
-    p.rgb = ppm.substr(at + 1);
-    EXPECT_EQ(p.rgb.size(), 3u * p.width * p.height);
-    return p;
+bool ink(const Image& img, int x, int y) {
+    const Pixel p = img.at(x, y);
+    return p.r + p.g + p.b < 600;
 }
 
 std::string plot_pdf(void (*draw)()) {
@@ -284,21 +248,21 @@ TEST_F(PlotixTest, PdfRendersInkWhereTheLinesAre) {
         d::xjdraw(600, 300, 2);
         d::xjdraw(0, 0, 5);
     });
-    Picture pic = render("out.pdf");
+    Image pic = render("out.pdf");
     ASSERT_EQ(pic.width, 553);
     ASSERT_EQ(pic.height, 782);
     for (int y : {10, 200, 400, 770}) {
-        EXPECT_TRUE(pic.ink(262, y) || pic.ink(263, y) || pic.ink(264, y)) << y;
-        EXPECT_FALSE(pic.ink(250, y)) << y;
-        EXPECT_FALSE(pic.ink(276, y)) << y;
+        EXPECT_TRUE(ink(pic, 262, y) || ink(pic, 263, y) || ink(pic, 264, y)) << y;
+        EXPECT_FALSE(ink(pic, 250, y)) << y;
+        EXPECT_FALSE(ink(pic, 276, y)) << y;
     }
     // PDF y grows upwards: points 79..158 are rows 782 - 158 .. 782 - 79.
     const int cx = 118, cy = 782 - 118;
-    EXPECT_EQ(pic.at(cx, cy, 0), 255);
-    EXPECT_EQ(pic.at(cx, cy, 1), 0);
-    EXPECT_EQ(pic.at(cx, cy, 2), 0);
-    EXPECT_FALSE(pic.ink(60, cy));
-    EXPECT_FALSE(pic.ink(cx, 782 - 170));
+    EXPECT_EQ(pic.at(cx, cy).r, 255);
+    EXPECT_EQ(pic.at(cx, cy).g, 0);
+    EXPECT_EQ(pic.at(cx, cy).b, 0);
+    EXPECT_FALSE(ink(pic, 60, cy));
+    EXPECT_FALSE(ink(pic, cx, 782 - 170));
 }
 
 TEST_F(PlotixTest, PdfLongContentIsSplitIntoStreams) {

@@ -11,15 +11,8 @@ using d::g;
 
 namespace {
 
-class Pipeline : public PlotixTest {
+class Pipeline : public RecordingTest {
   protected:
-    void SetUp() override {
-        PlotixTest::SetUp();
-        record();
-        plotix::metafl("CONS"); // screen transform: rounded plot units at scale 1
-        plotix::disini();
-        events.clear();
-    }
     // The strokes the driver saw: the number of points from each move on.
     std::vector<int> strokes() const {
         std::vector<int> out;

@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "common/support.hpp"
 #include "core/colour.h"
 #include "drivers/image_writers.h"
 #include "drivers/raster.h"
@@ -14,6 +15,7 @@
 #include "test_support.h"
 
 using namespace plotix_test;
+using test_common::run_command;
 namespace d = plotix::detail;
 namespace fs = std::filesystem;
 
@@ -57,17 +59,6 @@ struct RasterTest : PlotixTest {
         d::qqvclr(7);
     }
 };
-
-std::string run(const std::string& cmd) {
-    std::string out;
-    std::FILE* f = popen((cmd + " 2>&1").c_str(), "r");
-    if (f == nullptr) return "cannot run " + cmd;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    if (pclose(f) != 0) out += "(failed)";
-    return out;
-}
 
 } // namespace
 
@@ -242,12 +233,12 @@ void red_line_blue_box() {
 
 // Image format, mode, size and the RGB colours of a few pixels, by PIL.
 std::string pil_pixels(const std::string& file) {
-    return run("/usr/bin/python3 -c \"import sys; from PIL import Image; "
-               "im = Image.open(sys.argv[1]); im.load(); rgb = im.convert('RGB'); "
-               "print(im.format, im.mode, im.size[0], im.size[1], "
-               "*[rgb.getpixel(p) for p in ((29, 29), (287, 29), (288, 29), (100, 30), "
-               "(430, 287), (459, 315), (460, 315), (429, 300))])\" " +
-               file);
+    return run_command("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                       "im = Image.open(sys.argv[1]); im.load(); rgb = im.convert('RGB'); "
+                       "print(im.format, im.mode, im.size[0], im.size[1], "
+                       "*[rgb.getpixel(p) for p in ((29, 29), (287, 29), (288, 29), (100, 30), "
+                       "(430, 287), (459, 315), (460, 315), (429, 300))])\" " +
+                       file);
 }
 
 constexpr const char* kPixels = " 853 603 (255, 0, 0) (255, 0, 0) (0, 0, 0) (0, 0, 0) (0, 0, 255) "
@@ -309,7 +300,7 @@ TEST_F(RasterTest, ImageFilesWrittenAtDisfin) {
         EXPECT_NE(text.find("Metafile: " + std::string(c.file) + " "), std::string::npos) << text;
         EXPECT_EQ(pil_pixels(c.file), std::string(c.format) + " " + c.mode + kPixels) << c.keyword;
     }
-    const std::string info = run("tiffinfo plotix.tif");
+    const std::string info = run_command("tiffinfo plotix.tif");
     EXPECT_NE(info.find("Image Width: 853 Image Length: 603"), std::string::npos) << info;
     EXPECT_NE(info.find("Photometric Interpretation: palette color"), std::string::npos) << info;
     EXPECT_EQ(info.find("rror"), std::string::npos) << info;

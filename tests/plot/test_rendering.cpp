@@ -2,8 +2,8 @@
 // the filled areas and the on/off rhythm of the line styles, read from the
 // pixels.
 #include <cstdlib>
-#include <fstream>
 
+#include "common/ppm.hpp"
 #include "test_support.h"
 
 #ifndef PLOTIX_STYLES_EXAMPLE
@@ -11,45 +11,9 @@
 #endif
 
 using namespace plotix_test;
+using namespace test_common;
 
 namespace {
-
-struct Pixel {
-    int r = -1, g = -1, b = -1;
-    bool operator==(const Pixel&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Pixel& p) {
-    return os << "(" << p.r << ", " << p.g << ", " << p.b << ")";
-}
-
-// A binary PPM (P6, maximum value 255).
-struct Image {
-    int width = 0, height = 0;
-    std::vector<unsigned char> data;
-
-    bool read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::string magic;
-        int maxval = 0;
-        in >> magic;
-        while (in >> std::ws && in.peek() == '#') { // comment lines
-            std::string comment;
-            std::getline(in, comment);
-        }
-        in >> width >> height >> maxval;
-        if (!in || magic != "P6" || maxval != 255 || width <= 0 || height <= 0) return false;
-        in.get(); // the single blank after the header
-        data.resize(std::size_t(width) * height * 3);
-        in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
-        return bool(in);
-    }
-    Pixel at(int col, int row) const {
-        if (col < 0 || row < 0 || col >= width || row >= height) return {};
-        const std::size_t i = (std::size_t(row) * width + col) * 3;
-        return {data[i], data[i + 1], data[i + 2]};
-    }
-};
 
 constexpr double kDpi = 144.0;
 // The page goes onto A4 paper turned: plot y runs across the paper from the
@@ -62,10 +26,6 @@ int column(double y) {
 }
 int row(double x) {
     return int((842.0 - 200 * 0.1417322835 - kPointsPerUnit * x) * kDpi / 72.0);
-}
-
-bool dark(const Pixel& p) {
-    return p.r >= 0 && p.r < 100 && p.g < 100 && p.b < 100;
 }
 
 // The part of a line at plot height y between plot x 300 and 2600 that is
@@ -92,9 +52,8 @@ TEST_F(PlotixTest, ExampleRendersColoursAndLineStyles) {
     const std::string run = std::string(PLOTIX_STYLES_EXAMPLE) + " >example.log 2>&1";
     ASSERT_EQ(std::system(run.c_str()), 0) << read_file("example.log");
     ASSERT_TRUE(std::filesystem::exists("styles_colours.ps")) << read_file("example.log");
-    const std::string gs = "gs -dSAFER -dBATCH -dNOPAUSE -q -sDEVICE=ppmraw -sPAPERSIZE=a4 -r144 "
-                           "-sOutputFile=page.ppm styles_colours.ps >gs.log 2>&1";
-    ASSERT_EQ(std::system(gs.c_str()), 0) << read_file("gs.log");
+    std::string log;
+    ASSERT_TRUE(render_with_ghostscript("styles_colours.ps", int(kDpi), "page.ppm", log)) << log;
     Image img;
     ASSERT_TRUE(img.read("page.ppm"));
     ASSERT_EQ(img.width, 1190);

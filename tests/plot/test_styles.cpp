@@ -14,33 +14,8 @@ using d::g;
 
 namespace {
 
-// A drawn piece of line between two device points.
-struct Piece {
-    double x1, y1, x2, y2;
-    bool operator==(const Piece&) const = default;
-};
-
-class Styles : public PlotixTest {
+class Styles : public RecordingTest {
   protected:
-    void SetUp() override {
-        PlotixTest::SetUp();
-        record();
-        plotix::metafl("CONS"); // screen transform: rounded plot units at scale 1
-        plotix::disini();
-        events.clear();
-    }
-    std::vector<Piece> pieces() {
-        d::qqstrk();
-        std::vector<Piece> out;
-        double x = 0, y = 0;
-        for (const Event& e : events) {
-            if (e.kind != 'v') continue;
-            if (e.op == 2) out.push_back({x, y, e.x, e.y});
-            x = e.x;
-            y = e.y;
-        }
-        return out;
-    }
     std::vector<int> pattern() const { return {g.style.pattern, g.style.pattern + g.style.n}; }
 };
 

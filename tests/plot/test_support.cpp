@@ -4,6 +4,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/support.hpp"
+#include "pipeline/pipeline.h"
+#include "plotix.h"
+
 namespace plotix_test {
 
 namespace fs = std::filesystem;
@@ -20,16 +24,7 @@ void PlotixTest::SetUp() {
     unsetenv("DISPLAY");
     plotix::detail::reset_state();
     plotix::detail::set_console(console_);
-    plotix::detail::set_clock([] {
-        std::tm tm{};
-        tm.tm_mday = 5;
-        tm.tm_mon = 2;
-        tm.tm_year = 124;
-        tm.tm_hour = 14;
-        tm.tm_min = 7;
-        tm.tm_sec = 9;
-        return tm;
-    });
+    plotix::detail::set_clock(test_common::fixed_time);
     plotix::detail::set_driver_factory({});
 }
 
@@ -45,12 +40,7 @@ void PlotixTest::TearDown() {
 }
 
 std::string PlotixTest::console_text() {
-    std::fflush(console_);
-    std::string text;
-    std::rewind(console_);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, console_)) > 0) text.append(buf, n);
+    std::string text = test_common::read_stream(console_);
     std::fclose(console_);
     console_ = std::tmpfile();
     plotix::detail::set_console(console_);
@@ -59,6 +49,27 @@ std::string PlotixTest::console_text() {
 
 void PlotixTest::record() {
     plotix::detail::set_driver_factory([this](int) { return std::make_unique<Recorder>(&events); });
+}
+
+void RecordingTest::SetUp() {
+    PlotixTest::SetUp();
+    record();
+    plotix::metafl("CONS");
+    plotix::disini();
+    events.clear();
+}
+
+std::vector<Piece> RecordingTest::pieces() {
+    plotix::detail::qqstrk();
+    std::vector<Piece> out;
+    double x = 0, y = 0;
+    for (const Event& e : events) {
+        if (e.kind != 'v') continue;
+        if (e.op == 2) out.push_back({x, y, e.x, e.y});
+        x = e.x;
+        y = e.y;
+    }
+    return out;
 }
 
 std::string read_file(const fs::path& p) {

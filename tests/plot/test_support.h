@@ -76,6 +76,21 @@ class PlotixTest : public ::testing::Test {
     std::FILE* console_ = nullptr;
 };
 
+// A drawn piece of line between two device points.
+struct Piece {
+    double x1, y1, x2, y2;
+    bool operator==(const Piece&) const = default;
+};
+
+// The recording driver behind the screen transform (CONS: rounded plot units
+// at scale 1), with the plot open and the events of the opening cleared.
+class RecordingTest : public PlotixTest {
+  protected:
+    void SetUp() override;
+    // The pieces of line the driver has drawn, after stroking the pen buffer.
+    std::vector<Piece> pieces();
+};
+
 std::string read_file(const std::filesystem::path& p);
 std::vector<std::string> split_lines(const std::string& text);
 void touch(const std::filesystem::path& p);

@@ -2,16 +2,16 @@
 // ghostscript: ink lies along each string and nowhere else.
 #include <array>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "common/ppm.hpp"
 #include "core/state.h"
 #include "plotix.h"
 #include "test_support.h"
 
 using namespace plotix_test;
+using test_common::Image;
+using test_common::render_with_ghostscript;
 namespace d = plotix::detail;
 using d::g;
 
@@ -23,35 +23,6 @@ struct Label {
     bool complex;
     double len = 0; // measured after drawing
 };
-
-struct Gray {
-    int w = 0, h = 0;
-    std::string px;
-    bool ink(int c, int r) const { return static_cast<unsigned char>(px[r * w + c]) < 128; }
-};
-
-// Reads a binary PGM written by ghostscript (comment lines allowed).
-bool read_pgm(const std::string& file, Gray& img) {
-    std::ifstream in(file, std::ios::binary);
-    std::string magic;
-    in >> magic;
-    if (magic != "P5") return false;
-    int vals[3], n = 0;
-    while (n < 3 && in) {
-        in >> std::ws;
-        if (in.peek() == '#') {
-            std::string skip;
-            std::getline(in, skip);
-            continue;
-        }
-        in >> vals[n++];
-    }
-    in.get();
-    img.w = vals[0], img.h = vals[1];
-    img.px.assign(static_cast<std::size_t>(img.w) * img.h, '\0');
-    in.read(img.px.data(), static_cast<std::streamsize>(img.px.size()));
-    return n == 3 && in.gcount() == static_cast<std::streamsize>(img.px.size());
-}
 
 // Position of a page point relative to a label: along its baseline from the
 // baseline start, and up from the baseline.
@@ -83,14 +54,12 @@ TEST_F(PlotixTest, TextOnAPostScriptPageRendersWhereItShould) {
     EXPECT_EQ(g.count.warnings, 0);
 
     const int dpi = 72;
-    const std::string cmd = "gs -dSAFER -dBATCH -dNOPAUSE -q -sPAPERSIZE=a4 -dFIXEDMEDIA "
-                            "-sDEVICE=pgmraw -r" +
-                            std::to_string(dpi) + " -sOutputFile=text.pgm text.ps >gs.log 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file("gs.log");
-    Gray img;
-    ASSERT_TRUE(read_pgm("text.pgm", img));
-    ASSERT_EQ(img.w, 595);
-    ASSERT_EQ(img.h, 842);
+    std::string log;
+    ASSERT_TRUE(render_with_ghostscript("text.ps", dpi, "text.pgm", log)) << log;
+    Image img;
+    ASSERT_TRUE(img.read("text.pgm"));
+    ASSERT_EQ(img.width, 595);
+    ASSERT_EQ(img.height, 842);
 
     // The landscape page lies on the portrait paper with plot x upwards and
     // plot y to the right: 0.14173 points per device unit, 3900/2100 device
@@ -100,11 +69,11 @@ TEST_F(PlotixTest, TextOnAPostScriptPageRendersWhereItShould) {
     const double margin = 3.0 * 72 / dpi / k; // three pixels in plot units
     int counted = 0, stray = 0;
     std::vector<std::array<int, 4>> quarters(std::size(labels), {0, 0, 0, 0});
-    for (int r = 0; r < img.h; ++r) {
-        for (int c = 0; c < img.w; ++c) {
-            if (!img.ink(c, r)) continue;
+    for (int r = 0; r < img.height; ++r) {
+        for (int c = 0; c < img.width; ++c) {
+            if (img.at(c, r).r >= 128) continue; // no ink
             ++counted;
-            const double px = (c + 0.5) * 72 / dpi, py = (img.h - r - 0.5) * 72 / dpi;
+            const double px = (c + 0.5) * 72 / dpi, py = (img.height - r - 0.5) * 72 / dpi;
             const double x = (py - 200 * 0.1417322835) / k, y = (px - 150 * 0.1417322835) / k;
             bool inside = false;
             for (std::size_t i = 0; i < std::size(labels); ++i) {
