@@ -39,14 +39,15 @@ int round_away(double v) {
     return static_cast<int>(v);
 }
 
-// Start and end points outside the page write one warning line each.
+// Start and end points outside the page write one warning line each; the
+// start warning also needs warnings on, the end warning only a message unit.
 bool off_page(long long x, long long y) {
     return x < 0 || x > g.page.width || y < 0 || y > g.page.height;
 }
 
-void page_warning(const char* what, long long x, long long y) {
+void page_warning(const char* what, long long x, long long y, bool needs_warnings_on) {
     ++g.count.warnings;
-    if (g.msg.unit == 0 || g.msg.warnings_on == 0) return;
+    if (g.msg.unit == 0 || (needs_warnings_on && g.msg.warnings_on == 0)) return;
     auto clamp = [](long long v) { return std::clamp<long long>(v, -2147483647LL, 2147483647LL); };
     message_write(std::string(" <<<< Warning: ") + what + " (" + fmt_int(clamp(x), 5) + "/" +
                   fmt_int(clamp(y), 5) + ") " + "in MESSAG out of page - (" +
@@ -145,7 +146,7 @@ void qqmess(std::string_view s, int x, int y) {
         const double down = t.height - 1.0;
         t.x = static_cast<float>(static_cast<double>(xs) + down * t.sina);
         t.y = static_cast<float>(static_cast<double>(ys) + down * t.cosa);
-        if (off_page(xs, ys)) page_warning("Startpoint", xs, ys);
+        if (off_page(xs, ys)) page_warning("Startpoint", xs, ys, true);
     }
 
     double accx = 0.0, accy = 0.0; // accumulated exponent offset
@@ -180,7 +181,7 @@ void qqmess(std::string_view s, int x, int y) {
 
     const int ex = round_away(t.x - static_cast<double>(t.trail) * t.cosa);
     const int ey = round_away(t.y + static_cast<double>(t.trail) * t.sina);
-    if (off_page(ex, ey)) page_warning("Endpoint  ", ex, ey);
+    if (off_page(ex, ey)) page_warning("Endpoint  ", ex, ey, false);
     restore_height();
 }
 

@@ -307,11 +307,17 @@ TEST_F(Text, StartAndEndPointWarnings) {
     plotix::messag("", -50, -50);              // nothing drawn, nothing written
     EXPECT_EQ(console_text(), "");
     EXPECT_EQ(g.count.warnings, 2);
-    // With warnings off both are counted and not written.
+    // With warnings off both are counted; only the end warning is written.
     g.msg.warnings_on = 0;
     plotix::messag("AAAA", 2950, -10);
-    EXPECT_EQ(console_text(), "");
+    EXPECT_EQ(console_text(),
+              " <<<< Warning: Endpoint   ( 3090/   25) in MESSAG out of page - (AAAA).\n");
     EXPECT_EQ(g.count.warnings, 4);
+    // With message unit 0 neither is written.
+    g.msg.unit = 0;
+    plotix::messag("AAAA", 2950, -10);
+    EXPECT_EQ(console_text(), "");
+    EXPECT_EQ(g.count.warnings, 6);
 }
 
 TEST_F(Text, DtextAndTheContinuation) {
