@@ -61,8 +61,8 @@ class PostScript final : public Driver {
     }
 
     void polygon(const int* x, const int* y, int n) override {
+        // Written at once, like the box: a path still open here follows it.
         if (n <= 0) return;
-        drwpsc(0.0, 0.0, 999); // lines drawn before the polygon stay beneath it
         qpsbuf(point(x[0], y[0], "u"));
         for (int i = 1; i < n; ++i) qpsbuf(point(x[i], y[i], "d"));
         qpsbuf(point(x[0], y[0], "d"));

@@ -214,7 +214,14 @@ void hatch_fill(const float* x, const float* y, int n) {
     qqltyp(type == 5 ? 6 : type == 6 ? 5 : type == 7 ? 4 : 0);
     const int angle = g.fill.angle;
     hatch_pass(x, y, n, angle, cuts);
-    if (g.fill.cross != 0) hatch_pass(x, y, n, angle < 90 ? angle + 90 : angle - 90, cuts);
+    if (g.fill.cross != 0) {
+        // The crossing lines: angle + 90 below 90 degrees, else the mirror
+        // 180 - angle; at exactly 90 that would repeat the first pass, so the
+        // horizontal lines cross the vertical ones instead.
+        int second = angle < 90 ? angle + 90 : 180 - angle;
+        if (angle == 90) second = 0;
+        hatch_pass(x, y, n, second, cuts);
+    }
     g.style = saved;
 }
 

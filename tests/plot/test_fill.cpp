@@ -178,10 +178,11 @@ TEST_F(PlotixTest, SolidPolygonInPostScript) {
     const int x[4] = {100, 200, 200, 100}, y[4] = {100, 100, 200, 200};
     plotix::areaf(x, y, 4);
     plotix::disfin();
-    // The outline, then the even-odd fill of the same points.
+    // The fill is written at once; the outline, still waiting in the open
+    // path, follows it and so lies on top.
     EXPECT_EQ(body("poly.ps"), "0 0 0 f 255 0 0 f 186 186 u 186 371 d 371 371 d 371 186 d "
-                               "186 186 d p 186 186 u 186 371 d 371 371 d 371 186 d 186 186 d "
-                               "eofill showpage ");
+                               "186 186 d eofill 186 186 u 186 371 d 371 371 d 371 186 d "
+                               "186 186 d p showpage ");
 }
 
 TEST_F(Fill, PolygonsThatLeaveTheWindowAreHatched) {
@@ -238,6 +239,42 @@ TEST_F(Fill, HatchAngleSpacingGroupsAndCross) {
     const std::vector<double> at{17, 34, 51, 68, 85, 102};
     EXPECT_EQ(horizontal, at);
     EXPECT_EQ(vertical, at);
+
+    // From 90 degrees on the crossing lines are the mirror image, at
+    // 180 - angle: 120 is crossed by 60, not by 30. On the page (y down) a
+    // line at angle a has the slope -tan(a).
+    events.clear();
+    plotix::mypat(120, 1, 3, 1);
+    square(0, 0, 200, 200);
+    int steep_up = 0, steep_down = 0, other = 0;
+    for (const Piece& q : pieces()) {
+        if (std::hypot(q.x2 - q.x1, q.y2 - q.y1) < 60) continue; // short corner pieces
+        const double slope = (q.y2 - q.y1) / (q.x2 - q.x1);
+        if (std::fabs(slope - std::sqrt(3.0)) < 0.1) {
+            ++steep_up; // 120 degrees
+        } else if (std::fabs(slope + std::sqrt(3.0)) < 0.1) {
+            ++steep_down; // 60 degrees
+        } else {
+            ++other;
+        }
+    }
+    EXPECT_GT(steep_up, 5);
+    EXPECT_GT(steep_down, 5);
+    EXPECT_EQ(other, 0);
+
+    // At 90 degrees the mirror would repeat the vertical lines: the
+    // horizontal ones cross them.
+    events.clear();
+    plotix::mypat(90, 1, 3, 1);
+    square(5, 5, 105, 105);
+    horizontal.clear();
+    vertical.clear();
+    for (const Piece& q : pieces()) {
+        if (q.y1 == q.y2 && q.x1 == 5 && q.x2 == 105) horizontal.push_back(q.y1);
+        if (q.x1 == q.x2 && std::fabs(q.y2 - q.y1) == 100) vertical.push_back(q.x1);
+    }
+    EXPECT_EQ(horizontal, at);
+    EXPECT_EQ(vertical.size(), at.size());
 }
 
 TEST_F(Fill, HatchStyleIsRestored) {
