@@ -158,10 +158,14 @@ void raster_output_file() {
 void plotix::metafl(std::string_view keyword) {
     using namespace plotix::detail;
     if (jqqlev(0, 0, "metafl") != 0) return;
-    int device = qqgdnr(keyword);
+    // Only the first four characters of a keyword reach the lookup, also in
+    // the warning for an unknown one.
+    std::string key;
+    qqcopy(key, keyword, 4);
+    int device = qqgdnr(key);
     if (device == 0) return;
     g.out.device = device == 101 ? 80 : device;
-    qqcopy(g.out.keyword, keyword, 4);
+    g.out.keyword = key;
     upstr(g.out.keyword);
 }
 

@@ -1,4 +1,5 @@
 // Levels, helpers, defaults and the life cycle of a plot.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -203,4 +204,82 @@ TEST_F(PlotixTest, BadArgumentsNeverCrash) {
     EXPECT_EQ(g.life.level, 0);
     std::string ps = read_file(dir / (long_text.substr(0, 80)));
     EXPECT_NE(ps.find("showpage"), std::string::npos);
+}
+
+TEST_F(PlotixTest, BackgroundModeAndItsChangeBetweenPlots) {
+    record();
+    auto erases = [this] { return std::count(events.begin(), events.end(), Event{'e'}); };
+    struct Case {
+        const char* keyword;
+        int mode;
+    };
+    // Reversed for PDF, EPS and PS only; the first plot's mode is remembered.
+    for (const Case& c :
+         {Case{"CONS", 0}, Case{"POST", 0}, Case{"PSCL", 0}, Case{"GKSL", 0}, Case{"BMP", 0}}) {
+        plotix::metafl(c.keyword);
+        plotix::disini();
+        EXPECT_EQ(g.dev.bgmode, c.mode) << c.keyword;
+        plotix::disfin();
+    }
+    EXPECT_EQ(g.dev.bgchanged, 0);
+    EXPECT_EQ(erases(), 0);
+    for (const Case& c : {Case{"PDF", 2}, Case{"EPS", 2}, Case{"PS", 2}}) {
+        plotix::metafl(c.keyword);
+        plotix::disini();
+        EXPECT_EQ(g.dev.bgmode, c.mode) << c.keyword;
+        plotix::disfin();
+    }
+    EXPECT_EQ(g.dev.bgchanged, 1);
+    EXPECT_EQ(erases(), 0); // not a screen
+
+    // The change mark stays set: a screen plot with the first plot's mode
+    // still starts by clearing the window.
+    plotix::metafl("CONS");
+    plotix::disini();
+    EXPECT_EQ(g.dev.bgmode, 0);
+    EXPECT_EQ(erases(), 1);
+    plotix::disfin();
+    g.dev.depth = 8; // not on a screen of 8 bits per pixel
+    plotix::disini();
+    EXPECT_EQ(erases(), 1);
+    plotix::disfin();
+
+    // Any option other than 4 is taken as the mode.
+    g.dev.bgopt = 2;
+    plotix::metafl("GKSL");
+    plotix::disini();
+    EXPECT_EQ(g.dev.bgmode, 2);
+    plotix::disfin();
+    g.dev.bgopt = 0;
+    plotix::metafl("PDF");
+    plotix::disini();
+    EXPECT_EQ(g.dev.bgmode, 0);
+    plotix::disfin();
+}
+
+TEST_F(PlotixTest, MessageTexts) {
+    const std::pair<int, const char*> texts[] = {
+        {1, "Negative parameter"},
+        {4, "X coordinate out of page"},
+        {11, "Axis length < 2"},
+        {18, "Incorrect character after the eushft operator"},
+        {23, "Non positive minimum for log scaling (set to 0.1)"},
+        {25, "Minimum equal maximum (added -1 and +1)"},
+        {35, "Confusion of graf3d and graf3"},
+        {39, "Too many pages for CGM file (max. length 327 cm)"},
+        {44, "Instruction code: incorrect tabulator index"},
+        {49, "Fileformat is not PostScript"},
+        {53, "Not enough memory"},
+        {57, "Control characters must be different"},
+    };
+    for (const auto& [number, text] : texts) {
+        EXPECT_EQ(d::errmes(number), number);
+        EXPECT_EQ(g.msg.text, text) << number;
+    }
+    // Numbers above 100 keep the text given by qqserr.
+    d::qqserr("ZLIB error");
+    d::errmes(101);
+    EXPECT_EQ(g.msg.text, "ZLIB error");
+    EXPECT_EQ(g.count.warnings, 13);
+    EXPECT_EQ(console_text(), "");
 }

@@ -43,6 +43,49 @@ TEST_F(PlotixTest, FormatKeywords) {
     EXPECT_EQ(d::qqgfxt(80), "   ");
 }
 
+TEST_F(PlotixTest, EveryRowOfTheKeywordTable) {
+    struct Row {
+        const char* keyword;
+        int device;
+        const char* extension;
+    };
+    const Row rows[] = {
+        {"CONS", 101, "   "},  {"XWIN", 72, "   "},  {"XWI1", 72, "   "},  {"XWI2", 73, "   "},
+        {"XWI3", 74, "   "},   {"XWI4", 75, "   "},  {"XWI5", 76, "   "},  {"XWI6", 77, "   "},
+        {"XWI7", 78, "   "},   {"XWI8", 79, "   "},  {"XWND", 80, "   "},  {"MET1", 80, "   "},
+        {"MET9", 80, "   "},   {"TEKT", 151, "tek"}, {"VT34", 103, "   "}, {"LN03", 161, "ln3"},
+        {"GKSL", 201, "met"},  {"CGM ", 211, "cgm"}, {"WMF ", 221, "wmf"}, {"KYOC", 301, "kyo"},
+        {"HPGL", 401, "hpg"},  {"HPA4", 402, "hpg"}, {"HPA3", 403, "hpg"}, {"HPA2", 404, "hpg"},
+        {"HPA1", 405, "hpg"},  {"POST", 501, "psc"}, {"PSCL", 502, "psc"}, {"EPS ", 503, "eps"},
+        {"PS  ", 504, "ps"},   {"PDF ", 511, "pdf"}, {"TIFF", 601, "tif"}, {"IMAG", 602, "img"},
+        {"VIRT", 603, "   "},  {"PNG ", 604, "png"}, {"PPM ", 605, "ppm"}, {"BMP ", 606, "bmp"},
+        {"JAVA", 701, "java"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(d::qqgdnr(r.keyword), r.device) << r.keyword;
+        EXPECT_EQ(d::qqgfxt(r.device == 101 ? 80 : r.device), r.extension) << r.keyword;
+    }
+    EXPECT_EQ(console_text(), "");
+
+    // Only four characters are compared, in byte order for the MET range.
+    d::jqqlev(0, 0, "metafl");
+    EXPECT_EQ(d::qqgdnr("met1x"), 80);
+    EXPECT_EQ(d::qqgdnr("MET:"), 0);
+    EXPECT_EQ(d::qqgdnr("META"), 0);
+    EXPECT_EQ(d::qqgdnr("MET"), 0);
+    EXPECT_EQ(console_text(), " <<<< Warning   2: Incorrect parameter in metafl!   (MET:)\n"
+                              " <<<< Warning   2: Incorrect parameter in metafl!   (META)\n"
+                              " <<<< Warning   2: Incorrect parameter in metafl!   (MET)\n");
+
+    // A long unknown keyword reaches the library, and its warning, cut to
+    // four characters, as given.
+    plotix::metafl("png2x");
+    plotix::metafl("PostScriptX"); // POST
+    EXPECT_EQ(console_text(), " <<<< Warning   2: Incorrect parameter in metafl!   (png2)\n");
+    EXPECT_EQ(g.out.device, 501);
+    EXPECT_EQ(g.out.keyword, "POST");
+}
+
 TEST_F(PlotixTest, VersionNumbersForExistingFiles) {
     std::string name = "fasogram.bmp";
     d::gfilnn(name);
