@@ -295,6 +295,43 @@ TEST_F(Axes, LowerAxisLabelsAndBothNames) {
                                   dr(400, 201)}));
 }
 
+TEST_F(Axes, LabelsAtTheCurrentHeightAndNamesAtTheirOwn) {
+    // Labels use the current character height (30 here), names always 36;
+    // the current height is unchanged by graf.
+    plotix::height(30);
+    plotix::ticks(0, "XY");
+    plotix::name("tiempo", "X");
+    plotix::graf(0.0f, 10.0f, 0.0f, 2.0f, 0.0f, 1.0f, 0.0f, 0.5f);
+    std::vector<Event> all = take();
+    EXPECT_EQ(g.text.height, 30);
+    std::string text;
+    plotix::fcha(10.0f, 1, text);
+    d::set_height(30);
+    const float w = static_cast<float>(plotix::nlmess(text));
+    // Without ticks the labels hang 24 below the axis, the name 30 below them.
+    EXPECT_TRUE(contains(
+        all, text_strokes(text, static_cast<int>(400.5f + 2199.0f - w / 2.0f), 1824, 0, 30)));
+    d::set_height(36);
+    const int ln = plotix::nlmess("tiempo");
+    d::set_height(30);
+    EXPECT_TRUE(
+        contains(all, text_strokes("tiempo", 400 + (2200 - ln) / 2, 1824 + 30 + 30, 0, 36)));
+
+    // A first label beyond the end of the x axis: no label is drawn, but the
+    // name keeps its place one label height below the label row.
+    plotix::disfin();
+    console_text();
+    start();
+    plotix::name("tiempo", "X");
+    plotix::graf(0.0f, 10.0f, 13.0f, 2.0f, 0.0f, 1.0f, 0.0f, 0.1f);
+    EXPECT_EQ(console_text(), " <<<< Warning  12: Startlabel out of scaling in graf!\n");
+    all = take();
+    // Ticks 24 long, labels 24 beyond them, 36 high, the name 30 further.
+    EXPECT_TRUE(
+        contains(all, text_strokes("tiempo", 400 + (2200 - ln) / 2, 1800 + 48 + 36 + 30, 0, 36)));
+    for (const Event& e : all) EXPECT_TRUE(e.y < 1848.0 || e.y >= 1914.0) << e.x << " " << e.y;
+}
+
 TEST_F(Axes, TickCountZeroAndSettersOutsideTheirRange) {
     plotix::ticks(1001, "X");
     plotix::ticks(-1, "X");
@@ -374,7 +411,16 @@ TEST_F(Axes, CurveIsClippedToTheFrameAndReportsOutsidePoints) {
     const float x[] = {-1.0f, 2.0f, 2.0f, 4.0f, 4.0f, 10.0f};
     const float y[] = {0.5f, 0.5f, 1.5f, 1.5f, 0.5f, 0.5f};
     plotix::solid();
+    events.clear();
     plotix::curve(x, y, 6);
+    // The saved colour is set again after the curve, even though it did not
+    // change: the driver's last call is that colour.
+    d::qqstrk();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), (Event{'c', 0, 0, green}));
+    EXPECT_EQ(
+        std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == 'c'; }),
+        1);
     EXPECT_EQ(console_text(), " <<<< (-1.000000 / 0.500000) out of axis scaling!\n"
                               " <<<< (2.000000 / 1.500000) out of axis scaling!\n"
                               " <<<< (4.000000 / 1.500000) out of axis scaling!\n");
