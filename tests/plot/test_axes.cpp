@@ -458,7 +458,8 @@ TEST_F(Axes, CurveReportFormatsAndSilence) {
     EXPECT_EQ(console_text(), " <<<< (  2.0000e+06 / 0.500000) out of axis scaling!\n"
                               " <<<< (5.000000 / -3.0000e-07) out of axis scaling!\n"
                               " <<<< (12.500000 / 3.000000) out of axis scaling!\n");
-    g.msg.unit = 0; // messages off
+    EXPECT_EQ(g.count.warnings, 0); // the report lines are no warnings
+    g.msg.unit = 0;                 // messages off
     plotix::curve(x, y, 4);
     EXPECT_EQ(console_text(), "");
     EXPECT_FALSE(take().empty());
@@ -577,4 +578,18 @@ TEST_F(Axes, TitleLinesAboveTheAxisSystem) {
     plotix::title();
     EXPECT_TRUE(take().empty());
     EXPECT_EQ(console_text(), "");
+
+    // Outside their levels: title and grid do nothing, titlin still stores.
+    plotix::disfin();
+    console_text();
+    plotix::titlin("Late", -1);
+    EXPECT_EQ(g.axes.title[0], "Late");
+    EXPECT_TRUE(g.axes.underline[0]);
+    start();
+    plotix::title();
+    plotix::grid(1, 1);
+    EXPECT_EQ(console_text(), " <<<< Warning   3: Incorrect level in titlin!   (   0)\n"
+                              " <<<< Warning   3: Incorrect level in title!   (   1)\n"
+                              " <<<< Warning   3: Incorrect level in grid!   (   1)\n");
+    EXPECT_TRUE(take().empty());
 }
