@@ -67,9 +67,12 @@ SideLook look_of(Side side) {
 // widest label for a y axis).
 int qqlabl(const SideLook& s, const State::Axes::Axis& set) {
     const AxisRun& r = s.run;
-    int k = 0;
-    if (!mark_index((r.e - r.first) / r.step + 0.0001f, k) || k < 0) return 0;
     const int h = g.text.height;
+    // The extent of an x axis is the label height even when no label falls
+    // on the axis (a first label beyond its end).
+    const int none = r.xaxis ? h : 0;
+    int k = 0;
+    if (!mark_index((r.e - r.first) / r.step + 0.0001f, k) || k < 0) return none;
     const int dist = s.sign * (set.label_dist + (set.ticks != 0 ? set.long_tick : 0));
     const float f = static_cast<float>(r.nl - 1) / (r.e - r.a);
 

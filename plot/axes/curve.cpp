@@ -77,8 +77,9 @@ void plotix::curve(const float x[], const float y[], int n) {
     g.clip = saved;
     ++g.axes.curves;
 
-    // The colour and line style are set again: the pattern starts afresh.
-    if (g.colour.current != colour) qqclr(colour);
+    // The colour and line style are set again (the colour reaches the driver
+    // even when it did not change); the pattern starts afresh.
+    qqclr(colour);
     g.style = style;
     inityp();
 }

@@ -71,7 +71,9 @@ TEST(SaveChoices, KeywordsAndFileNames) {
 struct Seen {
     std::vector<int> fills;
     std::vector<std::pair<double, double>> vertices;
-    std::vector<std::pair<double, double>> since_colour; // vertices after the last colour change
+    std::vector<int> colours;                     // colour indices in the order they came
+    std::vector<std::pair<double, double>> green; // vertices drawn in the curve's colour
+    int current = -1;
 };
 
 struct Recorder final : plotix::detail::Driver {
@@ -79,9 +81,12 @@ struct Recorder final : plotix::detail::Driver {
     void begin() override { g.dev.scale = 1.0f; }
     void vertex(double x, double y, int) override {
         seen_->vertices.emplace_back(x, y);
-        seen_->since_colour.emplace_back(x, y);
+        if (seen_->current == g.colour.named[2]) seen_->green.emplace_back(x, y);
     }
-    void colour(int, int, int, int) override { seen_->since_colour.clear(); }
+    void colour(int index, int, int, int) override {
+        seen_->colours.push_back(index);
+        seen_->current = index;
+    }
     void box(double, double, double, double, int index, int, int, int) override {
         seen_->fills.push_back(index);
     }
@@ -142,7 +147,8 @@ TEST_F(GraphCycle, SettingsOfTheScreenCycle) {
     // row it meets twice; everything else stays above it.
     const double bottom = g.axes.clip_bottom;
     std::vector<double> cut;
-    for (const auto& [x, y] : seen.since_colour) {
+    ASSERT_FALSE(seen.green.empty());
+    for (const auto& [x, y] : seen.green) {
         EXPECT_LE(y, bottom);
         if (y == bottom) cut.push_back(x);
     }
@@ -150,6 +156,17 @@ TEST_F(GraphCycle, SettingsOfTheScreenCycle) {
     EXPECT_NEAR(cut[0], 1279.6, 2.0);
     EXPECT_NEAR(cut[1], 1279.6, 2.0);
     EXPECT_LT(cut[0], cut[1]);
+    // The curve is solid: three points give a handful of vertices.
+    EXPECT_LE(seen.green.size(), 6u);
+    // The colour is green for the curve and set again right after it.
+    ASSERT_GE(seen.colours.size(), 2u);
+    EXPECT_EQ(seen.colours[seen.colours.size() - 1], g.colour.named[2]);
+    EXPECT_EQ(seen.colours[seen.colours.size() - 2], g.colour.named[2]);
+    // The grid is dotted: its line at y = 0.1 (row 1640) is broken into many
+    // pieces across the axis system.
+    int on_row = 0;
+    for (const auto& [x, y] : seen.vertices) on_row += y == 1640.0 && x > 400.0 && x < 2599.0;
+    EXPECT_GT(on_row, 40);
     EXPECT_NE(console.text().find("Warnings: 0         Fileformat: CONS"), std::string::npos);
 }
 

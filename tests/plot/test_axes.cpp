@@ -295,6 +295,43 @@ TEST_F(Axes, LowerAxisLabelsAndBothNames) {
                                   dr(400, 201)}));
 }
 
+TEST_F(Axes, LabelsAtTheCurrentHeightAndNamesAtTheirOwn) {
+    // Labels use the current character height (30 here), names always 36;
+    // the current height is unchanged by graf.
+    plotix::height(30);
+    plotix::ticks(0, "XY");
+    plotix::name("tiempo", "X");
+    plotix::graf(0.0f, 10.0f, 0.0f, 2.0f, 0.0f, 1.0f, 0.0f, 0.5f);
+    std::vector<Event> all = take();
+    EXPECT_EQ(g.text.height, 30);
+    std::string text;
+    plotix::fcha(10.0f, 1, text);
+    d::set_height(30);
+    const float w = static_cast<float>(plotix::nlmess(text));
+    // Without ticks the labels hang 24 below the axis, the name 30 below them.
+    EXPECT_TRUE(contains(
+        all, text_strokes(text, static_cast<int>(400.5f + 2199.0f - w / 2.0f), 1824, 0, 30)));
+    d::set_height(36);
+    const int ln = plotix::nlmess("tiempo");
+    d::set_height(30);
+    EXPECT_TRUE(
+        contains(all, text_strokes("tiempo", 400 + (2200 - ln) / 2, 1824 + 30 + 30, 0, 36)));
+
+    // A first label beyond the end of the x axis: no label is drawn, but the
+    // name keeps its place one label height below the label row.
+    plotix::disfin();
+    console_text();
+    start();
+    plotix::name("tiempo", "X");
+    plotix::graf(0.0f, 10.0f, 13.0f, 2.0f, 0.0f, 1.0f, 0.0f, 0.1f);
+    EXPECT_EQ(console_text(), " <<<< Warning  12: Startlabel out of scaling in graf!\n");
+    all = take();
+    // Ticks 24 long, labels 24 beyond them, 36 high, the name 30 further.
+    EXPECT_TRUE(
+        contains(all, text_strokes("tiempo", 400 + (2200 - ln) / 2, 1800 + 48 + 36 + 30, 0, 36)));
+    for (const Event& e : all) EXPECT_TRUE(e.y < 1848.0 || e.y >= 1914.0) << e.x << " " << e.y;
+}
+
 TEST_F(Axes, TickCountZeroAndSettersOutsideTheirRange) {
     plotix::ticks(1001, "X");
     plotix::ticks(-1, "X");
@@ -374,7 +411,16 @@ TEST_F(Axes, CurveIsClippedToTheFrameAndReportsOutsidePoints) {
     const float x[] = {-1.0f, 2.0f, 2.0f, 4.0f, 4.0f, 10.0f};
     const float y[] = {0.5f, 0.5f, 1.5f, 1.5f, 0.5f, 0.5f};
     plotix::solid();
+    events.clear();
     plotix::curve(x, y, 6);
+    // The saved colour is set again after the curve, even though it did not
+    // change: the driver's last call is that colour.
+    d::qqstrk();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), (Event{'c', 0, 0, green}));
+    EXPECT_EQ(
+        std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == 'c'; }),
+        1);
     EXPECT_EQ(console_text(), " <<<< (-1.000000 / 0.500000) out of axis scaling!\n"
                               " <<<< (2.000000 / 1.500000) out of axis scaling!\n"
                               " <<<< (4.000000 / 1.500000) out of axis scaling!\n");
@@ -412,7 +458,8 @@ TEST_F(Axes, CurveReportFormatsAndSilence) {
     EXPECT_EQ(console_text(), " <<<< (  2.0000e+06 / 0.500000) out of axis scaling!\n"
                               " <<<< (5.000000 / -3.0000e-07) out of axis scaling!\n"
                               " <<<< (12.500000 / 3.000000) out of axis scaling!\n");
-    g.msg.unit = 0; // messages off
+    EXPECT_EQ(g.count.warnings, 0); // the report lines are no warnings
+    g.msg.unit = 0;                 // messages off
     plotix::curve(x, y, 4);
     EXPECT_EQ(console_text(), "");
     EXPECT_FALSE(take().empty());
@@ -531,4 +578,18 @@ TEST_F(Axes, TitleLinesAboveTheAxisSystem) {
     plotix::title();
     EXPECT_TRUE(take().empty());
     EXPECT_EQ(console_text(), "");
+
+    // Outside their levels: title and grid do nothing, titlin still stores.
+    plotix::disfin();
+    console_text();
+    plotix::titlin("Late", -1);
+    EXPECT_EQ(g.axes.title[0], "Late");
+    EXPECT_TRUE(g.axes.underline[0]);
+    start();
+    plotix::title();
+    plotix::grid(1, 1);
+    EXPECT_EQ(console_text(), " <<<< Warning   3: Incorrect level in titlin!   (   0)\n"
+                              " <<<< Warning   3: Incorrect level in title!   (   1)\n"
+                              " <<<< Warning   3: Incorrect level in grid!   (   1)\n");
+    EXPECT_TRUE(take().empty());
 }
