@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "core/colour.h"
@@ -30,18 +29,30 @@ std::uint32_t rgb(int r, int gr, int b) {
 std::map<std::string, std::vector<std::uint32_t>> printed_tables() {
     std::ifstream in(std::string(PLOTIX_TEST_DATA) + "/colour_tables.md");
     std::map<std::string, std::vector<std::uint32_t>> out;
+    const std::string dash = "\xE2\x80\x93"; // the en dash between first and last
     std::string line, current;
-    const std::regex row(R"(^\| (\d+)\xE2\x80\x93(\d+) \| ([0-9A-F ]+) \|$)");
     while (std::getline(in, line)) {
         if (line.ends_with(":")) current = line.substr(0, line.size() - 1);
-        std::smatch m;
-        if (!std::regex_match(line, m, row)) continue;
+        // "| first–last | RRGGBB ... |"
+        if (!line.starts_with("| ") || !line.ends_with(" |")) continue;
+        const std::size_t d = line.find(dash), bar = line.find(" | ", 2);
+        if (d == std::string::npos || bar == std::string::npos || d > bar) continue;
+        const std::string first = line.substr(2, d - 2);
+        const std::string last = line.substr(d + dash.size(), bar - d - dash.size());
+        if (first.empty() || last.empty() ||
+            first.find_first_not_of("0123456789") != std::string::npos ||
+            last.find_first_not_of("0123456789") != std::string::npos)
+            continue;
         std::vector<std::uint32_t>& t = out[current];
-        EXPECT_EQ(std::stoul(m[1]), t.size()) << line; // rows in index order
-        std::istringstream words(m[3]);
+        EXPECT_EQ(std::stoul(first), t.size()) << line; // rows in index order
+        std::istringstream words(line.substr(bar + 3, line.size() - 2 - (bar + 3)));
         std::string w;
-        while (words >> w) t.push_back(std::uint32_t(std::stoul(w, nullptr, 16)));
-        EXPECT_EQ(std::stoul(m[2]) + 1, t.size()) << line;
+        while (words >> w) {
+            EXPECT_EQ(w.size(), 6u) << line;
+            EXPECT_EQ(w.find_first_not_of("0123456789ABCDEF"), std::string::npos) << line;
+            t.push_back(std::uint32_t(std::stoul(w, nullptr, 16)));
+        }
+        EXPECT_EQ(std::stoul(last) + 1, t.size()) << line;
     }
     return out;
 }
