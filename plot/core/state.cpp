@@ -34,33 +34,8 @@ void reset_state() {
     g.out.stream = nullptr;
     g.msg.errfile = nullptr;
     g.dev.driver.reset();
-    g.life = {};
-    g.out = {};
-    g.page = {};
-    g.dev.scale = 1.0f;
-    g.dev.winopt = 0;
-    g.dev.winx = g.dev.winy = 0;
-    g.dev.winw = 853;
-    g.dev.winh = 603;
-    g.dev.imgw = 853;
-    g.dev.imgh = 603;
-    g.dev.winnum = 1;
-    g.dev.depth = 24;
-    g.dev.bgopt = 4;
-    g.dev.bgmode = 0;
-    g.dev.first_bgmode = -1;
-    g.dev.bgchanged = 0;
-    g.dev.pdfopt = 1;
-    g.axes = {};
-    g.msg = {};
-    g.count = {};
-    g.k = {};
-    g.pen = {};
-    g.clip = {};
-    g.style = {};
-    g.colour = {};
-    g.fill = {};
-    g.text = {};
+    // Every group back to the defaults written in the state's declaration.
+    g = State{};
 }
 
 } // namespace plotix::detail
