@@ -8,8 +8,10 @@
 #include "spectrum.hpp"
 #include "table.hpp"
 
+#include <algorithm>
 #include <new>
 #include <string>
+#include <system_error>
 
 namespace fasogram {
 
@@ -40,6 +42,20 @@ void write_banner(std::ostream& out) {
     write_line(out, {});
 }
 
+// The series ready for the fit; a series whose weighted values do not vary
+// has no spectrum.
+SpectrumEngine prepare_engine(const Series& series, Window window) {
+    try {
+        return SpectrumEngine(series.t, series.x, window);
+    } catch (const SeriesError& error) {
+        if (error.kind() == SeriesError::Kind::zero_variance)
+            throw FatalError(std::string(series_file_name) +
+                             ": la serie no varia con esta ventana (varianza ponderada nula); "
+                             "no tiene espectro");
+        throw FatalError(std::string(series_file_name) + ": " + error.what());
+    }
+}
+
 void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) {
     write_banner(out);
 
@@ -49,11 +65,12 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
                          ": se necesitan al menos 2 pares (tiempo, valor) y hay " +
                          std::to_string(series.size()));
     }
-    const double span = series.t.back() - series.t.front();
+    const auto [earliest, latest] = std::minmax_element(series.t.begin(), series.t.end());
+    const double span = *latest - *earliest;
     if (span == 0.0) {
         throw FatalError(std::string(series_file_name) +
-                         ": el primer y el ultimo tiempo son iguales; la serie no abarca "
-                         "ningun intervalo");
+                         ": todos los tiempos son iguales; la serie no abarca ningun "
+                         "intervalo");
     }
     write_line(out,
                {"son ", static_cast<long long>(series.size()), "    datos en la serie temporal"});
@@ -63,21 +80,20 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
 
     constexpr std::string_view window_question = "ventana Hanning (h) o cuadrada (c)?";
     Window window = Window::hanning;
-    double line_width = 0.0;
     for (;;) {
         write_line(out, {window_question});
         const char zc = answers.read_char(window_question);
         if (zc == 'h' || zc == 'H') {
             window = Window::hanning;
-            line_width = 2.0 / span;
             break;
         }
         if (zc == 'c' || zc == 'C') {
             window = Window::square;
-            line_width = 1.0 / span;
             break;
         }
     }
+    const SpectrumEngine engine = prepare_engine(series, window);
+    const double line_width = engine.line_width();
     write_line(out, {"ancho de cada linea espectral =", line_width});
     write_line(out, {});
 
@@ -104,8 +120,6 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
         write_line(out, {"el numero de puntos debe ser mayor que 0"});
     }
 
-    const Weighting weighting = weigh_series(series.t, series.x, window);
-
     write_line(out, {"estoy calculando el espectro...."});
     write_line(out, {"vea que bonito el grafico....."});
     out.flush();
@@ -118,8 +132,7 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
 
     TableWriter table(dir / table_file_name, table_file_name);
     const PlotArrays curve =
-        compute_spectrum(series.t, series.x, weighting, grid,
-                         [&](const SpectrumPoint& point) { table.write(point); });
+        compute_spectrum(engine, grid, [&](const SpectrumPoint& point) { table.write(point); });
     table.close();
 
     present_spectrum(SpectrumPlot{curve, f_ini, f_fin}, in, out);
@@ -139,6 +152,9 @@ int run_fasogram(std::istream& in, std::ostream& out, std::ostream& err,
     } catch (const std::bad_alloc&) {
         out.flush();
         err << "fasogram: error: memoria insuficiente para el espectro\n";
+    } catch (const std::system_error& error) {
+        out.flush();
+        err << "fasogram: error: no se pudo iniciar un hilo de calculo: " << error.what() << '\n';
     }
     err.flush();
     return 1;

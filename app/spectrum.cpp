@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace fasogram {
 
@@ -11,130 +12,181 @@ double two_pi() {
     return 8.0 * std::atan(1.0);
 }
 
-Weighting weigh_series(std::span<const double> t, std::span<const double> x, Window window) {
-    const std::size_t n = t.size();
-    Weighting result;
-    result.w.resize(n);
-    result.wx.resize(n);
-    if (n == 0) return result;
-
-    const double dospi = two_pi();
-    const double span = t[n - 1] - t[0];
-    const double tau = t[0] + span / 2.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        result.w[i] = window == Window::hanning ? std::cos(dospi * (t[i] - tau) / span) + 1.0 : 1.0;
-    }
-    double sumapeso = 0.0;
-    for (std::size_t i = 0; i < n; ++i) sumapeso += result.w[i];
-    for (std::size_t i = 0; i < n; ++i) result.w[i] = result.w[i] / sumapeso;
-
+struct SpectrumEngine::Impl {
+    Window window = Window::hanning;
+    std::vector<double> t, x; // in time order
+    std::vector<double> w;    // normalised weights
+    double span = 0.0;
     double mean = 0.0;
-    double xcuad = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        result.wx[i] = x[i] * result.w[i];
-        mean += result.wx[i];
-        xcuad += x[i] * result.wx[i];
+    double variance = 0.0;
+};
+
+namespace {
+
+// The pairs in order of time (and of value among equal times), so that the
+// order of the input lines cannot change any result.
+void sort_pairs(std::span<const double> t, std::span<const double> x, std::vector<double>& ts,
+                std::vector<double>& xs) {
+    std::vector<std::size_t> order(t.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return t[a] < t[b] || (t[a] == t[b] && x[a] < x[b]);
+    });
+    ts.resize(t.size());
+    xs.resize(t.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        ts[i] = t[order[i]];
+        xs[i] = x[order[i]];
     }
-    result.mean = mean;
-    result.variance = xcuad - mean * mean;
-    return result;
 }
 
-ReferenceFitter::ReferenceFitter(std::span<const double> t, const Weighting& weighting)
-    : t_(t), weighting_(weighting), ca_(t.size()), sa_(t.size()) {}
-
-Fit ReferenceFitter::fosyl(double f) {
-    const std::size_t n = t_.size();
-    const double dospi = two_pi();
-    const std::vector<double>& w = weighting_.w;
-    const std::vector<double>& wx = weighting_.wx;
-    const double m = weighting_.mean;
-
-    double f12 = 0.0, f13 = 0.0, f22 = 0.0, f23 = 0.0, f33 = 0.0, f2x = 0.0, f3x = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double alfa = dospi * t_[i] * f;
-        const double al = std::fmod(alfa, dospi);
-        ca_[i] = std::cos(al);
-        sa_[i] = std::sin(al);
-        const double c = ca_[i];
-        const double s = sa_[i];
-        const double cap = w[i] * c;
-        const double sap = w[i] * s;
-        f12 += cap;
-        f13 += sap;
-        f22 += c * cap;
-        f23 += c * sap;
-        f33 += s * sap;
-        f2x += wx[i] * c;
-        f3x += wx[i] * s;
+// The raw window weight of every point.  The Hanning weight
+// 1 + cos(2 pi (t - t_mid)/D) is evaluated as 2 sin^2(pi d/D), d the distance
+// to the nearer end of the series, so that it keeps its relative accuracy
+// near the ends and is exactly 0 at the earliest and the latest time.
+std::vector<double> raw_weights(const std::vector<double>& t, Window window) {
+    std::vector<double> h(t.size(), 1.0);
+    if (window == Window::square) return h;
+    const double first = t.front(), last = t.back(), span = last - first;
+    const double pi = two_pi() / 2.0;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const double d = std::min(t[i] - first, last - t[i]);
+        const double s = std::sin(pi * (d / span));
+        h[i] = 2.0 * s * s;
     }
-
-    // Normal equations, rows (1, f12, f13), (f12, f22, f23), (f13, f23, f33),
-    // right-hand side (m, f2x, f3x); Cramer's rule expanded along the first
-    // row.  The leading 1 stands for the sum of the normalised weights.
-    const double det =
-        (f22 * f33 - f23 * f23) - f12 * (f12 * f33 - f23 * f13) + f13 * (f12 * f23 - f22 * f13);
-    Fit fit;
-    fit.c1 = (m * (f22 * f33 - f23 * f23) - f12 * (f2x * f33 - f23 * f3x) +
-              f13 * (f2x * f23 - f22 * f3x)) /
-             det;
-    fit.c2 =
-        ((f2x * f33 - f23 * f3x) - m * (f12 * f33 - f23 * f13) + f13 * (f12 * f3x - f2x * f13)) /
-        det;
-    fit.c3 =
-        ((f22 * f3x - f2x * f23) - f12 * (f12 * f3x - f2x * f13) + m * (f12 * f23 - f22 * f13)) /
-        det;
-
-    double power = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double y = fit.c1 + fit.c2 * ca_[i] + fit.c3 * sa_[i];
-        power += w[i] * (y * y);
-    }
-    fit.power = power;
-    return fit;
+    return h;
 }
 
-PlotArrays compute_spectrum(std::span<const double> t, std::span<const double> x,
-                            const Weighting& weighting, const FrequencyGrid& grid,
-                            const std::function<void(const SpectrumPoint&)>& on_point) {
-    PlotArrays plot;
-    const double epsilon = grid.skip_threshold();
+} // namespace
+
+SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window)
+    : impl_(std::make_unique<Impl>()) {
+    using Kind = SeriesError::Kind;
+    if (t.size() != x.size())
+        throw SeriesError(Kind::size_mismatch, "times and values differ in number");
+    if (t.size() < 2) throw SeriesError(Kind::too_few_points, "fewer than two points");
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!std::isfinite(t[i]) || !std::isfinite(x[i]))
+            throw SeriesError(Kind::not_finite, "a time or a value is not finite");
+    Impl& s = *impl_;
+    s.window = window;
+    sort_pairs(t, x, s.t, s.x);
+    s.span = s.t.back() - s.t.front();
+    if (!(s.span > 0.0)) throw SeriesError(Kind::no_time_span, "every time is the same");
+
+    const std::vector<double> h = raw_weights(s.t, window);
+    // The weighted variance is zero exactly when every point that carries
+    // weight has the same value.
+    bool varies = false;
+    double seen = 0.0;
+    bool any = false;
+    for (std::size_t i = 0; i < h.size() && !varies; ++i) {
+        if (h[i] == 0.0) continue;
+        if (any && s.x[i] != seen) varies = true;
+        seen = s.x[i];
+        any = true;
+    }
+    if (!varies) throw SeriesError(Kind::zero_variance, "the weighted values do not vary");
+
+    long double sum = 0;
+    for (double v : h) sum += v;
+    s.w.resize(h.size());
+    for (std::size_t i = 0; i < h.size(); ++i) s.w[i] = static_cast<double>(h[i] / sum);
+    long double m = 0;
+    for (std::size_t i = 0; i < h.size(); ++i) m += h[i] * static_cast<long double>(s.x[i]);
+    m /= sum;
+    long double v = 0;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        const long double d = s.x[i] - m;
+        v += h[i] * d * d;
+    }
+    s.mean = static_cast<double>(m);
+    s.variance = static_cast<double>(v / sum);
+}
+
+SpectrumEngine::~SpectrumEngine() = default;
+SpectrumEngine::SpectrumEngine(SpectrumEngine&&) noexcept = default;
+SpectrumEngine& SpectrumEngine::operator=(SpectrumEngine&&) noexcept = default;
+
+std::size_t SpectrumEngine::size() const {
+    return impl_->t.size();
+}
+Window SpectrumEngine::window() const {
+    return impl_->window;
+}
+double SpectrumEngine::time_span() const {
+    return impl_->span;
+}
+double SpectrumEngine::line_width() const {
+    return (impl_->window == Window::hanning ? 2.0 : 1.0) / impl_->span;
+}
+double SpectrumEngine::mean() const {
+    return impl_->mean;
+}
+double SpectrumEngine::variance() const {
+    return impl_->variance;
+}
+
+void SpectrumEngine::run(const FrequencyGrid& grid,
+                         const std::function<void(const SpectrumPoint&)>& on_point,
+                         unsigned threads) const {
+    const Impl& s = *impl_;
     const std::int64_t count = grid.size();
-    // The engine works on slices of the grid so that memory stays bounded
-    // whatever the number of frequencies.
     constexpr std::int64_t kSlice = 1 << 16;
     std::vector<double> freqs;
     std::vector<SineFit> fits;
-    for (std::int64_t first = 0; first < count; first += kSlice) {
-        const std::int64_t n = std::min(kSlice, count - first);
-        freqs.resize(static_cast<std::size_t>(n));
-        for (std::int64_t k = 0; k < n; ++k)
-            freqs[static_cast<std::size_t>(k)] = grid.frequency(first + k);
-        fits.assign(freqs.size(), SineFit{});
-        fit_spectrum_fast(t, weighting.w, x, freqs, grid.step(), fits);
-        for (std::size_t k = 0; k < freqs.size(); ++k) {
-            const double f = freqs[k];
-            if (std::fabs(f) < epsilon) continue;
-            SpectrumPoint point;
-            point.f = f;
-            point.rho = fits[k].rho;
-            point.c1 = fits[k].c1;
-            point.c2 = fits[k].c2;
-            point.c3 = fits[k].c3;
-            on_point(point);
-            plot.cox.push_back(static_cast<float>(f));
-            plot.coy.push_back(static_cast<float>(point.rho));
+    std::int64_t j = 0;
+    while (j < count) {
+        if (grid.skipped(grid.frequency(j))) {
+            ++j;
+            continue;
         }
+        freqs.clear();
+        while (j < count && static_cast<std::int64_t>(freqs.size()) < kSlice &&
+               !grid.skipped(grid.frequency(j)))
+            freqs.push_back(grid.frequency(j++));
+        fits.assign(freqs.size(), SineFit{});
+        fit_spectrum_fast(s.t, s.w, s.x, freqs, grid.step(), fits, threads);
+        for (std::size_t k = 0; k < freqs.size(); ++k)
+            on_point({freqs[k], fits[k].rho, fits[k].c1, fits[k].c2, fits[k].c3});
     }
+}
+
+std::vector<SpectrumPoint> SpectrumEngine::fit(std::span<const double> freqs,
+                                               unsigned threads) const {
+    const Impl& s = *impl_;
+    std::vector<SpectrumPoint> out;
+    out.reserve(freqs.size());
+    for (double f : freqs) {
+        SineFit one;
+        fit_spectrum_fast(s.t, s.w, s.x, std::span<const double>(&f, 1), 0.0,
+                          std::span<SineFit>(&one, 1), threads);
+        out.push_back({f, one.rho, one.c1, one.c2, one.c3});
+    }
+    return out;
+}
+
+PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                            const std::function<void(const SpectrumPoint&)>& on_point,
+                            unsigned threads) {
+    PlotArrays plot;
+    engine.run(
+        grid,
+        [&](const SpectrumPoint& point) {
+            on_point(point);
+            plot.cox.push_back(static_cast<float>(point.f));
+            plot.coy.push_back(static_cast<float>(point.rho));
+        },
+        threads);
     return plot;
 }
 
-Spectrum compute_spectrum(std::span<const double> t, std::span<const double> x,
-                          const Weighting& weighting, const FrequencyGrid& grid) {
+Spectrum compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                          unsigned threads) {
     Spectrum spectrum;
-    spectrum.plot = compute_spectrum(t, x, weighting, grid, [&](const SpectrumPoint& point) {
-        spectrum.points.push_back(point);
-    });
+    spectrum.plot = compute_spectrum(
+        engine, grid, [&](const SpectrumPoint& point) { spectrum.points.push_back(point); },
+        threads);
     return spectrum;
 }
 

@@ -1,8 +1,23 @@
+// The spectrum of an unevenly sampled series.
+//
+// At every trial frequency f the series is fitted with
+//     Y = C1 + C2 cos(2 pi f t) + C3 sin(2 pi f t)
+// by weighted least squares, and the spectral correlation coefficient
+// rho = |(P - m^2) / V| is reported: P is the weighted mean square of the
+// fitted curve, m the weighted mean and V the weighted variance of the data.
+//
+// The numbers are those of the exact fit of the series as given (times and
+// values as doubles, weights normalised to sum 1 exactly), each good to far
+// better than its eighth significant digit.  They do not depend on the order
+// of the points, and adding a constant to every value moves C1 alone.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace fasogram {
@@ -11,19 +26,6 @@ enum class Window { hanning, square };
 
 // Two pi as the whole program uses it.
 double two_pi();
-
-// Normalised weights of the series and its weighted mean and variance.
-struct Weighting {
-    std::vector<double> w;  // weights, summing to 1
-    std::vector<double> wx; // x(i)·w(i)
-    double mean = 0.0;      // Σ wx(i)
-    double variance = 0.0;  // Σ x(i)·wx(i) − mean²
-};
-
-// Hanning: w(i) = cos(2π (t(i) − t_mid) / D) + 1 with t_mid = t(1) + D/2 and
-// D = t(N) − t(1); square: w(i) = 1.  Then normalised to sum 1.  Sums run in
-// index order.  Needs at least one point.
-Weighting weigh_series(std::span<const double> t, std::span<const double> x, Window window);
 
 // The trial frequencies f_j = j·df + f_ini, j = 0 .. n_points, with
 // df = (f_fin − f_ini)/n_points; both limits are included.  Frequencies with
@@ -38,17 +40,11 @@ struct FrequencyGrid {
     double skip_threshold() const { return line_width / 100.0; }
     std::int64_t size() const { return n_points < 0 ? 0 : n_points + 1; }
     double frequency(std::int64_t j) const { return static_cast<double>(j) * step() + f_ini; }
+    bool skipped(double f) const { return !(f >= skip_threshold() || f <= -skip_threshold()); }
 };
 
-// Least-squares fit of Y = C1 + C2·cos(2πft) + C3·sin(2πft) at one frequency.
-struct Fit {
-    double c1 = 0.0;
-    double c2 = 0.0;
-    double c3 = 0.0;
-    double power = 0.0; // P = Σ w(i)·y(i)², y the fitted value
-};
-
-// One computed spectrum point, as written to the table.
+// One computed spectrum point, as written to the table.  At a frequency
+// where the normal equations are exactly singular every value but f is NaN.
 struct SpectrumPoint {
     double f = 0.0;
     double rho = 0.0; // spectral correlation coefficient |(P − m²)/V|
@@ -63,39 +59,71 @@ struct PlotArrays {
     std::vector<float> coy;
 };
 
-// The straightforward reference computation.  Per frequency: one pass over
-// the points computing the phase 2π·t(i)·f reduced modulo 2π by truncating
-// division, its cosine and sine, and the sums of the normal equations; the
-// 3×3 system solved by Cramer's rule; a second pass for P.  All sums are
-// doubles accumulated in index order.
-class ReferenceFitter {
+// A series that has no spectrum.
+class SeriesError : public std::invalid_argument {
   public:
-    // `t` and `weighting` must outlive the fitter.
-    ReferenceFitter(std::span<const double> t, const Weighting& weighting);
-
-    Fit fosyl(double f);
+    enum class Kind {
+        size_mismatch,  // times and values differ in number
+        too_few_points, // fewer than two points
+        not_finite,     // a time or a value is NaN or infinite
+        no_time_span,   // every time is the same
+        zero_variance,  // the weighted values do not vary
+    };
+    SeriesError(Kind kind, const std::string& message)
+        : std::invalid_argument(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
 
   private:
-    std::span<const double> t_;
-    const Weighting& weighting_;
-    std::vector<double> ca_;
-    std::vector<double> sa_;
+    Kind kind_;
 };
 
-// Runs the fit over the grid with the fast engine (spectrum_fast.hpp),
-// skipping frequencies below the threshold, and calls `on_point` for each
-// computed point in increasing j.  Returns the plot arrays (they grow as
-// needed; there is no fixed cap).
-PlotArrays compute_spectrum(std::span<const double> t, std::span<const double> x,
-                            const Weighting& weighting, const FrequencyGrid& grid,
-                            const std::function<void(const SpectrumPoint&)>& on_point);
+// The series prepared for fitting: put in time order, weighted by the window
+// and reduced to its weighted mean and variance.  Fits run on `threads`
+// threads (0: every core); the results do not depend on the thread count.
+// Running out of memory raises std::bad_alloc and a thread that cannot start
+// std::system_error, in the calling thread.
+class SpectrumEngine {
+  public:
+    // Raises SeriesError when the series has no spectrum.
+    SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window);
+    ~SpectrumEngine();
+    SpectrumEngine(SpectrumEngine&&) noexcept;
+    SpectrumEngine& operator=(SpectrumEngine&&) noexcept;
+
+    std::size_t size() const;
+    Window window() const;
+    double time_span() const;  // latest time − earliest time, D
+    double line_width() const; // 2/D for the Hanning window, 1/D for the square one
+    double mean() const;       // weighted mean m
+    double variance() const;   // weighted variance V
+
+    // Fits every frequency of the grid that is not skipped and hands the
+    // points to `on_point` in increasing j.  Memory stays bounded whatever
+    // the size of the grid.
+    void run(const FrequencyGrid& grid, const std::function<void(const SpectrumPoint&)>& on_point,
+             unsigned threads = 0) const;
+
+    // The fits at the given frequencies, in their order (no skipping).
+    std::vector<SpectrumPoint> fit(std::span<const double> freqs, unsigned threads = 0) const;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Runs the grid and collects the plot arrays (they grow as needed; there is
+// no fixed cap), handing every point to `on_point` as well.
+PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                            const std::function<void(const SpectrumPoint&)>& on_point,
+                            unsigned threads = 0);
 
 // As above, keeping every point.
 struct Spectrum {
     std::vector<SpectrumPoint> points;
     PlotArrays plot;
 };
-Spectrum compute_spectrum(std::span<const double> t, std::span<const double> x,
-                          const Weighting& weighting, const FrequencyGrid& grid);
+Spectrum compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                          unsigned threads = 0);
 
 } // namespace fasogram

@@ -9,7 +9,7 @@
 //
 //   bench_spectrum [points] [--quick] [--series FILE]
 #include "spectrum.hpp"
-#include "spectrum_fast.hpp"
+#include "straightforward.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     using namespace fasogram;
-    const Weighting weighting = weigh_series(t, x, Window::hanning);
+    const SpectrumEngine engine(t, x, Window::hanning);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     std::printf("series: %zu points from %s, t from %.2f to %.2f; %u cores\n", t.size(), path,
                 t.front(), t.back(), cores);
@@ -82,16 +82,17 @@ int main(int argc, char** argv) {
         for (std::size_t j = 0; j < f.size(); ++j) f[j] = grid.frequency(static_cast<long>(j));
         const double pairs = static_cast<double>(t.size()) * static_cast<double>(f.size());
 
-        std::vector<SineFit> out(f.size());
-        const double fast =
-            seconds([&] { fit_spectrum_fast(t, weighting.w, x, f, grid.step(), out); });
+        volatile double fast_sink = 0;
+        const double fast = seconds([&] {
+            engine.run(grid, [&](const SpectrumPoint& p) { fast_sink = fast_sink + p.rho; });
+        });
         std::printf("%7zu frequencies: fast %7.3f s %6.3f ns/pair", f.size(), fast,
                     fast / pairs * 1e9);
         if (n_points <= 10000) {
-            ReferenceFitter straightforward(t, weighting);
+            bench::Straightforward straightforward(t, x, true);
             volatile double sink = 0;
             const double slow = seconds([&] {
-                for (double fr : f) sink = sink + straightforward.fosyl(fr).power;
+                for (double fr : f) sink = sink + straightforward.fosyl(fr).rho;
             });
             base_ns = slow / pairs * 1e9;
             std::printf(" | straightforward %7.3f s %6.2f ns/pair | ratio %5.1f", slow, base_ns,

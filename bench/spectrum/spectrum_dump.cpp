@@ -30,13 +30,12 @@ int main(int argc, char** argv) {
     }
     using namespace fasogram;
     const Window window = argv[2][0] == 'c' ? Window::square : Window::hanning;
-    const double span = t.back() - t.front();
+    const SpectrumEngine engine(t, x, window);
     FrequencyGrid grid{std::stod(argv[3]), std::stod(argv[4]), std::stoll(argv[5]),
-                       (window == Window::hanning ? 2.0 : 1.0) / span};
-    const Weighting weighting = weigh_series(t, x, window);
+                       engine.line_width()};
 
     const auto t0 = std::chrono::steady_clock::now();
-    const Spectrum s = compute_spectrum(t, x, weighting, grid);
+    const Spectrum s = compute_spectrum(engine, grid);
     const double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
     std::FILE* out = std::fopen(argv[6], "w");

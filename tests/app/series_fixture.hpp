@@ -36,16 +36,19 @@ inline Series observed_series(double t0 = 2450000.5, int nights = 4000, std::uin
 
 // Normalised weights of the Hanning ('h') or square ('c') window.
 inline std::vector<double> window_weights(const std::vector<double>& t, char window) {
-    const double two_pi = 8 * std::atan(1.0);
-    const double span = t.back() - t.front();
-    const double mid = t.front() + span / 2;
-    std::vector<double> w(t.size());
-    double sum = 0;
+    // In extended precision: 1 + cos() loses its relative accuracy near the
+    // ends of the series in double.
+    const long double two_pi = 8 * std::atan(1.0L);
+    const long double span = static_cast<long double>(t.back()) - t.front();
+    const long double mid = (static_cast<long double>(t.front()) + t.back()) / 2;
+    std::vector<long double> h(t.size());
+    long double sum = 0;
     for (std::size_t i = 0; i < t.size(); ++i) {
-        w[i] = window == 'h' ? std::cos(two_pi * (t[i] - mid) / span) + 1 : 1.0;
-        sum += w[i];
+        h[i] = window == 'h' ? std::cos(two_pi * (t[i] - mid) / span) + 1 : 1.0L;
+        sum += h[i];
     }
-    for (double& v : w) v /= sum;
+    std::vector<double> w(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) w[i] = static_cast<double>(h[i] / sum);
     return w;
 }
 

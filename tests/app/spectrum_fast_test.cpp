@@ -1,5 +1,5 @@
 #include "series_fixture.hpp"
-#include "spectrum_fast.hpp"
+#include "spectrum.hpp"
 #include "spectrum_reference.hpp"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,11 @@
 
 namespace fasogram {
 namespace {
+
+std::vector<SpectrumPoint> fits(const std::vector<double>& t, const std::vector<double>& x,
+                                char window, const std::vector<double>& f, unsigned threads = 0) {
+    return SpectrumEngine(t, x, window == 'c' ? Window::square : Window::hanning).fit(f, threads);
+}
 
 using testing::grid;
 using testing::observed_series;
@@ -27,8 +32,7 @@ Disagreement compare_with_reference(const std::vector<double>& t, const std::vec
                                     char window, double f_ini, double f_fin, int n_points) {
     const auto w = window_weights(t, window);
     const auto f = grid(f_ini, f_fin, n_points);
-    std::vector<SineFit> fast(f.size());
-    fit_spectrum_fast(t, w, x, f, (f_fin - f_ini) / n_points, fast);
+    const auto fast = fits(t, x, window, f);
     const auto mv = reference::moments(w, x);
     Disagreement d;
     for (std::size_t j = 0; j < f.size(); ++j) {
@@ -96,10 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Series, FastSpectrumAccuracy,
 
 TEST(FastSpectrum, FindsTheSignalPeriods) {
     const auto s = observed_series();
-    const auto w = window_weights(s.t, 'h');
     const auto f = grid(0.001, 0.5, 4000);
-    std::vector<SineFit> out(f.size());
-    fit_spectrum_fast(s.t, w, s.x, f, (0.5 - 0.001) / 4000, out);
+    const auto out = fits(s.t, s.x, 'h', f);
     std::size_t best = 0;
     for (std::size_t j = 0; j < f.size(); ++j)
         if (out[j].rho > out[best].rho) best = j;
@@ -111,12 +113,9 @@ TEST(FastSpectrum, FindsTheSignalPeriods) {
 
 TEST(FastSpectrum, SameResultsWhateverTheThreadCount) {
     const auto s = observed_series(2450000.5, 1200);
-    const auto w = window_weights(s.t, 'c');
     // 1000 frequencies: several groups, the last one short.
     const auto f = grid(0.01, 1.2, 999);
-    std::vector<SineFit> one(f.size()), many(f.size());
-    fit_spectrum_fast(s.t, w, s.x, f, (1.2 - 0.01) / 999, one, 1);
-    fit_spectrum_fast(s.t, w, s.x, f, (1.2 - 0.01) / 999, many, 3);
+    const auto one = fits(s.t, s.x, 'c', f, 1), many = fits(s.t, s.x, 'c', f, 3);
     for (std::size_t j = 0; j < f.size(); ++j) {
         ASSERT_EQ(one[j].rho, many[j].rho) << j;
         ASSERT_EQ(one[j].c2, many[j].c2) << j;
@@ -129,16 +128,14 @@ TEST(FastSpectrum, SmallSeriesAndSingleFrequency) {
     const std::vector<double> t = {0.0, 0.3, 0.7}, x = {1.0, 2.0, -0.5};
     const auto w = window_weights(t, 'c');
     const std::vector<double> f = {0.4};
-    std::vector<SineFit> out(1);
-    fit_spectrum_fast(t, w, x, f, 0.1, out);
+    const auto out = fits(t, x, 'c', f);
     const auto r = reference::fit(t, w, x, reference::moments(w, x), 0.4);
     EXPECT_NEAR(out[0].rho, 1.0, 1e-12);
     EXPECT_NEAR(out[0].c1, static_cast<double>(r.c1), 1e-11);
     EXPECT_NEAR(out[0].c2, static_cast<double>(r.c2), 1e-11);
     EXPECT_NEAR(out[0].c3, static_cast<double>(r.c3), 1e-11);
 
-    std::vector<SineFit> none;
-    fit_spectrum_fast(t, w, x, {}, 0.1, none); // nothing to do, nothing touched
+    EXPECT_TRUE(fits(t, x, 'c', {}).empty());
 }
 
 TEST(FastSpectrum, SingularFrequenciesGiveWhatTheFormulasGive) {
@@ -150,10 +147,8 @@ TEST(FastSpectrum, SingularFrequenciesGiveWhatTheFormulasGive) {
         t.push_back(2450000.0 + i);
         x.push_back(std::sin(0.3 * i) + 0.01 * (i % 7));
     }
-    const auto w = window_weights(t, 'h');
     const auto f = grid(0.0, 2.0, 400);
-    std::vector<SineFit> out(f.size());
-    fit_spectrum_fast(t, w, x, f, 2.0 / 400, out);
+    const auto out = fits(t, x, 'h', f);
     for (int j : {0, 200, 400}) {
         const auto& r = out[j];
         const bool wild = !std::isfinite(r.c2) || !std::isfinite(r.rho) || std::fabs(r.c2) > 1e6;

@@ -180,10 +180,21 @@ TEST(Dialogue, ErrorStopsReportOnceAndWriteNothingMore) {
          "fasogram: error: datos.dat: se necesitan al menos 2 pares (tiempo, valor) y hay 0\n", ""},
         {"one pair", "1 2\n3\n", "h\n",
          "fasogram: error: datos.dat: se necesitan al menos 2 pares (tiempo, valor) y hay 1\n", ""},
-        {"zero span", "5 1\n6 2\n5 3\n", "h\n",
-         "fasogram: error: datos.dat: el primer y el ultimo tiempo son iguales; la serie no "
-         "abarca ningun intervalo\n",
+        {"zero span", "5 1\n5 2\n5 3\n", "h\n",
+         "fasogram: error: datos.dat: todos los tiempos son iguales; la serie no abarca ningun "
+         "intervalo\n",
          ""},
+        // Out of order: the span runs from the earliest to the latest time.
+        // Under the Hanning window both carry no weight, and the one value
+        // left does not vary.
+        {"no weighted variance", "5 1\n6 2\n5 3\n", "h\n",
+         "fasogram: error: datos.dat: la serie no varia con esta ventana (varianza ponderada "
+         "nula); no tiene espectro\n",
+         " ventana Hanning (h) o cuadrada (c)?"},
+        {"constant series", "1 7\n2 7\n3.5 7\n", "c\n",
+         "fasogram: error: datos.dat: la serie no varia con esta ventana (varianza ponderada "
+         "nula); no tiene espectro\n",
+         " ventana Hanning (h) o cuadrada (c)?"},
         {"end of input at window", small_series.c_str(), "x\n",
          "fasogram: error: fin de la entrada al esperar la respuesta a 'ventana Hanning (h) o "
          "cuadrada (c)?'\n",

@@ -21,29 +21,49 @@ std::vector<double> uneven_times(std::size_t n, unsigned seed, double start = 0.
     return t;
 }
 
-TEST(Weighting, SquareWindowGivesEqualWeightsAndThePlainMean) {
+TEST(SpectrumEngine, SquareWindowGivesThePlainMeanAndVariance) {
     const std::vector<double> t{0.0, 1.0, 3.0, 7.0};
     const std::vector<double> x{1.0, 2.0, 4.0, 9.0};
-    const Weighting w = weigh_series(t, x, Window::square);
-    for (double wi : w.w) EXPECT_DOUBLE_EQ(wi, 0.25);
-    EXPECT_DOUBLE_EQ(w.mean, 4.0);
+    const SpectrumEngine engine(t, x, Window::square);
+    EXPECT_EQ(engine.mean(), 4.0);
     // (1 + 4 + 16 + 81)/4 − 16
-    EXPECT_DOUBLE_EQ(w.variance, 25.5 - 16.0);
-    EXPECT_DOUBLE_EQ(w.wx[3], 2.25);
+    EXPECT_EQ(engine.variance(), 25.5 - 16.0);
+    EXPECT_EQ(engine.line_width(), 1.0 / 7.0);
 }
 
-TEST(Weighting, HanningWeightsVanishAtTheEndsAndPeakInTheMiddle) {
+TEST(SpectrumEngine, HanningWeightsVanishAtTheEndsAndPeakInTheMiddle) {
+    // Raw weights 0, 1, 2, 1, 0: the end values do not count at all.
     const std::vector<double> t{10.0, 12.5, 15.0, 17.5, 20.0};
-    const std::vector<double> x{0.0, 4.0, 2.0, 4.0, 100.0};
-    const Weighting w = weigh_series(t, x, Window::hanning);
-    // Raw weights 0, 1, 2, 1, 0 normalised by their sum 4.
-    EXPECT_NEAR(w.w[0], 0.0, 1e-16);
-    EXPECT_DOUBLE_EQ(w.w[1], 0.25);
-    EXPECT_DOUBLE_EQ(w.w[2], 0.5);
-    EXPECT_DOUBLE_EQ(w.w[3], 0.25);
-    EXPECT_NEAR(w.w[4], 0.0, 1e-16);
-    EXPECT_NEAR(w.mean, 3.0, 1e-12); // the end points hardly count
-    EXPECT_NEAR(w.variance, 0.25 * 16 + 0.5 * 4 + 0.25 * 16 - 9.0, 1e-12);
+    const std::vector<double> x{1e9, 4.0, 2.0, 4.0, -1e9};
+    const SpectrumEngine engine(t, x, Window::hanning);
+    EXPECT_NEAR(engine.mean(), 3.0, 1e-15);
+    EXPECT_NEAR(engine.variance(), 1.0, 1e-15);
+    EXPECT_EQ(engine.line_width(), 0.2);
+}
+
+TEST(SpectrumEngine, RefusesSeriesWithoutASpectrum) {
+    using Kind = SeriesError::Kind;
+    auto kind_of = [](std::vector<double> t, std::vector<double> x, Window w) {
+        try {
+            SpectrumEngine engine(t, x, w);
+        } catch (const SeriesError& e) {
+            return static_cast<int>(e.kind());
+        }
+        return -1;
+    };
+    const double nan = std::nan("");
+    EXPECT_EQ(kind_of({1, 2}, {1}, Window::square), static_cast<int>(Kind::size_mismatch));
+    EXPECT_EQ(kind_of({1}, {1}, Window::square), static_cast<int>(Kind::too_few_points));
+    EXPECT_EQ(kind_of({1, nan}, {1, 2}, Window::square), static_cast<int>(Kind::not_finite));
+    EXPECT_EQ(kind_of({1, 2}, {1, HUGE_VAL}, Window::square), static_cast<int>(Kind::not_finite));
+    EXPECT_EQ(kind_of({3, 3, 3}, {1, 2, 3}, Window::square), static_cast<int>(Kind::no_time_span));
+    EXPECT_EQ(kind_of({1, 2, 3}, {5, 5, 5}, Window::square), static_cast<int>(Kind::zero_variance));
+    // With the Hanning window the end points carry no weight: three points
+    // leave a single weighted value, two points none at all.
+    EXPECT_EQ(kind_of({1, 2, 3}, {0, 5, 9}, Window::hanning),
+              static_cast<int>(Kind::zero_variance));
+    EXPECT_EQ(kind_of({1, 2}, {0, 5}, Window::hanning), static_cast<int>(Kind::zero_variance));
+    EXPECT_EQ(kind_of({1, 2, 3, 4}, {0, 5, 5.000000000000001, 9}, Window::hanning), -1);
 }
 
 TEST(FrequencyGrid, IncludesBothLimits) {
@@ -55,7 +75,7 @@ TEST(FrequencyGrid, IncludesBothLimits) {
     const std::vector<double> t = uneven_times(40, 1);
     std::vector<double> x(t.size());
     for (std::size_t i = 0; i < t.size(); ++i) x[i] = std::sin(t[i]);
-    const Spectrum s = compute_spectrum(t, x, weigh_series(t, x, Window::square), grid);
+    const Spectrum s = compute_spectrum(SpectrumEngine(t, x, Window::square), grid);
     ASSERT_EQ(s.points.size(), 5u);
     for (int j = 0; j < 5; ++j) EXPECT_DOUBLE_EQ(s.points[j].f, expected[j]);
 }
@@ -68,33 +88,35 @@ TEST(Spectrum, PureSinusoidIsFittedExactlyAtItsFrequency) {
         x[i] = a + b * std::cos(two_pi() * f0 * t[i]) + c * std::sin(two_pi() * f0 * t[i]);
     }
     for (Window window : {Window::hanning, Window::square}) {
-        const Weighting w = weigh_series(t, x, window);
-        ReferenceFitter fitter(t, w);
-        const Fit fit = fitter.fosyl(f0);
-        EXPECT_NEAR(fit.c1, a, 1e-8);
-        EXPECT_NEAR(fit.c2, b, 1e-8);
-        EXPECT_NEAR(fit.c3, c, 1e-8);
-        EXPECT_NEAR(std::fabs((fit.power - w.mean * w.mean) / w.variance), 1.0, 1e-9);
+        const SpectrumEngine engine(t, x, window);
+        const std::vector<double> f{f0, 0.123};
+        const std::vector<SpectrumPoint> fit = engine.fit(f);
+        EXPECT_NEAR(fit[0].c1, a, 1e-8);
+        EXPECT_NEAR(fit[0].c2, b, 1e-8);
+        EXPECT_NEAR(fit[0].c3, c, 1e-8);
+        EXPECT_NEAR(fit[0].rho, 1.0, 1e-9);
         // Away from the signal most of the variance is left unexplained.
-        const Fit off = fitter.fosyl(0.123);
-        EXPECT_LT(std::fabs((off.power - w.mean * w.mean) / w.variance), 0.5);
+        EXPECT_LT(fit[1].rho, 0.5);
     }
     // A cosine alone gives no sine term.
     for (std::size_t i = 0; i < t.size(); ++i) x[i] = a + b * std::cos(two_pi() * f0 * t[i]);
-    const Weighting w = weigh_series(t, x, Window::hanning);
-    const Fit fit = ReferenceFitter(t, w).fosyl(f0);
-    EXPECT_NEAR(fit.c3, 0.0, 1e-8);
+    const std::vector<double> f{f0};
+    EXPECT_NEAR(SpectrumEngine(t, x, Window::hanning).fit(f)[0].c3, 0.0, 1e-8);
 }
 
 // Solves the weighted least-squares problem independently: normal equations
 // built from unreduced phases and solved by Gaussian elimination.
-std::array<double, 3> direct_fit(const std::vector<double>& t, const Weighting& w, double f) {
+// Weights 1 + cos(2 pi (t - t_mid)/D) of times in increasing order.
+std::array<double, 3> direct_fit(const std::vector<double>& t, const std::vector<double>& x,
+                                 double f) {
+    const double span = t.back() - t.front(), mid = (t.front() + t.back()) / 2;
     double m[3][4] = {};
     for (std::size_t i = 0; i < t.size(); ++i) {
+        const double w = 1.0 + std::cos(two_pi() * (t[i] - mid) / span);
         const double basis[3] = {1.0, std::cos(two_pi() * f * t[i]), std::sin(two_pi() * f * t[i])};
         for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) m[r][c] += w.w[i] * basis[r] * basis[c];
-            m[r][3] += w.wx[i] * basis[r];
+            for (int c = 0; c < 3; ++c) m[r][c] += w * basis[r] * basis[c];
+            m[r][3] += w * x[i] * basis[r];
         }
     }
     for (int p = 0; p < 3; ++p) {
@@ -118,24 +140,17 @@ TEST(Spectrum, CramerSolutionAgreesWithAnIndependentLeastSquaresSolve) {
     std::normal_distribution<double> noise(5.0, 2.0);
     std::vector<double> x(t.size());
     for (double& v : x) v = noise(rng);
-    const Weighting w = weigh_series(t, x, Window::hanning);
-    ReferenceFitter fitter(t, w);
-    for (double f : {0.013, 0.2, 0.77, 1.9, -0.4}) {
-        const Fit fit = fitter.fosyl(f);
-        const std::array<double, 3> expected = direct_fit(t, w, f);
-        EXPECT_NEAR(fit.c1, expected[0], 1e-9) << f;
-        EXPECT_NEAR(fit.c2, expected[1], 1e-9) << f;
-        EXPECT_NEAR(fit.c3, expected[2], 1e-9) << f;
-        double power = 0.0;
-        for (std::size_t i = 0; i < t.size(); ++i) {
-            const double y = expected[0] + expected[1] * std::cos(two_pi() * f * t[i]) +
-                             expected[2] * std::sin(two_pi() * f * t[i]);
-            power += w.w[i] * y * y;
-        }
-        EXPECT_NEAR(fit.power, power, 1e-9) << f;
-        const double rho = std::fabs((fit.power - w.mean * w.mean) / w.variance);
-        EXPECT_GE(rho, 0.0);
-        EXPECT_LE(rho, 1.0);
+    const SpectrumEngine engine(t, x, Window::hanning);
+    const std::vector<double> freqs{0.013, 0.2, 0.77, 1.9, -0.4};
+    const std::vector<SpectrumPoint> fits = engine.fit(freqs);
+    for (std::size_t k = 0; k < freqs.size(); ++k) {
+        const double f = freqs[k];
+        const std::array<double, 3> expected = direct_fit(t, x, f);
+        EXPECT_NEAR(fits[k].c1, expected[0], 1e-9) << f;
+        EXPECT_NEAR(fits[k].c2, expected[1], 1e-9) << f;
+        EXPECT_NEAR(fits[k].c3, expected[2], 1e-9) << f;
+        EXPECT_GE(fits[k].rho, 0.0);
+        EXPECT_LE(fits[k].rho, 1.0);
     }
 }
 
@@ -143,16 +158,16 @@ TEST(Spectrum, FrequenciesBelowTheThresholdAreSkipped) {
     const std::vector<double> t = uneven_times(100, 5);
     std::vector<double> x(t.size());
     for (std::size_t i = 0; i < t.size(); ++i) x[i] = std::cos(0.9 * t[i]) + 0.1 * i;
-    const Weighting w = weigh_series(t, x, Window::hanning);
+    const SpectrumEngine w(t, x, Window::hanning);
 
     // Starting at zero: the first frequency is left out.
-    const Spectrum from_zero = compute_spectrum(t, x, w, FrequencyGrid{0.0, 0.5, 10, 0.02});
+    const Spectrum from_zero = compute_spectrum(w, FrequencyGrid{0.0, 0.5, 10, 0.02});
     ASSERT_EQ(from_zero.points.size(), 10u);
     EXPECT_DOUBLE_EQ(from_zero.points.front().f, 0.05);
 
     // A symmetric range keeps the negative frequencies and drops those within
     // the threshold of zero (|f| < 0.15/100 here).
-    const Spectrum symmetric = compute_spectrum(t, x, w, FrequencyGrid{-0.01, 0.01, 20, 0.15});
+    const Spectrum symmetric = compute_spectrum(w, FrequencyGrid{-0.01, 0.01, 20, 0.15});
     ASSERT_EQ(symmetric.points.size(), 18u); // -0.001, 0 and 0.001 are skipped
     EXPECT_DOUBLE_EQ(symmetric.points.front().f, -0.01);
     EXPECT_NEAR(symmetric.points[8].f, -0.002, 1e-15);
@@ -164,7 +179,7 @@ TEST(Spectrum, PlotArraysFollowThePointsWithoutACap) {
     const std::vector<double> t = uneven_times(30, 6);
     std::vector<double> x(t.size());
     for (std::size_t i = 0; i < t.size(); ++i) x[i] = std::sin(2.0 * t[i]);
-    const Spectrum s = compute_spectrum(t, x, weigh_series(t, x, Window::square),
+    const Spectrum s = compute_spectrum(SpectrumEngine(t, x, Window::square),
                                         FrequencyGrid{0.01, 1.0, 12000, 0.0});
     ASSERT_EQ(s.points.size(), 12001u);
     ASSERT_EQ(s.plot.cox.size(), 12001u);
@@ -179,11 +194,12 @@ TEST(Spectrum, ZeroDeterminantGivesNonFiniteValues) {
     // Times on an integer grid: at f = 1 every phase is zero.
     const std::vector<double> t{0, 1, 2, 3, 4, 5};
     const std::vector<double> x{1, 3, 2, 5, 4, 6};
-    const Weighting w = weigh_series(t, x, Window::square);
-    const Fit fit = ReferenceFitter(t, w).fosyl(1.0);
+    const std::vector<double> f{1.0};
+    const SpectrumPoint fit = SpectrumEngine(t, x, Window::square).fit(f)[0];
     EXPECT_FALSE(std::isfinite(fit.c1));
     EXPECT_FALSE(std::isfinite(fit.c2));
     EXPECT_FALSE(std::isfinite(fit.c3));
+    EXPECT_FALSE(std::isfinite(fit.rho));
 }
 
 } // namespace

@@ -1,0 +1,91 @@
+#include "peaks.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+struct Loaded {
+    std::vector<double> t, x;
+};
+
+Loaded example() {
+    Loaded s;
+    std::ifstream in(FASOGRAM_EXAMPLE);
+    for (double a, b; in >> a >> b;) {
+        s.t.push_back(a);
+        s.x.push_back(b);
+    }
+    return s;
+}
+
+TEST(Peaks, ExampleSeriesShowsItsTwoSignalsAndTheirAliasesInOrder) {
+    const Loaded s = example();
+    const SpectrumEngine engine(s.t, s.x, Window::hanning);
+    const FrequencyGrid grid{0.0, 0.5, 5000, engine.line_width()};
+    const Spectrum spectrum = compute_spectrum(engine, grid);
+    const std::vector<Peak> peaks = find_peaks(engine, spectrum.points, 5);
+    ASSERT_EQ(peaks.size(), 5u);
+    EXPECT_NEAR(peaks[0].frequency, 1 / 2.7, 2e-4);
+    EXPECT_NEAR(peaks[0].period, 2.7, 2e-3);
+    for (std::size_t i = 1; i < peaks.size(); ++i) EXPECT_GE(peaks[i - 1].rho, peaks[i].rho);
+    const bool has_37 = std::any_of(peaks.begin(), peaks.end(),
+                                    [](const Peak& p) { return std::fabs(p.period - 37.0) < 0.5; });
+    EXPECT_TRUE(has_37);
+
+    for (const Peak& p : peaks) {
+        // Between its grid neighbours, and at least as high as the grid point.
+        const auto j = static_cast<std::int64_t>(std::llround((p.frequency - 0.0) / grid.step()));
+        EXPECT_NEAR(p.frequency, grid.frequency(j), 1.0001 * grid.step());
+        double grid_best = 0;
+        for (std::int64_t i = std::max<std::int64_t>(j - 1, 1); i <= j + 1; ++i)
+            grid_best = std::max(grid_best, spectrum.points[static_cast<std::size_t>(i - 1)].rho);
+        EXPECT_GE(p.rho, grid_best * (1 - 1e-15));
+        // A dense scan around the refined maximum finds nothing higher.
+        std::vector<double> dense;
+        for (int i = -200; i <= 200; ++i) dense.push_back(p.frequency + i * grid.step() / 200);
+        for (const SpectrumPoint& q : engine.fit(dense)) EXPECT_LE(q.rho, p.rho * (1 + 1e-13));
+        // The amplitude and phase describe the fit at that frequency.
+        const SpectrumPoint at = engine.fit(std::vector<double>{p.frequency})[0];
+        EXPECT_DOUBLE_EQ(p.amplitude, std::hypot(at.c2, at.c3));
+        EXPECT_NEAR(p.amplitude * std::cos(two_pi() * p.phase), at.c2, 1e-12);
+        EXPECT_NEAR(p.amplitude * std::sin(two_pi() * p.phase), at.c3, 1e-12);
+        EXPECT_GE(p.phase, 0.0);
+        EXPECT_LT(p.phase, 1.0);
+        EXPECT_EQ(p.c1, at.c1);
+    }
+}
+
+TEST(Peaks, EndsOfTheRunAndTheSkippedGapAreNotPeaks) {
+    // rho rising to the last point, and a maximum right next to the gap left
+    // by the frequencies skipped around zero, are not local maxima.
+    const std::vector<double> t{0, 1.3, 2.1, 3.7, 5.2, 6.0, 7.9};
+    const std::vector<double> x{1, 3, 2, 5, 4, 6, 2};
+    const SpectrumEngine engine(t, x, Window::square);
+    PeakFinder finder(10);
+    finder.add({-0.3, 0.1, 0, 0, 0});
+    finder.add({-0.2, 0.2, 0, 0, 0});
+    finder.add({-0.1, 0.3, 0, 0, 0}); // last before the gap
+    finder.add({0.1, 0.2, 0, 0, 0});  // first after it
+    finder.add({0.2, 0.1, 0, 0, 0});
+    finder.add({0.3, 0.4, 0, 0, 0});
+    EXPECT_TRUE(finder.peaks(engine).empty());
+
+    // k = 0 asks for nothing; k = 1 gives the highest of the k = 3 peaks.
+    const Spectrum spectrum = compute_spectrum(engine, FrequencyGrid{0.01, 2.0, 400, 0.0});
+    EXPECT_TRUE(find_peaks(engine, spectrum.points, 0).empty());
+    const std::vector<Peak> three = find_peaks(engine, spectrum.points, 3);
+    const std::vector<Peak> one = find_peaks(engine, spectrum.points, 1);
+    ASSERT_EQ(three.size(), 3u);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].frequency, three[0].frequency);
+    EXPECT_EQ(one[0].rho, three[0].rho);
+}
+
+} // namespace
+} // namespace fasogram
