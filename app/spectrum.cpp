@@ -1,10 +1,16 @@
 #include "spectrum.hpp"
 
-#include "spectrum_fast.hpp"
+#include "spectrum_internal.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
 #include <numeric>
+#include <thread>
 
 namespace fasogram {
 
@@ -12,14 +18,7 @@ double two_pi() {
     return 8.0 * std::atan(1.0);
 }
 
-struct SpectrumEngine::Impl {
-    Window window = Window::hanning;
-    std::vector<double> t, x; // in time order
-    std::vector<double> w;    // normalised weights
-    double span = 0.0;
-    double mean = 0.0;
-    double variance = 0.0;
-};
+namespace detail {
 
 namespace {
 
@@ -59,6 +58,126 @@ std::vector<double> raw_weights(const std::vector<double>& t, Window window) {
 
 } // namespace
 
+Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window) {
+    Prepared p;
+    sort_pairs(t, x, p.t, p.x);
+    p.h = raw_weights(p.t, window);
+    const std::size_t n = p.t.size();
+    dd::DD sum{}, hx{};
+    for (std::size_t i = 0; i < n; ++i) {
+        sum = sum + p.h[i];
+        hx = hx + dd::two_prod(p.h[i], p.x[i]);
+        p.t_max = std::max(p.t_max, std::fabs(p.t[i]));
+    }
+    p.sum_h = sum;
+    p.mean = hx / sum;
+    p.centre = dd::to_double(p.mean);
+    p.centre_offset = p.mean - dd::DD{p.centre, 0.0};
+    p.y.resize(n);
+    p.xm.resize(n);
+    dd::DD var{};
+    for (std::size_t i = 0; i < n; ++i) {
+        p.y[i] = p.x[i] - p.centre;
+        p.xm[i] = dd::two_sum(p.x[i], -p.mean.hi) + (-p.mean.lo);
+        var = var + p.xm[i] * p.xm[i] * p.h[i];
+    }
+    p.variance = var / sum;
+    p.layout = make_layout(p);
+    return p;
+}
+
+bool settled(double value, double err) {
+    if (!std::isfinite(value) || !(err >= 0.0) || !std::isfinite(err)) return false;
+    // Within this distance of a rounding boundary either rounding is right.
+    constexpr double kTolerance = 0.9e-11;
+    if (err <= kTolerance * std::fabs(value)) return true;
+    const double margin = err + 4.0 * std::numeric_limits<double>::epsilon() * std::fabs(value);
+    char lo[40], hi[40];
+    std::snprintf(lo, sizeof lo, "%.7e", value - margin);
+    std::snprintf(hi, sizeof hi, "%.7e", value + margin);
+    return std::strcmp(lo, hi) == 0;
+}
+
+namespace {
+
+std::atomic<std::size_t> careful_counter{0};
+
+// Runs body(item, worker) for item = 0 .. count-1 on up to `threads`
+// threads.  An exception in any of them, or a thread that cannot start,
+// reaches the caller once all have stopped.
+template <class Body> void parallel_for(std::size_t count, unsigned threads, Body&& body) {
+    if (count == 0) return;
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::exception_ptr error;
+    std::mutex error_lock;
+    auto worker = [&](unsigned id) {
+        try {
+            for (std::size_t i; !stop && (i = next.fetch_add(1)) < count;) body(i, id);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(error_lock);
+            if (!error) error = std::current_exception();
+            stop = true;
+        }
+    };
+    std::vector<std::thread> pool;
+    try {
+        for (unsigned i = 1; i < threads; ++i) pool.emplace_back(worker, i);
+    } catch (...) {
+        stop = true;
+        for (auto& th : pool) th.join();
+        throw;
+    }
+    worker(0);
+    for (auto& th : pool) th.join();
+    if (error) std::rethrow_exception(error);
+}
+
+unsigned thread_count(unsigned threads) {
+    return threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : threads;
+}
+
+// Evaluates the frequencies of `groups` (start and length in `freqs`, each
+// a run of grid neighbours of at most kFastGroup) the fast way, then the
+// unsettled ones again the careful way, spread over all threads.
+void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const double> freqs,
+                  const std::vector<std::pair<std::size_t, std::size_t>>& groups,
+                  std::vector<Evaluation>& out, unsigned threads) {
+    out.assign(freqs.size(), Evaluation{});
+    const unsigned nt = thread_count(threads);
+    std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
+    parallel_for(groups.size(), nt, [&](std::size_t g, unsigned id) {
+        if (!scratch[id]) scratch[id] = fast.scratch();
+        const auto [start, len] = groups[g];
+        fast.evaluate(freqs.subspan(start, len), std::span<Evaluation>(out).subspan(start, len),
+                      *scratch[id]);
+    });
+    std::vector<std::size_t> careful;
+    for (std::size_t k = 0; k < out.size(); ++k)
+        if (!out[k].settled) careful.push_back(k);
+    careful_counter += careful.size();
+    parallel_for(careful.size(), nt, [&](std::size_t i, unsigned) {
+        const std::size_t k = careful[i];
+        out[k] = evaluate_careful(p, freqs[k]);
+    });
+}
+
+} // namespace
+
+std::size_t careful_evaluations() {
+    return careful_counter;
+}
+
+} // namespace detail
+
+struct SpectrumEngine::Impl {
+    Window window = Window::hanning;
+    double span = 0.0;
+    detail::Prepared series;
+};
+
 SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window)
     : impl_(std::make_unique<Impl>()) {
     using Kind = SeriesError::Kind;
@@ -68,40 +187,24 @@ SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double
     for (std::size_t i = 0; i < t.size(); ++i)
         if (!std::isfinite(t[i]) || !std::isfinite(x[i]))
             throw SeriesError(Kind::not_finite, "a time or a value is not finite");
-    Impl& s = *impl_;
-    s.window = window;
-    sort_pairs(t, x, s.t, s.x);
-    s.span = s.t.back() - s.t.front();
-    if (!(s.span > 0.0)) throw SeriesError(Kind::no_time_span, "every time is the same");
-
-    const std::vector<double> h = raw_weights(s.t, window);
+    const auto [lo, hi] = std::minmax_element(t.begin(), t.end());
+    const double span = *hi - *lo;
+    if (!(span > 0.0)) throw SeriesError(Kind::no_time_span, "every time is the same");
+    impl_->window = window;
+    impl_->span = span;
+    impl_->series = detail::prepare_series(t, x, window);
     // The weighted variance is zero exactly when every point that carries
     // weight has the same value.
-    bool varies = false;
+    const detail::Prepared& p = impl_->series;
+    bool varies = false, any = false;
     double seen = 0.0;
-    bool any = false;
-    for (std::size_t i = 0; i < h.size() && !varies; ++i) {
-        if (h[i] == 0.0) continue;
-        if (any && s.x[i] != seen) varies = true;
-        seen = s.x[i];
+    for (std::size_t i = 0; i < p.h.size() && !varies; ++i) {
+        if (p.h[i] == 0.0) continue;
+        if (any && p.x[i] != seen) varies = true;
+        seen = p.x[i];
         any = true;
     }
     if (!varies) throw SeriesError(Kind::zero_variance, "the weighted values do not vary");
-
-    long double sum = 0;
-    for (double v : h) sum += v;
-    s.w.resize(h.size());
-    for (std::size_t i = 0; i < h.size(); ++i) s.w[i] = static_cast<double>(h[i] / sum);
-    long double m = 0;
-    for (std::size_t i = 0; i < h.size(); ++i) m += h[i] * static_cast<long double>(s.x[i]);
-    m /= sum;
-    long double v = 0;
-    for (std::size_t i = 0; i < h.size(); ++i) {
-        const long double d = s.x[i] - m;
-        v += h[i] * d * d;
-    }
-    s.mean = static_cast<double>(m);
-    s.variance = static_cast<double>(v / sum);
 }
 
 SpectrumEngine::~SpectrumEngine() = default;
@@ -109,7 +212,7 @@ SpectrumEngine::SpectrumEngine(SpectrumEngine&&) noexcept = default;
 SpectrumEngine& SpectrumEngine::operator=(SpectrumEngine&&) noexcept = default;
 
 std::size_t SpectrumEngine::size() const {
-    return impl_->t.size();
+    return impl_->series.t.size();
 }
 Window SpectrumEngine::window() const {
     return impl_->window;
@@ -121,49 +224,57 @@ double SpectrumEngine::line_width() const {
     return (impl_->window == Window::hanning ? 2.0 : 1.0) / impl_->span;
 }
 double SpectrumEngine::mean() const {
-    return impl_->mean;
+    return dd::to_double(impl_->series.mean);
 }
 double SpectrumEngine::variance() const {
-    return impl_->variance;
+    return dd::to_double(impl_->series.variance);
 }
 
 void SpectrumEngine::run(const FrequencyGrid& grid,
                          const std::function<void(const SpectrumPoint&)>& on_point,
                          unsigned threads) const {
-    const Impl& s = *impl_;
     const std::int64_t count = grid.size();
-    constexpr std::int64_t kSlice = 1 << 16;
+    if (count <= 0) return;
+    const detail::FastEvaluator fast(impl_->series, grid.step());
+    // The grid goes by in chunks so that memory stays bounded.
+    constexpr std::int64_t kChunk = 64 * static_cast<std::int64_t>(detail::kFastGroup);
     std::vector<double> freqs;
-    std::vector<SineFit> fits;
-    std::int64_t j = 0;
-    while (j < count) {
-        if (grid.skipped(grid.frequency(j))) {
-            ++j;
-            continue;
-        }
+    std::vector<std::pair<std::size_t, std::size_t>> groups;
+    std::vector<detail::Evaluation> out;
+    for (std::int64_t first = 0; first < count; first += kChunk) {
+        const std::int64_t last = std::min(count, first + kChunk);
         freqs.clear();
-        while (j < count && static_cast<std::int64_t>(freqs.size()) < kSlice &&
-               !grid.skipped(grid.frequency(j)))
-            freqs.push_back(grid.frequency(j++));
-        fits.assign(freqs.size(), SineFit{});
-        fit_spectrum_fast(s.t, s.w, s.x, freqs, grid.step(), fits, threads);
-        for (std::size_t k = 0; k < freqs.size(); ++k)
-            on_point({freqs[k], fits[k].rho, fits[k].c1, fits[k].c2, fits[k].c3});
+        groups.clear();
+        bool open = false; // whether the last group may grow
+        for (std::int64_t j = first; j < last; ++j) {
+            const double f = grid.frequency(j);
+            if (grid.skipped(f)) {
+                open = false;
+                continue;
+            }
+            if (!open || groups.back().second == detail::kFastGroup) {
+                groups.emplace_back(freqs.size(), 0);
+                open = true;
+            }
+            freqs.push_back(f);
+            ++groups.back().second;
+        }
+        detail::evaluate_all(impl_->series, fast, freqs, groups, out, threads);
+        for (const detail::Evaluation& e : out) on_point(e.point);
     }
 }
 
 std::vector<SpectrumPoint> SpectrumEngine::fit(std::span<const double> freqs,
                                                unsigned threads) const {
-    const Impl& s = *impl_;
-    std::vector<SpectrumPoint> out;
-    out.reserve(freqs.size());
-    for (double f : freqs) {
-        SineFit one;
-        fit_spectrum_fast(s.t, s.w, s.x, std::span<const double>(&f, 1), 0.0,
-                          std::span<SineFit>(&one, 1), threads);
-        out.push_back({f, one.rho, one.c1, one.c2, one.c3});
-    }
-    return out;
+    const detail::FastEvaluator fast(impl_->series, 0.0);
+    std::vector<std::pair<std::size_t, std::size_t>> groups;
+    for (std::size_t k = 0; k < freqs.size(); ++k) groups.emplace_back(k, 1);
+    std::vector<detail::Evaluation> out;
+    detail::evaluate_all(impl_->series, fast, freqs, groups, out, threads);
+    std::vector<SpectrumPoint> points;
+    points.reserve(out.size());
+    for (const detail::Evaluation& e : out) points.push_back(e.point);
+    return points;
 }
 
 PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,

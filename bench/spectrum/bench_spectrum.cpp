@@ -9,6 +9,7 @@
 //
 //   bench_spectrum [points] [--quick] [--series FILE]
 #include "spectrum.hpp"
+#include "spectrum_internal.hpp"
 #include "straightforward.hpp"
 
 #include <algorithm>
@@ -83,11 +84,12 @@ int main(int argc, char** argv) {
         const double pairs = static_cast<double>(t.size()) * static_cast<double>(f.size());
 
         volatile double fast_sink = 0;
+        const std::size_t careful_before = detail::careful_evaluations();
         const double fast = seconds([&] {
             engine.run(grid, [&](const SpectrumPoint& p) { fast_sink = fast_sink + p.rho; });
         });
-        std::printf("%7zu frequencies: fast %7.3f s %6.3f ns/pair", f.size(), fast,
-                    fast / pairs * 1e9);
+        std::printf("%7zu frequencies: fast %7.3f s %6.3f ns/pair (%zu careful)", f.size(), fast,
+                    fast / pairs * 1e9, detail::careful_evaluations() - careful_before);
         if (n_points <= 10000) {
             bench::Straightforward straightforward(t, x, true);
             volatile double sink = 0;

@@ -1,0 +1,90 @@
+// Inside the spectrum engine: the prepared series and the two evaluations of
+// the fit, the fast one over groups of grid frequencies and the careful one
+// for single frequencies whose printed digits the fast one cannot settle.
+//
+// Both evaluate the same formulation.  With raw window weights h (the
+// normalisation drops out), S = sum h, the weighted mean m and variance V,
+// and at frequency f the phases c = cos 2 pi f t, s = sin 2 pi f t:
+//     cbar = sum h c / S,  sbar = sum h s / S,
+//     M = [ sum h c c/S - cbar^2   sum h c s/S - cbar sbar ]
+//         [ (symmetric)            sum h s s/S - sbar^2    ]
+//     Y = ( sum h (x - m) c / S,  sum h (x - m) s / S )
+//     (C2, C3) = M^-1 Y,  C1 = m - C2 cbar - C3 sbar,
+//     rho = (C2 Y1 + C3 Y2) / V.
+// That is the solution of the 3 x 3 normal equations with their first row
+// divided out, and P - m^2 written without the cancelling subtraction.
+// Each evaluation also bounds the error of its sums, carries the bound
+// through the solution and reports whether every printed digit is settled.
+#pragma once
+
+#include "dd.hpp"
+#include "spectrum.hpp"
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace fasogram::detail {
+
+// The series as both evaluations need it (points in time order).
+struct Prepared {
+    std::vector<double> t, x, h; // times, values, raw window weights
+    dd::DD sum_h;                // S
+    dd::DD mean;                 // m
+    dd::DD variance;             // V
+    double centre = 0.0;         // m rounded to double
+    dd::DD centre_offset;        // m - centre
+    std::vector<double> y;       // x - centre, rounded
+    std::vector<dd::DD> xm;      // x - m
+    double t_max = 0.0;          // largest |t|
+    bool any_weight_zero = false;
+
+    // The layout of the fast evaluation (opaque).
+    struct Layout;
+    std::shared_ptr<const Layout> layout;
+};
+
+Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window);
+std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& series);
+
+// One evaluated frequency.
+struct Evaluation {
+    SpectrumPoint point;
+    bool settled = false; // every printed digit of rho, C1, C2, C3 is certain
+};
+
+// Fast evaluation of `count` frequencies that follow each other on a grid of
+// step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in
+// `freqs` are the ones fitted).  `count` is at most kFastGroup.
+inline constexpr std::size_t kFastGroup = 256;
+class FastEvaluator {
+  public:
+    FastEvaluator(const Prepared& series, double df);
+    ~FastEvaluator();
+    // Thread-safe; each thread needs its own Scratch.
+    struct Scratch;
+    std::shared_ptr<Scratch> scratch() const;
+    void evaluate(std::span<const double> freqs, std::span<Evaluation> out, Scratch& s) const;
+
+  private:
+    struct Steps;
+    const Prepared& series_;
+    double df_;
+    std::unique_ptr<Steps> steps_;
+};
+
+// Careful evaluation of one frequency in double-double arithmetic, with the
+// exact test for a singular fit.
+Evaluation evaluate_careful(const Prepared& series, double f);
+
+// How many frequencies went the careful way since the program started (for
+// the benchmarks).
+std::size_t careful_evaluations();
+
+// Whether the eight-digit rounding of value is the same for every number
+// within err of it (or err is within the tolerance allowed at a rounding
+// boundary).
+bool settled(double value, double err);
+
+} // namespace fasogram::detail

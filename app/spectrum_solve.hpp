@@ -1,0 +1,99 @@
+// The solution of one frequency's fit from its sums, with the error bound
+// carried through.  Shared by the fast evaluation (sums in long double) and
+// the careful one (sums in double-double).
+#pragma once
+
+#include "spectrum_internal.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace fasogram::detail {
+
+// The seven sums of one frequency, not normalised: sum h c, sum h s,
+// sum h c c, sum h c s, sum h s s, sum h y c, sum h y s, y the values less
+// a centre close to the mean.
+template <class T> struct Sums { T hc{}, hs{}, hcc{}, hcs{}, hss{}, hyc{}, hys{}; };
+
+// Absolute error bounds of the sums: mu for each of the first five, eta for
+// the last two; `unit` is the relative rounding error of one operation in T.
+struct SumBounds {
+    double mu = 0.0;
+    double eta = 0.0;
+    double unit = 0.0;
+};
+
+inline double as_double(long double v) {
+    return static_cast<double>(v);
+}
+inline double as_double(dd::DD v) {
+    return dd::to_double(v);
+}
+template <class T> T from_dd(dd::DD v);
+template <> inline long double from_dd<long double>(dd::DD v) {
+    return dd::to_long_double(v);
+}
+template <> inline dd::DD from_dd<dd::DD>(dd::DD v) {
+    return v;
+}
+
+inline Evaluation singular_point(double f) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    return {{f, nan, nan, nan, nan}, true};
+}
+
+// `offset` is the mean less the centre the y values were taken from.
+template <class T>
+Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const SumBounds& b,
+                     double f) {
+    const T S = from_dd<T>(p.sum_h);
+    const T dm = from_dd<T>(offset);
+    const T cbar = u.hc / S, sbar = u.hs / S;
+    const T mcc = u.hcc / S - cbar * cbar;
+    const T mss = u.hss / S - sbar * sbar;
+    const T mcs = u.hcs / S - cbar * sbar;
+    const T y1 = (u.hyc - dm * u.hc) / S;
+    const T y2 = (u.hys - dm * u.hs) / S;
+    const T det = mcc * mss - mcs * mcs;
+    const T c2 = (mss * y1 - mcs * y2) / det;
+    const T c3 = (mcc * y2 - mcs * y1) / det;
+    const T c1 = from_dd<T>(p.mean) - c2 * cbar - c3 * sbar;
+    const T rv = c2 * y1 + c3 * y2; // P - m^2
+    const T var = from_dd<T>(p.variance);
+
+    Evaluation e;
+    e.point.f = f;
+    e.point.c1 = as_double(c1);
+    e.point.c2 = as_double(c2);
+    e.point.c3 = as_double(c3);
+    e.point.rho = std::fabs(as_double(rv / var));
+
+    // First-order propagation of the bounds.  Entries of M are off by at most
+    // 3 mu/S (the centring adds two more of mu/S), those of Y by eta/S plus
+    // the centring.
+    const double sd = as_double(S);
+    const double mu = 3.0 * b.mu / sd + 8.0 * b.unit;
+    const double a1 = std::fabs(as_double(cbar)), a2 = std::fabs(as_double(sbar));
+    const double eta = (b.eta + std::fabs(as_double(dm)) * b.mu) / sd +
+                       8.0 * b.unit * (std::fabs(as_double(y1)) + std::fabs(as_double(y2)));
+    const double dt = as_double(det);
+    const double i11 = std::fabs(as_double(mss)) / dt, i22 = std::fabs(as_double(mcc)) / dt,
+                 i12 = std::fabs(as_double(mcs)) / dt;
+    const double norm_inv = std::max(i11 + i12, i12 + i22);
+    if (!(dt > 0.0) || !std::isfinite(norm_inv) || !(mu * norm_inv < 0.125)) return e;
+    // The first-order terms, doubled for what they leave out.
+    const double cabs = std::fabs(e.point.c2) + std::fabs(e.point.c3);
+    const double r = 2.0 * (eta + mu * cabs);
+    const double e2 = (i11 + i12) * r, e3 = (i12 + i22) * r;
+    const double e1 = a1 * e2 + a2 * e3 + 2.0 * mu * cabs +
+                      8.0 * b.unit * (std::fabs(as_double(p.mean.hi)) + cabs);
+    const double erv =
+        2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
+    const double vd = as_double(var);
+    e.settled = settled(e.point.c1, e1) && settled(e.point.c2, e2) && settled(e.point.c3, e3) &&
+                settled(e.point.rho, erv / vd + 4.0 * b.unit * e.point.rho);
+    return e;
+}
+
+} // namespace fasogram::detail
