@@ -125,7 +125,8 @@ Evaluation evaluate_careful(const Prepared& p, double f) {
     bd.eta = kLambda * (8.0 * u * std::sqrt(a.norm_hy) + 4.0 * u * std::sqrt(kb * a.part_hy) +
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
-    return solve_fit(a.total, p, DD{}, bd, f);
+    const Evaluation e = solve_fit(a.total, p, DD{}, bd, f);
+    return e.settled ? e : evaluate_exact(p, f, e);
 }
 
 } // namespace fasogram::detail

@@ -78,6 +78,11 @@ class FastEvaluator {
 // exact test for a singular fit.
 Evaluation evaluate_careful(const Prepared& series, double f);
 
+// The same in multiple precision, doubled until the digits are settled;
+// `best` is what to return when even the widest precision does not settle
+// them.
+Evaluation evaluate_exact(const Prepared& series, double f, const Evaluation& best);
+
 // How many frequencies went the careful way since the program started (for
 // the benchmarks).
 std::size_t careful_evaluations();

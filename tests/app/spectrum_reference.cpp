@@ -1,94 +1,100 @@
 #include "spectrum_reference.hpp"
 
+#include "table.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace fasogram::reference {
-namespace {
 
-constexpr long double kTwoPi = 6.283185307179586476925286766559L;
-
-// Fraction of a cycle of t*f, from the exact product t*f = p + e.
-long double cycles(double t, double f) {
-    const double p = t * f;
-    const double e = std::fma(t, f, -p);
-    return static_cast<long double>(p - std::nearbyint(p)) + e;
+Reference::Reference(std::span<const double> t, std::span<const double> x, bool hanning)
+    : t_(t.begin(), t.end()), h_(t.size()), xc_(t.size()) {
+    const quad lo = *std::min_element(t.begin(), t.end());
+    const quad hi = *std::max_element(t.begin(), t.end());
+    const quad span = hi - lo, mid = (lo + hi) / 2;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        h_[i] = hanning ? 1 + cosq(2 * M_PIq * ((quad)t[i] - mid) / span) : 1;
+        sum_ += h_[i];
+        mean_ += h_[i] * x[i];
+    }
+    mean_ /= sum_;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        xc_[i] = (quad)x[i] - mean_;
+        var_ += h_[i] * xc_[i] * xc_[i];
+    }
+    var_ /= sum_;
 }
 
-} // namespace
-
-Moments moments(std::span<const double> w, std::span<const double> x) {
-    Moments mv;
-    long double s2 = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const long double wx = static_cast<long double>(x[i]) * w[i];
-        mv.mean += wx;
-        s2 += x[i] * wx;
+Point Reference::fit(double f) const {
+    const std::size_t n = t_.size();
+    std::vector<quad> c(n), s(n);
+    quad a[3][4] = {};
+    quad phases[3];
+    int distinct = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const quad tf = (quad)t_[i] * f; // exact: 106 bits fit in 113
+        quad r = tf - roundq(tf);
+        if (r < 0) r += 1;
+        if (h_[i] > 1e-25Q) {
+            bool seen = false;
+            for (int k = 0; k < distinct; ++k) seen = seen || phases[k] == r;
+            if (!seen && distinct < 3) phases[distinct++] = r;
+        }
+        c[i] = cosq(2 * M_PIq * r);
+        s[i] = sinq(2 * M_PIq * r);
+        const quad basis[3] = {1, c[i], s[i]};
+        for (int p = 0; p < 3; ++p) {
+            for (int q = 0; q < 3; ++q) a[p][q] += h_[i] * basis[p] * basis[q];
+            a[p][3] += h_[i] * xc_[i] * basis[p];
+        }
     }
-    mv.var = s2 - mv.mean * mv.mean;
-    return mv;
+    Point out;
+    if (distinct <= 2) {
+        out.singular = true;
+        return out;
+    }
+    // Gaussian elimination with partial pivoting.
+    int order[3] = {0, 1, 2};
+    for (int col = 0; col < 3; ++col) {
+        int best = col;
+        for (int r = col + 1; r < 3; ++r)
+            if (fabsq(a[order[r]][col]) > fabsq(a[order[best]][col])) best = r;
+        std::swap(order[col], order[best]);
+        for (int r = col + 1; r < 3; ++r) {
+            const quad k = a[order[r]][col] / a[order[col]][col];
+            for (int q = col; q < 4; ++q) a[order[r]][q] -= k * a[order[col]][q];
+        }
+    }
+    quad sol[3];
+    for (int r = 2; r >= 0; --r) {
+        quad v = a[order[r]][3];
+        for (int q = r + 1; q < 3; ++q) v -= a[order[r]][q] * sol[q];
+        sol[r] = v / a[order[r]][r];
+    }
+    quad power = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const quad y = sol[0] + sol[1] * c[i] + sol[2] * s[i];
+        power += h_[i] * y * y;
+    }
+    out.c1 = mean_ + sol[0];
+    out.c2 = sol[1];
+    out.c3 = sol[2];
+    out.rho = power / sum_ / var_;
+    return out;
 }
 
-Fit fit(std::span<const double> t, std::span<const double> w, std::span<const double> x,
-        const Moments& mv, double f) {
-    using ld = long double;
-    const std::size_t n = t.size();
-    std::vector<ld> ca(n), sa(n);
-    ld f12 = 0, f13 = 0, f22 = 0, f23 = 0, f33 = 0, f2x = 0, f3x = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const ld th = kTwoPi * cycles(t[i], f);
-        const ld c = std::cos(th), s = std::sin(th);
-        ca[i] = c;
-        sa[i] = s;
-        const ld wi = w[i], wx = static_cast<ld>(x[i]) * w[i];
-        f12 += wi * c;
-        f13 += wi * s;
-        f22 += c * (wi * c);
-        f23 += c * (wi * s);
-        f33 += s * (wi * s);
-        f2x += wx * c;
-        f3x += wx * s;
-    }
-    const ld m = mv.mean;
-    const ld det =
-        (f22 * f33 - f23 * f23) - f12 * (f12 * f33 - f23 * f13) + f13 * (f12 * f23 - f22 * f13);
-    Fit r;
-    r.c1 = (m * (f22 * f33 - f23 * f23) - f12 * (f2x * f33 - f23 * f3x) +
-            f13 * (f2x * f23 - f22 * f3x)) /
-           det;
-    r.c2 = ((f2x * f33 - f23 * f3x) - m * (f12 * f33 - f23 * f13) + f13 * (f12 * f3x - f2x * f13)) /
-           det;
-    r.c3 = ((f22 * f3x - f2x * f23) - f12 * (f12 * f3x - f2x * f13) + m * (f12 * f23 - f22 * f13)) /
-           det;
-    ld p = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const ld y = r.c1 + r.c2 * ca[i] + r.c3 * sa[i];
-        p += w[i] * y * y;
-    }
-    r.rho = std::fabs((p - m * m) / mv.var);
+bool rounds_to(const std::string& printed, quad exact) {
+    if (printed == format_table_field(static_cast<double>(exact))) return true;
+    const quad d = fabsq(exact) * 1e-11Q;
+    const std::string below = format_table_field(static_cast<double>(exact - d));
+    const std::string above = format_table_field(static_cast<double>(exact + d));
+    return below != above && (printed == below || printed == above);
+}
 
-    // Condition number ||A||_1 ||A^-1||_1 from the cofactors of the
-    // symmetric matrix (1 f12 f13; f12 f22 f23; f13 f23 f33).
-    const ld a[3][3] = {{1, f12, f13}, {f12, f22, f23}, {f13, f23, f33}};
-    ld inv[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
-            const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
-            inv[j][i] = (a[i1][j1] * a[i2][j2] - a[i1][j2] * a[i2][j1]) / det;
-        }
-    ld na = 0, ni = 0;
-    for (int j = 0; j < 3; ++j) {
-        ld ca1 = 0, ci = 0;
-        for (int i = 0; i < 3; ++i) {
-            ca1 += std::fabs(a[i][j]);
-            ci += std::fabs(inv[i][j]);
-        }
-        na = std::max(na, ca1);
-        ni = std::max(ni, ci);
-    }
-    r.cond = det != 0 && std::isfinite(na * ni) ? na * ni : HUGE_VALL;
-    return r;
+std::string to_string(quad v) {
+    char buf[64];
+    quadmath_snprintf(buf, sizeof buf, "%.20Qe", v);
+    return buf;
 }
 
 } // namespace fasogram::reference

@@ -1,25 +1,42 @@
-// A slow, careful evaluation of the sinusoid fit, used to judge the fast
-// engine in tests and benchmarks: the same formulas as the program, but
-// phases reduced from an exact product t*f, trigonometry, sums and the
-// solution all in long double, and P from a second pass.
+// An independent evaluation of the sinusoid fit in quadruple precision, to
+// judge the engine: weights 1 + cos(2 pi (t - t_mid)/D) and phases from the
+// exact product t*f in 113-bit arithmetic, the 3 x 3 normal equations of the
+// centred values solved by Gaussian elimination, and the fitted power from a
+// second pass over the points.
 #pragma once
 
+#include <quadmath.h>
+
 #include <span>
+#include <string>
+#include <vector>
 
 namespace fasogram::reference {
 
-struct Fit {
-    long double c1 = 0, c2 = 0, c3 = 0, rho = 0;
-    long double cond = 0; // 1-norm condition number of the normal matrix
+using quad = __float128;
+
+struct Point {
+    quad rho = 0, c1 = 0, c2 = 0, c3 = 0;
+    bool singular = false; // the points sit on at most two phases
 };
 
-struct Moments {
-    long double mean = 0, var = 0;
+class Reference {
+  public:
+    Reference(std::span<const double> t, std::span<const double> x, bool hanning);
+    Point fit(double f) const;
+
+  private:
+    std::vector<double> t_;
+    std::vector<quad> h_, xc_;
+    quad sum_ = 0, mean_ = 0, var_ = 0;
 };
 
-Moments moments(std::span<const double> w, std::span<const double> x);
+// Whether a value the program printed is the reference value correctly
+// rounded to its eight significant digits (either rounding where the
+// reference lies within 1e-11 of a rounding boundary).  `printed` is the
+// 15-character table field.
+bool rounds_to(const std::string& printed, quad exact);
 
-Fit fit(std::span<const double> t, std::span<const double> w, std::span<const double> x,
-        const Moments& mv, double f);
+std::string to_string(quad v);
 
 } // namespace fasogram::reference

@@ -1,0 +1,141 @@
+// The last resort for the rare frequency whose fit is so nearly singular
+// (condition numbers beyond about 1e18, such as an alias of a sampling that
+// is regular to a millionth of a day) that double-double sums cannot settle
+// its digits: the same sums in multiple precision, with the precision
+// doubled until the digits are settled.
+#include "spectrum_internal.hpp"
+#include "spectrum_solve.hpp"
+
+#include <mpfr.h>
+
+#include <cmath>
+
+namespace fasogram::detail {
+
+namespace {
+
+// A multiple-precision number for the solution, at the precision in force
+// on this thread.
+thread_local mpfr_prec_t working_precision = 128;
+
+class Mp {
+  public:
+    Mp() {
+        mpfr_init2(v_, working_precision);
+        mpfr_set_zero(v_, 1);
+    }
+    Mp(const Mp& o) {
+        mpfr_init2(v_, working_precision);
+        mpfr_set(v_, o.v_, MPFR_RNDN);
+    }
+    Mp& operator=(const Mp& o) {
+        mpfr_set(v_, o.v_, MPFR_RNDN);
+        return *this;
+    }
+    ~Mp() { mpfr_clear(v_); }
+    mpfr_ptr get() { return v_; }
+    mpfr_srcptr get() const { return v_; }
+
+  private:
+    mpfr_t v_;
+};
+
+Mp operator+(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_add(r.get(), a.get(), b.get(), MPFR_RNDN);
+    return r;
+}
+Mp operator-(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_sub(r.get(), a.get(), b.get(), MPFR_RNDN);
+    return r;
+}
+Mp operator*(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_mul(r.get(), a.get(), b.get(), MPFR_RNDN);
+    return r;
+}
+Mp operator/(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_div(r.get(), a.get(), b.get(), MPFR_RNDN);
+    return r;
+}
+
+void set_dd(mpfr_ptr r, dd::DD v) {
+    mpfr_set_d(r, v.hi, MPFR_RNDN);
+    mpfr_add_d(r, r, v.lo, MPFR_RNDN); // exact: the precision holds both parts
+}
+
+double as_double(const Mp& v) {
+    return mpfr_get_d(v.get(), MPFR_RNDN);
+}
+
+} // namespace
+
+template <> Mp from_dd<Mp>(dd::DD v) {
+    Mp r;
+    set_dd(r.get(), v);
+    return r;
+}
+
+Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
+    Evaluation result = best;
+    for (mpfr_prec_t prec = 192; prec <= 1536; prec *= 2) {
+        working_precision = prec;
+        mpfr_t two_pi, r, a, c, s, hc, hs, term, xm;
+        mpfr_inits2(prec, two_pi, r, a, c, s, hc, hs, term, xm, static_cast<mpfr_ptr>(nullptr));
+        mpfr_const_pi(two_pi, MPFR_RNDN);
+        mpfr_mul_2ui(two_pi, two_pi, 1, MPFR_RNDN);
+        Sums<Mp> sums;
+        double sum_h = 0, sum_hy = 0;
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < p.t.size(); ++i) {
+            const double h = p.h[i];
+            if (h == 0.0) continue;
+            ++n;
+            const dd::DD rc = dd::cycles(p.t[i], f);
+            const double q = 4.0 * rc.hi;
+            if (rc.lo == 0.0 && q == std::nearbyint(q)) {
+                // A whole number of quarter cycles: exact values.
+                const int k = static_cast<int>(q) & 3;
+                mpfr_set_si(c, k == 0 ? 1 : k == 2 ? -1 : 0, MPFR_RNDN);
+                mpfr_set_si(s, k == 1 ? 1 : k == 3 ? -1 : 0, MPFR_RNDN);
+            } else {
+                set_dd(r, rc);
+                mpfr_mul(a, r, two_pi, MPFR_RNDN);
+                mpfr_sin_cos(s, c, a, MPFR_RNDN);
+            }
+            mpfr_mul_d(hc, c, h, MPFR_RNDN);
+            mpfr_mul_d(hs, s, h, MPFR_RNDN);
+            set_dd(xm, p.xm[i]);
+            mpfr_add(sums.hc.get(), sums.hc.get(), hc, MPFR_RNDN);
+            mpfr_add(sums.hs.get(), sums.hs.get(), hs, MPFR_RNDN);
+            mpfr_mul(term, hc, c, MPFR_RNDN);
+            mpfr_add(sums.hcc.get(), sums.hcc.get(), term, MPFR_RNDN);
+            mpfr_mul(term, hc, s, MPFR_RNDN);
+            mpfr_add(sums.hcs.get(), sums.hcs.get(), term, MPFR_RNDN);
+            mpfr_mul(term, hs, s, MPFR_RNDN);
+            mpfr_add(sums.hss.get(), sums.hss.get(), term, MPFR_RNDN);
+            mpfr_mul(term, hc, xm, MPFR_RNDN);
+            mpfr_add(sums.hyc.get(), sums.hyc.get(), term, MPFR_RNDN);
+            mpfr_mul(term, hs, xm, MPFR_RNDN);
+            mpfr_add(sums.hys.get(), sums.hys.get(), term, MPFR_RNDN);
+            sum_h += h;
+            sum_hy += std::fabs(h * p.xm[i].hi);
+        }
+        mpfr_clears(two_pi, r, a, c, s, hc, hs, term, xm, static_cast<mpfr_ptr>(nullptr));
+        // Every operation is good to one unit of the precision; a sum of n
+        // terms to n of them (a plain worst-case bound: cheap at this width).
+        const double unit = std::ldexp(1.0, -static_cast<int>(prec) + 1);
+        const double nd = static_cast<double>(n) + 8.0;
+        SumBounds bd;
+        bd.mu = 4.0 * nd * unit * sum_h;
+        bd.eta = 4.0 * nd * unit * sum_hy;
+        bd.unit = unit;
+        result = solve_fit(sums, p, dd::DD{}, bd, f);
+        if (result.settled) break;
+    }
+    return result;
+}
+
+} // namespace fasogram::detail
