@@ -3,9 +3,11 @@
 // coefficients, values next to a rounding boundary): every phase exactly
 // reduced and its cosine and sine in double-double, the sums in
 // double-double in blocks, and the exact test for a singular fit.
+#include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
 
+#include <atomic>
 #include <cmath>
 
 namespace fasogram::detail {
@@ -47,20 +49,14 @@ void add_to(Sums<DD>& a, const Sums<DD>& b) {
 // The sums of one frequency with what their error bounds need.
 struct Accumulated {
     Sums<DD> total;
-    PhaseCount phases;
     double norm_h = 0, norm_hy = 0; // sums of squares of the terms
     double part_h = 0, part_hy = 0; // sums over blocks of (block sum of |term|)^2
     double sum_h = 0, sum_hy = 0;   // sums of |term|
     std::size_t blocks = 0;
 };
 
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-// Compiled twice: for processors with fused multiply-add, which the exact
-// products use, and for the rest.
-__attribute__((target_clones("arch=haswell", "default")))
-#endif
-Accumulated
-accumulate(const Prepared& p, double f) {
+// For processors without the four-lane path.
+Accumulated accumulate_scalar(const Prepared& p, double f) {
     Accumulated a;
     Sums<DD> block;
     double block_h = 0, block_hy = 0;
@@ -70,7 +66,6 @@ accumulate(const Prepared& p, double f) {
         const double h = p.h[i];
         if (h == 0.0) continue;
         const DD r = dd::cycles(p.t[i], f);
-        a.phases.add(r);
         const dd::SinCos sc = dd::sincos_cycles(r);
         const DD hc = sc.c * h, hs = sc.s * h;
         const DD xm = p.xm[i];
@@ -109,11 +104,113 @@ accumulate(const Prepared& p, double f) {
     return a;
 }
 
+#ifdef FASOGRAM_HAVE_DD_LANES
+// The sums of each of four lanes.
+struct LaneSums {
+    using DD4 = dd::lanes::DD4;
+    using V = dd::lanes::V;
+    DD4 total[7] = {}, block[7] = {};
+    V norm_h = {}, norm_hy = {}, block_h = {}, block_hy = {}, part_h = {}, part_hy = {}, sum_h = {},
+      sum_hy = {};
+    std::size_t in_block = 0, blocks = 0;
+
+    __attribute__((target("avx2,fma"))) void flush() {
+        for (int k = 0; k < 7; ++k) {
+            total[k] = dd::lanes::add(total[k], block[k]);
+            block[k] = DD4{};
+        }
+        part_h += block_h * block_h;
+        part_hy += block_hy * block_hy;
+        sum_h += block_h;
+        sum_hy += block_hy;
+        block_h = block_hy = V{};
+        in_block = 0;
+        ++blocks;
+    }
+};
+
+// The same, four points side by side; the points are padded to a whole
+// number of lanes with weightless ones.
+__attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared& p, double f) {
+    using namespace dd::lanes;
+    const std::size_t n = p.t.size();
+    LaneSums st;
+    const V fv = splat(f);
+    for (std::size_t i = 0; i < n; i += 4) {
+        V t = {}, h = {}, xh = {}, xl = {};
+        for (std::size_t l = 0; l < 4 && i + l < n; ++l) {
+            t[l] = p.t[i + l];
+            h[l] = p.h[i + l];
+            xh[l] = p.xm[i + l].hi;
+            xl[l] = p.xm[i + l].lo;
+        }
+        const SinCos4 sc = sincos_cycles(cycles(t, fv));
+        const DD4 hc = mul(sc.c, h), hs = mul(sc.s, h);
+        const DD4 xm{xh, xl};
+        st.block[0] = add(st.block[0], hc);
+        st.block[1] = add(st.block[1], hs);
+        st.block[2] = add(st.block[2], mul(hc, sc.c));
+        st.block[3] = add(st.block[3], mul(hc, sc.s));
+        st.block[4] = add(st.block[4], mul(hs, sc.s));
+        st.block[5] = add(st.block[5], mul(hc, xm));
+        st.block[6] = add(st.block[6], mul(hs, xm));
+        V hy = h * xh;
+        hy = select(hy < 0.0, -hy, hy);
+        st.norm_h += h * h;
+        st.norm_hy += hy * hy;
+        st.block_h += h;
+        st.block_hy += hy;
+        if (++st.in_block == kBlock / 4) st.flush();
+    }
+    if (st.in_block > 0) st.flush();
+    const LaneSums& t = st;
+    Accumulated a;
+    DD* out[7] = {&a.total.hc,  &a.total.hs,  &a.total.hcc, &a.total.hcs,
+                  &a.total.hss, &a.total.hyc, &a.total.hys};
+    for (int k = 0; k < 7; ++k)
+        for (int l = 0; l < 4; ++l) *out[k] = *out[k] + DD{t.total[k].hi[l], t.total[k].lo[l]};
+    for (int l = 0; l < 4; ++l) {
+        a.norm_h += t.norm_h[l];
+        a.norm_hy += t.norm_hy[l];
+        a.part_h += t.part_h[l];
+        a.part_hy += t.part_hy[l];
+        a.sum_h += t.sum_h[l];
+        a.sum_hy += t.sum_hy[l];
+    }
+    a.blocks = 4 * t.blocks;
+    return a;
+}
+#endif
+
+std::atomic<bool> lanes_allowed{true};
+
+Accumulated accumulate(const Prepared& p, double f) {
+#ifdef FASOGRAM_HAVE_DD_LANES
+    static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (lanes && lanes_allowed) return accumulate_lanes(p, f);
+#endif
+    return accumulate_scalar(p, f);
+}
+
+// Whether the weighted points sit on at most two phases, exactly.
+bool singular(const Prepared& p, double f) {
+    PhaseCount phases;
+    for (std::size_t i = 0; i < p.t.size(); ++i)
+        if (p.h[i] != 0.0) {
+            phases.add(dd::cycles(p.t[i], f));
+            if (!phases.singular()) return false;
+        }
+    return true;
+}
+
 } // namespace
+
+void allow_careful_lanes(bool allow) {
+    lanes_allowed = allow;
+}
 
 Evaluation evaluate_careful(const Prepared& p, double f) {
     const Accumulated a = accumulate(p, f);
-    if (a.phases.singular()) return singular_point(f);
 
     // Each phase is good to about one unit; each product and sum adds a few.
     constexpr double u = dd::kUnit;
@@ -126,7 +223,9 @@ Evaluation evaluate_careful(const Prepared& p, double f) {
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
     const Evaluation e = solve_fit(a.total, p, DD{}, bd, f);
-    return e.settled ? e : evaluate_exact(p, f, e);
+    if (e.settled) return e;
+    if (singular(p, f)) return singular_point(f);
+    return evaluate_exact(p, f, e);
 }
 
 } // namespace fasogram::detail

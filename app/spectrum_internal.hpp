@@ -83,6 +83,11 @@ Evaluation evaluate_careful(const Prepared& series, double f);
 // them.
 Evaluation evaluate_exact(const Prepared& series, double f, const Evaluation& best);
 
+// Whether the careful evaluation may use the four-lane path where the
+// processor has it (on by default; the tests turn it off to check the other
+// path on the same machine).
+void allow_careful_lanes(bool allow);
+
 // How many frequencies went the careful way since the program started (for
 // the benchmarks).
 std::size_t careful_evaluations();

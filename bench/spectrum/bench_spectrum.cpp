@@ -7,7 +7,11 @@
 // years until it has the requested number of points, so it keeps the
 // example's Julian-day times, nightly sampling and seasonal gaps.
 //
-//   bench_spectrum [points] [--quick] [--series FILE]
+// --near-singular times instead a grid of 2001 frequencies within 1e-5 c/d
+// of 2 cycles a day on nightly sampling regular to 1e-6 d, where nearly every
+// fit is ill-conditioned.
+//
+//   bench_spectrum [points] [--quick] [--series FILE] [--near-singular]
 #include "spectrum.hpp"
 #include "spectrum_internal.hpp"
 #include "straightforward.hpp"
@@ -15,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -50,21 +55,57 @@ bool load(const char* path, std::size_t points, std::vector<double>& t, std::vec
     return true;
 }
 
+int near_singular_bench(const std::vector<double>& t, const std::vector<double>& x) {
+    using namespace fasogram;
+    const SpectrumEngine engine(t, x, Window::square);
+    const FrequencyGrid grid{2.0 - 1e-5, 2.0 + 1e-5, 2000, engine.line_width()};
+    const double pairs = static_cast<double>(t.size()) * static_cast<double>(grid.size());
+    const std::size_t before = detail::careful_evaluations();
+    volatile double sink = 0;
+    const double fast =
+        seconds([&] { engine.run(grid, [&](const SpectrumPoint& p) { sink = sink + p.rho; }); });
+    const std::size_t careful = detail::careful_evaluations() - before;
+    bench::Straightforward straightforward(t, x, false);
+    const double slow = seconds([&] {
+        for (std::int64_t j = 0; j < grid.size(); ++j)
+            sink = sink + straightforward.fosyl(grid.frequency(j)).rho;
+    });
+    std::printf("near-singular grid, %zu points, %lld frequencies: engine %.3f s %.2f ns/pair "
+                "(%zu careful) | straightforward %.3f s %.2f ns/pair | ratio %.2f\n",
+                t.size(), static_cast<long long>(grid.size()), fast, fast / pairs * 1e9, careful,
+                slow, slow / pairs * 1e9, slow / fast);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::size_t points = 20000;
-    bool quick = false;
+    bool quick = false, near_singular = false;
     const char* path = FASOGRAM_EXAMPLE;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
+        else if (std::strcmp(argv[i], "--near-singular") == 0)
+            near_singular = true;
         else if (std::strcmp(argv[i], "--series") == 0 && i + 1 < argc)
             path = argv[++i];
         else
             points = std::stoul(argv[i]);
     }
     std::vector<double> t, x;
+    if (near_singular) {
+        std::uint64_t state = 17;
+        auto uniform = [&state] {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            return static_cast<double>(state >> 11) * 0x1.0p-53;
+        };
+        for (std::size_t d = 0; d < points; ++d) {
+            t.push_back(2450000.3 + static_cast<double>(d) + 2e-6 * (uniform() - 0.5));
+            x.push_back(10 + std::sin(0.37 * static_cast<double>(d)) + 0.2 * uniform());
+        }
+        return near_singular_bench(t, x);
+    }
     if (!load(path, points, t, x)) {
         std::fprintf(stderr, "bench_spectrum: cannot read a series from %s\n", path);
         return 2;
