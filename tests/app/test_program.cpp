@@ -4,6 +4,7 @@
 
 #include "common/ppm.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -192,6 +193,29 @@ TEST(Program, ExampleGraphSavedAsPostScript) {
     EXPECT_GT(frame_dark, 800); // the lower and left axis lines
     EXPECT_GT(title_dark, 20);
     EXPECT_GT(header_dark, 50);
+}
+
+// Unable to start a thread: one line on standard error and status 1, never
+// an abort.  A stack limit of 1 GB makes every new thread ask for more
+// address space than the limit leaves.  (The sanitizers reserve far more
+// address space than that, so the check runs in the plain build only.)
+TEST(Program, ResourceFailureInTheEngineIsReportedOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address-space limits do not apply under the address sanitizer";
+#else
+    ScratchDir dir;
+    dir.write("datos.dat", sinusoid_series());
+    dir.write("answers.txt", "c\n0.01\n0.5\n5000\n0\n");
+    const std::string command = "cd '" + dir.path().string() +
+                                "' && (ulimit -s 1000000; ulimit -v 300000; env -u DISPLAY '" + FASOGRAM_BINARY +
+                                "' <answers.txt >out.txt 2>err.txt)";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    const std::string err = dir.read("err.txt");
+    EXPECT_EQ(err.rfind("fasogram: error: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+#endif
 }
 
 } // namespace
