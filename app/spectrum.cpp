@@ -86,12 +86,24 @@ Prepared prepare_series(std::span<const double> t, std::span<const double> x, Wi
     return p;
 }
 
+// The digits are settled when no eight-digit rounding boundary lies within
+// the error of the value, so that the same digits are printed whichever way
+// they were computed.  Most values are decided by a quick look at where the
+// value falls between two boundaries; the rest by printing both ends.
 bool settled(double value, double err) {
     if (!std::isfinite(value) || !(err >= 0.0) || !std::isfinite(err)) return false;
-    // Within this distance of a rounding boundary either rounding is right.
-    constexpr double kTolerance = 0.9e-11;
-    if (err <= kTolerance * std::fabs(value)) return true;
-    const double margin = err + 4.0 * std::numeric_limits<double>::epsilon() * std::fabs(value);
+    const double a = std::fabs(value);
+    if (a == 0.0) return err == 0.0;
+    const double margin = err + 4.0 * std::numeric_limits<double>::epsilon() * a;
+    if (a > 1e-290 && a < 1e290) {
+        const double unit = std::pow(10.0, std::floor(std::log10(a)) - 7.0);
+        const double scaled = a / unit; // about 1e7 .. 1e8: digits and a fraction
+        const double slack = margin / unit + 1e-6;
+        const double frac = scaled - std::floor(scaled);
+        if (scaled - slack > 1.0000001e7 && scaled + slack < 9.9999999e7 &&
+            std::fabs(frac - 0.5) > slack)
+            return true;
+    }
     char lo[40], hi[40];
     std::snprintf(lo, sizeof lo, "%.7e", value - margin);
     std::snprintf(hi, sizeof hi, "%.7e", value + margin);
