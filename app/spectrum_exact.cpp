@@ -135,6 +135,8 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
         result = solve_fit(sums, p, dd::DD{}, bd, f);
         if (result.settled) break;
     }
+    // The constants and tables MPFR keeps for this thread go with it.
+    mpfr_free_cache();
     return result;
 }
 
