@@ -95,7 +95,8 @@ void run(const Options& options) {
                           ": cabecera ignorada: '" + series.header + "'");
     }
     const SpectrumEngine engine = prepare_engine(series, options.window, name);
-    note(options, std::to_string(series.size()) + " pares (tiempo, valor) en " + name);
+    note(options, std::to_string(series.size()) + " pares (tiempo, valor) en " +
+                      (options.series == "-" ? "la " : "") + name);
     note(options, std::string("ventana ") +
                       (options.window == Window::hanning ? "Hanning" : "cuadrada") +
                       "; ancho de cada linea espectral =" + format_real_item(engine.line_width()));

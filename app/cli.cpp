@@ -328,7 +328,7 @@ una primera linea sin numeros se toma como cabecera.
                          los digitos)
   -p, --plot ARCHIVO     el grafico; el formato sale de la extension: .pdf .ps .eps
                          .png .bmp .tif/.tiff (se puede repetir)
-      --size ANCHOxALTO  tamano en pixeles de los graficos raster
+      --size ANCHOxALTO  tamano en pixeles de los graficos raster (16 a 16384 cada uno)
       --peaks K          muestra los K picos mas altos
       --screen           muestra tambien el grafico en una ventana
   -j, --threads N        hilos de calculo (por omision 0: todos los nucleos)

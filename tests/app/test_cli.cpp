@@ -77,6 +77,13 @@ TEST(CommandLine, EveryOptionInLongAndShortForm) {
     EXPECT_EQ(parse({"--version", "--bogus"}).action, CommandLine::Action::version);
     EXPECT_EQ(parse({"-q", "-h"}).action, CommandLine::Action::help);
     EXPECT_EQ(parse({"--bogus", "--help"}).action, CommandLine::Action::usage_error);
+    EXPECT_EQ(parse_command_line(0, nullptr).action, CommandLine::Action::usage_error);
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "--peaks", "2", "-o", "-"}),
+              "--table - y --peaks escribirian los dos en la salida estandar");
+    EXPECT_EQ(error_of({"-qx"}), "opcion desconocida o ambigua: '-x'");
+    EXPECT_EQ(error_of({"--s", "3"}), "opcion desconocida o ambigua: '--s'");
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "-o"}),
+              "a la opcion '-o' le falta su valor");
 }
 
 TEST(CommandLine, ValuesAtTheirLimits) {
