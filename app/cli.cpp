@@ -222,8 +222,8 @@ class Parser {
     Window window(std::string_view value) {
         const std::string v = lower(value);
         if (v == "hanning" || v == "h") return Window::hanning;
-        if (v == "square" || v == "c") return Window::square;
-        throw Usage{"-w/--window: se espera hanning (h) o square (c): " + quoted(value)};
+        if (v == "square" || v == "cuadrada" || v == "c") return Window::square;
+        throw Usage{"-w/--window: se espera hanning (h) o square (cuadrada, c): " + quoted(value)};
     }
 
     double real(int code, std::string_view value) {
@@ -317,7 +317,7 @@ SERIE es el archivo de pares tiempo valor (por omision datos.dat; - lee la
 entrada estandar).  Se saltan las lineas vacias y las que empiezan por # o %;
 una primera linea sin numeros se toma como cabecera.
 
-  -w, --window VENTANA   hanning (h) o square (c, cuadrada); por omision hanning
+  -w, --window VENTANA   hanning (h) o square (cuadrada, c); por omision hanning
       --from F           frecuencia inicial            (necesaria)
       --to F             frecuencia final, mayor que F (necesaria)
       --steps N          numero de pasos, N > 0: N+1 frecuencias con los dos

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -105,7 +106,8 @@ TEST(Batch, UsageErrorsExitWithTwoBeforeAnyWork) {
         {"--from 0.5 --to 0.5 --steps 5", "--to debe ser mayor que --from (--from 0.5, --to 0.5)"},
         {"--from 0 --to 1 --steps 0", "--steps: se espera un numero entero de pasos mayor que 0"},
         {"--from 0 --to 1 --steps 5 --size 15x600", "--size: se espera ANCHOxALTO"},
-        {"--from 0 --to 1 --steps 5 -w hamming", "-w/--window: se espera hanning (h) o square (c)"},
+        {"--from 0 --to 1 --steps 5 -w hamming",
+         "-w/--window: se espera hanning (h) o square (cuadrada, c)"},
         {"--from 0 --to 1 --steps 5 a.dat b.dat", "sobra el argumento 'b.dat'"},
     };
     for (const auto& [args, message] : cases) {
@@ -322,6 +324,32 @@ TEST(Batch, FailuresNameTheFileAndExitWithOne) {
     // Nothing half-written is left behind.
     EXPECT_EQ(files_in(dir),
               (std::set<std::string>{"bad.dat", "datos.dat", "flat.dat", "fasogram.dat"}));
+}
+
+TEST(Batch, OutputsFollowLinksAndCrossFileSystems) {
+    ScratchDir dir;
+    copy_example(dir);
+    dir.write("real.csv", "old\n");
+    fs::create_symlink("real.csv", dir.path() / "link.csv");
+    // The graph is written in the temporary directory and copied over when
+    // that lies on another file system (/dev/shm is a memory file system).
+    std::string tmpdir;
+    struct stat shm {};
+    struct stat here {};
+    if (::stat("/dev/shm", &shm) == 0 && ::stat(dir.path().c_str(), &here) == 0 &&
+        S_ISDIR(shm.st_mode) && shm.st_dev != here.st_dev)
+        tmpdir = "TMPDIR=/dev/shm";
+    const Outcome r = run(dir, std::string(grid) + " -q -o link.csv -p graph.png", "", tmpdir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "link.csv"));
+    EXPECT_EQ(dir.read("real.csv").substr(0, 24), "frecuencia,rho,C1,C2,C3\n");
+    EXPECT_EQ(lines_of(test_common::run_command("/usr/bin/python3 '" + read_back + "' image '" +
+                                                (dir.path() / "graph.png").string() + "'"))
+                  .at(0),
+              "853 603")
+        << tmpdir;
+    EXPECT_EQ(files_in(dir),
+              (std::set<std::string>{"datos.dat", "real.csv", "link.csv", "graph.png"}));
 }
 
 // The page of every format, rendered or read by an outside program: a

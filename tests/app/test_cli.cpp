@@ -106,9 +106,9 @@ TEST(CommandLine, ValuesAtTheirLimits) {
     EXPECT_EQ(with({"--peaks", "1"}), "accepted");
     EXPECT_EQ(with({"--peaks", "1000000"}), "accepted");
     EXPECT_NE(with({"--peaks", "1000001"}), "accepted");
-    for (const char* window : {"h", "H", "hanning", "Hanning", "c", "square", "SQUARE"})
+    for (const char* window : {"h", "H", "hanning", "Hanning", "c", "square", "SQUARE", "cuadrada"})
         EXPECT_EQ(with({"-w", window}), "accepted") << window;
-    for (const char* window : {"", "s", "hann", "cuadrada"})
+    for (const char* window : {"", "s", "hann", "cuad", "hanning "})
         EXPECT_NE(with({"-w", window}), "accepted") << window;
 
     EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1"}), "accepted");
