@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <locale.h>
 #include <string>
 #include <system_error>
 
@@ -11,6 +13,16 @@ namespace {
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// The value of a C-syntax number that from_chars found out of range: a
+// magnitude too small for a double reads as the nearest double (a signed
+// zero or a subnormal), one too large as infinity.  strtod rounds the same
+// way; it runs in the C locale whatever the program's locale is.
+double out_of_range_value(const std::string& plain) {
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    if (c_locale == locale_t(0)) return HUGE_VAL; // refused as before
+    return strtod_l(plain.c_str(), nullptr, c_locale);
 }
 
 } // namespace
@@ -55,7 +67,13 @@ std::optional<double> parse_real(std::string_view text) {
     const char* first = plain.data();
     const char* last = first + plain.size();
     const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
-    if (ec != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
+    if (end != last) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+        value = out_of_range_value(plain);
+    } else if (ec != std::errc()) {
+        return std::nullopt;
+    }
+    if (!std::isfinite(value)) return std::nullopt;
     return value;
 }
 

@@ -75,15 +75,29 @@ SpectrumGraph::SpectrumGraph(const PlotArrays& curve, double f_ini, double f_fin
     data_ = scaled_curve(curve, scale_.factor);
 }
 
-void SpectrumGraph::draw(Output output) {
-    const bool file = output != Output::screen;
-    plotix::metafl(output_keyword(output));
-    if (file) plotix::setfil(output_file(output));
-    plotix::disini();
+GraphPage dialogue_page(Output output) {
+    GraphPage page;
+    page.keyword = output_keyword(output);
+    page.file = output_file(output);
+    page.page = [output] {
+        plotix::pagera();
+        plotix::pagfll(4);
+        if (output == Output::ps || output == Output::pdf) plotix::pagfll(0);
+    };
+    return page;
+}
 
-    plotix::pagera();
-    plotix::pagfll(4);
-    if (output == Output::ps || output == Output::pdf) plotix::pagfll(0);
+void SpectrumGraph::draw(Output output) {
+    draw(dialogue_page(output));
+}
+
+void SpectrumGraph::draw(const GraphPage& page) {
+    const bool file = !page.file.empty();
+    plotix::metafl(page.keyword);
+    if (file) plotix::setfil(page.file);
+    if (page.before_start) page.before_start();
+    plotix::disini();
+    if (page.page) page.page();
 
     plotix::paghdr("FASOGRAM", "", 1, 1);
     plotix::complx();
@@ -102,7 +116,7 @@ void SpectrumGraph::draw(Output output) {
     plotix::lintyp(1);
     plotix::grid(1, 1);
 
-    plotix::color("GREEN");
+    plotix::color(page.curve_colour);
     plotix::lintyp(0);
     const int n = static_cast<int>(std::min<std::size_t>(data_.cox.size(), INT_MAX));
     plotix::curve(data_.cox.data(), data_.coy.data(), n);

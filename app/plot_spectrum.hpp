@@ -2,6 +2,7 @@
 
 #include "spectrum.hpp"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,23 @@ enum class Output { screen = 0, bmp = 1, tiff = 2, ps = 3, pdf = 4 };
 std::string_view output_keyword(Output output);
 std::string_view output_file(Output output);
 
+// The page of one plotting cycle: where it goes and how the page is set up
+// around the graph.
+struct GraphPage {
+    std::string_view keyword; // output format keyword
+    std::string file;         // file name; empty for the screen
+    // Settings made after the format and the file are chosen, before the
+    // plot starts (may be empty).
+    std::function<void()> before_start;
+    // Draws the page itself (border, background) right after the plot starts.
+    std::function<void()> page;
+    std::string_view curve_colour = "GREEN";
+};
+
+// The page of the interactive program for an output: the library's default
+// page, with a border and a filled background.
+GraphPage dialogue_page(Output output);
+
 // The spectrum graph: the scaled curve and the axis limits, drawn by one
 // complete plotting cycle per output.
 class SpectrumGraph {
@@ -38,6 +56,9 @@ class SpectrumGraph {
     // the screen or below 10 in a file; once set to 0 it stays 0 for the
     // following cycles.
     void draw(Output output);
+    // The same on any page.  `page.file` is handed to the library as it is
+    // (the library does not replace an existing file).
+    void draw(const GraphPage& page);
 
     const PlotArrays& data() const { return data_; }
     const FrequencyScale& scale() const { return scale_; }

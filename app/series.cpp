@@ -28,19 +28,44 @@ std::vector<std::string_view> split_values(std::string_view line) {
     return values;
 }
 
+bool is_comment(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    return first != std::string_view::npos && (line[first] == '#' || line[first] == '%');
+}
+
+bool has_number(const std::vector<std::string_view>& values) {
+    for (std::string_view value : values) {
+        if (parse_real(value)) return true;
+    }
+    return false;
+}
+
 } // namespace
 
-Series read_series(std::istream& in, std::string_view name) {
+Series read_series(std::istream& in, std::string_view name, const SeriesLayout& layout) {
     Series series;
     std::string line;
     long line_number = 0;
     bool have_time = false; // a time is waiting for its value
+    bool first_line = true; // no line with values seen yet
     double time = 0.0;
-    while (series.size() < max_pairs && std::getline(in, line)) {
+    while (series.size() < layout.limit && std::getline(in, line)) {
         ++line_number;
         std::string_view text = line;
         if (line_number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-        for (std::string_view value : split_values(text)) {
+        if (is_comment(text)) continue;
+        const std::vector<std::string_view> values = split_values(text);
+        if (values.empty()) continue;
+        if (first_line) {
+            first_line = false;
+            if (layout.header && !has_number(values)) {
+                if (text.ends_with('\r')) text.remove_suffix(1);
+                series.header = std::string(text);
+                series.header_line = line_number;
+                continue;
+            }
+        }
+        for (std::string_view value : values) {
             const std::optional<double> number = parse_real(value);
             if (!number) {
                 throw FatalError(std::string(name) + ", linea " + std::to_string(line_number) +
@@ -60,10 +85,11 @@ Series read_series(std::istream& in, std::string_view name) {
     return series;
 }
 
-Series read_series_file(const std::filesystem::path& path, std::string_view name) {
+Series read_series_file(const std::filesystem::path& path, std::string_view name,
+                        const SeriesLayout& layout) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw FatalError("no se puede abrir el archivo " + std::string(name));
-    Series series = read_series(in, name);
+    Series series = read_series(in, name, layout);
     if (in.bad()) throw FatalError("error al leer el archivo " + std::string(name));
     return series;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <istream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,19 +17,33 @@ struct Series {
     std::vector<double> t; // times, in file order
     std::vector<double> x; // values
     std::size_t size() const { return t.size(); }
+
+    std::string header;   // the header line skipped, if any (without its line end)
+    long header_line = 0; // its line number; 0 when there was none
+};
+
+// How a series is read.  The dialogue reads at most max_pairs pairs and no
+// header; batch runs read every pair and accept a header.
+struct SeriesLayout {
+    std::size_t limit = max_pairs; // pairs read at most
+    bool header = false;           // a first line without a number is a header
 };
 
 // Reads pairs of time and value.  Each pair starts on a new line; its two
 // numbers are separated by blanks, tabs or a comma and may stand on
 // consecutive lines; whatever follows the second number on its line is
-// ignored; empty lines are skipped; CR LF line ends are accepted.  A lone
-// time at the end of the input is dropped.  Reading stops after max_pairs
-// pairs.  A value that is not a number raises FatalError naming `name` and
+// ignored; empty lines and comment lines (whose first character other than
+// a blank is '#' or '%') are skipped; CR LF line ends are accepted.  A lone
+// time at the end of the input is dropped.  Reading stops after
+// `layout.limit` pairs.  When `layout.header` is set, the first line that is
+// neither empty nor a comment and holds no number is kept as the header
+// instead.  A value that is not a number raises FatalError naming `name` and
 // the line.
-Series read_series(std::istream& in, std::string_view name);
+Series read_series(std::istream& in, std::string_view name, const SeriesLayout& layout = {});
 
 // Opens `path` and reads it as above; a file that cannot be opened raises
 // FatalError naming `name`.
-Series read_series_file(const std::filesystem::path& path, std::string_view name);
+Series read_series_file(const std::filesystem::path& path, std::string_view name,
+                        const SeriesLayout& layout = {});
 
 } // namespace fasogram

@@ -1,0 +1,361 @@
+#include "cli.hpp"
+
+#include "numbers.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <getopt.h>
+#include <string_view>
+
+namespace fasogram {
+
+namespace {
+
+struct FormatRow {
+    std::string_view extension; // lower case, with the dot
+    GraphFormat format;
+    bool available; // the plotting library writes it
+};
+
+constexpr FormatRow format_rows[] = {
+    {".pdf", GraphFormat::pdf, true},  {".ps", GraphFormat::ps, true},
+    {".eps", GraphFormat::eps, true},  {".svg", GraphFormat::svg, false},
+    {".png", GraphFormat::png, true},  {".bmp", GraphFormat::bmp, true},
+    {".tif", GraphFormat::tiff, true}, {".tiff", GraphFormat::tiff, true},
+};
+
+constexpr std::string_view extension_list = ".pdf .ps .eps .svg .png .bmp .tif .tiff";
+
+// Codes of the long options without a short form.
+enum : int {
+    opt_from = 256,
+    opt_to,
+    opt_steps,
+    opt_size,
+    opt_peaks,
+    opt_screen,
+};
+
+constexpr const char* short_options = ":w:o:p:j:qhV";
+
+const struct option long_options[] = {
+    {"window", required_argument, nullptr, 'w'},
+    {"from", required_argument, nullptr, opt_from},
+    {"to", required_argument, nullptr, opt_to},
+    {"steps", required_argument, nullptr, opt_steps},
+    {"table", required_argument, nullptr, 'o'},
+    {"plot", required_argument, nullptr, 'p'},
+    {"size", required_argument, nullptr, opt_size},
+    {"peaks", required_argument, nullptr, opt_peaks},
+    {"screen", no_argument, nullptr, opt_screen},
+    {"threads", required_argument, nullptr, 'j'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The name of an option as the user reads it: "--from", or "-w/--window".
+std::string option_name(int code) {
+    for (const option& o : long_options) {
+        if (o.name == nullptr) break;
+        if (o.val == code) {
+            std::string name = "--" + std::string(o.name);
+            return code < 256 ? "-" + std::string(1, static_cast<char>(code)) + "/" + name : name;
+        }
+    }
+    return "-" + std::string(1, static_cast<char>(code));
+}
+
+std::string quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
+
+// A non-negative integer of decimal digits only (an optional '+' first).
+std::optional<std::uint64_t> parse_count(std::string_view text) {
+    if (text.starts_with('+')) text.remove_prefix(1);
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+const FormatRow* format_of(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = base.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0) return nullptr;
+    const std::string extension = lower(base.substr(dot));
+    for (const FormatRow& row : format_rows) {
+        if (row.extension == extension) return &row;
+    }
+    return nullptr;
+}
+
+std::optional<ImageSize> parse_size(std::string_view text) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string_view::npos) return std::nullopt;
+    const auto w = parse_count(text.substr(0, x));
+    const auto h = parse_count(text.substr(x + 1));
+    if (!w || !h || text.substr(0, x).starts_with('+') || text.substr(x + 1).starts_with('+'))
+        return std::nullopt;
+    auto in_range = [](std::uint64_t v) { return v >= min_image_side && v <= max_image_side; };
+    if (!in_range(*w) || !in_range(*h)) return std::nullopt;
+    return ImageSize{static_cast<int>(*w), static_cast<int>(*h)};
+}
+
+// Thrown inside the parser for a usage error; never leaves it.
+struct Usage {
+    std::string message;
+};
+
+class Parser {
+  public:
+    Options options;
+    bool help = false;
+    bool version = false;
+
+    // Handles one option with its value; false when it ends the reading.
+    bool take(int code, const char* value_text) {
+        const std::string_view value = value_text == nullptr ? "" : value_text;
+        switch (code) {
+        case 'w': options.window = window(value); break;
+        case opt_from:
+            options.f_ini = real(code, value);
+            have_from_ = true;
+            break;
+        case opt_to:
+            options.f_fin = real(code, value);
+            have_to_ = true;
+            break;
+        case opt_steps: {
+            const auto n = parse_count(value);
+            if (!n || *n == 0 || *n > static_cast<std::uint64_t>(INT64_MAX - 1))
+                throw Usage{"--steps: se espera un numero entero de pasos mayor que 0: " +
+                            quoted(value)};
+            options.steps = static_cast<std::int64_t>(*n);
+            break;
+        }
+        case 'o':
+            if (value.empty()) throw Usage{"-o/--table: falta el nombre del archivo"};
+            options.table = value;
+            break;
+        case 'p': options.graphs.push_back(graph(value)); break;
+        case opt_size: {
+            const auto size = parse_size(value);
+            if (!size)
+                throw Usage{"--size: se espera ANCHOxALTO en pixeles, cada uno de " +
+                            std::to_string(min_image_side) + " a " +
+                            std::to_string(max_image_side) + ": " + quoted(value)};
+            options.size = size;
+            break;
+        }
+        case opt_peaks: {
+            const auto k = parse_count(value);
+            if (!k || *k == 0 || *k > 1000000)
+                throw Usage{"--peaks: se espera un numero de picos de 1 a 1000000: " +
+                            quoted(value)};
+            options.peaks = static_cast<std::size_t>(*k);
+            break;
+        }
+        case opt_screen: options.screen = true; break;
+        case 'j': {
+            const auto n = parse_count(value);
+            if (!n || *n > max_threads)
+                throw Usage{"-j/--threads: se espera un numero de hilos de 0 (todos los "
+                            "nucleos) a " +
+                            std::to_string(max_threads) + ": " + quoted(value)};
+            options.threads = static_cast<unsigned>(*n);
+            break;
+        }
+        case 'q': options.quiet = true; break;
+        case 'h': help = true; return false;
+        case 'V': version = true; return false;
+        }
+        return true;
+    }
+
+    // The checks that concern several options, after the last one.
+    void finish(const std::vector<std::string>& operands) {
+        if (operands.size() > 1)
+            throw Usage{"sobra el argumento " + quoted(operands[1]) + ": se lee una sola serie"};
+        if (operands.size() == 1) {
+            if (operands[0].empty()) throw Usage{"el nombre de la serie esta vacio"};
+            options.series = operands[0];
+        }
+        std::vector<std::string_view> missing;
+        if (!have_from_) missing.push_back("--from");
+        if (!have_to_) missing.push_back("--to");
+        if (options.steps == 0) missing.push_back("--steps");
+        if (!missing.empty()) {
+            std::string list;
+            for (std::size_t i = 0; i < missing.size(); ++i)
+                list += (i == 0                    ? ""
+                         : i + 1 == missing.size() ? " y "
+                                                   : ", ") +
+                        std::string(missing[i]);
+            throw Usage{(missing.size() == 1 ? "falta " : "faltan ") + list +
+                        ": la malla de frecuencias necesita --from, --to y --steps"};
+        }
+        if (!(options.f_fin > options.f_ini))
+            throw Usage{"--to debe ser mayor que --from (--from " + from_text_ + ", --to " +
+                        to_text_ + ")"};
+        if (options.table == "-" && options.peaks > 0)
+            throw Usage{"--table - y --peaks escribirian los dos en la salida estandar"};
+    }
+
+  private:
+    bool have_from_ = false;
+    bool have_to_ = false;
+    std::string from_text_, to_text_;
+
+    Window window(std::string_view value) {
+        const std::string v = lower(value);
+        if (v == "hanning" || v == "h") return Window::hanning;
+        if (v == "square" || v == "cuadrada" || v == "c") return Window::square;
+        throw Usage{"-w/--window: se espera hanning (h) o square (cuadrada, c): " + quoted(value)};
+    }
+
+    double real(int code, std::string_view value) {
+        const std::optional<double> number = parse_real(value);
+        if (!number) throw Usage{option_name(code) + ": numero no valido: " + quoted(value)};
+        (code == opt_from ? from_text_ : to_text_) = value;
+        return *number;
+    }
+
+    GraphRequest graph(std::string_view value) {
+        const FormatRow* row = format_of(value);
+        if (row == nullptr)
+            throw Usage{
+                "-p/--plot " + quoted(value) +
+                ": el formato sale de la extension del nombre: " + std::string(extension_list)};
+        if (!row->available)
+            throw Usage{"-p/--plot " + quoted(value) + ": el formato " +
+                        lower(row->extension.substr(1)) +
+                        " no esta disponible en esta version de la biblioteca de graficos"};
+        return GraphRequest{std::string(value), row->format};
+    }
+};
+
+} // namespace
+
+bool graph_format_available(GraphFormat format) {
+    for (const FormatRow& row : format_rows) {
+        if (row.format == format) return row.available;
+    }
+    return false;
+}
+
+CommandLine parse_command_line(int argc, const char* const argv[]) {
+    // getopt_long reorders its array: it works on a copy.
+    std::vector<std::string> storage(argv, argv + argc);
+    std::vector<char*> args;
+    for (std::string& s : storage) args.push_back(s.data());
+    args.push_back(nullptr);
+
+    CommandLine result;
+    Parser parser;
+    std::vector<std::string> operands;
+    optind = 0; // a full restart of getopt's scan
+    opterr = 0; // the messages are ours
+    try {
+        for (;;) {
+            const int code = getopt_long(argc, args.data(), short_options, long_options, nullptr);
+            if (code == -1) break;
+            if (code == '?') {
+                const std::string given = optopt != 0
+                                              ? "-" + std::string(1, static_cast<char>(optopt))
+                                              : std::string(args[optind - 1]);
+                throw Usage{"opcion desconocida o ambigua: " + quoted(given)};
+            }
+            if (code == ':') {
+                const std::string given = optopt != 0 && optopt < 256
+                                              ? "-" + std::string(1, static_cast<char>(optopt))
+                                              : std::string(args[optind - 1]);
+                throw Usage{"a la opcion " + quoted(given) + " le falta su valor"};
+            }
+            if (!parser.take(code, optarg)) break;
+        }
+        if (parser.help) {
+            result.action = CommandLine::Action::help;
+            return result;
+        }
+        if (parser.version) {
+            result.action = CommandLine::Action::version;
+            return result;
+        }
+        for (int i = optind; i < argc; ++i)
+            operands.emplace_back(args[static_cast<std::size_t>(i)]);
+        parser.finish(operands);
+    } catch (const Usage& usage) {
+        result.action = CommandLine::Action::usage_error;
+        result.error = usage.message;
+        return result;
+    }
+    result.options = parser.options;
+    return result;
+}
+
+std::string help_text() {
+    return R"(Uso: fasogram [OPCIONES] [SERIE]
+
+Sin argumentos, fasogram hace sus preguntas (ventana, frecuencias, numero de
+puntos) y lee la serie de datos.dat.  Con argumentos calcula el espectro sin
+preguntar nada.
+
+SERIE es el archivo de pares tiempo valor (por omision datos.dat; - lee la
+entrada estandar).  Se saltan las lineas vacias y las que empiezan por # o %;
+una primera linea sin numeros se toma como cabecera.
+
+  -w, --window VENTANA   hanning (h) o square (cuadrada, c); por omision hanning
+      --from F           frecuencia inicial            (necesaria)
+      --to F             frecuencia final, mayor que F (necesaria)
+      --steps N          numero de pasos, N > 0: N+1 frecuencias con los dos
+                         limites incluidos             (necesario)
+  -o, --table ARCHIVO    la tabla del espectro (por omision fasogram.dat; - es la
+                         salida estandar; un nombre terminado en .csv da valores
+                         separados por comas con una linea de cabecera y todos
+                         los digitos)
+  -p, --plot ARCHIVO     el grafico; el formato sale de la extension: .pdf .ps .eps
+                         .png .bmp .tif/.tiff (se puede repetir)
+      --size ANCHOxALTO  tamano en pixeles de los graficos raster (16 a 16384 cada uno)
+      --peaks K          muestra los K picos mas altos
+      --screen           muestra tambien el grafico en una ventana
+  -j, --threads N        hilos de calculo (por omision 0: todos los nucleos)
+  -q, --quiet            sin notas ni resumenes de la biblioteca de graficos
+  -h, --help             muestra esta ayuda
+  -V, --version          muestra la version
+
+Las frecuencias van en ciclos por unidad de tiempo de la serie.  Los numeros
+se escriben con punto decimal (1.5, 2e-3, 1.5D+03).  Las notas van a la salida
+de errores; la salida estandar lleva solo la tabla (-o -) o los picos.
+
+Ejemplos:
+  fasogram --from 0 --to 0.5 --steps 5000 --peaks 5 estrella.dat
+  fasogram -w c --from 0.01 --to 2 --steps 20000 -o espectro.csv -p espectro.pdf -q serie.dat
+  awk '{print $1, $3}' fotometria.txt | fasogram --from 0 --to 1 --steps 1000 -o - - > espectro.dat
+
+Estado de salida: 0 si todo fue bien, 1 ante un error, 2 ante un error de uso.
+)";
+}
+
+std::string version_text(float library_version) {
+    char library[32];
+    const auto end = std::to_chars(library, library + sizeof library, library_version,
+                                   std::chars_format::fixed, 1)
+                         .ptr;
+    return "fasogram version 22/04/03\nbiblioteca de graficos plotix " + std::string(library, end) +
+           "\n";
+}
+
+} // namespace fasogram

@@ -1,0 +1,70 @@
+// The command line of a batch run: what it asks for, checked before any work
+// starts.
+#pragma once
+
+#include "spectrum.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+
+// The graph formats --plot knows, chosen by the extension of the file name.
+enum class GraphFormat { pdf, ps, eps, svg, png, bmp, tiff };
+
+struct GraphRequest {
+    std::string path;
+    GraphFormat format = GraphFormat::pdf;
+};
+
+// Pixel size of raster graphs.
+struct ImageSize {
+    int width = 0;
+    int height = 0;
+};
+inline constexpr int min_image_side = 16;
+inline constexpr int max_image_side = 16384;
+
+inline constexpr unsigned max_threads = 1024;
+
+struct Options {
+    std::string series = "datos.dat"; // "-": standard input
+    Window window = Window::hanning;
+    double f_ini = 0.0;
+    double f_fin = 0.0;
+    std::int64_t steps = 0;
+    std::string table = "fasogram.dat"; // "-": standard output
+    std::vector<GraphRequest> graphs;
+    std::optional<ImageSize> size; // none: the library's default
+    std::size_t peaks = 0;         // 0: no peak table
+    bool screen = false;
+    unsigned threads = 0; // 0: every core
+    bool quiet = false;
+};
+
+// What the command line asks for.
+struct CommandLine {
+    enum class Action { run, help, version, usage_error };
+    Action action = Action::run;
+    Options options;   // for run
+    std::string error; // for usage_error: one line, without "fasogram: error: "
+};
+
+// Reads the arguments (argv[0] is the program name) with getopt_long: long
+// and short options, "--" ends the options, option values may follow their
+// option in the same or the next argument, and numbers are read the same
+// whatever the locale.  --help and --version end the reading when they come.
+// Nothing is printed; the arguments are not changed.  Not reentrant (getopt's
+// state is global), but it may be called any number of times.
+CommandLine parse_command_line(int argc, const char* const argv[]);
+
+// Whether the plotting library can write the format.
+bool graph_format_available(GraphFormat format);
+
+// The texts of --help and --version.
+std::string help_text();
+std::string version_text(float library_version);
+
+} // namespace fasogram

@@ -1,0 +1,80 @@
+#include "table_csv.hpp"
+
+#include "error.hpp"
+#include "table.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+namespace fasogram {
+
+namespace {
+
+constexpr std::string_view stdout_name = "salida estandar";
+
+void append_number(std::string& line, double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    line.append(buffer, result.ptr);
+}
+
+[[noreturn]] void stdout_failed(int error) {
+    throw FatalError(
+        system_failure("error al escribir en la", stdout_name, error == 0 ? EIO : error));
+}
+
+} // namespace
+
+std::string format_csv_line(const SpectrumPoint& point) {
+    std::string line;
+    for (const double value : {point.f, point.rho, point.c1, point.c2, point.c3}) {
+        if (!line.empty()) line += ',';
+        append_number(line, value);
+    }
+    return line;
+}
+
+bool is_csv_name(std::string_view name) {
+    if (name.size() < 4) return false;
+    std::string_view end = name.substr(name.size() - 4);
+    std::string lower(end);
+    for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return lower == ".csv";
+}
+
+TableOutput::TableOutput(const std::string& destination) {
+    if (destination == "-") {
+        name_ = stdout_name;
+        return;
+    }
+    name_ = destination;
+    csv_ = is_csv_name(destination);
+    file_ = std::make_unique<ReplacingFile>(destination, destination);
+    if (csv_) put(csv_header);
+}
+
+void TableOutput::put(std::string_view line) {
+    line_.assign(line);
+    line_ += '\n';
+    if (file_) {
+        file_->write(line_);
+    } else if (std::fwrite(line_.data(), 1, line_.size(), stdout) != line_.size()) {
+        stdout_failed(errno);
+    }
+}
+
+void TableOutput::write(const SpectrumPoint& point) {
+    put(csv_ ? format_csv_line(point) : format_table_line(point));
+}
+
+void TableOutput::finish() {
+    if (file_) {
+        file_->commit();
+        return;
+    }
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) stdout_failed(errno);
+}
+
+} // namespace fasogram

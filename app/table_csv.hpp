@@ -1,0 +1,44 @@
+// The spectrum table of a batch run: a file in the table's fixed columns or,
+// for a name ending in .csv, comma-separated values; or standard output.
+#pragma once
+
+#include "output_file.hpp"
+#include "spectrum.hpp"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace fasogram {
+
+// The header line of a CSV table and one line of it: each number written
+// with the fewest digits that read back as exactly the same double (NaN
+// reads "nan", infinities "inf" and "-inf").  No line end.
+inline constexpr std::string_view csv_header = "frecuencia,rho,C1,C2,C3";
+std::string format_csv_line(const SpectrumPoint& point);
+
+// Whether a table name asks for CSV (it ends in .csv, in any case).
+bool is_csv_name(std::string_view name);
+
+class TableOutput {
+  public:
+    // "-" is standard output (fixed columns); any other name a file, put in
+    // place complete by finish().  Failures raise FatalError naming the file
+    // and the system's reason.
+    explicit TableOutput(const std::string& destination);
+    void write(const SpectrumPoint& point);
+    void finish();
+
+    // The name to show in messages.
+    const std::string& name() const { return name_; }
+
+  private:
+    void put(std::string_view line);
+
+    std::string name_;
+    bool csv_ = false;
+    std::unique_ptr<ReplacingFile> file_; // none: standard output
+    std::string line_;
+};
+
+} // namespace fasogram

@@ -1,0 +1,248 @@
+// The command line read into options, and the input rules shared by the
+// dialogue and batch runs (comments, header, underflow).
+#include "cli.hpp"
+#include "console_in.hpp"
+#include "error.hpp"
+#include "numbers.hpp"
+#include "series.hpp"
+#include "table_csv.hpp"
+
+#include <cfloat>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+CommandLine parse(std::initializer_list<const char*> args) {
+    std::vector<const char*> argv{"fasogram"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return parse_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+// The usage error of the arguments, or "accepted".
+std::string error_of(std::initializer_list<const char*> args) {
+    const CommandLine c = parse(args);
+    return c.action == CommandLine::Action::usage_error ? c.error : "accepted";
+}
+
+TEST(CommandLine, EveryOptionInLongAndShortForm) {
+    const char* argv[] = {"fasogram",    "-w",       "c",        "--from", "-0.5",
+                          "--to=1.5D-1", "--steps",  "7",        "-o",     "t.csv",
+                          "-p",          "a.pdf",    "--plot",   "b.TIFF", "--size=640x480",
+                          "--peaks",     "4",        "--screen", "-j",     "3",
+                          "-q",          "serie.dat"};
+    const std::vector<std::string> before(std::begin(argv), std::end(argv));
+    const CommandLine c = parse_command_line(static_cast<int>(std::size(argv)), argv);
+    ASSERT_EQ(c.action, CommandLine::Action::run) << c.error;
+    const Options& o = c.options;
+    EXPECT_EQ(o.window, Window::square);
+    EXPECT_EQ(o.f_ini, -0.5);
+    EXPECT_EQ(o.f_fin, 0.15);
+    EXPECT_EQ(o.steps, 7);
+    EXPECT_EQ(o.table, "t.csv");
+    ASSERT_EQ(o.graphs.size(), 2u);
+    EXPECT_EQ(o.graphs[0].path, "a.pdf");
+    EXPECT_EQ(o.graphs[0].format, GraphFormat::pdf);
+    EXPECT_EQ(o.graphs[1].format, GraphFormat::tiff);
+    ASSERT_TRUE(o.size.has_value());
+    EXPECT_EQ(o.size->width, 640);
+    EXPECT_EQ(o.size->height, 480);
+    EXPECT_EQ(o.peaks, 4u);
+    EXPECT_TRUE(o.screen);
+    EXPECT_EQ(o.threads, 3u);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.series, "serie.dat");
+    // The caller's arguments are left as they were.
+    EXPECT_EQ(std::vector<std::string>(std::begin(argv), std::end(argv)), before);
+
+    // Defaults, and a second reading that does not inherit the first.
+    const CommandLine d = parse({"--from", "0", "--to", "1", "--steps", "1"});
+    ASSERT_EQ(d.action, CommandLine::Action::run) << d.error;
+    EXPECT_EQ(d.options.window, Window::hanning);
+    EXPECT_EQ(d.options.series, "datos.dat");
+    EXPECT_EQ(d.options.table, "fasogram.dat");
+    EXPECT_TRUE(d.options.graphs.empty());
+    EXPECT_FALSE(d.options.size.has_value());
+    EXPECT_EQ(d.options.peaks, 0u);
+    EXPECT_EQ(d.options.threads, 0u);
+    EXPECT_FALSE(d.options.screen || d.options.quiet);
+
+    EXPECT_EQ(parse({"--from", "0", "--to", "1", "--steps", "1", "-", "--"}).options.series, "-");
+    EXPECT_EQ(parse({"--version", "--bogus"}).action, CommandLine::Action::version);
+    EXPECT_EQ(parse({"-q", "-h"}).action, CommandLine::Action::help);
+    EXPECT_EQ(parse({"--bogus", "--help"}).action, CommandLine::Action::usage_error);
+    EXPECT_EQ(parse_command_line(0, nullptr).action, CommandLine::Action::usage_error);
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "--peaks", "2", "-o", "-"}),
+              "--table - y --peaks escribirian los dos en la salida estandar");
+    EXPECT_EQ(error_of({"-qx"}), "opcion desconocida o ambigua: '-x'");
+    EXPECT_EQ(error_of({"--s", "3"}), "opcion desconocida o ambigua: '--s'");
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "-o"}),
+              "a la opcion '-o' le falta su valor");
+}
+
+TEST(CommandLine, ValuesAtTheirLimits) {
+    auto with = [](std::initializer_list<const char*> extra) {
+        std::vector<const char*> argv{"fasogram", "--from", "0", "--to", "1", "--steps", "10"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        const CommandLine c = parse_command_line(static_cast<int>(argv.size()), argv.data());
+        return c.action == CommandLine::Action::usage_error ? c.error : "accepted";
+    };
+    EXPECT_EQ(with({"--size", "16x16"}), "accepted");
+    EXPECT_EQ(with({"--size", "16384X16384"}), "accepted");
+    for (const char* bad : {"15x16", "16x15", "16385x100", "100x16385", "x100", "100x", "100",
+                            "+100x100", "100x+100", "-100x100", "1e3x100", "100x100x100", ""})
+        EXPECT_NE(with({"--size", bad}).find("--size: se espera ANCHOxALTO"), std::string::npos)
+            << bad;
+    EXPECT_EQ(with({"-j", "0"}), "accepted");
+    EXPECT_EQ(with({"-j", "1024"}), "accepted");
+    EXPECT_NE(with({"-j", "1025"}), "accepted");
+    EXPECT_NE(with({"-j", "-1"}), "accepted");
+    EXPECT_EQ(with({"--peaks", "1"}), "accepted");
+    EXPECT_EQ(with({"--peaks", "1000000"}), "accepted");
+    EXPECT_NE(with({"--peaks", "1000001"}), "accepted");
+    for (const char* window : {"h", "H", "hanning", "Hanning", "c", "square", "SQUARE", "cuadrada"})
+        EXPECT_EQ(with({"-w", window}), "accepted") << window;
+    for (const char* window : {"", "s", "hann", "cuad", "hanning "})
+        EXPECT_NE(with({"-w", window}), "accepted") << window;
+
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1"}), "accepted");
+    EXPECT_NE(error_of({"--from", "0", "--to", "1", "--steps", "0"}), "accepted");
+    EXPECT_NE(error_of({"--from", "0", "--to", "1", "--steps", "-3"}), "accepted");
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "9223372036854775806"}), "accepted");
+    EXPECT_NE(error_of({"--from", "0", "--to", "1", "--steps", "9223372036854775807"}), "accepted");
+    // --to just above --from, equal to it, below it.
+    EXPECT_EQ(error_of({"--from", "1", "--to", "1.0000000000000002", "--steps", "1"}), "accepted");
+    EXPECT_EQ(error_of({"--from", "1", "--to", "1.00", "--steps", "1"}),
+              "--to debe ser mayor que --from (--from 1, --to 1.00)");
+    EXPECT_NE(error_of({"--from", "1", "--to", "-1", "--steps", "1"}), "accepted");
+    EXPECT_EQ(error_of({"--from", "1e999", "--to", "2", "--steps", "1"}),
+              "--from: numero no valido: '1e999'");
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1e-400", "--steps", "1"}),
+              "--to debe ser mayor que --from (--from 0, --to 1e-400)");
+}
+
+TEST(CommandLine, GraphFormatFromTheExtension) {
+    auto format_of = [](const char* name) {
+        const CommandLine c = parse({"--from", "0", "--to", "1", "--steps", "1", "-p", name});
+        return c.action == CommandLine::Action::run ? static_cast<int>(c.options.graphs[0].format)
+                                                    : -1;
+    };
+    EXPECT_EQ(format_of("a.pdf"), static_cast<int>(GraphFormat::pdf));
+    EXPECT_EQ(format_of("dir.x/A.PS"), static_cast<int>(GraphFormat::ps));
+    EXPECT_EQ(format_of("a.eps"), static_cast<int>(GraphFormat::eps));
+    EXPECT_EQ(format_of("a.png"), static_cast<int>(GraphFormat::png));
+    EXPECT_EQ(format_of("a.Bmp"), static_cast<int>(GraphFormat::bmp));
+    EXPECT_EQ(format_of("a.tif"), static_cast<int>(GraphFormat::tiff));
+    EXPECT_EQ(format_of("a.tiff"), static_cast<int>(GraphFormat::tiff));
+    for (const char* bad : {"a.gif", "pdf", ".pdf", "dir.pdf/a", "a.pdf.", "a.jpeg", ""})
+        EXPECT_EQ(format_of(bad), -1) << bad;
+    // The library has no SVG writer yet: a clear refusal rather than a file
+    // of another format.
+    EXPECT_EQ(graph_format_available(GraphFormat::svg), false);
+    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "-p", "g.svg"}),
+              "-p/--plot 'g.svg': el formato svg no esta disponible en esta version de la "
+              "biblioteca de graficos");
+}
+
+TEST(Input, UnderflowingNumbersReadAsTheNearestDouble) {
+    const double min_subnormal = std::numeric_limits<double>::denorm_min();
+    EXPECT_EQ(parse_real("1e-400"), 0.0);
+    ASSERT_TRUE(parse_real("-1d-400").has_value());
+    EXPECT_TRUE(std::signbit(*parse_real("-1d-400")));
+    EXPECT_EQ(parse_real("0.0000001e-99999999999999999999"), 0.0);
+    // Half the smallest subnormal is 2.4703e-324: just below it rounds to
+    // zero, just above to the smallest subnormal.
+    EXPECT_EQ(parse_real("2.47e-324"), 0.0);
+    EXPECT_EQ(parse_real("2.48e-324"), min_subnormal);
+    EXPECT_EQ(parse_real("4e-320"), 4e-320);
+    EXPECT_EQ(parse_real("2.2250738585072014e-308"), DBL_MIN);
+    // Overflow is still refused.
+    EXPECT_FALSE(parse_real("1.8e308").has_value());
+    EXPECT_EQ(parse_real("1.7976931348623157e308"), DBL_MAX);
+
+    std::istringstream in("1e-400\n");
+    std::ostringstream out;
+    AnswerReader answers(in, out);
+    EXPECT_EQ(answers.read_real("frecuencia inicial?"), 0.0);
+}
+
+TEST(Input, CommentsInBothModesAHeaderOnlyInBatchRuns) {
+    const std::string text = "\xEF\xBB\xBF# fotometria\r\n"
+                             "\r\n"
+                             "  %% units: days\n"
+                             "tiempo, magnitud\r\n"
+                             "1 10\n"
+                             "2\n"
+                             "# between a time and its value\n"
+                             "20\n"
+                             "\t#3 30\n"
+                             "4 40\n";
+    const SeriesLayout batch{std::numeric_limits<std::size_t>::max(), true};
+    std::istringstream in(text);
+    const Series s = read_series(in, "serie.dat", batch);
+    EXPECT_EQ(s.t, (std::vector<double>{1, 2, 4}));
+    EXPECT_EQ(s.x, (std::vector<double>{10, 20, 40}));
+    EXPECT_EQ(s.header, "tiempo, magnitud");
+    EXPECT_EQ(s.header_line, 4);
+
+    // The dialogue skips the comments but takes no header.
+    std::istringstream again(text);
+    try {
+        read_series(again, "datos.dat");
+        FAIL() << "a header in the dialogue";
+    } catch (const FatalError& error) {
+        EXPECT_STREQ(error.what(), "datos.dat, linea 4: numero mal formado: 'tiempo'");
+    }
+    std::istringstream no_header("# only comments\n1 2\n3 4\n");
+    const Series d = read_series(no_header, "datos.dat");
+    EXPECT_EQ(d.size(), 2u);
+    EXPECT_EQ(d.header_line, 0);
+
+    // Only the first line with values may be a header, and only when it
+    // holds no number at all.
+    auto error_in_batch = [&](const std::string& t) {
+        std::istringstream is(t);
+        try {
+            read_series(is, "s", batch);
+        } catch (const FatalError& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(error_in_batch("JD mag\n1 2\nJD mag\n"), "s, linea 3: numero mal formado: 'JD'");
+    EXPECT_EQ(error_in_batch("t 1.5\n1 2\n"), "s, linea 1: numero mal formado: 't'");
+    EXPECT_EQ(error_in_batch("1 2\n"), "no error");
+}
+
+TEST(Input, BatchRunsReadEveryPairTheDialogueStopsAtItsLimit) {
+    std::string text;
+    for (std::size_t i = 0; i <= max_pairs; ++i) text += std::to_string(i) + " 1\n";
+    std::istringstream dialogue(text), batch(text);
+    EXPECT_EQ(read_series(dialogue, "d").size(), max_pairs);
+    EXPECT_EQ(read_series(batch, "b", {std::numeric_limits<std::size_t>::max(), true}).size(),
+              max_pairs + 1);
+}
+
+TEST(CsvTable, ShortestTextThatReadsBackExactly) {
+    SpectrumPoint p;
+    p.f = 0.1;
+    p.rho = 1.0 / 3.0;
+    p.c1 = -2.5e-310; // subnormal
+    p.c2 = std::numeric_limits<double>::quiet_NaN();
+    p.c3 = -std::numeric_limits<double>::infinity();
+    EXPECT_EQ(format_csv_line(p), "0.1,0.3333333333333333,-2.5e-310,nan,-inf");
+    EXPECT_TRUE(is_csv_name("a.csv"));
+    EXPECT_TRUE(is_csv_name("dir/A.CSV"));
+    EXPECT_FALSE(is_csv_name("csv"));
+    EXPECT_FALSE(is_csv_name("a.csv.dat"));
+    EXPECT_FALSE(is_csv_name(".cs"));
+}
+
+} // namespace
+} // namespace fasogram
