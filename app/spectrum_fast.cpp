@@ -88,19 +88,34 @@ struct Block {
 #endif
 
 // `eps[k]` is the phase-rate correction of frequency k of the group: its
-// exact value less anchor + k*df, times 2 pi.
-FASOGRAM_INLINE void kernel_body(const Block& b, const double* eps, std::size_t nfreq, LSums* out) {
+// exact value less anchor + k*df, times 2 pi.  The lane sums of frequency k
+// go to part[7k .. 7k+6]; the caller adds them up in extended precision
+// (outside the vector code, which long double arithmetic would slow down).
+// The body works on vectors of W doubles: the full eight where the
+// processor has 32 vector registers, four (half a block vector) where it has
+// 16, so that the seven sums and the phases stay in registers.
+template <class W>
+FASOGRAM_INLINE void kernel_body(const Block& b, const double* eps, std::size_t nfreq, vd* part) {
+    constexpr std::size_t kSplit = sizeof(vd) / sizeof(W);
+    const std::size_t n = b.nvec * kSplit;
+    const W* __restrict t = reinterpret_cast<const W*>(b.t);
+    const W* __restrict h = reinterpret_cast<const W*>(b.h);
+    const W* __restrict hy = reinterpret_cast<const W*>(b.hy);
+    const W* __restrict rc = reinterpret_cast<const W*>(b.rc);
+    const W* __restrict rs = reinterpret_cast<const W*>(b.rs);
+    W* __restrict c = reinterpret_cast<W*>(b.c);
+    W* __restrict s = reinterpret_cast<W*>(b.s);
     for (std::size_t k = 0; k < nfreq; ++k) {
-        const vd e = vd{} + eps[k];
-        vd a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {}, a6 = {}, a7 = {};
-        for (std::size_t v = 0; v < b.nvec; ++v) {
-            const vd cv = b.c[v], sv = b.s[v], wv = b.h[v], xv = b.hy[v];
+        const W e = W{} + eps[k];
+        W a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {}, a6 = {}, a7 = {};
+        for (std::size_t v = 0; v < n; ++v) {
+            const W cv = c[v], sv = s[v], wv = h[v], xv = hy[v];
             // The phase at the exact frequency: a first-order turn by e*t.
-            const vd et = e * b.t[v];
-            const vd cc = cv - et * sv;
-            const vd ss = sv + et * cv;
-            const vd wc = wv * cc;
-            const vd ws = wv * ss;
+            const W et = e * t[v];
+            const W cc = cv - et * sv;
+            const W ss = sv + et * cv;
+            const W wc = wv * cc;
+            const W ws = wv * ss;
             a1 += wc;
             a2 += ws;
             a3 += wc * cc;
@@ -108,40 +123,39 @@ FASOGRAM_INLINE void kernel_body(const Block& b, const double* eps, std::size_t 
             a5 += xv * cc;
             a6 += xv * ss;
             a7 += ws * ss;
-            b.c[v] = cv * b.rc[v] - sv * b.rs[v];
-            b.s[v] = sv * b.rc[v] + cv * b.rs[v];
+            c[v] = cv * rc[v] - sv * rs[v];
+            s[v] = sv * rc[v] + cv * rs[v];
         }
-        LSums& o = out[k];
-        for (std::size_t l = 0; l < kLanes; ++l) {
-            o.hc += a1[l];
-            o.hs += a2[l];
-            o.hcc += a3[l];
-            o.hcs += a4[l];
-            o.hss += a7[l];
-            o.hyc += a5[l];
-            o.hys += a6[l];
+        const W sums[7] = {a1, a2, a3, a4, a7, a5, a6};
+        for (int i = 0; i < 7; ++i) {
+            vd o = {};
+            for (std::size_t l = 0; l < sizeof(W) / sizeof(double); ++l) o[l] = sums[i][l];
+            part[7 * k + static_cast<std::size_t>(i)] = o;
         }
     }
 }
 
-void kernel_generic(const Block& b, const double* eps, std::size_t nfreq, LSums* out) {
-    kernel_body(b, eps, nfreq, out);
+using vd4 = double __attribute__((vector_size(32), may_alias));
+using vd8 = double __attribute__((vector_size(64), may_alias));
+
+void kernel_generic(const Block& b, const double* eps, std::size_t nfreq, vd* out) {
+    kernel_body<vd4>(b, eps, nfreq, out);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define FASOGRAM_HAVE_X86_PATHS 1
 __attribute__((target("avx2,fma"))) void kernel_avx2(const Block& b, const double* eps,
-                                                     std::size_t nfreq, LSums* out) {
-    kernel_body(b, eps, nfreq, out);
+                                                     std::size_t nfreq, vd* out) {
+    kernel_body<vd4>(b, eps, nfreq, out);
 }
 
 __attribute__((target("avx512f,avx512dq,avx512vl,fma"))) void
-kernel_avx512(const Block& b, const double* eps, std::size_t nfreq, LSums* out) {
-    kernel_body(b, eps, nfreq, out);
+kernel_avx512(const Block& b, const double* eps, std::size_t nfreq, vd* out) {
+    kernel_body<vd8>(b, eps, nfreq, out);
 }
 #endif
 
-using Kernel = void (*)(const Block&, const double*, std::size_t, LSums*);
+using Kernel = void (*)(const Block&, const double*, std::size_t, vd*);
 
 Kernel pick_kernel() {
 #ifdef FASOGRAM_HAVE_X86_PATHS
@@ -230,6 +244,7 @@ struct FastEvaluator::Scratch {
     VecArray c{kBlockVectors}, s{kBlockVectors};
     std::vector<double> eps = std::vector<double>(kFastGroup);
     std::vector<LSums> sums = std::vector<LSums>(kFastGroup);
+    VecArray part{7 * kFastGroup};
 };
 
 FastEvaluator::FastEvaluator(const Prepared& series, double df)
@@ -272,7 +287,20 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
             }
         const Block blk{&l.t[b],        &l.h[b],     &l.hy[b],    &steps_->rc[b],
                         &steps_->rs[b], sc.c.data(), sc.s.data(), kBlockVectors};
-        kKernel(blk, sc.eps.data(), count, sc.sums.data());
+        kKernel(blk, sc.eps.data(), count, sc.part.data());
+        for (std::size_t k = 0; k < count; ++k) {
+            const vd* o = &sc.part[7 * k];
+            LSums& u = sc.sums[k];
+            for (std::size_t ln = 0; ln < kLanes; ++ln) {
+                u.hc += o[0][ln];
+                u.hs += o[1][ln];
+                u.hcc += o[2][ln];
+                u.hcs += o[3][ln];
+                u.hss += o[4][ln];
+                u.hyc += o[5][ln];
+                u.hys += o[6][ln];
+            }
+        }
     }
     for (std::size_t k = 0; k < count; ++k) {
         // Phase error of every point: the anchor (reduction, cosine and sine),
