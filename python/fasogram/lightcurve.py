@@ -91,8 +91,11 @@ def analyse(path, fmin, fmax, steps, window="hanning", threads=1):
     row["points"] = len(t)
     try:
         peaks = fasogram.spectrum(t, y, fmin, fmax, steps, window, threads).peaks(2)
-    except (ValueError, MemoryError) as error:
-        row["error"] = str(error) or type(error).__name__
+    except ValueError as error:
+        row["error"] = str(error)
+        return row
+    except Exception as error:  # out of memory, say: this curve fails, not its batch
+        row["error"] = f"{type(error).__name__}: {error}"
         return row
     if not peaks:
         row["error"] = "the spectrum has no peak in the range"
