@@ -162,7 +162,9 @@ Result compute(const Array& t_in, const Array& y_in, double fmin, double fmax, s
         grid.f_fin = fmax;
         grid.n_points = steps;
         grid.line_width = engine->line_width();
-        points.reserve(static_cast<std::size_t>(std::min<std::int64_t>(grid.size(), 1 << 24)));
+        // All the room at once: a grid too large for memory fails here, before
+        // any work, with MemoryError.
+        points.reserve(static_cast<std::size_t>(grid.size()));
         engine->run(
             grid, [&](const SpectrumPoint& p) { points.push_back(p); }, n_threads);
     } catch (const SeriesError& error) {
