@@ -1,0 +1,190 @@
+"""Spectra of unevenly sampled time series.
+
+At each trial frequency f the series is fitted with
+
+    y = c1 + c2 cos(2 pi f t) + c3 sin(2 pi f t)
+
+by weighted least squares; the spectral correlation coefficient rho is the
+share of the weighted variance of y that the fitted sinusoid explains
+(0 to 1).  Frequencies are in cycles per unit of time of t.
+
+>>> import numpy as np, fasogram
+>>> t = np.sort(np.random.default_rng(1).uniform(0, 100, 400))
+>>> y = 12.5 + 0.3 * np.cos(2 * np.pi * t / 2.7)
+>>> result = fasogram.spectrum(t, y, 0.01, 1.0, 5000)
+>>> best = result.peaks(1)[0]
+>>> round(best.period, 3)
+2.7
+
+The same engine computes the table of the command line program `fasogram`;
+for a whole directory of light curves see `python3 -m fasogram.survey`.
+"""
+
+import math
+import numbers
+from collections import namedtuple
+
+import numpy as np
+
+from . import _fasogram
+
+__all__ = ["spectrum", "Spectrum", "Peak"]
+
+Peak = namedtuple("Peak", "frequency period rho amplitude phase")
+Peak.__doc__ = """A peak of a spectrum, refined to its maximum between the grid neighbours.
+
+frequency  where rho is highest (cycles per unit of time)
+period     1/|frequency|
+rho        the spectral correlation coefficient there
+amplitude  sqrt(c2**2 + c3**2)
+phase      in cycles, 0 <= phase < 1: the fit is c1 + amplitude*cos(2 pi (f t - phase))
+"""
+
+
+class Spectrum:
+    """The spectrum of a series, as returned by `spectrum`.
+
+    Attributes (one-dimensional float64 arrays, one entry per frequency):
+
+    frequency  the trial frequencies
+    rho        the spectral correlation coefficient
+    c1, c2, c3 the fitted y = c1 + c2 cos(2 pi f t) + c3 sin(2 pi f t)
+
+    and window ("hanning" or "square"), line_width (2/D for the Hanning
+    window, 1/D for the square one, D the time span of the series), mean and
+    variance (weighted, of y).  At a frequency where the fit is singular
+    every value but the frequency is NaN.
+
+    The result unpacks as a tuple:
+
+    >>> f, rho, c1, c2, c3 = fasogram.spectrum(t, y, 0.01, 1.0, 5000)  # doctest: +SKIP
+    """
+
+    __slots__ = ("frequency", "rho", "c1", "c2", "c3", "_result")
+
+    def __init__(self, result):
+        self._result = result
+        self.frequency, self.rho, self.c1, self.c2, self.c3 = result.arrays
+
+    def __iter__(self):
+        return iter((self.frequency, self.rho, self.c1, self.c2, self.c3))
+
+    @property
+    def window(self):
+        return self._result.window
+
+    @property
+    def line_width(self):
+        return self._result.line_width
+
+    @property
+    def mean(self):
+        return self._result.mean
+
+    @property
+    def variance(self):
+        return self._result.variance
+
+    def peaks(self, k=1):
+        """The k highest peaks, highest rho first, as a list of `Peak`.
+
+        A peak is a grid frequency whose rho is above its lower neighbour
+        and not below its upper one; it is refined by fitting between the
+        two neighbours to where rho is highest.  Fewer than k are returned
+        when the spectrum has fewer peaks.
+
+        >>> result.peaks(2)  # doctest: +SKIP
+        [Peak(frequency=0.37037..., period=2.7000..., rho=0.99..., amplitude=0.30..., phase=0.0...), ...]
+        """
+        k = _whole_number(k, "k")
+        return [Peak(*p) for p in self._result.peaks(k)]
+
+    def __repr__(self):
+        n = len(self.frequency)
+        if n == 0:
+            return f"<fasogram.Spectrum: no frequencies, {self.window} window>"
+        return (f"<fasogram.Spectrum: {n} frequencies from {self.frequency[0]!r} "
+                f"to {self.frequency[-1]!r}, {self.window} window>")
+
+
+def _whole_number(value, name):
+    if isinstance(value, bool):
+        raise ValueError(f"{name} must be a whole number, got {value!r}")
+    if isinstance(value, numbers.Integral):
+        return int(value)
+    if isinstance(value, numbers.Real) and math.isfinite(value) and float(value).is_integer():
+        return int(value)
+    raise ValueError(f"{name} must be a whole number, got {value!r}")
+
+
+def _real_number(value, name):
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        raise ValueError(f"{name} must be a number, got {value!r}") from None
+
+
+def _series(values, name):
+    """Any array-like of real numbers as one contiguous float64 array (converted at most once)."""
+    try:
+        if np.iscomplexobj(values):
+            raise ValueError("complex numbers")
+        array = np.ascontiguousarray(values, dtype=np.float64)
+    except (TypeError, ValueError) as error:
+        raise ValueError(f"{name} must be a sequence of real numbers ({error})") from None
+    if array.ndim != 1:
+        raise ValueError(f"{name} must be one-dimensional, got shape {array.shape}")
+    return array
+
+
+def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None):
+    """The spectrum of the series (t, y) from fmin to fmax in `steps` steps.
+
+    t, y     times and values: any sequences of real numbers of the same length
+             (lists, numpy arrays of any float type, strided views), at least 2
+             points, all finite; the order of the points does not matter.
+    fmin, fmax
+             the frequency range, fmax > fmin, in cycles per unit of time.
+    steps    the number of steps: the spectrum is computed at the steps + 1
+             frequencies fmin + j*(fmax - fmin)/steps, j = 0 .. steps, except
+             those closer to zero than a hundredth of the line width (they are
+             left out of the result).
+    window   "hanning" (the points weighted by a Hanning taper over the time
+             span D, line width 2/D) or "square" (equal weights, 1/D).
+    threads  how many threads compute the spectrum; None uses every core.  The
+             result does not depend on it.  The GIL is released meanwhile.
+
+    Returns a `Spectrum`: numpy arrays frequency, rho, c1, c2, c3, which also
+    unpack as a tuple in that order, and the method peaks(k).  The values are
+    those of the program's table fasogram.dat for the same series and answers.
+
+    Raises ValueError for input that has no spectrum: lengths that differ,
+    fewer than 2 points, times or values that are not finite, all times equal,
+    values that do not vary under the window, fmax <= fmin, steps < 1, an
+    unknown window.
+
+    Example:
+
+    >>> import numpy as np, fasogram
+    >>> t = np.arange(200) * 0.37
+    >>> y = np.sin(2 * np.pi * 0.25 * t)
+    >>> f, rho, c1, c2, c3 = fasogram.spectrum(t, y, 0.0, 1.0, 1000, window="square")
+    >>> float(f[rho.argmax()])
+    0.25
+    """
+    t = _series(t, "t")
+    y = _series(y, "y")
+    fmin = _real_number(fmin, "fmin")
+    fmax = _real_number(fmax, "fmax")
+    steps = _whole_number(steps, "steps")
+    if not isinstance(window, str):
+        raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
+    if threads is None:
+        threads = 0
+    else:
+        threads = _whole_number(threads, "threads")
+        if threads < 1:
+            raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
+    if steps >= 2**63:
+        raise ValueError(f"steps is too large: {steps}")
+    return Spectrum(_fasogram.compute(t, y, fmin, fmax, steps, window, threads))

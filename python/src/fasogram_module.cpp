@@ -1,0 +1,195 @@
+// fasogram._fasogram: the spectrum engine for Python.
+//
+// The package's Python layer (fasogram/__init__.py) turns any array-like
+// into contiguous float64 arrays and wraps the results; this module checks
+// every argument again, so that calling it directly cannot crash either.
+// The engine runs with the GIL released.
+#include "peaks.hpp"
+#include "spectrum.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace py = pybind11;
+using fasogram::FrequencyGrid;
+using fasogram::SeriesError;
+using fasogram::SpectrumEngine;
+using fasogram::SpectrumPoint;
+using fasogram::Window;
+
+namespace {
+
+using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+std::string window_name(Window window) {
+    return window == Window::hanning ? "hanning" : "square";
+}
+
+Window parse_window(const std::string& name) {
+    std::string lower;
+    for (char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower == "hanning") return Window::hanning;
+    if (lower == "square") return Window::square;
+    throw py::value_error("unknown window '" + name + "': use 'hanning' or 'square'");
+}
+
+std::string number_text(double value) {
+    return py::str(py::float_(value)).cast<std::string>();
+}
+
+std::span<const double> checked_series(const Array& a, const char* name) {
+    if (a.ndim() != 1)
+        throw py::value_error(std::string(name) + " must be one-dimensional, got " +
+                              std::to_string(a.ndim()) + " dimensions");
+    const std::span<const double> values(a.data(), static_cast<std::size_t>(a.shape(0)));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!std::isfinite(values[i]))
+            throw py::value_error(std::string(name) + "[" + std::to_string(i) +
+                                  "] is not finite (" + number_text(values[i]) + ")");
+    return values;
+}
+
+std::string series_message(const SeriesError& error, std::size_t n, Window window) {
+    switch (error.kind()) {
+    case SeriesError::Kind::size_mismatch: return "t and y differ in length";
+    case SeriesError::Kind::too_few_points:
+        return "a spectrum needs at least 2 points, got " + std::to_string(n);
+    case SeriesError::Kind::not_finite: return "a time or a value is not finite";
+    case SeriesError::Kind::no_time_span: return "every time in t is the same: no time span";
+    case SeriesError::Kind::zero_variance:
+        return "y does not vary under the " + window_name(window) +
+               " window (zero weighted variance" +
+               (window == Window::hanning ? ", the first and last times weigh nothing" : "") +
+               "): the series has no spectrum";
+    }
+    return error.what();
+}
+
+// A computed spectrum: the engine that made it (for the peaks) and its points.
+class Result {
+  public:
+    Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads)
+        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads) {
+        const auto n = static_cast<py::ssize_t>(points_.size());
+        Array f(n), rho(n), c1(n), c2(n), c3(n);
+        auto fv = f.mutable_unchecked<1>();
+        auto rv = rho.mutable_unchecked<1>();
+        auto av = c1.mutable_unchecked<1>();
+        auto bv = c2.mutable_unchecked<1>();
+        auto cv = c3.mutable_unchecked<1>();
+        for (py::ssize_t i = 0; i < n; ++i) {
+            const SpectrumPoint& p = points_[static_cast<std::size_t>(i)];
+            fv(i) = p.f;
+            rv(i) = p.rho;
+            av(i) = p.c1;
+            bv(i) = p.c2;
+            cv(i) = p.c3;
+        }
+        arrays_ = py::make_tuple(f, rho, c1, c2, c3);
+    }
+
+    py::tuple arrays() const { return arrays_; }
+    std::string window() const { return window_name(engine_.window()); }
+    double line_width() const { return engine_.line_width(); }
+    double mean() const { return engine_.mean(); }
+    double variance() const { return engine_.variance(); }
+    std::size_t size() const { return engine_.size(); }
+
+    std::vector<std::tuple<double, double, double, double, double>> peaks(std::int64_t k) const {
+        if (k < 0) throw py::value_error("k must be 0 or more, got " + std::to_string(k));
+        // No spectrum has more peaks than points.
+        const auto wanted = std::min(static_cast<std::size_t>(k), points_.size());
+        // The refinement fits a few frequencies at a time: more threads only
+        // pay off on long series.  The result is the same either way.
+        const unsigned threads = engine_.size() >= 50000 ? threads_ : 1;
+        std::vector<fasogram::Peak> found;
+        {
+            py::gil_scoped_release nogil;
+            found = fasogram::find_peaks(engine_, points_, wanted, threads);
+        }
+        std::vector<std::tuple<double, double, double, double, double>> out;
+        for (const fasogram::Peak& p : found)
+            out.emplace_back(p.frequency, p.period, p.rho, p.amplitude, p.phase);
+        return out;
+    }
+
+  private:
+    SpectrumEngine engine_;
+    std::vector<SpectrumPoint> points_;
+    unsigned threads_;
+    py::tuple arrays_;
+};
+
+Result compute(const Array& t_in, const Array& y_in, double fmin, double fmax, std::int64_t steps,
+               const std::string& window_text, std::int64_t threads) {
+    const Window window = parse_window(window_text);
+    if (t_in.ndim() == 1 && y_in.ndim() == 1 && t_in.shape(0) != y_in.shape(0))
+        throw py::value_error("t and y differ in length (" + std::to_string(t_in.shape(0)) +
+                              " and " + std::to_string(y_in.shape(0)) + ")");
+    const std::span<const double> t = checked_series(t_in, "t");
+    const std::span<const double> y = checked_series(y_in, "y");
+    if (t.size() < 2)
+        throw py::value_error("a spectrum needs at least 2 points, got " +
+                              std::to_string(t.size()));
+    if (!std::isfinite(fmin) || !std::isfinite(fmax))
+        throw py::value_error("fmin and fmax must be finite, got " + number_text(fmin) + " and " +
+                              number_text(fmax));
+    if (!(fmax > fmin))
+        throw py::value_error("fmax must be greater than fmin, got fmin = " + number_text(fmin) +
+                              " and fmax = " + number_text(fmax));
+    if (steps < 1) throw py::value_error("steps must be 1 or more, got " + std::to_string(steps));
+    if (threads < 0)
+        throw py::value_error("threads must be 1 or more, got " + std::to_string(threads));
+
+    const auto n_threads = static_cast<unsigned>(threads);
+    std::optional<SpectrumEngine> engine;
+    std::vector<SpectrumPoint> points;
+    try {
+        py::gil_scoped_release nogil;
+        engine.emplace(t, y, window);
+        FrequencyGrid grid;
+        grid.f_ini = fmin;
+        grid.f_fin = fmax;
+        grid.n_points = steps;
+        grid.line_width = engine->line_width();
+        // All the room at once: a grid too large for memory fails here, before
+        // any work, with MemoryError.
+        points.reserve(static_cast<std::size_t>(grid.size()));
+        engine->run(
+            grid, [&](const SpectrumPoint& p) { points.push_back(p); }, n_threads);
+    } catch (const SeriesError& error) {
+        throw py::value_error(series_message(error, t.size(), window));
+    }
+    return Result(std::move(*engine), std::move(points), n_threads);
+}
+
+} // namespace
+
+PYBIND11_MODULE(_fasogram, m) {
+    m.doc() = "The fasogram spectrum engine (use the fasogram package, not this module).";
+
+    py::class_<Result>(m, "Result")
+        .def_property_readonly("arrays", &Result::arrays,
+                               "(frequency, rho, c1, c2, c3) as float64 arrays")
+        .def_property_readonly("window", &Result::window)
+        .def_property_readonly("line_width", &Result::line_width)
+        .def_property_readonly("mean", &Result::mean)
+        .def_property_readonly("variance", &Result::variance)
+        .def_property_readonly("size", &Result::size, "number of points of the series")
+        .def("peaks", &Result::peaks, py::arg("k"),
+             "The k highest refined peaks as (frequency, period, rho, amplitude, phase).");
+
+    m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("fmin"), py::arg("fmax"),
+          py::arg("steps"), py::arg("window"), py::arg("threads"),
+          "Computes the spectrum of (t, y); threads = 0 uses every core.");
+}
