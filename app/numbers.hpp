@@ -9,7 +9,8 @@ namespace fasogram {
 // optional sign, digits with an optional decimal point, and an optional
 // exponent introduced by E, e, D or d (the Fortran double-precision letter).
 // The whole text must be the number.  Returns nothing for anything else,
-// including values that overflow a double.  Independent of the C locale.
+// including values that overflow a double; a value too small for a double
+// reads as zero, with its sign.  Independent of the C locale.
 std::optional<double> parse_real(std::string_view text);
 
 // Reads an integer: an optional sign and decimal digits only (a decimal
