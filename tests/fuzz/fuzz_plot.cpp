@@ -28,6 +28,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -141,6 +142,26 @@ const char* const kTexts[] = {
     "Hello",        "frecuencia x 1e8", "Coef.Corr.Espec.", "a",   "\xC3\xA1\xC3\xB1 \xE2\x82\xAC",
     "\xFF\xFE\x80", "~!@#$%^&*()",      "\t\n\r",           "999", "{}[]|\\"};
 
+// FASOGRAM_FUZZ_TRACE=1 prints every call and argument an input makes on
+// standard error (to read a finding).
+const bool kTrace = std::getenv("FASOGRAM_FUZZ_TRACE") != nullptr;
+
+template <class T> T traced(const char* what, T value) {
+    if (kTrace) {
+        if constexpr (std::is_same_v<T, std::string>) {
+            const std::string s = value.size() > 70 ? value.substr(0, 60) + "... (" +
+                                                          std::to_string(value.size()) + " bytes)"
+                                                    : value;
+            std::fprintf(stderr, "    %s '%s'\n", what, fuzz::shown(s).c_str());
+        } else if constexpr (std::is_same_v<T, float>) {
+            std::fprintf(stderr, "    %s %.9g\n", what, static_cast<double>(value));
+        } else {
+            std::fprintf(stderr, "    %s %d\n", what, static_cast<int>(value));
+        }
+    }
+    return value;
+}
+
 class Input {
   public:
     Input(const std::uint8_t* data, std::size_t size) : p_(data), n_(size) {}
@@ -161,14 +182,42 @@ class Input {
 
     template <class T, std::size_t N> T pick(const T (&table)[N]) { return table[byte() % N]; }
 
-    int integer() {
+    int integer() { return traced("int", integer_value()); }
+    float real() { return traced("real", real_value()); }
+    std::string text() { return traced("text", text_value()); }
+    int count(std::size_t most) { return traced("count", count_value(most)); }
+
+    std::string keyword(const char* const* list, std::size_t count) {
+        const std::uint8_t sel = byte();
+        if (sel < 224) return traced("keyword", std::string(list[sel % count]));
+        return text();
+    }
+
+    // A file name inside the scratch directory: '/' cannot occur in the part
+    // chosen by the input, so the files stay there.
+    std::string file_name() {
+        std::string name;
+        switch (byte() % 4) {
+        case 0: name = "f.out"; break;
+        case 1: name = "plotix.ps"; break;
+        case 2: name = std::string(60 + byte() % 40, 'n') + ".pdf"; break;
+        default: name = text(); break;
+        }
+        for (char& c : name) {
+            if (c == '/') c = '_';
+        }
+        return traced("file", (scratch().out / "").string() + name);
+    }
+
+  private:
+    int integer_value() {
         const std::uint8_t sel = byte();
         if (sel < 128) return kInts[sel % std::size(kInts)];
         if (sel < 224) return static_cast<int>(word() % 4096) - 1024; // on and around the page
         return static_cast<int>(word());
     }
 
-    float real() {
+    float real_value() {
         const std::uint8_t sel = byte();
         if (sel < 128) return kReals[sel % std::size(kReals)];
         if (sel < 224) return (static_cast<float>(word() % 20001) - 10000.0f) / 100.0f;
@@ -179,7 +228,7 @@ class Input {
         return f;
     }
 
-    std::string text() {
+    std::string text_value() {
         switch (byte() % 8) {
         case 0: return "";
         case 1: return pick(kTexts);
@@ -197,32 +246,10 @@ class Input {
         }
     }
 
-    std::string keyword(const char* const* list, std::size_t count) {
-        const std::uint8_t sel = byte();
-        if (sel < 224) return list[sel % count];
-        return text();
-    }
-
-    // A file name inside the scratch directory: '/' cannot occur in the part
-    // chosen by the input, so the files stay there.
-    std::string file_name() {
-        std::string name;
-        switch (byte() % 4) {
-        case 0: name = "f.out"; break;
-        case 1: name = "plotix.ps"; break;
-        case 2: name = std::string(60 + byte() % 40, 'n') + ".pdf"; break;
-        default: name = text(); break;
-        }
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        return (scratch().out / "").string() + name;
-    }
-
     // n values for an array argument; the array always holds what n says
     // (a caller's promise the library relies on), n itself may be anything
     // that asks for no values.
-    int count(std::size_t most) {
+    int count_value(std::size_t most) {
         const std::uint8_t sel = byte();
         switch (sel % 8) {
         case 0: return 0;
@@ -235,7 +262,6 @@ class Input {
         }
     }
 
-  private:
     const std::uint8_t* p_;
     std::size_t n_;
 };
@@ -270,9 +296,54 @@ void check_label(float value, int ndig, const std::string& text) {
                     fuzz::shown(text) + "'");
 }
 
+const char* const kCalls[42] = {"disini",
+                                "disfin",
+                                "erase",
+                                "getver/getplv",
+                                "sendbf",
+                                "winupd",
+                                "metafl",
+                                "setfil",
+                                "line",
+                                "lintyp",
+                                "style",
+                                "myline",
+                                "setvlt",
+                                "color",
+                                "setclr",
+                                "areaf",
+                                "shdpat",
+                                "mypat",
+                                "pagfll",
+                                "axspos",
+                                "axslen",
+                                "graf",
+                                "ticks",
+                                "name",
+                                "xposn/yposn/nxposn/nyposn",
+                                "curve",
+                                "grid",
+                                "xaxgit",
+                                "titlin",
+                                "title",
+                                "complx",
+                                "disalf",
+                                "height",
+                                "angle",
+                                "messag",
+                                "nlmess",
+                                "intcha",
+                                "fcha",
+                                "pagera",
+                                "paghdr",
+                                "disini/graf/curve",
+                                "messag"};
+
 void call(Input& in, int& plots) {
     using namespace plotix;
-    switch (in.byte() % 42) {
+    const int which = in.byte() % 42;
+    if (kTrace) std::fprintf(stderr, "%s\n", kCalls[which]);
+    switch (which) {
     case 0:
         // A few plots per run at most: each raster plot writes a large image.
         if (plots < 4) {
@@ -295,7 +366,9 @@ void call(Input& in, int& plots) {
     case 9: lintyp(in.integer()); break;
     case 10: {
         void (*const styles[])() = {solid, dot, dash, chndsh, chndot, dashm, dotl, dashl};
-        in.pick(styles)();
+        const int style = in.byte() % 8;
+        if (kTrace) std::fprintf(stderr, "    style %d\n", style);
+        styles[style]();
         break;
     }
     case 11: {
@@ -467,7 +540,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     take_console();
 
     Input in(data, size);
-    plotix::metafl(kFormats[in.byte() % kKnownFormats]);
+    const char* format = kFormats[in.byte() % kKnownFormats];
+    if (kTrace) std::fprintf(stderr, "metafl\n    keyword '%s'\nsetfil\n", format);
+    plotix::metafl(format);
     plotix::setfil(in.file_name());
     int plots = 0;
     for (int calls = 0; !in.empty() && calls < 500; ++calls) call(in, plots);
