@@ -6,9 +6,12 @@
 #   tools/fuzz.sh --all SECONDS      every target, SECONDS each
 #   tools/fuzz.sh --list             the targets
 # A run starts from the target's seed corpus (tests/fuzz/corpus/TARGET) and
-# the inputs of past findings (tests/fuzz/regressions/TARGET); what the
-# fuzzer learns goes to build-fuzz/corpus/TARGET.  A finding stops the run
-# with status 1 and leaves its input in build-fuzz/findings/TARGET/.
+# the inputs of past findings (tests/fuzz/regressions/TARGET).  A run of one
+# target also keeps what the fuzzer learns in build-fuzz/corpus/TARGET and
+# starts from it the next time; --all (the CI step) starts from the seeds
+# alone each time, so that its time stays what was asked for.  A finding
+# stops the run with status 1 and leaves its input in
+# build-fuzz/findings/TARGET/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -23,9 +26,10 @@ usage() {
 }
 
 [ $# -ge 1 ] || usage
+fresh=0
 case "$1" in
   --list) echo "$targets"; exit 0 ;;
-  --all) [ $# -eq 2 ] || usage; run=$targets; seconds=$2 ;;
+  --all) [ $# -eq 2 ] || usage; run=$targets; seconds=$2; fresh=1 ;;
   -*) usage ;;
   *) echo "$targets" | grep -qx -- "$1" || usage; run=$1; seconds=${2:-300} ;;
 esac
@@ -53,6 +57,10 @@ unset DISPLAY # a screen window would wait for a mouse click
 status=0
 for t in $run; do
   corpus=$root/$build/corpus/$t
+  if [ $fresh = 1 ]; then
+    corpus=$root/$build/corpus-all/$t
+    rm -rf "$corpus"
+  fi
   findings=$root/$build/findings/$t
   mkdir -p "$corpus" "$findings"
   seeds=("$root/tests/fuzz/corpus/$t")
