@@ -15,7 +15,7 @@ bool is_blank(char c) {
 
 [[noreturn]] void invalid_answer(std::string_view question, std::string_view value) {
     throw FatalError("respuesta no valida a '" + std::string(question) + "': '" +
-                     std::string(value) + "'");
+                     quoted_input(value) + "'");
 }
 
 } // namespace

@@ -69,7 +69,7 @@ Series read_series(std::istream& in, std::string_view name, const SeriesLayout& 
             const std::optional<double> number = parse_real(value);
             if (!number) {
                 throw FatalError(std::string(name) + ", linea " + std::to_string(line_number) +
-                                 ": numero mal formado: '" + std::string(value) + "'");
+                                 ": numero mal formado: '" + quoted_input(value) + "'");
             }
             if (!have_time) {
                 have_time = true;

@@ -9,7 +9,10 @@ pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-de
       hershey-fonts-data xvfb xdotool x11-apps
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
       python3-pip python3-setuptools python3-wheel
-      python3-dask python3-distributed python3-astropy)
+      python3-dask python3-distributed python3-astropy
+      # the fuzz build (tools/fuzz.sh): clang, libFuzzer and the sanitizer
+      # runtimes, llvm-symbolizer for the reports
+      clang libclang-rt-dev llvm)
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -320,9 +320,26 @@ void qqvfin() {
     r = Raster{};
 }
 
+namespace {
+
+// The highest colour index in an indexed image.
+int highest_index() {
+    int top = 0;
+    for (int y = 0; y < r.nhwind && top < 255; ++y) {
+        const unsigned char* p = pixel_at(0, y);
+        top = std::max(top, static_cast<int>(*std::max_element(p, p + r.nwwind)));
+    }
+    return top;
+}
+
+} // namespace
+
 bool qqrfil(const std::string& name, int writer) {
     if (!raster_ready()) return false;
-    const int entries = g.colour.type == 0 ? 9 : (g.colour.type == 7 ? 16 : 256);
+    int entries = g.colour.type == 0 ? 9 : (g.colour.type == 7 ? 16 : 256);
+    // The short palettes of the small tables must still hold every index in
+    // the image (drawn with a higher index, or before the table changed).
+    if (entries < 256 && r.irgb_v == 0) entries = std::max(entries, highest_index() + 1);
     const RowReader rows = [](unsigned char* b, int x, int y, int n, int k) {
         qqvrdr(b, x, y, n, k);
     };

@@ -3,6 +3,7 @@
 #include "error.hpp"
 #include "numbers.hpp"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -47,8 +48,22 @@ TEST(Numbers, RealsInDecimalAndExponentNotation) {
     EXPECT_EQ(parse_real("1.5D+03"), 1500.0);
     EXPECT_EQ(parse_real("2d-1"), 0.2);
     EXPECT_EQ(parse_real("1e2"), 100.0);
+    // Numbers too small for a double read as zero: they are not malformed.
+    // Around the smallest subnormal 4.94e-324 and far beyond it.
+    EXPECT_EQ(parse_real("4.9406564584124654e-324"), 4.9406564584124654e-324);
+    EXPECT_EQ(parse_real("2.4703282292062328e-324"), 4.9406564584124654e-324);
+    for (const char* tiny : {"2.4703282292062327e-324", "1e-400", "0.0001D-321", "1e-99999999999",
+                             "0.00000000001e-314"}) {
+        const std::optional<double> v = parse_real(tiny);
+        ASSERT_TRUE(v.has_value()) << tiny;
+        EXPECT_EQ(*v, 0.0) << tiny;
+        EXPECT_FALSE(std::signbit(*v)) << tiny;
+    }
+    EXPECT_TRUE(std::signbit(parse_real("-1e-400").value()));
+    EXPECT_EQ(parse_real("1.7976931348623157e308"), 1.7976931348623157e308);
     for (const char* bad : {"", "abc", ".", "-", "1.5x", "1e", "1e+", "1.2.3", "1,5", "0x10", "inf",
-                            "nan", "1e999", "+-1"}) {
+                            "nan", "1e999", "+-1", "1.7976931348623159e308", "-1e309",
+                            "1000000000000000000000e300", "0.1e310", "1e99999999999"}) {
         EXPECT_FALSE(parse_real(bad).has_value()) << bad;
     }
 }
@@ -96,6 +111,10 @@ TEST(ConsoleInput, ErrorsNameTheQuestionAndTheAnswer) {
               "respuesta no valida a 'Numero de puntos que tendra el espectro?': '1e3'");
     EXPECT_EQ(message("\n\n", false),
               "fin de la entrada al esperar la respuesta a 'frecuencia inicial?'");
+    // Control characters of the answer are shown as codes: a NUL does not
+    // cut the message short.
+    EXPECT_EQ(message(std::string("1\0\x1B[2J\x7F\xC3\xB1\n", 10), false),
+              "respuesta no valida a 'frecuencia inicial?': '1\\x00\\x1B[2J\\x7F\xC3\xB1'");
 }
 
 } // namespace

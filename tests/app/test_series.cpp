@@ -47,6 +47,17 @@ TEST(SeriesReader, MalformedNumbersNameTheLine) {
     EXPECT_EQ(error_of("1 2\n3 4\n\nabc 5\n"), "datos.dat, linea 4: numero mal formado: 'abc'");
     EXPECT_EQ(error_of("1 2\n3\n4x\n"), "datos.dat, linea 3: numero mal formado: '4x'");
     EXPECT_EQ(error_of("1 2\n3 4;\n"), "datos.dat, linea 2: numero mal formado: '4;'");
+    // Control characters are shown as codes, whole: a NUL does not end the message.
+    EXPECT_EQ(error_of(std::string("1 2\n\0\x04\xFF"
+                                   "1\x1F 5\n",
+                                   12)),
+              "datos.dat, linea 2: numero mal formado: '\\x00\\x04\xFF"
+              "1\\x1F'");
+    // A number too small for a double is zero, not malformed.
+    const Series tiny = read_text("1e-400 -2.5D-999\n");
+    ASSERT_EQ(tiny.size(), 1u);
+    EXPECT_EQ(tiny.t[0], 0.0);
+    EXPECT_EQ(tiny.x[0], 0.0);
 }
 
 TEST(SeriesReader, StopsAfterTwentyThousandPairsWithoutReadingFurther) {

@@ -313,6 +313,50 @@ TEST_F(RasterTest, ImageFilesWrittenAtDisfin) {
     EXPECT_EQ(fs::file_size("small.bmp"), 516258u);
 }
 
+TEST_F(RasterTest, ShortPalettesHoldEveryIndexOfTheImage) {
+    // Under the small tables the palette of BMP and PNG files is cut to 9 or
+    // 16 entries; an image with higher indices (drawn before the table
+    // changed, or chosen with setclr) gets a palette up to its highest one.
+    for (const char* format : {"BMP", "PNG"}) {
+        for (const char* table : {"SMAL", "VGA"}) {
+            plotix::metafl(format);
+            const std::string file = std::string("short.") + format;
+            plotix::setfil(file);
+            plotix::disini();
+            plotix::line(100, 100, 1000, 100); // foreground 255 of the rainbow table
+            plotix::setvlt(table);
+            plotix::setclr(200);
+            plotix::line(100, 1000, 1000, 1000); // entry 200, kept from the rainbow table
+            const std::uint32_t c200 = d::g.colour.table[200], c255 = d::g.colour.table[255];
+            plotix::disfin();
+            auto rgb = [](std::uint32_t c) {
+                return "(" + std::to_string(c >> 16 & 255) + ", " + std::to_string(c >> 8 & 255) +
+                       ", " + std::to_string(c & 255) + ")";
+            };
+            EXPECT_EQ(run_command("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                  "im = Image.open(sys.argv[1]); im.load(); "
+                                  "print(len(im.getpalette()) // 3, im.getpixel((29, 29)), "
+                                  "im.getpixel((29, 287)), im.convert('RGB').getpixel((29, 29)), "
+                                  "im.convert('RGB').getpixel((29, 287)))\" " +
+                                  file),
+                      "256 255 200 " + rgb(c255) + " " + rgb(c200) + "\n")
+                << format << " " << table;
+            fs::remove(file);
+        }
+    }
+    // Only 9 entries when every index is below 9.
+    plotix::metafl("PNG");
+    plotix::setfil("nine.png");
+    plotix::disini();
+    plotix::setvlt("SMAL");
+    plotix::setclr(8);
+    plotix::line(100, 100, 1000, 100);
+    plotix::disfin();
+    EXPECT_EQ(run_command("/usr/bin/python3 -c \"from PIL import Image; "
+                          "im = Image.open('nine.png'); print(len(im.getpalette()) // 3)\""),
+              "9\n");
+}
+
 TEST_F(RasterTest, RawImageFile) {
     plotix::metafl("IMAG");
     plotix::disini();
