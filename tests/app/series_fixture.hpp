@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <vector>
 
 namespace fasogram::testing {
@@ -12,6 +13,17 @@ namespace fasogram::testing {
 struct Series {
     std::vector<double> t, x;
 };
+
+// The bundled example series (examples/datos.dat).
+inline Series example_series() {
+    Series s;
+    std::ifstream in(FASOGRAM_EXAMPLE);
+    for (double a, b; in >> a >> b;) {
+        s.t.push_back(a);
+        s.x.push_back(b);
+    }
+    return s;
+}
 
 inline Series observed_series(double t0 = 2450000.5, int nights = 4000, std::uint64_t seed = 7) {
     Series s;

@@ -22,19 +22,8 @@ namespace {
 
 using reference::Reference;
 
-struct Loaded {
-    std::vector<double> t, x;
-};
-
-Loaded example_series() {
-    Loaded s;
-    std::ifstream in(FASOGRAM_EXAMPLE);
-    for (double a, b; in >> a >> b;) {
-        s.t.push_back(a);
-        s.x.push_back(b);
-    }
-    return s;
-}
+using Loaded = testing::Series;
+using testing::example_series;
 
 // Every field of every frequency against the reference; returns how many
 // frequencies were compared and fails the test on the first few wrong ones.

@@ -1,4 +1,5 @@
 #include "peaks.hpp"
+#include "series_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,10 @@
 namespace fasogram {
 namespace {
 
-struct Loaded {
-    std::vector<double> t, x;
-};
+using Loaded = testing::Series;
 
 Loaded example() {
-    Loaded s;
-    std::ifstream in(FASOGRAM_EXAMPLE);
-    for (double a, b; in >> a >> b;) {
-        s.t.push_back(a);
-        s.x.push_back(b);
-    }
-    return s;
+    return testing::example_series();
 }
 
 TEST(Peaks, ExampleSeriesShowsItsTwoSignalsAndTheirAliasesInOrder) {
