@@ -222,7 +222,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     const std::int64_t count = grid.size();
     const unsigned nt = thread_count(threads);
     const unsigned workers = std::min(nt, kMaxNufftWorkers);
-    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, workers));
+    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, workers), nt);
     const auto block = static_cast<std::int64_t>(nufft.block_size());
     std::vector<std::shared_ptr<NufftEvaluator::Workspace>> space(workers);
     std::vector<Evaluation> out;

@@ -94,8 +94,10 @@ Evaluation evaluate_exact(const Prepared& series, double f, const Evaluation& be
 // (FrequencyGrid::frequency), skipped ones included.
 class NufftEvaluator {
   public:
-    // `block` is the number of grid frequencies per transform.
-    NufftEvaluator(const Prepared& series, const FrequencyGrid& grid, std::size_t block);
+    // `block` is the number of grid frequencies per transform; the set-up
+    // uses up to two threads unless `threads` is 1.
+    NufftEvaluator(const Prepared& series, const FrequencyGrid& grid, std::size_t block,
+                   unsigned threads);
     ~NufftEvaluator();
     NufftEvaluator(const NufftEvaluator&) = delete;
     NufftEvaluator& operator=(const NufftEvaluator&) = delete;
