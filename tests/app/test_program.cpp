@@ -207,8 +207,8 @@ TEST(Program, ResourceFailureInTheEngineIsReportedOnce) {
     dir.write("datos.dat", sinusoid_series());
     dir.write("answers.txt", "c\n0.01\n0.5\n5000\n0\n");
     const std::string command = "cd '" + dir.path().string() +
-                                "' && (ulimit -s 1000000; ulimit -v 300000; env -u DISPLAY '" + FASOGRAM_BINARY +
-                                "' <answers.txt >out.txt 2>err.txt)";
+                                "' && (ulimit -s 1000000; ulimit -v 300000; env -u DISPLAY '" +
+                                FASOGRAM_BINARY + "' <answers.txt >out.txt 2>err.txt)";
     const int raw = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), 1);
