@@ -735,6 +735,12 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     if (!(df > 0.0) || !std::isfinite(df) || !(f_max < 1e300) ||
         !std::isfinite(4.0 * f_max * series.t_max))
         return GridPath::direct;
+    // The rounding of the grid frequencies (at most a few units of 2^-53 f)
+    // times the half span of the times, in radians, must stay small enough
+    // for its second order to be far below the rounding (under 1e-17);
+    // beyond that nearly every frequency would be evaluated again.
+    const double half_span = (series.t.back() - series.t.front()) / 2;
+    if (!(2 * kPi * std::ldexp(f_max, -51) * half_span < 4e-9)) return GridPath::direct;
     if (forced != GridPath::automatic) return forced;
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     // Estimated costs in nanoseconds of one thread's work, measured on an

@@ -177,6 +177,13 @@ TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
     const std::vector<double> t{0.0, 1.0, 2.5, 4.0}, x{1.0, 3.0, 2.0, 5.0};
     const SpectrumEngine tiny(t, x, Window::square);
     EXPECT_EQ(count_blocks(tiny, FrequencyGrid{0.0, 10.0, 100000, tiny.line_width()}), 0u);
+    // Where the rounding of the grid frequencies times the span of the times
+    // is too large for the transforms' first-order correction, the direct
+    // sums even when the transforms are asked for: f up to 1e5 over 4 days
+    // is within the limit, 1e6 beyond it.
+    const ForcedPath forced(GridPath::nufft);
+    EXPECT_GT(count_blocks(tiny, FrequencyGrid{1e5, 1e5 + 1, 1000, tiny.line_width()}), 0u);
+    EXPECT_EQ(count_blocks(tiny, FrequencyGrid{1e6, 1e6 + 1, 1000, tiny.line_width()}), 0u);
 }
 
 // Peak resident memory of this process in kB since the last reset, from
