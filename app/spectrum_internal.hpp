@@ -111,9 +111,8 @@ class NufftEvaluator {
     void evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& w) const;
 
     // The block size for a grid of `count` frequencies run on `workers`
-    // threads at once, and the memory one workspace of that size takes.
+    // threads at once.
     static std::size_t choose_block(std::int64_t count, unsigned workers);
-    static std::size_t workspace_bytes(std::size_t block, std::size_t points);
 
   private:
     struct Plan;
