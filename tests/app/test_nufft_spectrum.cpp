@@ -127,14 +127,25 @@ std::size_t differing_lines(const std::vector<SpectrumPoint>& a,
     return wrong;
 }
 
+// Under AddressSanitizer (about ten times slower, with its own memory
+// around every allocation) the largest grid is cut down and the peak memory
+// is not judged.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 TEST(NufftSpectrum, SameTableOnAMillionFrequencies) {
     const auto s = testing::observed_series(2450000.5, 200);
     const SpectrumEngine engine(s.t, s.x, Window::hanning);
     // 0 to 50 c/d: several rounds of blocks.
-    const FrequencyGrid grid{0.0, 50.0, 1000000, engine.line_width()};
+    const std::int64_t steps = kSanitized ? 200000 : 1000000;
+    const FrequencyGrid grid{0.0, 50.0, steps, engine.line_width()};
     const std::vector<SpectrumPoint> fast = points(engine, grid, GridPath::nufft);
     const std::vector<SpectrumPoint> direct = points(engine, grid, GridPath::direct);
-    ASSERT_GT(fast.size(), 999990u); // the lowest frequencies are skipped
+    // The lowest frequencies are skipped.
+    ASSERT_GT(fast.size(), static_cast<std::size_t>(steps) - 10);
     EXPECT_EQ(differing_lines(fast, direct), 0u);
     EXPECT_EQ(fast.back().f, 50.0);
 }
@@ -206,9 +217,8 @@ void reset_peak() {
 }
 
 TEST(NufftSpectrum, MemoryStaysBoundedOnMillionsOfFrequencies) {
-    const std::vector<double> t{2450000.5, 2450001.2713, 2450003.0917, 2450007.7771, 2450008.1193};
-    const std::vector<double> x{1.0, 3.0, 2.0, 5.0, 4.0};
-    const SpectrumEngine engine(t, x, Window::square);
+    const auto s = testing::observed_series(2450000.5, 120);
+    const SpectrumEngine engine(s.t, s.x, Window::square);
     // The points alone would take 4e6 x 40 bytes = 160 MB.
     const FrequencyGrid grid{0.0, 400.0, 4000000, engine.line_width()};
     std::int64_t expected = 0;
@@ -228,7 +238,9 @@ TEST(NufftSpectrum, MemoryStaysBoundedOnMillionsOfFrequencies) {
     EXPECT_EQ(count, expected);
     EXPECT_GT(count, 3999900);
     EXPECT_EQ(last, 400.0);
-    EXPECT_LT(peak_kb() - before, 120 * 1024L);
+    if (!kSanitized) {
+        EXPECT_LT(peak_kb() - before, 120 * 1024L);
+    }
 }
 
 } // namespace
