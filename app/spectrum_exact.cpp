@@ -135,6 +135,9 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
         result = solve_fit(sums, p, dd::DD{}, bd, f);
         if (result.settled || result.converged) break;
     }
+    // MPFR keeps constants such as pi per thread; the threads that evaluate
+    // frequencies do not outlive the run, so their caches go now.
+    mpfr_free_cache();
     return result;
 }
 
