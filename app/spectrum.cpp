@@ -88,10 +88,6 @@ Prepared prepare_series(std::span<const double> t, std::span<const double> x, Wi
     return p;
 }
 
-// The digits are settled when no eight-digit rounding boundary lies within
-// the error of the value, so that the same digits are printed whichever way
-// they were computed.  Most values are decided by a quick look at where the
-// value falls between two boundaries; the rest by printing both ends.
 namespace {
 
 // Powers of ten 1e-300 .. 1e300, as std::pow gives them.
@@ -122,6 +118,10 @@ double digit_scale(double a) {
 
 } // namespace
 
+// The digits are settled when no eight-digit rounding boundary lies within
+// the error of the value, so that the same digits are printed whichever way
+// they were computed.  Most values are decided by a quick look at where the
+// value falls between two boundaries; the rest by printing both ends.
 bool settled(double value, double err) {
     if (!std::isfinite(value) || !(err >= 0.0) || !std::isfinite(err)) return false;
     const double a = std::fabs(value);
