@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -86,6 +88,36 @@ Prepared prepare_series(std::span<const double> t, std::span<const double> x, Wi
     return p;
 }
 
+namespace {
+
+// Powers of ten 1e-300 .. 1e300, as std::pow gives them.
+struct PowersOfTen {
+    static constexpr int kLow = -300;
+    double value[601];
+    PowersOfTen() {
+        for (int k = 0; k < 601; ++k) value[k] = std::pow(10.0, k + kLow);
+    }
+};
+const PowersOfTen kPowersOfTen;
+
+// One over the unit of the eighth significant digit of a,
+// 1e-290 < a < 1e290: its decade from the binary exponent, corrected by
+// comparison with the powers (an exact decade is not needed: a wrong one
+// fails the quick test below).
+double digit_scale(double a) {
+    // The binary exponent of a normal number from its bits; floor of a
+    // negative product by truncation and correction.
+    const int e2 = static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ff) - 1023;
+    const double l10 = e2 * 0.30102999566398120;
+    int d = static_cast<int>(l10);
+    if (d > l10) --d;
+    if (a >= kPowersOfTen.value[d + 1 - PowersOfTen::kLow]) ++d;
+    if (a < kPowersOfTen.value[d - PowersOfTen::kLow]) --d;
+    return kPowersOfTen.value[7 - d - PowersOfTen::kLow];
+}
+
+} // namespace
+
 // The digits are settled when no eight-digit rounding boundary lies within
 // the error of the value, so that the same digits are printed whichever way
 // they were computed.  Most values are decided by a quick look at where the
@@ -96,10 +128,12 @@ bool settled(double value, double err) {
     if (a == 0.0) return err == 0.0;
     const double margin = err + 4.0 * std::numeric_limits<double>::epsilon() * a;
     if (a > 1e-290 && a < 1e290) {
-        const double unit = std::pow(10.0, std::floor(std::log10(a)) - 7.0);
-        const double scaled = a / unit; // about 1e7 .. 1e8: digits and a fraction
-        const double slack = margin / unit + 1e-6;
-        const double frac = scaled - std::floor(scaled);
+        // The scaled values are good to a few units of 1e-16, far inside the
+        // slack.
+        const double scale = digit_scale(a);
+        const double scaled = a * scale; // about 1e7 .. 1e8: digits and a fraction
+        const double slack = margin * scale + 1e-6;
+        const double frac = scaled - static_cast<double>(static_cast<std::int64_t>(scaled));
         if (scaled - slack > 1.0000001e7 && scaled + slack < 9.9999999e7 &&
             std::fabs(frac - 0.5) > slack)
             return true;
@@ -176,6 +210,47 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     });
 }
 
+// At most this many blocks are transformed at once, each with its own
+// workspace, so that memory stays bounded on any machine.
+constexpr unsigned kMaxNufftWorkers = 8;
+
+// The grid by blocks of transforms: a round of blocks (one per worker) is
+// evaluated, its unsettled frequencies again the careful way, spread over
+// all threads, and its points handed on in order.
+void run_nufft(const Prepared& p, const FrequencyGrid& grid,
+               const std::function<void(const SpectrumPoint&)>& on_point, unsigned threads) {
+    const std::int64_t count = grid.size();
+    const unsigned nt = thread_count(threads);
+    const unsigned workers = std::min(nt, kMaxNufftWorkers);
+    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, workers), nt);
+    const auto block = static_cast<std::int64_t>(nufft.block_size());
+    std::vector<std::shared_ptr<NufftEvaluator::Workspace>> space(workers);
+    std::vector<Evaluation> out;
+    std::vector<std::size_t> careful;
+    for (std::int64_t first = 0; first < count; first += workers * block) {
+        const std::int64_t last = std::min(count, first + workers * block);
+        out.assign(static_cast<std::size_t>(last - first), Evaluation{});
+        const auto blocks = static_cast<std::size_t>((last - first + block - 1) / block);
+        parallel_for(blocks, workers, [&](std::size_t b, unsigned id) {
+            if (!space[id]) space[id] = nufft.workspace();
+            const auto start = static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
+            const std::size_t len = std::min(out.size() - start, static_cast<std::size_t>(block));
+            nufft.evaluate(first + static_cast<std::int64_t>(start),
+                           std::span<Evaluation>(out).subspan(start, len), *space[id]);
+        });
+        careful.clear();
+        for (std::size_t k = 0; k < out.size(); ++k)
+            if (!out[k].settled) careful.push_back(k);
+        careful_counter += careful.size();
+        parallel_for(careful.size(), nt, [&](std::size_t i, unsigned) {
+            Evaluation& e = out[careful[i]];
+            e = evaluate_careful(p, e.point.f);
+        });
+        for (const Evaluation& e : out)
+            if (!grid.skipped(e.point.f)) on_point(e.point);
+    }
+}
+
 } // namespace
 
 std::size_t careful_evaluations() {
@@ -247,6 +322,10 @@ void SpectrumEngine::run(const FrequencyGrid& grid,
                          unsigned threads) const {
     const std::int64_t count = grid.size();
     if (count <= 0) return;
+    if (detail::choose_grid_path(impl_->series, grid, threads) == detail::GridPath::nufft) {
+        detail::run_nufft(impl_->series, grid, on_point, threads);
+        return;
+    }
     const detail::FastEvaluator fast(impl_->series, grid.step());
     // The grid goes by in chunks so that memory stays bounded.
     constexpr std::int64_t kChunk = 64 * static_cast<std::int64_t>(detail::kFastGroup);

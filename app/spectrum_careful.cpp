@@ -223,7 +223,7 @@ Evaluation evaluate_careful(const Prepared& p, double f) {
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
     const Evaluation e = solve_fit(a.total, p, DD{}, bd, f);
-    if (e.settled) return e;
+    if (e.settled || e.converged) return e;
     if (singular(p, f)) return singular_point(f);
     return evaluate_exact(p, f, e);
 }

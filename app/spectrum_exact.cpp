@@ -133,7 +133,7 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
         bd.eta = 4.0 * nd * unit * sum_hy;
         bd.unit = unit;
         result = solve_fit(sums, p, dd::DD{}, bd, f);
-        if (result.settled) break;
+        if (result.settled || result.converged) break;
     }
     // The constants and tables MPFR keeps for this thread go with it.
     mpfr_free_cache();

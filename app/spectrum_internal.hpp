@@ -21,6 +21,7 @@
 #include "spectrum.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
@@ -52,6 +53,10 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& series);
 struct Evaluation {
     SpectrumPoint point;
     bool settled = false; // every printed digit of rho, C1, C2, C3 is certain
+    // The error bounds are far below the final rounding of the values: more
+    // precision cannot settle digits that are not (a value that lies within
+    // that rounding of a boundary).
+    bool converged = false;
 };
 
 // Fast evaluation of `count` frequencies that follow each other on a grid of
@@ -82,6 +87,50 @@ Evaluation evaluate_careful(const Prepared& series, double f);
 // `best` is what to return when even the widest precision does not settle
 // them.
 Evaluation evaluate_exact(const Prepared& series, double f, const Evaluation& best);
+
+// Evaluation of a whole uniform grid, block by block, by non-uniform fast
+// Fourier transforms (spectrum_nufft.cpp).  A block is a run of at most
+// block_size() consecutive grid indices; its frequencies are the grid's own
+// (FrequencyGrid::frequency), skipped ones included.
+class NufftEvaluator {
+  public:
+    // `block` is the number of grid frequencies per transform; the set-up
+    // uses up to two threads unless `threads` is 1.
+    NufftEvaluator(const Prepared& series, const FrequencyGrid& grid, std::size_t block,
+                   unsigned threads);
+    ~NufftEvaluator();
+    NufftEvaluator(const NufftEvaluator&) = delete;
+    NufftEvaluator& operator=(const NufftEvaluator&) = delete;
+
+    std::size_t block_size() const;
+    // Thread-safe; each thread needs its own Workspace.
+    struct Workspace;
+    std::shared_ptr<Workspace> workspace() const;
+    // Evaluates grid indices first .. first + out.size() - 1 (at most
+    // block_size() of them).
+    void evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& w) const;
+
+    // The block size for a grid of `count` frequencies run on `workers`
+    // threads at once.
+    static std::size_t choose_block(std::int64_t count, unsigned workers);
+
+  private:
+    struct Plan;
+    std::unique_ptr<Plan> plan_;
+};
+
+// How the engine evaluates a grid: decided from the estimated cost, or forced
+// (for the tests, which compare the two paths on the same grids).
+enum class GridPath { automatic, direct, nufft };
+void force_grid_path(GridPath path);
+
+// The path the engine takes for `points` points on `grid` with `threads`
+// threads when nothing is forced.
+GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads);
+
+// How many grid blocks went through the transforms since the program
+// started (for the benchmarks and the tests).
+std::size_t nufft_blocks();
 
 // Whether the careful evaluation may use the four-lane path where the
 // processor has it (on by default; the tests turn it off to check the other

@@ -91,8 +91,12 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
     const double erv =
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
+    const double erho = erv / vd + 4.0 * b.unit * e.point.rho;
     e.settled = settled(e.point.c1, e1) && settled(e.point.c2, e2) && settled(e.point.c3, e3) &&
-                settled(e.point.rho, erv / vd + 4.0 * b.unit * e.point.rho);
+                settled(e.point.rho, erho);
+    const double tiny = 1e-3 * std::numeric_limits<double>::epsilon();
+    e.converged = e1 <= tiny * std::fabs(e.point.c1) && e2 <= tiny * std::fabs(e.point.c2) &&
+                  e3 <= tiny * std::fabs(e.point.c3) && erho <= tiny * e.point.rho;
     return e;
 }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      zlib1g-dev libx11-dev libmpfr-dev clang-format locales
+      zlib1g-dev libx11-dev libmpfr-dev libfftw3-dev clang-format locales
       ghostscript qpdf libtiff-tools python3 python3-pil poppler-utils
       hershey-fonts-data xvfb xdotool x11-apps
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest

@@ -1,0 +1,769 @@
+// The evaluation of whole blocks of a uniform grid by non-uniform fast
+// Fourier transforms, for grids too large for the direct sums.
+//
+// A block is a run of grid frequencies f_j = f_c + m df + delta_m around the
+// grid frequency f_c at its middle, m = -B/2 .. B/2 - 1; delta_m is what the
+// rounding of f_j adds to the exact progression (a few units in the last
+// place of f_j, computed exactly).  With r_i and x_i the fractional parts of
+// f_c t_i and df t_i (both exact, whatever the size of t_i),
+//     e^{2 pi i f_j t_i} = e^{2 pi i r_i} e^{2 pi i m x_i} e^{2 pi i delta_m t_i}.
+// The first factor goes into the weights, the second makes a type-1
+// non-uniform transform (positions x_i, modes m), and the third is
+// e^{2 pi i delta_m t_c} (t_c the middle of the times) times
+// 1 + 2 pi i delta_m u_i plus a second order far below the rounding, with
+// u_i = t_i - t_c: the first-order term is one more transform, of the weights
+// times u_i.  The sums at 2 f_j (for cos^2, cos sin and sin^2) are the same
+// with f_c, df and delta_m doubled.  Six transforms per block in all:
+// h, h y, h u, h y u at f and h, h u at 2 f.
+//
+// Each transform spreads its weights onto n = 2B cells with the exponential
+// of semicircle kernel phi(z) = exp(beta (sqrt(1 - z^2) - 1)), |z| < 1, over
+// w = 20 cells, takes the FFT and divides mode m by the kernel's Fourier
+// transform Phi(m/n).  The kernel's position within its cells is taken from
+// the exact fractional part, so a position is good to a unit of 2^-53 of a
+// cell rather than of the whole period.
+//
+// Error bound of mode m of a transform with weights c_i:
+//   - the kernel's aliasing, eps(m/n) sum |c_i|: the largest over the offset
+//     within a cell of |Phi(nu)^-1 sum_cells phi e^{2 pi i nu s} - 1|,
+//     computed once in long double on a fine grid of nu and offsets (about
+//     1e-18);
+//   - rounding (phase factors, kernel values, spreading, FFT) as
+//     independent errors from point to point and cell to cell, the way the
+//     direct sums bound theirs: lambda sqrt(sum of squares) with lambda = 6,
+//     amplified by |1/Phi| (0.27 in the middle of the block, 3.9 at its
+//     ends); the sums of squares are computed once per grid;
+//   - the deconvolution, a few units of the result.
+// The first-order term adds its own bound times 2 pi |delta_m|, the second
+// order (2 pi delta_m u)^2/2 sum |c_i|.
+#include "spectrum_internal.hpp"
+#include "spectrum_solve.hpp"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <future>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace fasogram::detail {
+
+namespace {
+
+constexpr int kWidth = 20;                // cells per point
+constexpr double kBeta = 2.3 * kWidth;    // kernel shape
+constexpr int kTransforms = 6;            // h, hy, hu, hyu at f; h, hu at 2f
+constexpr std::size_t kMaxBlock = 131072; // grid frequencies per transform
+constexpr std::size_t kMinBlock = 512;
+// Kernel tables are kept for every point unless they would take more.
+constexpr std::size_t kTableBytes = std::size_t{256} << 20;
+
+constexpr double kUnit = std::numeric_limits<double>::epsilon() / 2;
+constexpr double kLongUnit = std::numeric_limits<long double>::epsilon() / 2;
+constexpr double kLambda = 6.0;
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPiHi = 6.283185307179586;
+constexpr double kTwoPiLo = 2.4492935982947064e-16;
+
+// Rounding of each transform's weights in units of kUnit: the phase factor
+// (reduced phase, cosine and sine: 4, squared for 2f: 11), the products with
+// h, y and u, and the position within its cell (2 pi |m|/n times a unit of
+// the offset, at most 1.6).  The FFT adds about kFftRounding units of the
+// norm of its input per level.
+constexpr std::array<double, kTransforms> kWeightRounding{7, 9, 10, 11, 14, 15};
+constexpr double kFftRounding = 2.0;
+
+// The kernel at z, |z| < 1 (0 elsewhere), written without the cancelling
+// sqrt(1 - z^2) - 1.  The exponent -x is good to 3 units of itself, so the
+// value is good to (1 + 3x) units of itself.
+inline double exponent(double z) {
+    const double q = (1.0 - z) * (1.0 + z);
+    return q > 0.0 ? kBeta * (z * z) / (1.0 + std::sqrt(q))
+                   : std::numeric_limits<double>::infinity();
+}
+inline double kernel(double z) {
+    return std::exp(-exponent(z));
+}
+
+long double kernel_long(long double z) {
+    const long double q = (1.0L - z) * (1.0L + z);
+    if (!(q > 0.0L)) return 0.0L;
+    return std::exp(-static_cast<long double>(kBeta) * (z * z) / (1.0L + std::sqrt(q)));
+}
+
+// Distance of cell j (0 .. w-1) from a point at offset a in [0, 1) past the
+// cell before the first, and the kernel values of the w cells.
+inline double cell_distance(int j, double a) {
+    return static_cast<double>(j - kWidth / 2 + 1) - a;
+}
+inline void kernel_cells(double a, double* v) {
+    for (int j = 0; j < kWidth; ++j) v[j] = kernel(cell_distance(j, a) / (kWidth / 2.0));
+}
+
+// Gauss-Legendre nodes and weights on [-1, 1] in long double.
+void gauss_legendre(int q, std::vector<long double>& x, std::vector<long double>& wt) {
+    const long double pi = 3.141592653589793238462643383279502884L;
+    x.resize(static_cast<std::size_t>(q));
+    wt.resize(static_cast<std::size_t>(q));
+    for (int i = 0; i < q; ++i) {
+        long double z = std::cos(pi * (i + 0.75L) / (q + 0.5L)), dp = 1;
+        // Newton's method from this start converges in a handful of steps.
+        for (int it = 0; it < 8; ++it) {
+            long double p0 = 1, p1 = z;
+            for (int k = 2; k <= q; ++k) {
+                const long double p2 = ((2 * k - 1) * z * p1 - (k - 1) * p0) / k;
+                p0 = p1;
+                p1 = p2;
+            }
+            dp = q * (z * p1 - p0) / (z * z - 1);
+            z -= p1 / dp;
+        }
+        x[static_cast<std::size_t>(i)] = z;
+        wt[static_cast<std::size_t>(i)] = 2 / ((1 - z * z) * dp * dp);
+    }
+}
+
+// What is computed once for the kernel: 1/Phi(nu) on 0 <= nu <= 1/4 as a
+// Chebyshev series in 32 nu^2 - 1, and the aliasing bound eps on a grid of nu.
+constexpr int kCheb = 40;
+constexpr int kEpsSteps = 256; // eps at nu = i/(4 kEpsSteps)
+constexpr int kOffsets = 64;
+
+struct KernelConstants {
+    std::array<long double, kCheb> cheb{};
+    std::array<double, kEpsSteps + 1> eps{};
+
+    long double inverse_ft(long double nu) const {
+        const long double x = 32 * nu * nu - 1;
+        long double b1 = 0, b2 = 0;
+        for (int l = kCheb - 1; l >= 1; --l) {
+            const long double b0 = cheb[static_cast<std::size_t>(l)] + 2 * x * b1 - b2;
+            b2 = b1;
+            b1 = b0;
+        }
+        return cheb[0] / 2 + x * b1 - b2;
+    }
+};
+
+KernelConstants make_constants() {
+    KernelConstants c;
+    const long double pi = 3.141592653589793238462643383279502884L;
+    std::vector<long double> zq, wq;
+    gauss_legendre(128, zq, wq);
+    // Phi(nu) = (w/2) integral over [-1, 1] of phi(z) cos(pi w nu z).
+    auto ft = [&](long double nu) {
+        long double sum = 0;
+        for (std::size_t q = 0; q < zq.size(); ++q)
+            sum += wq[q] * kernel_long(zq[q]) * std::cos(pi * kWidth * nu * zq[q]);
+        return sum * (kWidth / 2.0L);
+    };
+    std::array<long double, kCheb> values{};
+    for (int m = 0; m < kCheb; ++m) {
+        const long double xm = std::cos(pi * (m + 0.5L) / kCheb);
+        values[static_cast<std::size_t>(m)] = 1 / ft(std::sqrt((xm + 1) / 32));
+    }
+    for (int l = 0; l < kCheb; ++l) {
+        long double s = 0;
+        for (int m = 0; m < kCheb; ++m)
+            s += values[static_cast<std::size_t>(m)] * std::cos(pi * l * (m + 0.5L) / kCheb);
+        c.cheb[static_cast<std::size_t>(l)] = 2 * s / kCheb;
+    }
+    // The aliasing error of the kernel itself; the rounding of its values is
+    // bounded with the other roundings.
+    std::array<std::array<long double, kWidth>, kOffsets> values_at{};
+    for (int k = 0; k < kOffsets; ++k)
+        for (int j = 0; j < kWidth; ++j)
+            values_at[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] =
+                kernel_long(cell_distance(j, static_cast<double>(k) / kOffsets) / (kWidth / 2.0L));
+    for (int i = 0; i <= kEpsSteps; ++i) {
+        const long double nu = i / (4.0L * kEpsSteps);
+        const long double inv = c.inverse_ft(nu);
+        long double worst = 0;
+        // e^{2 pi i nu s} from cell to cell by a turn of e^{2 pi i nu}, and
+        // from offset to offset by one of e^{-2 pi i nu/kOffsets}.
+        const long double tc = std::cos(2 * pi * nu), ts = std::sin(2 * pi * nu);
+        const long double oc = std::cos(2 * pi * nu / kOffsets),
+                          os = -std::sin(2 * pi * nu / kOffsets);
+        const long double s0 = cell_distance(0, 0.0);
+        long double start_c = std::cos(2 * pi * nu * s0), start_s = std::sin(2 * pi * nu * s0);
+        for (int k = 0; k < kOffsets; ++k) {
+            long double ec = start_c, es = start_s;
+            const long double next_start = start_c * oc - start_s * os;
+            start_s = start_s * oc + start_c * os;
+            start_c = next_start;
+            long double re = 0, im = 0;
+            for (int j = 0; j < kWidth; ++j) {
+                const long double v =
+                    values_at[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
+                re += v * ec;
+                im += v * es;
+                const long double next = ec * tc - es * ts;
+                es = es * tc + ec * ts;
+                ec = next;
+            }
+            worst = std::max(worst, std::hypot(re * inv - 1, im * inv));
+        }
+        c.eps[static_cast<std::size_t>(i)] = static_cast<double>(worst);
+    }
+    return c;
+}
+
+const KernelConstants& constants() {
+    static const KernelConstants c = make_constants();
+    return c;
+}
+
+// FFTW's planner is not thread-safe; executing a plan is.
+std::mutex& planner_lock() {
+    static std::mutex m;
+    return m;
+}
+
+struct FftwFree {
+    void operator()(void* p) const { fftw_free(p); }
+};
+using Buffer = std::unique_ptr<double[], FftwFree>;
+
+Buffer complex_buffer(std::size_t n) {
+    void* p = fftw_malloc(2 * n * sizeof(double));
+    if (!p) throw std::bad_alloc();
+    return Buffer(static_cast<double*>(p));
+}
+
+// The points' places on the cells for one transform step (df or 2 df).
+struct Positions {
+    std::vector<std::uint32_t> cell; // first of the w cells
+    std::vector<double> offset;      // the point's offset within its cell
+    std::vector<double> table;       // kernel values, each twice, 2w per point (or empty)
+};
+
+Positions place(const std::vector<double>& t, double step, std::size_t n, bool keep_table) {
+    Positions ps;
+    const std::size_t np = t.size();
+    ps.cell.resize(np);
+    ps.offset.resize(np);
+    const double nd = static_cast<double>(n);
+    const auto ni = static_cast<std::int64_t>(n);
+    for (std::size_t i = 0; i < np; ++i) {
+        const dd::DD r = dd::cycles(t[i], step);
+        const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
+        double g = std::floor(p.hi);
+        double a = (p.hi - g) + (p.lo + nd * r.lo);
+        if (a < 0.0) {
+            a += 1.0;
+            g -= 1.0;
+        }
+        if (a >= 1.0) {
+            a -= 1.0;
+            g += 1.0;
+        }
+        if (a < 0.0) a = 0.0;
+        const std::int64_t first = ((static_cast<std::int64_t>(g) - kWidth / 2 + 1) % ni + ni) % ni;
+        ps.cell[i] = static_cast<std::uint32_t>(first);
+        ps.offset[i] = a;
+    }
+    if (keep_table) {
+        ps.table.resize(np * 2 * kWidth);
+        double v[kWidth];
+        for (std::size_t i = 0; i < np; ++i) {
+            kernel_cells(ps.offset[i], v);
+            double* out = &ps.table[i * 2 * kWidth];
+            for (int j = 0; j < kWidth; ++j) out[2 * j] = out[2 * j + 1] = v[j];
+        }
+    }
+    return ps;
+}
+
+// The sums of squares of the roundings, in units of kUnit^2, of the
+// transforms on one set of positions whose weights have moduli mod[k] and
+// gamma[k] units of rounding: each point's weight and kernel values (and
+// their product), the accumulation of each cell (each addition rounds
+// within the sum of the moduli reaching the cell) and the FFT (its input's
+// norm is at most that of those sums).
+template <std::size_t K>
+std::array<double, K> rounding_squares(const Positions& ps, std::size_t n,
+                                       const std::array<const std::vector<double>*, K>& mod,
+                                       const std::array<double, K>& gamma) {
+    const std::size_t np = ps.cell.size(), stride = n + kWidth;
+    std::vector<double> sums(K * stride, 0.0);
+    std::vector<std::uint32_t> count(stride, 0);
+    std::array<double, K> point{};
+    double v[kWidth], x[kWidth];
+    for (std::size_t i = 0; i < np; ++i) {
+        const double a = ps.offset[i];
+        for (int j = 0; j < kWidth; ++j) {
+            x[j] = exponent(cell_distance(j, a) / (kWidth / 2.0));
+            v[j] = ps.table.empty() ? std::exp(-x[j]) : ps.table[i * 2 * kWidth + 2 * j];
+            if (v[j] == 0.0) x[j] = 0.0;
+        }
+        const std::size_t cell = ps.cell[i];
+        for (std::size_t k = 0; k < K; ++k) {
+            const double c = (*mod[k])[i];
+            double e = 0;
+            for (int j = 0; j < kWidth; ++j) {
+                const double r = (gamma[k] + 2.0 + 3.0 * x[j]) * v[j];
+                e += r * r;
+                sums[k * stride + cell + static_cast<std::size_t>(j)] += c * v[j];
+            }
+            point[k] += c * c * e;
+        }
+        for (int j = 0; j < kWidth; ++j) ++count[cell + static_cast<std::size_t>(j)];
+    }
+    for (std::size_t j = 0; j < kWidth; ++j) count[j] += count[n + j];
+    const double levels = std::log2(static_cast<double>(n));
+    std::array<double, K> out{};
+    for (std::size_t k = 0; k < K; ++k) {
+        double* g = &sums[k * stride];
+        for (std::size_t j = 0; j < kWidth; ++j) g[j] += g[n + j];
+        double acc = 0, norm = 0;
+        for (std::size_t c = 0; c < n; ++c) {
+            acc += static_cast<double>(count[c]) * g[c] * g[c];
+            norm += g[c] * g[c];
+        }
+        out[k] = point[k] + acc + kFftRounding * kFftRounding * levels * norm;
+    }
+    return out;
+}
+
+// Adds weight c times the kernel values (each twice) to 2w doubles of a
+// cell array of interleaved complex numbers.
+#if defined(__GNUC__)
+#define FASOGRAM_SPREAD_INLINE inline __attribute__((always_inline))
+#else
+#define FASOGRAM_SPREAD_INLINE inline
+#endif
+FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __restrict k, double cr,
+                                       double ci) {
+    for (int j = 0; j < 2 * kWidth; j += 2) {
+        g[j] += cr * k[j];
+        g[j + 1] += ci * k[j + 1];
+    }
+}
+
+std::atomic<std::size_t> block_counter{0};
+std::atomic<GridPath> forced_path{GridPath::automatic};
+
+} // namespace
+
+struct NufftEvaluator::Plan {
+    const Prepared& p;
+    FrequencyGrid grid;
+    double df = 0.0;
+    std::size_t block = 0, n = 0;
+    fftw_plan fft = nullptr;
+    double t_mid = 0.0, u_max = 0.0;
+    std::vector<double> u, hy;
+    Positions at_f, at_2f;
+    std::vector<double> deconv, alias; // by |m| = 0 .. block/2
+    std::array<double, kTransforms> l1{}, rounding{};
+
+    Plan(const Prepared& series, const FrequencyGrid& g) : p(series), grid(g) {}
+    ~Plan() {
+        if (fft) {
+            std::lock_guard<std::mutex> lock(planner_lock());
+            fftw_destroy_plan(fft);
+        }
+    }
+};
+
+struct NufftEvaluator::Workspace {
+    std::array<Buffer, kTransforms> cells;
+    std::vector<double> phase; // e^{2 pi i f_c t} per point, interleaved
+    std::vector<double> freqs; // the block's grid frequencies
+};
+
+NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid, std::size_t block,
+                               unsigned threads)
+    : plan_(std::make_unique<Plan>(series, grid)) {
+    Plan& pl = *plan_;
+    const KernelConstants& kc = constants();
+    const std::size_t np = series.t.size();
+    pl.df = grid.step();
+    pl.block = std::max<std::size_t>(block, 2);
+    pl.n = 2 * pl.block;
+    {
+        std::lock_guard<std::mutex> lock(planner_lock());
+        Buffer probe = complex_buffer(pl.n);
+        auto* data = reinterpret_cast<fftw_complex*>(probe.get());
+        pl.fft = fftw_plan_dft_1d(static_cast<int>(pl.n), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+        if (!pl.fft) throw std::bad_alloc();
+    }
+    pl.t_mid = series.t.front() + (series.t.back() - series.t.front()) / 2;
+    pl.u.resize(np);
+    pl.hy.resize(np);
+    for (std::size_t i = 0; i < np; ++i) {
+        pl.u[i] = series.t[i] - pl.t_mid;
+        pl.u_max = std::max(pl.u_max, std::fabs(pl.u[i]));
+        pl.hy[i] = series.h[i] * series.y[i];
+    }
+    const bool table = np * 4 * kWidth * sizeof(double) <= kTableBytes;
+
+    const std::size_t half = pl.block / 2 + 1;
+    pl.deconv.resize(half);
+    pl.alias.resize(half);
+    for (std::size_t m = 0; m < half; ++m) {
+        const long double nu = static_cast<long double>(m) / static_cast<long double>(pl.n);
+        pl.deconv[m] = static_cast<double>(kc.inverse_ft(nu));
+        const double at = static_cast<double>(nu) * 4 * kEpsSteps;
+        const auto i = std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps - 1);
+        // Between the tabulated points, and for the Chebyshev series' own
+        // error (below 1e-17 of 1/Phi), a margin.
+        pl.alias[m] = 1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17;
+    }
+
+    // The moduli of each transform's weights (the phase factors have modulus
+    // 1), their sums and the rounding bounds before |1/Phi|.
+    std::vector<double> mh(np), mhy(np), mhu(np), mhyu(np);
+    for (std::size_t i = 0; i < np; ++i) {
+        mh[i] = series.h[i];
+        mhy[i] = std::fabs(pl.hy[i]);
+        mhu[i] = mh[i] * std::fabs(pl.u[i]);
+        mhyu[i] = mhy[i] * std::fabs(pl.u[i]);
+        pl.l1[0] += mh[i];
+        pl.l1[1] += mhy[i];
+        pl.l1[2] += mhu[i];
+        pl.l1[3] += mhyu[i];
+    }
+    pl.l1[4] = pl.l1[0];
+    pl.l1[5] = pl.l1[2];
+    for (double& v : pl.l1) v *= 1.0 + 64 * kUnit;
+    // The two sets of positions, on two threads where there are two.
+    std::array<double, 2> at_2f{};
+    auto second = [&] {
+        pl.at_2f = place(series.t, 2.0 * pl.df, pl.n, table);
+        at_2f = rounding_squares<2>(pl.at_2f, pl.n, {&mh, &mhu},
+                                    {kWeightRounding[4], kWeightRounding[5]});
+    };
+    std::future<void> other;
+    if (threads != 1) other = std::async(std::launch::async, second);
+    pl.at_f = place(series.t, pl.df, pl.n, table);
+    const auto at_f = rounding_squares<4>(
+        pl.at_f, pl.n, {&mh, &mhy, &mhu, &mhyu},
+        {kWeightRounding[0], kWeightRounding[1], kWeightRounding[2], kWeightRounding[3]});
+    if (other.valid())
+        other.get();
+    else
+        second();
+    for (std::size_t k = 0; k < kTransforms; ++k)
+        pl.rounding[k] = kLambda * kUnit * std::sqrt(k < 4 ? at_f[k] : at_2f[k - 4]);
+}
+
+NufftEvaluator::~NufftEvaluator() = default;
+
+std::size_t NufftEvaluator::block_size() const {
+    return plan_->block;
+}
+
+std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
+    auto ws = std::make_shared<Workspace>();
+    for (Buffer& b : ws->cells) b = complex_buffer(plan_->n + kWidth);
+    ws->phase.resize(2 * plan_->p.t.size());
+    ws->freqs.resize(plan_->block);
+    return ws;
+}
+
+namespace {
+
+// A number of the form 2^a 3^b 5^c at least v (FFTW's fast sizes).
+std::size_t smooth_at_least(std::size_t v) {
+    std::size_t best = std::numeric_limits<std::size_t>::max();
+    for (std::size_t a = 1; a < 2 * v + 2; a *= 2)
+        for (std::size_t b = a; b < 2 * v + 2; b *= 3)
+            for (std::size_t c = b; c < 2 * v + 2; c *= 5)
+                if (c >= v) best = std::min(best, c);
+    return best;
+}
+
+} // namespace
+
+std::size_t NufftEvaluator::choose_block(std::int64_t count, unsigned workers) {
+    const auto total = static_cast<std::size_t>(std::max<std::int64_t>(count, 1));
+    const std::size_t w = std::max(1u, workers);
+    // As many blocks as make every worker busy, none larger than kMaxBlock.
+    const std::size_t rounds = (total + w * kMaxBlock - 1) / (w * kMaxBlock);
+    const std::size_t blocks = std::max<std::size_t>(1, std::min(total / kMinBlock, w * rounds));
+    const std::size_t per = (total + blocks - 1) / blocks;
+    const std::size_t b = smooth_at_least(std::max(per, kMinBlock));
+    return b + (b % 2);
+}
+
+namespace {
+
+// One block's work after the phase factors: spreading the six transforms'
+// weights onto their cells, and the fits from the transformed cells.
+struct BlockWork {
+    const Prepared* p = nullptr;
+    const FrequencyGrid* grid = nullptr;
+    const Positions* at_f = nullptr;
+    const Positions* at_2f = nullptr;
+    const double* phase = nullptr; // e^{2 pi i f_c t} per point, interleaved
+    const double* freqs = nullptr; // the block's grid frequencies
+    const double* hy = nullptr;
+    const double* u = nullptr;
+    std::array<double*, kTransforms> cells{};
+    const double* deconv = nullptr;
+    const double* alias = nullptr;
+    const double* l1 = nullptr;
+    const double* rounding = nullptr;
+    double df = 0, fc = 0, t_mid = 0, u_max = 0;
+    std::int64_t first = 0, centre = 0;
+    std::size_t n = 0;
+};
+
+FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
+    const Prepared& p = *b.p;
+    double scratch[2 * kWidth];
+    auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
+        if (!ps.table.empty()) return &ps.table[i * 2 * kWidth];
+        double v[kWidth];
+        kernel_cells(ps.offset[i], v);
+        for (int j = 0; j < kWidth; ++j) scratch[2 * j] = scratch[2 * j + 1] = v[j];
+        return scratch;
+    };
+    const auto& g = b.cells;
+    for (std::size_t i = 0; i < p.t.size(); ++i) {
+        const double h = p.h[i];
+        if (h == 0.0) continue;
+        const double er = b.phase[2 * i], ei = b.phase[2 * i + 1], hy = b.hy[i], u = b.u[i];
+        const double* k = kernel_of(*b.at_f, i);
+        const std::size_t base = 2 * static_cast<std::size_t>(b.at_f->cell[i]);
+        const double c0r = h * er, c0i = h * ei, c1r = hy * er, c1i = hy * ei;
+        add_spread(g[0] + base, k, c0r, c0i);
+        add_spread(g[1] + base, k, c1r, c1i);
+        add_spread(g[2] + base, k, c0r * u, c0i * u);
+        add_spread(g[3] + base, k, c1r * u, c1i * u);
+        const double sr = (er - ei) * (er + ei), si = 2.0 * er * ei;
+        const double* k2 = kernel_of(*b.at_2f, i);
+        const std::size_t base2 = 2 * static_cast<std::size_t>(b.at_2f->cell[i]);
+        add_spread(g[4] + base2, k2, h * sr, h * si);
+        add_spread(g[5] + base2, k2, h * sr * u, h * si * u);
+    }
+}
+
+FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation> out) {
+    const Prepared& p = *b.p;
+    const long double sum_h = dd::to_long_double(p.sum_h);
+    const double s_h = static_cast<double>(sum_h);
+    const double second_scale = 0.5 * (2 * kPi * b.u_max) * (2 * kPi * b.u_max);
+    for (std::size_t l = 0; l < out.size(); ++l) {
+        const std::int64_t j = b.first + static_cast<std::int64_t>(l);
+        const double f = b.freqs[l];
+        Evaluation& e = out[l];
+        if (b.grid->skipped(f)) {
+            e = Evaluation{};
+            e.point.f = f;
+            e.settled = true;
+            continue;
+        }
+        const std::int64_t m = j - b.centre;
+        const std::size_t am = static_cast<std::size_t>(m < 0 ? -m : m);
+        const std::size_t idx =
+            static_cast<std::size_t>(m < 0 ? m + static_cast<std::int64_t>(b.n) : m);
+        // delta = f - f_c - m df, exactly up to its own rounding.
+        const dd::DD a = dd::two_sum(f, -b.fc);
+        const dd::DD q = dd::two_prod(static_cast<double>(m), b.df);
+        const double delta = ((a.hi - q.hi) + a.lo) - q.lo;
+        const double d2 = 2 * kPi * delta; // rate of the first-order term
+        // e^{2 pi i delta t_c}, and its square for 2f.
+        double rc = 1.0, rs = 0.0;
+        if (delta != 0.0) {
+            const dd::DD r = dd::cycles(b.t_mid, delta);
+            const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
+            if (std::fabs(th) < 1e-4) {
+                rc = 1.0 - 0.5 * th * th;
+                rs = th - th * th * th / 6.0;
+            } else {
+                rc = std::cos(th);
+                rs = std::sin(th);
+            }
+        }
+        const double rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
+        const double deconv = b.deconv[am];
+        double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
+        for (std::size_t k = 0; k < kTransforms; ++k) {
+            re[k] = b.cells[k][2 * idx] * deconv;
+            im[k] = b.cells[k][2 * idx + 1] * deconv;
+            mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
+            err[k] = b.alias[am] * b.l1[k] + deconv * b.rounding[k] + 2 * kUnit * mod[k];
+        }
+        // rot (A + i d A'): the sum at f, and at 2f with 2d and rot^2.
+        auto turn = [](double c, double s, double ar, double ai, double dr, double di, double r) {
+            const double xr = ar - r * di, xi = ai + r * dr;
+            return std::pair<double, double>{c * xr - s * xi, c * xi + s * xr};
+        };
+        const auto [p1r, p1i] = turn(rc, rs, re[0], im[0], re[2], im[2], d2);
+        const auto [pyr, pyi] = turn(rc, rs, re[1], im[1], re[3], im[3], d2);
+        const auto [p2r, p2i] = turn(rc2, rs2, re[4], im[4], re[5], im[5], 2 * d2);
+        const double ad = std::fabs(d2), second = second_scale * delta * delta;
+        const double err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * b.l1[0] +
+                            4 * kUnit * (mod[0] + ad * mod[2]);
+        const double erry = err[1] + ad * (err[3] + 2 * kUnit * mod[3]) + second * b.l1[1] +
+                            4 * kUnit * (mod[1] + ad * mod[3]);
+        const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * b.l1[4] +
+                            8 * kUnit * (mod[4] + 2 * ad * mod[5]);
+
+        Sums<long double> s;
+        s.hc = p1r;
+        s.hs = p1i;
+        s.hcc = (sum_h + static_cast<long double>(p2r)) / 2;
+        s.hss = (sum_h - static_cast<long double>(p2r)) / 2;
+        s.hcs = static_cast<long double>(p2i) / 2;
+        s.hyc = pyr;
+        s.hys = pyi;
+        SumBounds bd;
+        bd.mu = std::max(err1, 0.5 * err2) + 4 * kLongUnit * s_h;
+        bd.eta = erry;
+        bd.unit = kLongUnit;
+        e = solve_fit(s, p, p.centre_offset, bd, f);
+    }
+}
+
+void spread_generic(const BlockWork& b) {
+    spread_body(b);
+}
+void finish_generic(const BlockWork& b, std::span<Evaluation> out) {
+    finish_body(b, out);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define FASOGRAM_NUFFT_X86 1
+__attribute__((target("avx2,fma"))) void spread_avx2(const BlockWork& b) {
+    spread_body(b);
+}
+__attribute__((target("avx2,fma"))) void finish_avx2(const BlockWork& b,
+                                                     std::span<Evaluation> out) {
+    finish_body(b, out);
+}
+#endif
+
+struct BlockFunctions {
+    void (*spread)(const BlockWork&) = spread_generic;
+    void (*finish)(const BlockWork&, std::span<Evaluation>) = finish_generic;
+};
+
+BlockFunctions pick_block_functions() {
+    BlockFunctions f;
+#ifdef FASOGRAM_NUFFT_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        f.spread = spread_avx2;
+        f.finish = finish_avx2;
+    }
+#endif
+    return f;
+}
+
+const BlockFunctions kBlock = pick_block_functions();
+
+} // namespace
+
+void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& ws) const {
+    const Plan& pl = *plan_;
+    const Prepared& p = pl.p;
+    const std::size_t count = std::min(out.size(), pl.block);
+    if (count == 0) return;
+    ++block_counter;
+    const std::size_t np = p.t.size(), n = pl.n;
+    BlockWork b;
+    b.p = &p;
+    b.grid = &pl.grid;
+    b.at_f = &pl.at_f;
+    b.at_2f = &pl.at_2f;
+    b.phase = ws.phase.data();
+    b.hy = pl.hy.data();
+    b.u = pl.u.data();
+    b.deconv = pl.deconv.data();
+    b.alias = pl.alias.data();
+    b.l1 = pl.l1.data();
+    b.rounding = pl.rounding.data();
+    b.df = pl.df;
+    b.t_mid = pl.t_mid;
+    b.u_max = pl.u_max;
+    b.first = first;
+    b.centre = first + static_cast<std::int64_t>(count / 2);
+    b.fc = pl.grid.frequency(b.centre);
+    b.n = n;
+    // The frequencies exactly as the rest of the engine computes them (the
+    // code compiled for processors with fused multiply-add may fuse j df + f).
+    for (std::size_t l = 0; l < count; ++l)
+        ws.freqs[l] = pl.grid.frequency(first + static_cast<std::int64_t>(l));
+    b.freqs = ws.freqs.data();
+
+    // Phase factors of the weights at f_c; those at 2 f_c are their squares.
+    double* ph = ws.phase.data();
+    for (std::size_t i = 0; i < np; ++i) {
+        const dd::DD r = dd::cycles(p.t[i], b.fc);
+        const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
+        ph[2 * i] = std::cos(th);
+        ph[2 * i + 1] = std::sin(th);
+    }
+    for (std::size_t k = 0; k < kTransforms; ++k) {
+        b.cells[k] = ws.cells[k].get();
+        std::memset(b.cells[k], 0, 2 * (n + kWidth) * sizeof(double));
+    }
+    kBlock.spread(b);
+    for (double* gk : b.cells) {
+        for (std::size_t j = 0; j < 2 * kWidth; ++j) gk[j] += gk[2 * n + j];
+        auto* data = reinterpret_cast<fftw_complex*>(gk);
+        fftw_execute_dft(pl.fft, data, data);
+    }
+    kBlock.finish(b, out.subspan(0, count));
+}
+
+std::size_t nufft_blocks() {
+    return block_counter;
+}
+
+void force_grid_path(GridPath path) {
+    forced_path = path;
+}
+
+GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads) {
+    const GridPath forced = forced_path;
+    const double df = grid.step();
+    const double f_max = std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin));
+    // The transforms need a proper step and doubled frequencies that stay
+    // finite.
+    if (!(df > 0.0) || !std::isfinite(df) || !(f_max < 1e300) ||
+        !std::isfinite(4.0 * f_max * series.t_max))
+        return GridPath::direct;
+    // The rounding of the grid frequencies (at most a few units of 2^-53 f)
+    // times the half span of the times, in radians, must stay small enough
+    // for its second order to be far below the rounding (under 1e-17);
+    // beyond that nearly every frequency would be evaluated again.
+    const double half_span = (series.t.back() - series.t.front()) / 2;
+    if (!(2 * kPi * std::ldexp(f_max, -51) * half_span < 4e-9)) return GridPath::direct;
+    if (forced != GridPath::automatic) return forced;
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    // Estimated costs in nanoseconds of one thread's work, measured on an
+    // x86-64 machine with AVX2 (the ratios matter, not the units).  Both
+    // paths fit every frequency; the direct sums cost per point and
+    // frequency, the transforms per point (placing the points, per block
+    // spreading them) and per grid cell.  The share of frequencies evaluated
+    // again the careful way (65 per point each) was about 6e-4 for the
+    // direct sums and 1.5e-4 for the transforms on series of thousands of
+    // points.
+    const double points = static_cast<double>(series.t.size());
+    const double count = static_cast<double>(grid.size());
+    const double cores = static_cast<double>(std::max(1u, threads));
+    const double careful = 65.0 * points * count;
+    const double direct = (3.8 * points * count + 1700.0 * count + 6e-4 * careful) /
+                          std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
+    const unsigned workers = std::min(std::max(1u, threads), 8u);
+    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), workers));
+    const double n = 2.0 * block;
+    const double blocks = std::ceil(count / block);
+    const double nufft = 3e7 + 4000.0 * points / std::min(cores, 2.0) +
+                         (blocks * (300.0 * points + 7.0 * n * std::log2(n)) + 2500.0 * count) /
+                             std::min(static_cast<double>(workers), blocks) +
+                         1.5e-4 * careful / cores;
+    return nufft < direct ? GridPath::nufft : GridPath::direct;
+}
+
+} // namespace fasogram::detail

@@ -1,0 +1,247 @@
+// Large grids go through blocks of non-uniform FFTs; the table they give is
+// byte for byte the one of the direct sums, on the series and grids where
+// that is hardest: Julian-day times with gaps, a large mean, near-singular
+// fits of daily sampling, a handful of points, steps that are not exact in
+// binary, negative frequencies.
+#include "series_fixture.hpp"
+#include "spectrum.hpp"
+#include "spectrum_internal.hpp"
+#include "spectrum_reference.hpp"
+#include "table.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+using detail::GridPath;
+
+// Forces one path for as long as it lives.
+class ForcedPath {
+  public:
+    explicit ForcedPath(GridPath path) { detail::force_grid_path(path); }
+    ~ForcedPath() { detail::force_grid_path(GridPath::automatic); }
+};
+
+std::vector<std::string> table(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                               GridPath path, unsigned threads = 0) {
+    const ForcedPath forced(path);
+    std::vector<std::string> lines;
+    engine.run(
+        grid, [&](const SpectrumPoint& p) { lines.push_back(format_table_line(p)); }, threads);
+    return lines;
+}
+
+// The two paths' tables, line by line; returns the number of lines.
+std::size_t expect_same_tables(const SpectrumEngine& engine, const FrequencyGrid& grid) {
+    const std::size_t blocks = detail::nufft_blocks();
+    const std::vector<std::string> fast = table(engine, grid, GridPath::nufft);
+    EXPECT_GT(detail::nufft_blocks(), blocks) << "the transforms did not run";
+    const std::vector<std::string> direct = table(engine, grid, GridPath::direct);
+    EXPECT_EQ(fast.size(), direct.size());
+    int wrong = 0;
+    for (std::size_t j = 0; j < fast.size() && j < direct.size(); ++j)
+        if (fast[j] != direct[j] && ++wrong <= 3)
+            ADD_FAILURE() << "line " << j << "\n  transforms: " << fast[j]
+                          << "\n  direct:     " << direct[j];
+    EXPECT_EQ(wrong, 0);
+    return fast.size();
+}
+
+std::vector<double> plus(std::vector<double> x, double c) {
+    for (double& v : x) v += c;
+    return x;
+}
+
+TEST(NufftSpectrum, SameTableOnJulianDaysWithGapsAndALargeMean) {
+    const auto s = testing::observed_series(2450000.5, 3000);
+    for (Window w : {Window::hanning, Window::square}) {
+        SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
+        const SpectrumEngine engine(s.t, s.x, w);
+        // Up to 6 cycles a day in 20000 steps of 0.0003 (not exact in binary).
+        const FrequencyGrid grid{0.0, 6.0, 20000, engine.line_width()};
+        EXPECT_EQ(expect_same_tables(engine, grid), 20000u); // f = 0 skipped
+        const SpectrumEngine shifted(s.t, plus(s.x, 1e8), w);
+        expect_same_tables(shifted, grid);
+        // The blocks depend on the thread count, the table does not.
+        EXPECT_EQ(table(engine, grid, GridPath::nufft, 1), table(engine, grid, GridPath::nufft, 3));
+    }
+}
+
+TEST(NufftSpectrum, SameTableThroughTheNearSingularAliasesOfDailySampling) {
+    // Nightly at the same hour to within 1e-6 d: near 1 and 2 cycles a day
+    // the phases nearly coincide and the fits are nearly singular.
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> jitter(-1e-6, 1e-6);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    std::vector<double> t, x;
+    for (int d = 0; d < 400; ++d) {
+        t.push_back(2455000.3 + d + jitter(rng));
+        x.push_back(12.0 + 0.2 * std::sin(0.21 * d) + noise(rng));
+    }
+    const SpectrumEngine engine(t, x, Window::hanning);
+    // Step 1e-4 c/d: the grid passes within a few units of 1e-16 of 1 and 2.
+    expect_same_tables(engine, FrequencyGrid{0.5, 2.5, 20000, engine.line_width()});
+    const std::size_t before = detail::careful_evaluations();
+    table(engine, FrequencyGrid{0.999, 1.001, 10000, engine.line_width()}, GridPath::nufft);
+    // Every frequency this close to the alias needs the careful evaluation.
+    EXPECT_GT(detail::careful_evaluations() - before, 1000u);
+}
+
+TEST(NufftSpectrum, SameTableForAFewPointsAndNegativeFrequencies) {
+    const std::vector<double> t{2451545.0, 2451546.3125, 2451549.75, 2451550.5, 2451557.0625};
+    const std::vector<double> x{14.21, 14.38, 14.19, 14.40, 14.27};
+    for (Window w : {Window::hanning, Window::square}) {
+        const SpectrumEngine engine(t, x, w);
+        // Symmetric about 0 in an odd number of steps: the frequencies
+        // nearest 0 are skipped, the others appear with both signs.
+        const FrequencyGrid grid{-3.0, 3.0, 12345, engine.line_width()};
+        const std::size_t lines = expect_same_tables(engine, grid);
+        EXPECT_LT(lines, 12346u);
+        EXPECT_GT(lines, 12300u);
+    }
+}
+
+std::vector<SpectrumPoint> points(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                                  GridPath path, unsigned threads = 0) {
+    const ForcedPath forced(path);
+    std::vector<SpectrumPoint> out;
+    engine.run(
+        grid, [&](const SpectrumPoint& p) { out.push_back(p); }, threads);
+    return out;
+}
+
+// How many lines of two tables differ.
+std::size_t differing_lines(const std::vector<SpectrumPoint>& a,
+                            const std::vector<SpectrumPoint>& b) {
+    std::size_t wrong = a.size() == b.size() ? 0 : 1;
+    for (std::size_t j = 0; j < a.size() && j < b.size(); ++j)
+        wrong += format_table_line(a[j]) != format_table_line(b[j]);
+    return wrong;
+}
+
+// Under AddressSanitizer (about ten times slower, with its own memory
+// around every allocation) the largest grid is cut down and the peak memory
+// is not judged.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(NufftSpectrum, SameTableOnAMillionFrequencies) {
+    const auto s = testing::observed_series(2450000.5, 200);
+    const SpectrumEngine engine(s.t, s.x, Window::hanning);
+    // 0 to 50 c/d: several rounds of blocks.
+    const std::int64_t steps = kSanitized ? 200000 : 1000000;
+    const FrequencyGrid grid{0.0, 50.0, steps, engine.line_width()};
+    const std::vector<SpectrumPoint> fast = points(engine, grid, GridPath::nufft);
+    const std::vector<SpectrumPoint> direct = points(engine, grid, GridPath::direct);
+    // The lowest frequencies are skipped.
+    ASSERT_GT(fast.size(), static_cast<std::size_t>(steps) - 10);
+    EXPECT_EQ(differing_lines(fast, direct), 0u);
+    EXPECT_EQ(fast.back().f, 50.0);
+}
+
+TEST(NufftSpectrum, DigitsAgreeWithTheQuadruplePrecisionReference) {
+    const auto s = testing::observed_series(2450000.5, 1500);
+    const SpectrumEngine engine(s.t, s.x, Window::hanning);
+    const reference::Reference ref(s.t, s.x, true);
+    const FrequencyGrid grid{0.0, 3.0, 30000, engine.line_width()};
+    const ForcedPath forced(GridPath::nufft);
+    std::int64_t j = 0;
+    int checked = 0, wrong = 0;
+    engine.run(grid, [&](const SpectrumPoint& p) {
+        if (++j % 301 != 0) return;
+        ++checked;
+        const reference::Point want = ref.fit(p.f);
+        const std::string line = format_table_line(p);
+        const reference::quad exact[] = {want.rho, want.c1, want.c2, want.c3};
+        for (int k = 0; k < 4; ++k)
+            if (!reference::rounds_to(line.substr(15 * (k + 1), 15), exact[k]) && ++wrong <= 3)
+                ADD_FAILURE() << "f = " << p.f << ": " << line;
+    });
+    EXPECT_EQ(checked, 99);
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
+    const auto many = testing::observed_series(2450000.5, 3000);
+    const SpectrumEngine large(many.t, many.x, Window::hanning);
+    const auto count_blocks = [](const SpectrumEngine& e, const FrequencyGrid& g) {
+        const std::size_t before = detail::nufft_blocks();
+        e.run(g, [](const SpectrumPoint&) {});
+        return detail::nufft_blocks() - before;
+    };
+    // A small grid: the direct sums.
+    EXPECT_EQ(count_blocks(large, FrequencyGrid{0.0, 1.0, 200, large.line_width()}), 0u);
+    // A large grid on many points: the transforms.
+    EXPECT_GT(count_blocks(large, FrequencyGrid{0.0, 10.0, 100000, large.line_width()}), 0u);
+    // A handful of points: the direct sums cost next to nothing.
+    const std::vector<double> t{0.0, 1.0, 2.5, 4.0}, x{1.0, 3.0, 2.0, 5.0};
+    const SpectrumEngine tiny(t, x, Window::square);
+    EXPECT_EQ(count_blocks(tiny, FrequencyGrid{0.0, 10.0, 100000, tiny.line_width()}), 0u);
+    // Where the rounding of the grid frequencies times the span of the times
+    // is too large for the transforms' first-order correction, the direct
+    // sums even when the transforms are asked for: f up to 1e5 over 4 days
+    // is within the limit, 1e6 beyond it.
+    const ForcedPath forced(GridPath::nufft);
+    EXPECT_GT(count_blocks(tiny, FrequencyGrid{1e5, 1e5 + 1, 1000, tiny.line_width()}), 0u);
+    EXPECT_EQ(count_blocks(tiny, FrequencyGrid{1e6, 1e6 + 1, 1000, tiny.line_width()}), 0u);
+}
+
+// Peak resident memory of this process in kB since the last reset, from
+// /proc.
+long peak_kb() {
+    std::ifstream in("/proc/self/status");
+    for (std::string key; in >> key;) {
+        if (key == "VmHWM:") {
+            long kb = 0;
+            in >> kb;
+            return kb;
+        }
+        std::getline(in, key);
+    }
+    return -1;
+}
+
+void reset_peak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+TEST(NufftSpectrum, MemoryStaysBoundedOnMillionsOfFrequencies) {
+    const auto s = testing::observed_series(2450000.5, 120);
+    const SpectrumEngine engine(s.t, s.x, Window::square);
+    // The points alone would take 4e6 x 40 bytes = 160 MB.
+    const FrequencyGrid grid{0.0, 400.0, 4000000, engine.line_width()};
+    std::int64_t expected = 0;
+    for (std::int64_t j = 0; j < grid.size(); ++j) expected += !grid.skipped(grid.frequency(j));
+    reset_peak();
+    const long before = peak_kb();
+    ASSERT_GT(before, 0);
+    std::int64_t count = 0;
+    double last = 0;
+    {
+        const ForcedPath forced(GridPath::nufft);
+        engine.run(grid, [&](const SpectrumPoint& p) {
+            ++count;
+            last = p.f;
+        });
+    }
+    EXPECT_EQ(count, expected);
+    EXPECT_GT(count, 3999900);
+    EXPECT_EQ(last, 400.0);
+    if (!kSanitized) {
+        EXPECT_LT(peak_kb() - before, 120 * 1024L);
+    }
+}
+
+} // namespace
+} // namespace fasogram
