@@ -65,6 +65,10 @@ for t in $run; do
   mkdir -p "$corpus" "$findings"
   seeds=("$root/tests/fuzz/corpus/$t")
   [ -d "$root/tests/fuzz/regressions/$t" ] && seeds+=("$root/tests/fuzz/regressions/$t")
+  # The fuzzer ends without running exit handlers, so a target's scratch
+  # files are left behind: they go to a directory of their own, removed here.
+  export TMPDIR=$root/$build/tmp/$t
+  rm -rf "$TMPDIR" && mkdir -p "$TMPDIR"
   echo "== fuzz_$t for $seconds s"
   # The outer time limit is a safety net should the fuzzer itself hang.
   if ! timeout --signal=KILL $((seconds + 120)) \
@@ -76,6 +80,7 @@ for t in $run; do
     echo "== fuzz_$t: FINDING (inputs in $findings/, log in $build/fuzz_$t.log)" >&2
     continue
   fi
+  rm -rf "$TMPDIR"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/fuzz_$t.log")
   echo "== fuzz_$t: no finding, ${runs:-?} inputs run"
 done
