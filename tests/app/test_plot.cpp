@@ -3,9 +3,13 @@
 #include "plot_spectrum.hpp"
 #include "test_support.hpp"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "common/support.hpp"
 
 #include "core/state.h"
 #include "drivers/driver.h"
@@ -17,6 +21,13 @@ using plotix::detail::g;
 using testing::PlotConsole;
 using testing::ScratchDir;
 using testing::WorkingDir;
+
+// sha256sum of the graph of SavedGraph.KeepsItsBytesInEveryFormat.
+constexpr const char* kSavedGraphDigests =
+    "30cfc17dce47c5a574b4ab553012c619a3aa565a6254041fcc3f7c5bde84edd7  fasogram.bmp\n"
+    "d50d479e88cd0c23af7e5c7380ec8f9c1c7a3d11fac4d047d8a54ca38b305f8c  fasogram.tif\n"
+    "f9191ca048012300a57976e6461f37cd3ae78068b8e8a7c575163805fdfb3db4  fasogram.ps\n"
+    "df0cc92171da0ffc23e69bb309496177a35a5e7823edd4c890f1c105556afa36  fasogram.pdf\n";
 
 TEST(FrequencyScale, FirstMatchingRowOfTheTable) {
     struct Row {
@@ -223,6 +234,31 @@ TEST_F(GraphCycle, EmptyCurveDrawsTheAxesAndWarns) {
     EXPECT_GT(seen.vertices.size(), 1000u); // axes, labels, grid
     EXPECT_NE(console.text().find(" <<<< Warning   2: Incorrect parameter in curve!\n"),
               std::string::npos);
+}
+
+// The saved graph of a fixed curve, with the test clock, in each of the four
+// formats: its bytes are those recorded (sha256) when the output was last
+// meant to change.
+TEST(SavedGraph, KeepsItsBytesInEveryFormat) {
+    ScratchDir dir;
+    WorkingDir here{dir.path()};
+    PlotConsole console;
+    PlotArrays curve;
+    for (int i = 0; i <= 400; ++i) {
+        const float f = 0.5f * static_cast<float>(i) / 400.0f;
+        curve.cox.push_back(f);
+        curve.coy.push_back(0.5f + 0.45f * std::sin(97.0f * f) * std::cos(13.0f * f));
+    }
+    SpectrumGraph graph(curve, 0.0, 0.5);
+    for (Output o : {Output::bmp, Output::tiff, Output::ps, Output::pdf}) graph.draw(o);
+    std::string sums;
+    ASSERT_EQ(test_common::run_command("cd '" + dir.path().string() +
+                                           "' && sha256sum fasogram.bmp fasogram.tif "
+                                           "fasogram.ps fasogram.pdf",
+                                       sums),
+              0)
+        << sums;
+    EXPECT_EQ(sums, kSavedGraphDigests);
 }
 
 } // namespace
