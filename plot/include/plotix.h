@@ -32,6 +32,15 @@ void winupd();  // the same, also allowed at level 0
 // ---- output format and file -----------------------------------------------
 void metafl(std::string_view keyword); // output format, e.g. "PS", "GKSL" (level 0)
 void setfil(std::string_view name);    // output file name, at most 80 characters (level 0)
+// An output file appears under its name only when it was written completely;
+// one that cannot be created or written is removed and reported at disfin
+// by warning 36. getfst tells how the output file of the last finished plot
+// ended (any level): 1 written completely, 0 the plot had no output file
+// (screens, "VIRT", formats without contents here) or no plot has finished,
+// -1 it could not be created or written. errnum, when given, receives the
+// system's error number of the failure (0 otherwise); file the name of the
+// file (empty when there was none).
+int getfst(int* errnum = nullptr, std::string* file = nullptr);
 
 // ---- messages ---------------------------------------------------------------
 void winini(); // summary in a message box, messages in "plotix.err" (level 0)

@@ -11,6 +11,7 @@
 
 #include "common/support.hpp"
 
+#include "core/format.h"
 #include "core/state.h"
 #include "drivers/driver.h"
 
@@ -87,31 +88,40 @@ struct Seen {
     int current = -1;
 };
 
+// A recording driver described as the device it stands for; pen positions
+// in rounded plot units.
 struct Recorder final : plotix::detail::Driver {
-    explicit Recorder(Seen* seen) : seen_(seen) {}
-    void begin() override { g.dev.scale = 1.0f; }
-    void vertex(double x, double y, int) override {
-        seen_->vertices.emplace_back(x, y);
-        if (seen_->current == g.colour.named[2]) seen_->green.emplace_back(x, y);
+    Recorder(Seen* seen, const plotix::detail::DeviceInfo& info) : seen_(seen), info_(info) {}
+    const plotix::detail::DeviceInfo& info() const override { return info_; }
+    void begin(const std::string& file) override { file_ = file; }
+    float scale() const override { return 1.0f; }
+    std::string file() const override { return file_; }
+    void pen(float x, float y, plotix::detail::PenOp) override {
+        const double px = plotix::detail::rnd(x), py = plotix::detail::rnd(y);
+        seen_->vertices.emplace_back(px, py);
+        if (seen_->current == g.colour.named[2]) seen_->green.emplace_back(px, py);
     }
-    void colour(int index, int, int, int) override {
+    void colour(int index, plotix::detail::Rgb) override {
         seen_->colours.push_back(index);
         seen_->current = index;
     }
-    void box(double, double, double, double, int index, int, int, int) override {
+    bool box(float, float, float, float, int index, plotix::detail::Rgb) override {
         seen_->fills.push_back(index);
+        return true;
     }
 
   private:
     Seen* seen_;
+    plotix::detail::DeviceInfo info_;
+    std::string file_;
 };
 
 class GraphCycle : public ::testing::Test {
   protected:
     void SetUp() override {
-        plotix::detail::set_driver_factory([this](int) {
+        plotix::detail::set_driver_factory([this](int device) {
             seen = Seen{};
-            return std::make_unique<Recorder>(&seen);
+            return std::make_unique<Recorder>(&seen, plotix::detail::make_driver(device)->info());
         });
     }
     void TearDown() override { plotix::detail::set_driver_factory({}); }
