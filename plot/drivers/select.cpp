@@ -15,6 +15,7 @@ std::unique_ptr<Driver> make_gksl_driver();
 std::unique_ptr<Driver> make_hpgl_driver(bool sheet);
 std::unique_ptr<Driver> make_kyocera_driver();
 std::unique_ptr<Driver> make_applet_driver();
+std::unique_ptr<Driver> make_svg_driver();
 
 namespace {
 
@@ -87,6 +88,7 @@ std::unique_ptr<Driver> make_driver(int device) {
     if (device == 511) return make_pdf_driver();
     if (device >= 601 && device <= 700) return make_raster_driver(device - 600);
     if (device == 701) return make_applet_driver();
+    if (device == 801) return make_svg_driver();
     return terminal();
 }
 

@@ -30,7 +30,7 @@ constexpr Format kFormats[] = {
     {"XWI6", 77, "   "},   {"XWI7", 78, "   "},  {"XWI8", 79, "   "},  {"XWND", 80, "   "},
     {"TIFF", 601, "tif"},  {"IMAG", 602, "img"}, {"VIRT", 603, "   "}, {"PNG ", 604, "png"},
     {"JAVA", 701, "java"}, {"WMF ", 221, "wmf"}, {"PPM ", 605, "ppm"}, {"PDF ", 511, "pdf"},
-    {"EPS ", 503, "eps"},  {"BMP ", 606, "bmp"}, {"PS  ", 504, "ps"},
+    {"EPS ", 503, "eps"},  {"BMP ", 606, "bmp"}, {"PS  ", 504, "ps"},  {"SVG ", 801, "svg"},
 };
 
 } // namespace
