@@ -6,7 +6,7 @@ set -euo pipefail
 pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
       zlib1g-dev libx11-dev clang-format locales
       ghostscript qpdf libtiff-tools python3 python3-pil poppler-utils
-      hershey-fonts-data xvfb xdotool x11-apps)
+      hershey-fonts-data xvfb xdotool x11-apps libxml2-utils librsvg2-bin)
 
 missing=()
 for p in "${pkgs[@]}"; do
