@@ -30,7 +30,7 @@ void sendbf();  // flush pending strokes, update a screen window (1..3)
 void winupd();  // the same, also allowed at level 0
 
 // ---- output format and file -----------------------------------------------
-void metafl(std::string_view keyword); // output format, e.g. "PS", "GKSL" (level 0)
+void metafl(std::string_view keyword); // output format: "PS", "PDF", "SVG", "BMP", ... (level 0)
 void setfil(std::string_view name);    // output file name, at most 80 characters (level 0)
 // An output file appears under its name only when it was written completely;
 // one that cannot be created or written is removed and reported at disfin

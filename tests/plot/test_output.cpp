@@ -63,7 +63,7 @@ TEST_F(PlotixTest, EveryRowOfTheKeywordTable) {
         {"HPA1", 405, "hpg"},  {"POST", 501, "psc"}, {"PSCL", 502, "psc"}, {"EPS ", 503, "eps"},
         {"PS  ", 504, "ps"},   {"PDF ", 511, "pdf"}, {"TIFF", 601, "tif"}, {"IMAG", 602, "img"},
         {"VIRT", 603, "   "},  {"PNG ", 604, "png"}, {"PPM ", 605, "ppm"}, {"BMP ", 606, "bmp"},
-        {"JAVA", 701, "java"},
+        {"JAVA", 701, "java"}, {"SVG ", 801, "svg"},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(d::qqgdnr(r.keyword), r.device) << r.keyword;
