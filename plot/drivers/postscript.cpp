@@ -118,15 +118,35 @@ class PostScript final : public StreamDriver {
         };
         std::string t =
             kind_ == PostScriptKind::eps ? "%!PS-Adobe-3.0 EPSF-3.0\n" : "%!PS-Adobe-2.0\n";
-        t += "%%BoundingBox:  " + fmt_int(trunc(ox * kPoints)) + " " +
-             fmt_int(trunc(oy * kPoints)) + " " + fmt_int(trunc((a * s * f + ox) * kPoints + 1)) +
-             " " + fmt_int(trunc((b * s * f + oy) * kPoints + 1)) + "\n";
+        // The turned landscape page shown upright: the paper is turned (a
+        // landscape page size) and the drawing turned back onto it.
+        const bool upright = landscape_ && g.dev.upright != 0;
+        const double across = a * s * f, along = b * s * f; // device units
+        const std::int64_t paperw = trunc(std::ceil((along + 2.0 * oy) * kPoints));
+        const std::int64_t paperh = trunc(std::ceil((across + 2.0 * ox) * kPoints));
+        if (upright) {
+            t += "%%BoundingBox:  " + fmt_int(trunc(oy * kPoints)) + " " +
+                 fmt_int(trunc(paperh - (across + ox) * kPoints)) + " " +
+                 fmt_int(trunc((along + oy) * kPoints + 1)) + " " +
+                 fmt_int(trunc(paperh - ox * kPoints + 1)) + "\n";
+        } else {
+            t += "%%BoundingBox:  " + fmt_int(trunc(ox * kPoints)) + " " +
+                 fmt_int(trunc(oy * kPoints)) + " " + fmt_int(trunc((across + ox) * kPoints + 1)) +
+                 " " + fmt_int(trunc((along + oy) * kPoints + 1)) + "\n";
+        }
         t += "%%Creator: PLOTIX  " + fmt_fixed(kVersion, 4, 1) + (landscape_ ? " L\n" : " P\n");
         t += "%%CreationDate: " + dddate() + " , " + ddtime() + "\n";
         t += "%%Page: 1 1\n%%EndComments\n";
         for (const char* line : kPostScriptProlog) {
             t += line;
             t += '\n';
+        }
+        if (upright) {
+            if (kind_ != PostScriptKind::eps) {
+                t += "<< /PageSize [" + fmt_int(paperw) + " " + fmt_int(paperh) +
+                     "] >> setpagedevice\n";
+            }
+            t += "0 " + fmt_int(paperh) + " translate -90 rotate\n";
         }
         const double fd = f;
         t += "  150 cm   200 cm translate 5 cm setlinewidth " + fmt_fixed(fd, 10, 6) +

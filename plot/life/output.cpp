@@ -13,6 +13,7 @@ namespace plotix::detail {
 namespace {
 
 constexpr std::size_t kNameMax = 80;
+constexpr int kImageMax = 32767; // pixels of an image side
 
 struct Format {
     const char* keyword;
@@ -84,4 +85,35 @@ void plotix::setfil(std::string_view name) {
     if (jqqlev(0, 0, "setfil") != 0) return;
     qqcopy(g.out.filename, name, kNameMax);
     g.out.filestate = 1;
+}
+
+void plotix::imgpix(int nw, int nh) {
+    using namespace plotix::detail;
+    if (jqqlev(0, 0, "imgpix") != 0) return;
+    if (nw == 0 && nh == 0) { // back to the size of the window geometry
+        g.dev.rasw = g.dev.rash = 0;
+        return;
+    }
+    if (jqqval(nw, 2, kImageMax) != 0 || jqqval(nh, 2, kImageMax) != 0) return;
+    g.dev.rasw = nw;
+    g.dev.rash = nh;
+}
+
+void plotix::pagupr(int n) {
+    using namespace plotix::detail;
+    if (jqqlev(0, 0, "pagupr") != 0) return;
+    if (jqqval(n, 0, 1) != 0) return;
+    g.dev.upright = n;
+}
+
+void plotix::pagbck(std::string_view keyword) {
+    using namespace plotix::detail;
+    if (jqqlev(0, 0, "pagbck") != 0) return;
+    std::string key;
+    qqcopy(key, keyword, 4);
+    const int k = jqqind("AUTO+WHIT", 2, key);
+    if (k == 0) return;
+    // The reversed background mode, on every device: index 0 white, the
+    // foreground black.
+    g.dev.bgopt = k == 1 ? 4 : 2;
 }

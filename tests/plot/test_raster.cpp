@@ -141,6 +141,31 @@ TEST_F(RasterTest, LinesSetTheStatedPixels) {
               (std::vector<int>{0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 0, 0}));
 }
 
+TEST_F(RasterTest, WideLinesAreSquaresAlongTheLine) {
+    fresh();
+    img.set_line_width(3);
+    img.qqvlin(5, 5, 8, 5); // one pixel either side of the row, and of the ends
+    Pixels expect;
+    for (int x = 4; x <= 9; ++x) {
+        for (int y = 4; y <= 6; ++y) expect.insert({x, y});
+    }
+    EXPECT_EQ(lit(20, 20), expect);
+    fresh();
+    img.set_line_width(2); // the extra pixel below and right of the line
+    img.qqvlin(5, 5, 5, 7);
+    EXPECT_EQ(lit(20, 20),
+              (Pixels{{5, 5}, {6, 5}, {5, 6}, {6, 6}, {5, 7}, {6, 7}, {5, 8}, {6, 8}}));
+    fresh();
+    img.set_line_width(0); // at least one pixel
+    img.qqvlin(0, 0, 0, 0);
+    EXPECT_EQ(lit(20, 20), (Pixels{{0, 0}}));
+    // Pixels of a wide line off the image are dropped.
+    fresh();
+    img.set_line_width(5);
+    img.qqvlin(0, 0, 0, 0);
+    EXPECT_EQ(lit(20, 20).size(), 9u);
+}
+
 TEST_F(RasterTest, BoxesFillInclusiveRectangles) {
     fresh();
     img.qqvfll(4, 4, 4, 4, 9);
