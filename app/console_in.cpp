@@ -1,5 +1,6 @@
 #include "console_in.hpp"
 
+#include "console_out.hpp"
 #include "error.hpp"
 #include "numbers.hpp"
 
@@ -21,7 +22,7 @@ bool is_blank(char c) {
 } // namespace
 
 std::string AnswerReader::read_value(std::string_view question) {
-    out_.flush();
+    flush_output(out_); // the question must be out before the answer is read
     std::string line;
     while (std::getline(in_, line)) {
         std::size_t i = 0;

@@ -1,7 +1,12 @@
 #include "console_out.hpp"
 
+#include "error.hpp"
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace fasogram {
 
@@ -73,6 +78,20 @@ std::string format_line(std::initializer_list<Item> items) {
 
 void write_line(std::ostream& out, std::initializer_list<Item> items) {
     out << format_line(items) << '\n';
+}
+
+void flush_output(std::ostream& out) {
+    errno = 0;
+    out.flush();
+    int errnum = errno;
+    const bool stream_ok = static_cast<bool>(out);
+    errno = 0;
+    const bool stdout_ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (errnum == 0) errnum = errno;
+    if (stream_ok && stdout_ok) return;
+    std::string message = "no se puede escribir en la salida estandar";
+    if (errnum != 0) message += std::string(": ") + std::strerror(errnum);
+    throw FatalError(message);
 }
 
 } // namespace fasogram

@@ -44,4 +44,9 @@ std::string format_line(std::initializer_list<Item> items);
 // Writes format_line(items) and a line end.
 void write_line(std::ostream& out, std::initializer_list<Item> items);
 
+// Hands what the dialogue wrote to `out`, and what the plotting library wrote
+// on standard output, to the system.  A failed write (a full disk, a closed
+// output) raises FatalError.
+void flush_output(std::ostream& out);
+
 } // namespace fasogram

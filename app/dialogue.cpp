@@ -122,7 +122,7 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
 
     write_line(out, {"estoy calculando el espectro...."});
     write_line(out, {"vea que bonito el grafico....."});
-    out.flush();
+    flush_output(out);
 
     FrequencyGrid grid;
     grid.f_ini = f_ini;
@@ -144,7 +144,7 @@ int run_fasogram(std::istream& in, std::ostream& out, std::ostream& err,
                  const std::filesystem::path& dir) {
     try {
         run(in, out, dir);
-        out.flush();
+        flush_output(out);
         return 0;
     } catch (const FatalError& error) {
         out.flush();

@@ -4,7 +4,12 @@
 #include "console_out.hpp"
 #include "plot_spectrum.hpp"
 
-#include <cstdio>
+#include "error.hpp"
+
+#include <plotix.h>
+
+#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace fasogram {
@@ -15,9 +20,9 @@ void present_spectrum(const SpectrumPlot& plot, std::istream& in, std::ostream& 
     // The library writes its messages and summary with C streams: what the
     // dialogue wrote must be out before, and the library's text before the
     // next question.
-    out.flush();
+    flush_output(out);
     graph.draw(Output::screen);
-    std::fflush(stdout);
+    flush_output(out);
 
     constexpr std::string_view save_question = "Guardo como BMP (1), TIFF (2), PS (3), PDF (4)?";
     AnswerReader answers(in, out);
@@ -30,9 +35,16 @@ void present_spectrum(const SpectrumPlot& plot, std::istream& in, std::ostream& 
     }
     if (choice == 0) return;
 
-    out.flush();
+    flush_output(out);
     graph.draw(static_cast<Output>(choice));
-    std::fflush(stdout);
+    flush_output(out);
+    // A graph that could not be saved completely is gone (the library does
+    // not leave part of it under the name): that ends the run.
+    int errnum = 0;
+    std::string file;
+    if (plotix::getfst(&errnum, &file) < 0) {
+        throw FatalError("no se pudo guardar el grafico en " + file + ": " + std::strerror(errnum));
+    }
 }
 
 } // namespace fasogram

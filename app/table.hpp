@@ -2,8 +2,8 @@
 
 #include "spectrum.hpp"
 
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -19,17 +19,31 @@ std::string format_table_field(double value);
 // One table line: f, rho, C1, C2, C3 (75 characters, no line end).
 std::string format_table_line(const SpectrumPoint& point);
 
-// The spectrum table file.  Opening replaces an existing file; failures to
-// create or to write it raise FatalError naming `name`.
+// The spectrum table file at any path.  It is written to a temporary file in
+// the same directory and renamed over the path by close() only when it is
+// complete, so that the path holds either the earlier file or the whole new
+// table, never part of one.  A table that is not closed (an error stop) is
+// removed.  A path that names a device or a pipe is written in place.
+// Failures to create, write or close it raise FatalError naming `name` (the
+// path when no name is given) and the system's reason.
 class TableWriter {
   public:
+    explicit TableWriter(const std::filesystem::path& path);
     TableWriter(const std::filesystem::path& path, std::string_view name);
+    ~TableWriter();
+    TableWriter(const TableWriter&) = delete;
+    TableWriter& operator=(const TableWriter&) = delete;
+
     void write(const SpectrumPoint& point);
     void close();
 
   private:
-    std::ofstream out_;
+    [[noreturn]] void fail(const char* what, int errnum);
+
+    std::filesystem::path path_;
     std::string name_;
+    std::string temp_;
+    std::FILE* out_ = nullptr;
 };
 
 } // namespace fasogram

@@ -6,7 +6,7 @@ set -euo pipefail
 pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
       zlib1g-dev libx11-dev libmpfr-dev libfftw3-dev clang-format locales
       ghostscript qpdf libtiff-tools python3 python3-pil poppler-utils
-      hershey-fonts-data xvfb xdotool x11-apps
+      hershey-fonts-data xvfb xdotool x11-apps libxml2-utils librsvg2-bin
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
       python3-pip python3-setuptools python3-wheel
       python3-dask python3-distributed python3-astropy

@@ -7,6 +7,7 @@
 #include "core/helpers.h"
 #include "core/messages.h"
 #include "core/state.h"
+#include "pipeline/pipeline.h"
 #include "plotix.h"
 
 namespace plotix::detail {
@@ -71,9 +72,8 @@ void store(State::Axes::Scaling& s, float a, float e, float first, float step, i
 void set_axis_clip() {
     State::Axes& ax = g.axes;
     int m = -1;
-    const int dev = g.out.device;
-    const float scale = g.dev.scale;
-    if ((dev <= 100 || (dev >= 601 && dev <= 700)) && scale > 0.0f && std::isfinite(scale)) {
+    const float scale = pixels_per_unit();
+    if (scale > 0.0f && std::isfinite(scale)) {
         const double r = std::round(0.99 / static_cast<double>(scale));
         m = -1 - static_cast<int>(std::min(r, 1.0e6));
     }

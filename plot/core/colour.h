@@ -1,9 +1,8 @@
-// Colour tables, named colours and the current colour.
+// The stored colour tables and the colours of the current table.
 #ifndef PLOTIX_CORE_COLOUR_H
 #define PLOTIX_CORE_COLOUR_H
 
 #include <cstdint>
-#include <string_view>
 
 namespace plotix::detail {
 
@@ -11,20 +10,13 @@ namespace plotix::detail {
 extern const std::uint32_t kRainbow[256];
 extern const std::uint32_t kSpectrum[256];
 
-// Red, green and blue of table entry (index mod 256).
+// Red, green and blue, 0..255 each.
 struct Rgb {
     int r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
 };
+// Red, green and blue of entry (index mod 256) of the current table.
 Rgb colour_entry(int index);
-
-// Builds the table of type 0..8 and makes the foreground colour current
-// (setvlt without the level check and keyword lookup).
-void qqvlt(int type);
-// Makes index current after stroking pending lines (setclr without the level
-// check); returns false (after warning 2) for an index outside 0..255.
-bool qqclr(int index);
-// Hands the whole table to the screen or raster driver.
-void shwvlt();
 
 } // namespace plotix::detail
 

@@ -1,6 +1,8 @@
 // The stored rainbow and spectrum colour tables, 256 packed 0x00RRGGBB
-// entries each, in index order.
+// entries each, in index order, and the entries of the current table.
 #include "core/colour.h"
+
+#include "core/state.h"
 
 namespace plotix::detail {
 
@@ -67,5 +69,11 @@ const std::uint32_t kSpectrum[256] = {
     0xFF3700, 0xFF3200, 0xFF2D00, 0xFF2800, 0xFF2300, 0xFF1E00, 0xFF1900, 0xFF1400, 0xFF0F00,
     0xFF0A00, 0xFF0500, 0xFF0000, 0xFFFFFF,
 };
+
+Rgb colour_entry(int index) {
+    const std::uint32_t c = g.colour.table[((index % 256) + 256) % 256];
+    return {static_cast<int>((c >> 16) & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+            static_cast<int>(c & 0xFF)};
+}
 
 } // namespace plotix::detail

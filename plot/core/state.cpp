@@ -1,7 +1,5 @@
 #include "core/state.h"
 
-#include "drivers/driver.h"
-
 namespace plotix::detail {
 
 State g;
@@ -29,11 +27,11 @@ void first_call() {
 }
 
 void reset_state() {
-    if (g.out.stream != nullptr) std::fclose(g.out.stream);
     if (g.msg.errfile != nullptr) std::fclose(g.msg.errfile);
-    g.out.stream = nullptr;
     g.msg.errfile = nullptr;
+    // The driver goes first: it may still hold an unfinished file.
     g.dev.driver.reset();
+    g.dev.screens.reset();
     // Every group back to the defaults written in the state's declaration.
     g = State{};
 }

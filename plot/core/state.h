@@ -10,9 +10,9 @@
 namespace plotix::detail {
 
 struct Driver;
+class ScreenSession;
 
 inline constexpr int kPenMax = 100;     // points of the pen buffer
-inline constexpr int kLineLimit = 80;   // record length of line-oriented outputs
 inline constexpr float kVersion = 8.0f; // library version
 inline constexpr int kPatchLevel = 0;
 
@@ -24,7 +24,8 @@ struct State {
         int closed = 0; // 1 after disfin
     } life;
 
-    // Output selection: persistent between plots except the stream.
+    // Output selection: persistent between plots, except the status of the
+    // output file, which disfin sets for the plot it ends.
     struct Output {
         int device = 0;               // 0: no format chosen
         std::string keyword = "GKSL"; // upper case, at most 4 characters
@@ -32,10 +33,10 @@ struct State {
         int filestate = 0;            // 0 none given, 1 given by setfil, 2 given and saved
         std::string savedname;        // the name given by setfil
         int filemode = 0;             // version-number rule for existing files
-        std::FILE* stream = nullptr;  // open output file of the stream drivers
-        bool file_written = false;    // an output file was created for this plot
-        std::string linebuf;          // pending text of line-oriented outputs
-        int linelimit = kLineLimit;
+        // Output file of the last finished plot: 1 written completely, 0 the
+        // plot had none, -1 it failed (errnum: the system's error number).
+        int status = 0;
+        int errnum = 0;
     } out;
 
     // Page: size in plot units and the persistent page inputs.
@@ -51,20 +52,23 @@ struct State {
         float paperw = 0.0f, paperh = 0.0f; // user paper size (0: none)
     } page;
 
-    // Device: scale and window geometry.
+    // Device: window and image geometry, background, page options and the
+    // active driver.
     struct Device {
-        float scale = 1.0f; // device units per plot unit
-        int winopt = 0;     // 0 default size, 1 position and size given, other: size given
+        int winopt = 0; // 0 default size, 1 position and size given, other: size given
         int winx = 0, winy = 0, winw = 853, winh = 603;
         int imgw = 853, imgh = 603; // window or image size of this plot (pixels)
-        int winnum = 1;
-        int depth = 24;        // bits per pixel of the screen
-        int bgopt = 4;         // background mode option (4 chooses by device)
-        int bgmode = 0;        // 0 normal, 2 reversed
-        int first_bgmode = -1; // background mode of the first plot of the run
+        int rasw = 0, rash = 0;     // image size of the image formats (imgpix; 0: as imgw, imgh)
+        int bgopt = 4;              // background mode option (4 chooses by device)
+        int bgmode = 0;             // 0 normal, 2 reversed
+        int first_bgmode = -1;      // background mode of the first plot of the run
         int bgchanged = 0;
         int pdfopt = 1;
-        std::unique_ptr<Driver> driver; // active output driver while a plot is open
+        int upright = 0; // 1: landscape vector pages shown upright (pagupr)
+        // The driver of the open plot, and the screen windows, which outlive
+        // a plot (both owned here, so that a reset of the state ends them).
+        std::shared_ptr<Driver> driver;
+        std::shared_ptr<ScreenSession> screens;
     } dev;
 
     // The wait of a screen plot at disfin: wait option (0 until mouse button 2
@@ -260,8 +264,9 @@ extern State g;
 // First-call initialisation of the persistent settings.
 void first_call();
 
-// Closes any open stream, drops the driver and puts the whole state back to
-// its state before the first call. Test support.
+// Drops the driver (an unfinished output file with it), closes the error
+// file and the screen windows and puts the whole state back to its state
+// before the first call. Test support.
 void reset_state();
 
 } // namespace plotix::detail

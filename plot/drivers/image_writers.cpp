@@ -18,33 +18,6 @@ AllocFailure& alloc_failure() {
     return f;
 }
 
-// The output file of one writer: collects write failures, so that a full
-// disk is reported as a file error instead of success.
-class File {
-  public:
-    explicit File(const std::string& name) : f_(std::fopen(name.c_str(), "wb")) {}
-    ~File() { close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-
-    bool is_open() const { return f_ != nullptr; }
-    void put(const void* bytes, std::size_t n) {
-        if (n > 0 && std::fwrite(bytes, 1, n, f_) != n) ok_ = false;
-    }
-    void put(const std::string& bytes) { put(bytes.data(), bytes.size()); }
-    // Closes the file; false when anything failed to reach it.
-    bool close() {
-        if (f_ == nullptr) return ok_;
-        if (std::fclose(f_) != 0) ok_ = false;
-        f_ = nullptr;
-        return ok_;
-    }
-
-  private:
-    std::FILE* f_;
-    bool ok_ = true;
-};
-
 // Appends 16- and 32-bit words one at a time, swapped when the host order
 // differs from the file's.
 void put16(std::string& out, std::uint16_t v, bool swap) {
@@ -97,16 +70,17 @@ void tiff_entry(std::string& out, int tag, int type, std::uint32_t count, std::u
 }
 
 // A PNG chunk: length, type, data and the CRC over type and data.
-void png_chunk(File& f, const char* type, const unsigned char* data, std::uint32_t n, bool swap) {
+void png_chunk(OutputFile& f, const char* type, const unsigned char* data, std::uint32_t n,
+               bool swap) {
     std::string head;
     put32(head, n, swap);
-    f.put(head);
+    f.write(head);
     std::string body(type, 4);
     body.append(reinterpret_cast<const char*>(data), n);
-    f.put(body);
+    f.write(body);
     std::string crc;
     put32(crc, qqpcrc(reinterpret_cast<const unsigned char*>(body.data()), body.size()), swap);
-    f.put(crc);
+    f.write(crc);
 }
 
 } // namespace
@@ -156,7 +130,7 @@ void set_alloc_failure(AllocFailure f) {
     alloc_failure() = std::move(f);
 }
 
-int qqpbmp(const std::string& file, int device, int byteorder, int width, int height,
+int qqpbmp(OutputFile& f, int device, int byteorder, int width, int height,
            const std::uint32_t colours[256], int entries, const RowReader& rows) {
     const bool rgb = device < 0;
     const bool swap = byteorder == 0; // the file is little-endian
@@ -166,8 +140,6 @@ int qqpbmp(const std::string& file, int device, int byteorder, int width, int he
     const std::uint32_t p = rgb ? 0u : static_cast<std::uint32_t>(clamp_entries(entries));
     const std::uint32_t h = static_cast<std::uint32_t>(height);
 
-    File f(file);
-    if (!f.is_open()) return -1;
     std::string head = "BM";
     put32(head, 54 + r * h + 4 * p, swap);
     put16(head, 0, swap);
@@ -190,7 +162,7 @@ int qqpbmp(const std::string& file, int device, int byteorder, int width, int he
         head += static_cast<char>(red(colours[i]));
         head += '\0';
     }
-    f.put(head);
+    f.write(head);
 
     auto buf = qqpalloc(r, "row");
     if (!buf) return -2;
@@ -199,12 +171,12 @@ int qqpbmp(const std::string& file, int device, int byteorder, int width, int he
         if (rgb) {
             for (int x = 0; x < width; ++x) std::swap(buf[3 * x], buf[3 * x + 2]);
         }
-        f.put(buf.get(), r);
+        f.write(buf.get(), r);
     }
-    return f.close() ? 0 : -1;
+    return f.ok() ? 0 : -1;
 }
 
-int qqptif(const std::string& file, int device, int byteorder, int width, int height,
+int qqptif(OutputFile& f, int device, int byteorder, int width, int height,
            const std::uint32_t colours[256], int /*entries*/, const RowReader& rows) {
     const bool rgb = device < 0;
     const bool swap = byteorder == 0; // the file is little-endian ("II")
@@ -225,8 +197,6 @@ int qqptif(const std::string& file, int device, int byteorder, int width, int he
     const std::uint32_t extra = counts + count_size * h; // 8, 8, 8 or the colour map
     const std::uint32_t first = extra + (rgb ? 6 : 1536);
 
-    File f(file);
-    if (!f.is_open()) return -1;
     std::string head = "II";
     put16(head, 42, swap);
     put32(head, 8, swap);
@@ -258,7 +228,7 @@ int qqptif(const std::string& file, int device, int byteorder, int width, int he
     }
     if (!rgb) tiff_entry(head, 320, 3, 768, extra, swap);
     put32(head, 0, swap);
-    f.put(head);
+    f.write(head);
 
     std::string tables;
     for (std::uint32_t k = 0; k < h; ++k) put32(tables, first + k * rowbytes, swap);
@@ -269,11 +239,11 @@ int qqptif(const std::string& file, int device, int byteorder, int width, int he
             put16(tables, static_cast<std::uint16_t>(rowbytes), swap);
         }
     }
-    f.put(tables);
+    f.write(tables);
     if (rgb) {
         std::string triple;
         for (int i = 0; i < 3; ++i) put16(triple, 8, swap);
-        f.put(triple);
+        f.write(triple);
     } else {
         auto map = qqpalloc(768 * sizeof(std::uint16_t), "colour map");
         if (!map) return -2;
@@ -284,19 +254,19 @@ int qqptif(const std::string& file, int device, int byteorder, int width, int he
             words[512 + i] = static_cast<std::uint16_t>(blue(colours[i]) * 257);
         }
         if (swap) qqpswp2(words, 768);
-        f.put(words, 768 * sizeof(std::uint16_t));
+        f.write(words, 768 * sizeof(std::uint16_t));
     }
 
     auto buf = qqpalloc(rowbytes, "row");
     if (!buf) return -2;
     for (int y = 0; y < height; ++y) {
         rows(buf.get(), 0, y, rgb ? -width : width, 1);
-        f.put(buf.get(), rowbytes);
+        f.write(buf.get(), rowbytes);
     }
-    return f.close() ? 0 : -1;
+    return f.ok() ? 0 : -1;
 }
 
-int qqppng(const std::string& file, int device, int byteorder, int width, int height,
+int qqppng(OutputFile& f, int device, int byteorder, int width, int height,
            const std::uint32_t colours[256], int entries, const RowReader& rows) {
     const bool rgb = device < 0;
     const bool swap = byteorder == 1; // the file is big-endian
@@ -305,10 +275,8 @@ int qqppng(const std::string& file, int device, int byteorder, int width, int he
     const std::size_t rowbytes = 1 + bpp * static_cast<std::size_t>(width);
     const std::size_t raw = rowbytes * static_cast<std::size_t>(height);
 
-    File f(file);
-    if (!f.is_open()) return -1;
     static const unsigned char kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    f.put(kSignature, 8);
+    f.write(kSignature, 8);
     std::string ihdr;
     put32(ihdr, static_cast<std::uint32_t>(width), swap);
     put32(ihdr, static_cast<std::uint32_t>(height), swap);
@@ -353,23 +321,21 @@ int qqppng(const std::string& file, int device, int byteorder, int width, int he
 
     std::string len;
     put32(len, static_cast<std::uint32_t>(size), swap);
-    f.put(len);
-    f.put(out.get(), size + 4);
+    f.write(len);
+    f.write(out.get(), size + 4);
     std::string crc;
     put32(crc, qqpcrc(out.get(), size + 4), swap);
-    f.put(crc);
+    f.write(crc);
     png_chunk(f, "IEND", nullptr, 0, swap);
-    return f.close() ? 0 : -1;
+    return f.ok() ? 0 : -1;
 }
 
-int qqpppm(const std::string& file, int device, int width, int height,
-           const std::uint32_t colours[256], const RowReader& rows) {
+int qqpppm(OutputFile& f, int device, int width, int height, const std::uint32_t colours[256],
+           const RowReader& rows) {
     const bool rgb = device < 0;
     if (!sizes_ok(width, height)) return -2;
     const std::size_t w = static_cast<std::size_t>(width);
-    File f(file);
-    if (!f.is_open()) return -1;
-    f.put("P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n");
+    f.write("P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n");
     auto out = qqpalloc(3 * w, "row");
     auto index = qqpalloc(w, "row");
     if (!out || !index) return -2;
@@ -385,9 +351,9 @@ int qqpppm(const std::string& file, int device, int width, int height,
                 out[3 * x + 2] = static_cast<unsigned char>(blue(c));
             }
         }
-        f.put(out.get(), 3 * w);
+        f.write(out.get(), 3 * w);
     }
-    return f.close() ? 0 : -1;
+    return f.ok() ? 0 : -1;
 }
 
 } // namespace plotix::detail

@@ -1,8 +1,9 @@
 // Image file writers (BMP, TIFF, PNG, PPM) and the memory helper they share
-// with the PDF writer. Each writer opens, writes and closes its file in one
-// call and returns 0 on success, -1 when the file cannot be created, -2 when
-// there is no memory for its buffers; PNG adds -3, -4 and -5 for failures of
-// the compressor (initialisation, unfinished stream, end).
+// with the PDF writer. Each writer writes the whole image into an output file
+// that the caller has created and closes, and returns 0 on success, -1 when
+// the file has failed, -2 when there is no memory for its buffers; PNG adds
+// -3, -4 and -5 for failures of the compressor (initialisation, unfinished
+// stream, end).
 #ifndef PLOTIX_DRIVERS_IMAGE_WRITERS_H
 #define PLOTIX_DRIVERS_IMAGE_WRITERS_H
 
@@ -13,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "drivers/output_file.h"
+
 namespace plotix::detail {
 
 // The row read-out of an image: appends to buffer |n| pixels of rows y ..
@@ -20,19 +23,19 @@ namespace plotix::detail {
 // n < 0 three bytes red, green, blue per pixel (the signature of qqvrdr).
 using RowReader = std::function<void(unsigned char* buffer, int x, int y, int n, int rows)>;
 
-// Arguments: file name; device number, negative when the image holds RGB
+// Arguments: the output file; device number, negative when the image holds RGB
 // pixels (the row reader is then asked for RGB rows); host byte order, 1 on a
 // little-endian host; width and height in pixels; the colour table of 256
 // packed 0x00RRGGBB colours; the number of palette entries to write (BMP and
 // PNG; TIFF always writes 256); the row reader.
-int qqpbmp(const std::string& file, int device, int byteorder, int width, int height,
+int qqpbmp(OutputFile& file, int device, int byteorder, int width, int height,
            const std::uint32_t colours[256], int entries, const RowReader& rows);
-int qqptif(const std::string& file, int device, int byteorder, int width, int height,
+int qqptif(OutputFile& file, int device, int byteorder, int width, int height,
            const std::uint32_t colours[256], int entries, const RowReader& rows);
-int qqppng(const std::string& file, int device, int byteorder, int width, int height,
+int qqppng(OutputFile& file, int device, int byteorder, int width, int height,
            const std::uint32_t colours[256], int entries, const RowReader& rows);
-int qqpppm(const std::string& file, int device, int width, int height,
-           const std::uint32_t colours[256], const RowReader& rows);
+int qqpppm(OutputFile& file, int device, int width, int height, const std::uint32_t colours[256],
+           const RowReader& rows);
 
 // Reverses the byte order of n 32-bit words in place.
 void qqpswp(std::uint32_t* words, std::size_t n);

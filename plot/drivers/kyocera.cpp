@@ -1,12 +1,10 @@
 // Kyocera printer stream (device 301): absolute moves and draws in printer
-// dots, and the closing reset.
+// dots, boxes in grey patterns, and the closing reset.
 #include <string>
 
 #include "core/format.h"
-#include "core/state.h"
-#include "drivers/driver.h"
-#include "drivers/linebuf.h"
 #include "drivers/setup.h"
+#include "drivers/stream.h"
 
 namespace plotix::detail {
 
@@ -30,34 +28,49 @@ constexpr int kPatterns[10][8] = {
     {255, 253, 255, 119, 255, 221, 255, 119},
 };
 
-class Kyocera final : public Driver {
+class Kyocera final : public StreamDriver {
   public:
-    void begin() override { g.dev.scale = kDots * setup_p(); }
+    Kyocera() {
+        info_.kind = DeviceInfo::Kind::stream;
+        info_.small_table_only = true;
+    }
+    const DeviceInfo& info() const override { return info_; }
+    float scale() const override { return scale_; }
 
-    void vertex(double x, double y, int op) override {
-        if (op != 2 && op != 3) return;
-        qqsbuf(op == 2 ? "DAP " : "MAP ");
-        qqsbuf(fmt_int(static_cast<int>(x), 4) + ",");
-        qqsbuf(fmt_int(static_cast<int>(y), 4) + ";");
+    void pen(float x, float y, PenOp op) override {
+        if (op != PenOp::draw && op != PenOp::move) return;
+        double dx = 0.0, dy = 0.0;
+        page_to_device(Layout::printer, scale_, x, y, dx, dy);
+        buf_.qqsbuf(op == PenOp::draw ? "DAP " : "MAP ");
+        buf_.qqsbuf(fmt_int(static_cast<int>(dx), 4) + ",");
+        buf_.qqsbuf(fmt_int(static_cast<int>(dy), 4) + ";");
     }
 
     // A box filled with the grey pattern of row (index mod 10); row 0 leaves
     // the box white.
-    void box(double x1, double y1, double x2, double y2, int index, int, int, int) override {
+    bool box(float x1, float y1, float x2, float y2, int index, Rgb) override {
         const int row = ((index % 10) + 10) % 10;
-        if (row == 0) return;
-        const int ix1 = rnd(x1), iy1 = rnd(y1), ix2 = rnd(x2), iy2 = rnd(y2);
-        qqsbuf("MAP " + fmt_int(ix1, 4) + "," + fmt_int(iy1, 4) + "; ");
+        if (row == 0) return true;
+        double c[4];
+        pixel_box(scale_, x1, y1, x2, y2, c);
+        const int ix1 = rnd(c[0]), iy1 = rnd(c[1]), ix2 = rnd(c[2]), iy2 = rnd(c[3]);
+        buf_.qqsbuf("MAP " + fmt_int(ix1, 4) + "," + fmt_int(iy1, 4) + "; ");
         std::string fpat = "FPAT ";
         for (int i = 0; i < 8; ++i) {
             fpat += fmt_int(kPatterns[row][i], 3) + (i < 7 ? "," : "; ");
         }
-        qqsbuf(fpat);
-        qqsbuf("BLK " + fmt_int(static_cast<std::int64_t>(ix2) - ix1 + 1, 4) + "," +
-               fmt_int(static_cast<std::int64_t>(iy2) - iy1 + 1, 4) + ";");
+        buf_.qqsbuf(fpat);
+        buf_.qqsbuf("BLK " + fmt_int(static_cast<std::int64_t>(ix2) - ix1 + 1, 4) + "," +
+                    fmt_int(static_cast<std::int64_t>(iy2) - iy1 + 1, 4) + ";");
+        return true;
     }
 
-    void finish() override { qqsbuf("RES;EXIT;"); }
+  private:
+    void start() override { scale_ = kDots * setup_p(); }
+    void end() override { buf_.qqsbuf("RES;EXIT;"); }
+
+    DeviceInfo info_;
+    float scale_ = 1.0f;
 };
 
 } // namespace

@@ -1,11 +1,10 @@
 // Drivers that draw nothing: formats whose contents this library does not
 // define (or whose writers it does not have yet), and screens when no display
 // can be opened.
-#include <algorithm>
+#include "drivers/null.h"
 
 #include "core/messages.h"
 #include "core/state.h"
-#include "drivers/driver.h"
 #include "drivers/setup.h"
 
 namespace plotix::detail {
@@ -14,30 +13,52 @@ namespace {
 
 class Null final : public Driver {
   public:
-    explicit Null(float scale) : scale_(scale) {}
-    void begin() override { g.dev.scale = scale_; }
-    void vertex(double, double, int) override {}
+    Null(const DeviceInfo& info, float scale, bool boxes)
+        : info_(info), scale_(scale), boxes_(boxes) {}
+    const DeviceInfo& info() const override { return info_; }
+    void begin(const std::string&) override {}
+    float scale() const override { return scale_; }
+    void pen(float, float, PenOp) override {}
+    // Boxes and polygons are taken (and dropped) where the device family
+    // would have filled them.
+    bool box(float, float, float, float, int, Rgb) override { return boxes_; }
+    bool polygon(const float*, const float*, int) override {
+        return info_.polygons == DeviceInfo::Polygons::filled;
+    }
 
   private:
+    DeviceInfo info_;
     float scale_;
+    bool boxes_;
 };
 
 class NoDisplay final : public Driver {
   public:
-    void begin() override {
-        const int dev = g.out.device;
-        g.dev.winnum = dev == 80 ? 1 : std::clamp(dev - 71, 1, 8);
-        g.dev.scale = pixel_scale(g.dev.imgw, g.dev.imgh);
+    NoDisplay() {
+        info_.kind = DeviceInfo::Kind::screen;
+        info_.polygons = DeviceInfo::Polygons::filled;
+        info_.reverses = true;
+    }
+    const DeviceInfo& info() const override { return info_; }
+    void begin(const std::string&) override {
+        scale_ = pixel_scale(g.dev.imgw, g.dev.imgh);
         qqserr("No display available");
         warnin(101);
     }
-    void vertex(double, double, int) override {}
+    float scale() const override { return scale_; }
+    void pen(float, float, PenOp) override {}
+    bool box(float, float, float, float, int, Rgb) override { return true; }
+    bool polygon(const float*, const float*, int) override { return true; }
+
+  private:
+    DeviceInfo info_;
+    float scale_ = 1.0f;
 };
 
 } // namespace
 
-std::unique_ptr<Driver> make_null_driver(float scale) {
-    return std::make_unique<Null>(scale);
+std::unique_ptr<Driver> make_null_driver(const DeviceInfo& info, float scale, bool boxes) {
+    return std::make_unique<Null>(info, scale, boxes);
 }
 
 std::unique_ptr<Driver> make_no_display_driver() {

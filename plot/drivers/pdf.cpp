@@ -6,17 +6,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <vector>
 
 #include "core/format.h"
 #include "core/helpers.h"
 #include "core/messages.h"
-#include "core/output.h"
 #include "core/state.h"
 #include "drivers/image_writers.h"
 #include "drivers/setup.h"
@@ -30,35 +29,6 @@ constexpr int kTableStep = 100;            // object table size and growth
 
 // Object kinds.
 constexpr unsigned char kPlain = 0, kContent = 1, kPage = 2;
-
-struct Writer {
-    std::FILE* file = nullptr;
-    long long nbyt = 0; // bytes written so far
-    int icomp = 1;      // 1: content streams deflated
-    bool failed_write = false, failed_table = false;
-    // Object tables: offset and kind by object number.
-    std::vector<long long> nptr;
-    std::vector<unsigned char> ityp;
-    int nobj = 3; // next free object number
-    // Page.
-    int nwidth = 0, nheight = 0;
-    int nstream = 0, nobjstr = 0, nobj1 = 1;
-    // Content stream: buffered (to be deflated) or written directly.
-    std::unique_ptr<unsigned char[]> cbuf;
-    std::size_t nbuf = 0;
-    bool buffered = false;
-    bool istrop = false;
-    long long start = 0; // offset of the stream data (direct streams)
-    int lenobj = 0;      // the length object of a direct stream
-    // Path.
-    bool ipopt = false; // a segment has been written and not stroked
-    int ipold = 3;      // 3: a move is pending
-    double xold = 0.0, yold = 0.0;
-    // Last fill colour.
-    int ir = -1, ig = -1, ib = -1;
-};
-
-Writer w;
 
 // Coordinates with two decimals; values that are not finite become 0 so that
 // the content stream stays readable.
@@ -81,26 +51,6 @@ std::string component(int c) {
     return fmt_fixed(c / 255.0, 5, 3) + " ";
 }
 
-// Makes room for object n in the tables (grown by 100 entries at a time).
-bool table_room(int n) {
-    if (n < static_cast<int>(w.nptr.size())) return true;
-    const std::size_t size = (static_cast<std::size_t>(n) / kTableStep + 1) * kTableStep;
-    if (alloc_refused("pdf tables", size * (sizeof(long long) + 1))) return false;
-    try {
-        w.nptr.resize(size, 0);
-        w.ityp.resize(size, kPlain);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-void put_file(const void* bytes, std::size_t n) {
-    if (w.file == nullptr || n == 0) return;
-    if (std::fwrite(bytes, 1, n, w.file) != n) w.failed_write = true;
-    w.nbyt += static_cast<long long>(n);
-}
-
 // Deflates the buffered stream in one call; the compressed size, or -1.
 long long deflate_stream(const unsigned char* in, std::size_t n, unsigned char* out,
                          std::size_t room) {
@@ -116,31 +66,53 @@ long long deflate_stream(const unsigned char* in, std::size_t n, unsigned char* 
     return size;
 }
 
-void begin_stream() {
-    w.buffered = false;
-    w.nbuf = 0;
-    if (w.icomp == 1) {
-        w.cbuf = qqpalloc(kStreamMax, "pdf stream");
-        w.buffered = w.cbuf != nullptr; // else this stream is written as it is
+} // namespace
+
+// Makes room for object n in the tables (grown by 100 entries at a time).
+bool PdfWriter::table_room(int n) {
+    if (n < static_cast<int>(nptr_.size())) return true;
+    const std::size_t size = (static_cast<std::size_t>(n) / kTableStep + 1) * kTableStep;
+    if (alloc_refused("pdf tables", size * (sizeof(long long) + 1))) return false;
+    try {
+        nptr_.resize(size, 0);
+        ityp_.resize(size, kPlain);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    qqpdfobj(w.nobj, kContent);
-    if (!w.buffered) {
-        w.lenobj = w.nobj;
-        qqpdfbuf("<< /Length " + fmt_int(w.lenobj) + " 0 R >>\n");
-        qqpdfbuf("stream\n");
-    }
-    w.start = w.nbyt;
-    w.istrop = true;
+    return true;
 }
 
-void end_stream() {
-    if (!w.istrop) return;
-    w.istrop = false;
-    if (w.buffered) {
-        const std::size_t n = w.nbuf;
+void PdfWriter::put_file(const void* bytes, std::size_t n) {
+    if (!file_.is_open() || n == 0) return;
+    file_.write(bytes, n);
+    nbyt_ += static_cast<long long>(n);
+}
+
+void PdfWriter::begin_stream() {
+    buffered_ = false;
+    nbuf_ = 0;
+    if (icomp_ == 1) {
+        cbuf_ = qqpalloc(kStreamMax, "pdf stream");
+        buffered_ = cbuf_ != nullptr; // else this stream is written as it is
+    }
+    qqpdfobj(nobj_, kContent);
+    if (!buffered_) {
+        lenobj_ = nobj_;
+        qqpdfbuf("<< /Length " + fmt_int(lenobj_) + " 0 R >>\n");
+        qqpdfbuf("stream\n");
+    }
+    start_ = nbyt_;
+    istrop_ = true;
+}
+
+void PdfWriter::end_stream() {
+    if (!istrop_) return;
+    istrop_ = false;
+    if (buffered_) {
+        const std::size_t n = nbuf_;
         const std::size_t room = n + n / 100 + 13;
         auto out = qqpalloc(room, "pdf output");
-        const long long size = out ? deflate_stream(w.cbuf.get(), n, out.get(), room) : -1;
+        const long long size = out ? deflate_stream(cbuf_.get(), n, out.get(), room) : -1;
         if (size >= 0) {
             qqpdfbuf("<< /Length " + fmt_int(size) + "\n");
             qqpdfbuf("/Filter /FlateDecode\n");
@@ -150,37 +122,38 @@ void end_stream() {
         } else {
             qqpdfbuf("<< /Length " + fmt_int(static_cast<long long>(n)) + " >>\n");
             qqpdfbuf("stream\n");
-            put_file(w.cbuf.get(), n);
+            put_file(cbuf_.get(), n);
         }
-        w.cbuf.reset();
-        w.nbuf = 0;
+        cbuf_.reset();
+        nbuf_ = 0;
         qqpdfbuf("endstream\n");
         qqpdfbuf("endobj\n");
         return;
     }
-    const long long length = w.nbyt - w.start;
+    const long long length = nbyt_ - start_;
     qqpdfbuf("endstream\n");
     qqpdfbuf("endobj\n");
-    qqpdfobj(w.lenobj, kPlain);
+    qqpdfobj(lenobj_, kPlain);
     qqpdfbuf(fmt_int(length) + "\n");
     qqpdfbuf("endobj\n");
 }
 
-void page_object() {
-    qqpdfobj(w.nobj, kPage);
+void PdfWriter::page_object() {
+    qqpdfobj(nobj_, kPage);
     qqpdfbuf("<<\n");
     qqpdfbuf("/Type /Page\n");
-    qqpdfbuf("/MediaBox [0 0 " + fmt_int(w.nwidth) + " " + fmt_int(w.nheight) + "]\n");
+    qqpdfbuf("/MediaBox [0 0 " + fmt_int(nwidth_) + " " + fmt_int(nheight_) + "]\n");
+    if (rotate_ != 0) qqpdfbuf("/Rotate " + fmt_int(rotate_) + "\n");
     qqpdfbuf("/Parent 2 0 R\n");
     // Text reaches the page as strokes, and there are no images.
     qqpdfbuf("/Resources << /ProcSet [/PDF]\n");
     qqpdfbuf(">>\n");
-    if (w.nstream == 1) {
-        qqpdfbuf("/Contents " + fmt_int(w.nobjstr) + " 0 R\n");
+    if (nstream_ == 1) {
+        qqpdfbuf("/Contents " + fmt_int(nobjstr_) + " 0 R\n");
     } else {
         qqpdfbuf("/Contents [\n");
-        for (int i = w.nobj1; i < w.nobj; ++i) {
-            if (i < static_cast<int>(w.ityp.size()) && w.ityp[i] == kContent) {
+        for (int i = nobj1_; i < nobj_; ++i) {
+            if (i < static_cast<int>(ityp_.size()) && ityp_[i] == kContent) {
                 qqpdfbuf(fmt_int(i) + " 0 R\n");
             }
         }
@@ -190,15 +163,15 @@ void page_object() {
     qqpdfbuf("endobj\n");
 }
 
-void document_end() {
-    const int last = w.nobj - 1; // the page
+void PdfWriter::document_end() {
+    const int last = nobj_ - 1; // the page
     // Page tree, object 2.
-    w.nptr[2] = w.nbyt; // the tables hold at least 100 objects
+    nptr_[2] = nbyt_; // the tables hold at least 100 objects
     qqpdfbuf("2 0 obj\n");
     qqpdfbuf("<< /Type /Pages /Kids [\n");
     int pages = 0;
-    for (int i = 3; i <= last && i < static_cast<int>(w.ityp.size()); ++i) {
-        if (w.ityp[i] == kPage) {
+    for (int i = 3; i <= last && i < static_cast<int>(ityp_.size()); ++i) {
+        if (ityp_[i] == kPage) {
             qqpdfbuf(fmt_int(i) + " 0 R\n");
             ++pages;
         }
@@ -207,13 +180,13 @@ void document_end() {
     qqpdfbuf(">>\n");
     qqpdfbuf("endobj\n");
     // Catalog, object 1.
-    w.nptr[1] = w.nbyt;
+    nptr_[1] = nbyt_;
     qqpdfbuf("1 0 obj\n");
     qqpdfbuf("<< /Type /Catalog /Pages 2 0 R\n");
     qqpdfbuf(">>\n");
     qqpdfbuf("endobj\n");
     // Information.
-    const int info = w.nobj;
+    const int info = nobj_;
     qqpdfobj(info, kPlain);
     const std::tm t = clock_now();
     qqpdfbuf("<< /CreationDate (D:" + zero_pad(t.tm_year + 1900, 4) + zero_pad(t.tm_mon + 1, 2) +
@@ -223,13 +196,13 @@ void document_end() {
     qqpdfbuf(">>\n");
     qqpdfbuf("endobj\n");
     // Cross-reference table and trailer.
-    const long long xref = w.nbyt;
-    const int size = w.nobj;
+    const long long xref = nbyt_;
+    const int size = nobj_;
     qqpdfbuf("xref\n");
     qqpdfbuf("0 " + fmt_int(size) + "\n");
     qqpdfbuf("0000000000 65535 f \n");
     for (int i = 1; i < size; ++i) {
-        const long long at = i < static_cast<int>(w.nptr.size()) ? w.nptr[i] : 0;
+        const long long at = i < static_cast<int>(nptr_.size()) ? nptr_[i] : 0;
         qqpdfbuf(zero_pad(at, 10) + " 00000 n \n");
     }
     qqpdfbuf("trailer\n");
@@ -240,64 +213,48 @@ void document_end() {
     qqpdfbuf("%%EOF\n");
 }
 
-// Closes the file and drops the tables and buffers.
-void release() {
-    if (w.file != nullptr && std::fclose(w.file) != 0) w.failed_write = true;
-    w.file = nullptr;
-    w.istrop = false;
-    w.cbuf.reset();
-    w.nptr = {};
-    w.ityp = {};
-}
-
-void stroke_open_path() {
-    if (!w.ipopt) return;
+void PdfWriter::stroke_open_path() {
+    if (!ipopt_) return;
     qqpdfbuf("S\n");
-    w.ipopt = false;
-    w.ipold = 3;
+    ipopt_ = false;
+    ipold_ = PenOp::move;
 }
 
-} // namespace
-
-bool pdf_open() {
-    return w.file != nullptr;
-}
-
-void qqpdfbuf(std::string_view bytes) {
-    if (w.file == nullptr || bytes.empty()) return;
+void PdfWriter::qqpdfbuf(std::string_view bytes) {
+    if (!file_.is_open() || bytes.empty()) return;
     // Single writes are short operator lines, far below the buffer size.
-    if (w.istrop && w.buffered && bytes.size() <= kStreamMax) {
-        if (w.nbuf + bytes.size() > kStreamMax) {
+    if (istrop_ && buffered_ && bytes.size() <= kStreamMax) {
+        if (nbuf_ + bytes.size() > kStreamMax) {
             qqpdfadd(1, 2);
             qqpdfadd(1, 1);
         }
-        if (w.buffered) {
-            std::memcpy(w.cbuf.get() + w.nbuf, bytes.data(), bytes.size());
-            w.nbuf += bytes.size();
+        if (buffered_) {
+            std::memcpy(cbuf_.get() + nbuf_, bytes.data(), bytes.size());
+            nbuf_ += bytes.size();
             return;
         }
     }
     put_file(bytes.data(), bytes.size());
 }
 
-void qqpdfobj(int n, int kind) {
-    if (w.file == nullptr || n < 1) return;
+void PdfWriter::qqpdfobj(int n, int kind) {
+    if (!file_.is_open() || n < 1) return;
     if (table_room(n)) {
-        w.nptr[n] = w.nbyt;
-        w.ityp[n] = static_cast<unsigned char>(kind);
+        nptr_[n] = nbyt_;
+        ityp_[n] = static_cast<unsigned char>(kind);
     } else {
-        w.failed_table = true; // reported at the end of the document
+        failed_table_ = true; // reported at the end of the document
     }
     if (kind == kContent) {
-        ++w.nstream;
-        w.nobjstr = n;
+        ++nstream_;
+        nobjstr_ = n;
     }
     qqpdfbuf(fmt_int(n) + " 0 obj\n");
-    w.nobj = n + 1;
+    nobj_ = n + 1;
 }
 
-void qqpdfadd(int step, int mode) {
-    if (w.file == nullptr) return;
+void PdfWriter::qqpdfadd(int step, int mode) {
+    if (!file_.is_open()) return;
     switch (step) {
     case 1:
         if (mode == 1) {
@@ -313,18 +270,13 @@ void qqpdfadd(int step, int mode) {
     }
 }
 
-int qqpdf1(const std::string& file, int width, int height, int option) {
-    release();
-    w = Writer{};
-    w.icomp = ((option % 2) + 2) % 2;
+int PdfWriter::qqpdf1(const std::string& file, int width, int height, int option, int rotate) {
+    icomp_ = ((option % 2) + 2) % 2;
+    rotate_ = rotate;
     if (!table_room(kTableStep - 1)) return -2;
-    w.file = std::fopen(file.c_str(), "wb");
-    if (w.file == nullptr) {
-        release();
-        return -1;
-    }
-    w.nwidth = width;
-    w.nheight = height;
+    if (!file_.create(file)) return -1;
+    nwidth_ = width;
+    nheight_ = height;
     qqpdfbuf("%PDF-1.3\n");
     qqpdfadd(1, 1);
     qqpdfbuf("0.709 w\n");
@@ -333,62 +285,66 @@ int qqpdf1(const std::string& file, int width, int height, int option) {
     return 0;
 }
 
-int qqpdf2(double x, double y, int op) {
-    if (w.file == nullptr) return 0;
-    if (op != 2 && op != 5) stroke_open_path();
+int PdfWriter::qqpdf2(double x, double y, PenOp op) {
+    if (!file_.is_open()) return 0;
+    if (op != PenOp::draw && op != PenOp::fill) stroke_open_path();
     switch (op) {
-    case 3:
-        w.xold = x;
-        w.yold = y;
-        w.ipold = 3;
+    case PenOp::move:
+        xold_ = x;
+        yold_ = y;
+        ipold_ = PenOp::move;
         break;
-    case 2:
-        if (w.ipold == 3) qqpdfbuf(num2(w.xold) + " " + num2(w.yold) + " m\n");
+    case PenOp::draw:
+        if (ipold_ == PenOp::move) qqpdfbuf(num2(xold_) + " " + num2(yold_) + " m\n");
         qqpdfbuf(num2(x) + " " + num2(y) + " l\n");
-        w.ipopt = true;
-        w.xold = x;
-        w.yold = y;
-        w.ipold = 2;
+        ipopt_ = true;
+        xold_ = x;
+        yold_ = y;
+        ipold_ = PenOp::draw;
         break;
-    case 5:
+    case PenOp::fill:
         // The fill consumes the path: no empty stroke follows, and a further
         // segment starts a new path at the last point.
-        if (w.ipopt) {
+        if (ipopt_) {
             qqpdfbuf("h\n");
             qqpdfbuf("f*\n");
-            w.ipopt = false;
-            w.ipold = 3;
+            ipopt_ = false;
+            ipold_ = PenOp::move;
         }
         break;
-    case 1: {
+    case PenOp::end: {
         qqpdfadd(1, 2);
         qqpdfadd(2, 0);
         qqpdfadd(3, 0);
         qqpdfadd(4, 0);
-        release();
-        const int status = w.failed_table ? -2 : (w.failed_write ? -1 : 0);
-        w = Writer{};
-        return status;
+        // A document without its tables is no document: it is not kept.
+        if (failed_table_) file_.fail(ENOMEM);
+        const bool written = file_.close();
+        cbuf_.reset();
+        nptr_ = {};
+        ityp_ = {};
+        if (failed_table_) return -2;
+        return written ? 0 : -1;
     }
-    default: break;
+    case PenOp::flush: break;
     }
     return 0;
 }
 
-void qqpdf3(int r, int gr, int b, int mode) {
-    if (w.file == nullptr) return;
+void PdfWriter::qqpdf3(int r, int gr, int b, int mode) {
+    if (!file_.is_open()) return;
     stroke_open_path();
     if (mode == 1) {
-        if (r == w.ir && gr == w.ig && b == w.ib) return;
-        w.ir = r;
-        w.ig = gr;
-        w.ib = b;
+        if (r == ir_ && gr == ig_ && b == ib_) return;
+        ir_ = r;
+        ig_ = gr;
+        ib_ = b;
     }
     qqpdfbuf(component(r) + component(gr) + component(b) + (mode == 1 ? "rg\n" : "RG\n"));
 }
 
-void qqpdf4(double x, double y, double wd, double ht) {
-    if (w.file == nullptr) return;
+void PdfWriter::qqpdf4(double x, double y, double wd, double ht) {
+    if (!file_.is_open()) return;
     qqpdfbuf(num2(x) + " " + num2(y) + " " + num2(wd) + " " + num2(ht) + " re\n");
     qqpdfbuf("f\n");
 }
@@ -407,77 +363,77 @@ namespace {
 
 class Pdf final : public Driver {
   public:
-    ~Pdf() override {
-        // A plot abandoned without disfin leaves no open file behind.
-        if (!open_) return;
-        release();
-        w = Writer{};
+    Pdf() {
+        info_.kind = DeviceInfo::Kind::stream;
+        info_.polygons = DeviceInfo::Polygons::path;
+        info_.background = 2;
+        info_.reverses = true;
     }
+    const DeviceInfo& info() const override { return info_; }
+    float scale() const override { return scale_; }
+    std::string file() const override { return writer_.file().name(); }
 
-    void begin() override {
-        const float s = pdf_scale();
-        g.dev.scale = s;
+    void begin(const std::string& file) override {
+        scale_ = pdf_scale();
         float pw, ph;
         oriented_page(pw, ph);
         const bool landscape = pw > ph && g.page.swap != 2;
-        width_ = static_cast<int>(1.0f + (landscape ? ph : pw) * s);
-        height_ = static_cast<int>(1.0f + (landscape ? pw : ph) * s);
-        // The writer opens its own file; an unusable or uncreatable name
-        // leaves the plot without output (warning 36), as for PostScript.
-        int status = gfilnn(g.out.filename) != 0
-                         ? -1
-                         : qqpdf1(g.out.filename, width_, height_, g.dev.pdfopt);
-        if (status == -1) {
-            warnc1(36, g.out.filename);
-            return;
-        }
-        if (status == -2) {
+        width_ = static_cast<int>(1.0f + (landscape ? ph : pw) * scale_);
+        height_ = static_cast<int>(1.0f + (landscape ? pw : ph) * scale_);
+        // The turned page of a landscape plot is shown upright on request.
+        const int rotate = landscape && g.dev.upright != 0 ? 90 : 0;
+        // An unusable or uncreatable name leaves the plot without output,
+        // reported at disfin, as for the other files.
+        status_ = writer_.qqpdf1(file, width_, height_, g.dev.pdfopt, rotate);
+        if (status_ == -2) {
             warnin(53);
             return;
         }
-        open_ = true;
-        g.out.file_written = true;
+        if (status_ != 0) return;
         if (g.dev.bgmode != 2) {
-            qqpdf3(0, 0, 0, 1);
-            qqpdf4(0.0, 0.0, width_, height_);
+            writer_.qqpdf3(0, 0, 0, 1);
+            writer_.qqpdf4(0.0, 0.0, width_, height_);
         }
     }
 
-    void vertex(double x, double y, int op) override {
-        if (open_) qqpdf2(x, y, op);
+    void pen(float x, float y, PenOp op) override {
+        double dx = 0.0, dy = 0.0;
+        page_to_device(Layout::postscript, scale_, x, y, dx, dy);
+        writer_.qqpdf2(dx, dy, op);
     }
 
-    void colour(int, int r, int gr, int b) override {
-        if (!open_) return;
-        qqpdf3(r, gr, b, 0);
-        qqpdf3(r, gr, b, 1);
+    void colour(int, Rgb c) override {
+        writer_.qqpdf3(c.r, c.g, c.b, 0);
+        writer_.qqpdf3(c.r, c.g, c.b, 1);
     }
 
-    // The corners arrive as the PostScript box numbers before rounding,
-    // already in points: lower left and upper right of the page's rectangle.
-    void box(double x1, double y1, double x2, double y2, int, int r, int gr, int b) override {
-        if (!open_) return;
-        qqpdf3(r, gr, b, 1);
-        qqpdf4(x1, y1, x2 - x1, y2 - y1);
+    // The box numbers of the PostScript family are points here: the lower
+    // left and upper right corner of the page's rectangle.
+    bool box(float x1, float y1, float x2, float y2, int, Rgb c) override {
+        double b[4];
+        postscript_box(scale_, x1, y1, x2, y2, b);
+        writer_.qqpdf3(c.r, c.g, c.b, 1);
+        writer_.qqpdf4(b[0], b[1], b[2] - b[0], b[3] - b[1]);
+        return true;
     }
 
-    void polygon(const int* x, const int* y, int n) override {
-        if (!open_ || n <= 0) return;
-        qqpdf2(x[0], y[0], 3);
-        for (int i = 1; i < n; ++i) qqpdf2(x[i], y[i], 2);
-        qqpdf2(0.0, 0.0, 5);
-    }
-
-    void finish() override {
-        if (!open_) return;
-        open_ = false;
-        const int status = qqpdf2(0.0, 0.0, 1);
-        if (status == -1) warnc1(36, g.out.filename);
-        if (status == -2) warnin(53);
+    FileResult finish() override {
+        if (status_ == -2) return {-1, ENOMEM, true}; // warned at disini
+        if (!writer_.is_open()) return {-1, writer_.file().error(), false};
+        const int status = writer_.qqpdf2(0.0, 0.0, PenOp::end);
+        if (status == 0) return {1, 0, false};
+        if (status == -2) {
+            warnin(53);
+            return {-1, ENOMEM, true};
+        }
+        return {-1, writer_.file().error(), false};
     }
 
   private:
-    bool open_ = false;
+    DeviceInfo info_;
+    PdfWriter writer_;
+    float scale_ = 1.0f;
+    int status_ = 0;
     int width_ = 0, height_ = 0;
 };
 

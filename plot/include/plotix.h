@@ -30,8 +30,37 @@ void sendbf();  // flush pending strokes, update a screen window (1..3)
 void winupd();  // the same, also allowed at level 0
 
 // ---- output format and file -----------------------------------------------
-void metafl(std::string_view keyword); // output format, e.g. "PS", "GKSL" (level 0)
+void metafl(std::string_view keyword); // output format: "PS", "PDF", "SVG", "BMP", ... (level 0)
 void setfil(std::string_view name);    // output file name, at most 80 characters (level 0)
+// An output file appears under its name only when it was written completely;
+// one that cannot be created or written is removed and reported at disfin
+// by warning 36. getfst tells how the output file of the last finished plot
+// ended (any level): 1 written completely, 0 the plot had no output file
+// (screens, "VIRT", formats without contents here) or no plot has finished,
+// -1 it could not be created or written. errnum, when given, receives the
+// system's error number of the failure (0 otherwise); file the name of the
+// file (empty when there was none).
+int getfst(int* errnum = nullptr, std::string* file = nullptr);
+
+// ---- pages for publication (level 0, persistent) -----------------------------
+// Image size in pixels of the image formats ("BMP", "TIFF", "PNG", "PPM",
+// "IMAG", "VIRT"), each side 2..32767 (default: 853 x 603, 603 x 853 for a
+// page higher than wide; imgpix(0, 0) returns to it). The page is mapped
+// onto the image as large as it fits; lines are as wide as on the
+// PostScript and PDF pages (about 0.27 mm, at least one pixel) and text
+// scales with the page.
+void imgpix(int nw, int nh);
+// n = 1: a landscape page is shown upright in viewers in the vector formats
+// that lay it turned on portrait paper: "PDF" gets a page rotation of 90
+// degrees, "PS", "POST" and "PSCL" a landscape paper size (the drawing
+// turned onto it) and "EPS" a landscape bounding box. n = 0 (default): as
+// the paper lies. "SVG" and the images are upright either way.
+void pagupr(int n);
+// "WHITE": a white page with dark drawing in every format (the reversed
+// background mode: colour index 0 is white, the foreground black; the
+// image formats and the screen otherwise draw on black). "AUTO" (default):
+// by format (white for "PS", "EPS", "PDF" and "SVG").
+void pagbck(std::string_view keyword);
 
 // ---- messages ---------------------------------------------------------------
 void winini(); // summary in a message box, messages in "plotix.err" (level 0)

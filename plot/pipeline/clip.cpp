@@ -16,8 +16,8 @@ bool finite4(float a, float b, float c, float d) {
 }
 
 void send(float x1, float y1, float x2, float y2, bool moved) {
-    if (moved) xjdraw(x1, y1, 3);
-    xjdraw(x2, y2, 2);
+    if (moved) xjdraw(x1, y1, PenOp::move);
+    xjdraw(x2, y2, PenOp::draw);
 }
 
 float dist(float x, float y) {

@@ -10,7 +10,6 @@
 #include "core/helpers.h"
 #include "core/messages.h"
 #include "core/state.h"
-#include "drivers/driver.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/style.h"
 #include "plotix.h"
@@ -34,70 +33,27 @@ float unit_divisor() {
     return (div > 0.0f && std::isfinite(div)) ? div : 1.0f;
 }
 
-// The devices' box rows.
-bool is_postscript(int dev) {
-    return dev >= 501 && dev <= 600 && dev != 511;
-}
-
-// Upper left and lower right corner in pixel-type device units.
-void pixel_box(float x1, float y1, float x2, float y2, double out[4]) {
-    const double s = g.dev.scale;
-    if (g.page.swap == 1) {
-        const double w = g.page.width;
-        out[0] = y1 * s;
-        out[1] = (w - x2) * s;
-        out[2] = y2 * s;
-        out[3] = (w - x1) * s;
-    } else {
-        out[0] = x1 * s;
-        out[1] = y1 * s;
-        out[2] = x2 * s;
-        out[3] = y2 * s;
-    }
-}
-
-// The four numbers of the PostScript box command before rounding.
-void postscript_box(float x1, float y1, float x2, float y2, double out[4]) {
-    const double s = g.dev.scale;
-    const double h = g.page.height;
-    if (g.page.width > g.page.height && g.page.swap != 2) {
-        out[0] = y1 * s;
-        out[1] = x1 * s;
-        out[2] = y2 * s;
-        out[3] = x2 * s;
-    } else {
-        out[0] = x1 * s;
-        out[1] = (h - y2) * s;
-        out[2] = x2 * s;
-        out[3] = (h - y1) * s;
-    }
-}
-
-void driver_box(const double c[4], int clr) {
-    if (!g.dev.driver) return;
-    const Rgb e = colour_entry(clr);
-    g.dev.driver->box(c[0], c[1], c[2], c[3], clr, e.r, e.g, e.b);
-}
-
-// Metafiles and plotters fill a box with a zig-zag of horizontal lines.
+// Devices without boxes (metafiles, plotters) get a zig-zag of horizontal
+// lines.
 void zigzag_box(float x1, float y1, float x2, float y2) {
     double d = 1.4 / unit_divisor();
     if ((y2 - y1) / d > 1.0e6) d = (y2 - y1) / 1.0e6;
-    xjdraw(x1, y1, 3);
-    xjdraw(x2, y1, 2);
+    xjdraw(x1, y1, PenOp::move);
+    xjdraw(x2, y1, PenOp::draw);
     float side = x2, other = x1;
     for (long k = 1;; ++k) {
         const float y = static_cast<float>(y1 + k * d);
         if (y > y2) break;
-        xjdraw(side, y, 2);
-        xjdraw(other, y, 2);
+        xjdraw(side, y, PenOp::draw);
+        xjdraw(other, y, PenOp::draw);
         std::swap(side, other);
     }
 }
 
+// A solid fill by the device: pattern 16, a rectangular clipping window and
+// the whole polygon inside it.
 bool solid_fill_possible(const float* x, const float* y, int n) {
-    const int dev = g.out.device;
-    if (!(dev < 100 || dev == 221 || (dev >= 501 && dev <= 600))) return false;
+    if (device().polygons == DeviceInfo::Polygons::hatched) return false;
     if (g.fill.pattern != 16 || g.clip.circular != 0) return false;
     for (int i = 0; i < n; ++i) {
         const float px = x[i] + static_cast<float>(g.pen.ox);
@@ -110,26 +66,18 @@ bool solid_fill_possible(const float* x, const float* y, int n) {
     return true;
 }
 
-void solid_fill(const float* x, const float* y, int n) {
-    const int dev = g.out.device;
+// The polygon filled by the device; false when it could not.
+bool solid_fill(const float* x, const float* y, int n) {
     qqstrk();
-    const float ox = static_cast<float>(g.pen.ox), oy = static_cast<float>(g.pen.oy);
-    if (dev < 100 || dev == 221) {
-        xjpoly(x, y, n);
-    } else if (dev == 511) {
-        xjdraw(x[0] + ox, y[0] + oy, kOpMove);
-        for (int i = 1; i < n; ++i) xjdraw(x[i] + ox, y[i] + oy, kOpDraw);
-        xjdraw(0.0f, 0.0f, kOpFill);
-    } else if (g.dev.driver) {
-        std::vector<int> ix(static_cast<std::size_t>(n)), iy(static_cast<std::size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            double dx = 0.0, dy = 0.0;
-            device_point(x[i] + ox, y[i] + oy, dx, dy);
-            ix[i] = rnd(dx);
-            iy[i] = rnd(dy);
-        }
-        g.dev.driver->polygon(ix.data(), iy.data(), n);
+    if (device().polygons == DeviceInfo::Polygons::path) {
+        // The outline as pen positions, closed and filled by the fill operation.
+        const float ox = static_cast<float>(g.pen.ox), oy = static_cast<float>(g.pen.oy);
+        xjdraw(x[0] + ox, y[0] + oy, PenOp::move);
+        for (int i = 1; i < n; ++i) xjdraw(x[i] + ox, y[i] + oy, PenOp::draw);
+        xjdraw(0.0f, 0.0f, PenOp::fill);
+        return true;
     }
+    return xjpoly(x, y, n);
 }
 
 // One hatch pass at angle degrees (counter-clockwise as seen on the page):
@@ -240,26 +188,11 @@ void dbox(float x1, float y1, float x2, float y2, int clr) {
     y2 = std::min(y2, static_cast<float>(g.clip.ymax));
     if (x1 > x2 || y1 > y2) return;
 
-    const int dev = g.out.device;
-    double c[4];
-    if (is_postscript(dev)) {
-        // No stroke: the box precedes lines still pending.
-        postscript_box(x1, y1, x2, y2, c);
-        driver_box(c, clr);
-    } else if (dev == 511) {
-        qqstrk();
-        postscript_box(x1, y1, x2, y2, c);
-        driver_box(c, clr);
-    } else if ((dev >= 201 && dev <= 300) || (dev >= 401 && dev <= 500)) {
-        plotix::setclr(clr);
-        zigzag_box(x1, y1, x2, y2);
-    } else if (dev <= 200 || dev == 221 || (dev >= 301 && dev <= 400) ||
-               (dev >= 601 && dev <= 701)) {
-        qqstrk();
-        if (dev == 701) qqsclr(clr);
-        pixel_box(x1, y1, x2, y2, c);
-        driver_box(c, clr);
-    }
+    if (device().lines_before_boxes) qqstrk();
+    if (active_driver().box(x1, y1, x2, y2, clr, colour_entry(clr))) return;
+    // The zig-zag is drawn in the box's colour, chosen as setclr chooses it.
+    if (jqqlev(1, 3, "setclr") == 0) qqclr(clr);
+    zigzag_box(x1, y1, x2, y2);
 }
 
 void arealx(const float* x, const float* y, int n) {
@@ -274,11 +207,8 @@ void dareaf(const float* x, const float* y, int n) {
     for (int i = 0; i < n; ++i) {
         if (!std::isfinite(x[i]) || !std::isfinite(y[i])) return;
     }
-    if (solid_fill_possible(x, y, n)) {
-        solid_fill(x, y, n);
-    } else {
-        hatch_fill(x, y, n);
-    }
+    if (solid_fill_possible(x, y, n) && solid_fill(x, y, n)) return;
+    hatch_fill(x, y, n);
 }
 
 bool qqmypt(int angle, int type, int density, int cross) {
@@ -305,7 +235,7 @@ bool qqmypt(int angle, int type, int density, int cross) {
         g.fill.group_off = static_cast<int>(5.0 * density + 4.9999);
         break;
     default:
-        if (g.out.device == 221 && density == 0) dist = 0.39999f;
+        if (device().fine_solid_hatch && density == 0) dist = 0.39999f;
         break;
     }
     g.fill.distance = dist / unit_divisor();

@@ -56,10 +56,10 @@ void qqstrk() {
     if (n <= 0) return;
     if (n > kPenMax) n = kPenMax;
     bool inside = jqqclp(g.pen.x[0], g.pen.y[0]) == 0;
-    if (inside) xjdraw(g.pen.x[0], g.pen.y[0], 3);
+    if (inside) xjdraw(g.pen.x[0], g.pen.y[0], PenOp::move);
     for (int i = 1; i < n; ++i) {
         if (inside && jqqclp(g.pen.x[i], g.pen.y[i]) == 0) {
-            xjdraw(g.pen.x[i], g.pen.y[i], 2);
+            xjdraw(g.pen.x[i], g.pen.y[i], PenOp::draw);
             continue;
         }
         inside = false;

@@ -234,7 +234,8 @@ TEST(Dialogue, TableThatCannotBeCreatedStopsTheRun) {
     std::filesystem::create_directory(dir.path() / "fasogram.dat");
     const Outcome run = run_in(dir, "h\n0.1\n0.2\n3\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "fasogram: error: no se puede crear el archivo fasogram.dat\n");
+    EXPECT_EQ(run.err,
+              "fasogram: error: no se puede crear el archivo fasogram.dat: Is a directory\n");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "fasogram.dat"));
 }
 

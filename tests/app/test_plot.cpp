@@ -3,10 +3,15 @@
 #include "plot_spectrum.hpp"
 #include "test_support.hpp"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "common/support.hpp"
+
+#include "core/format.h"
 #include "core/state.h"
 #include "drivers/driver.h"
 
@@ -17,6 +22,13 @@ using plotix::detail::g;
 using testing::PlotConsole;
 using testing::ScratchDir;
 using testing::WorkingDir;
+
+// sha256sum of the graph of SavedGraph.KeepsItsBytesInEveryFormat.
+constexpr const char* kSavedGraphDigests =
+    "30cfc17dce47c5a574b4ab553012c619a3aa565a6254041fcc3f7c5bde84edd7  fasogram.bmp\n"
+    "d50d479e88cd0c23af7e5c7380ec8f9c1c7a3d11fac4d047d8a54ca38b305f8c  fasogram.tif\n"
+    "f9191ca048012300a57976e6461f37cd3ae78068b8e8a7c575163805fdfb3db4  fasogram.ps\n"
+    "df0cc92171da0ffc23e69bb309496177a35a5e7823edd4c890f1c105556afa36  fasogram.pdf\n";
 
 TEST(FrequencyScale, FirstMatchingRowOfTheTable) {
     struct Row {
@@ -76,31 +88,40 @@ struct Seen {
     int current = -1;
 };
 
+// A recording driver described as the device it stands for; pen positions
+// in rounded plot units.
 struct Recorder final : plotix::detail::Driver {
-    explicit Recorder(Seen* seen) : seen_(seen) {}
-    void begin() override { g.dev.scale = 1.0f; }
-    void vertex(double x, double y, int) override {
-        seen_->vertices.emplace_back(x, y);
-        if (seen_->current == g.colour.named[2]) seen_->green.emplace_back(x, y);
+    Recorder(Seen* seen, const plotix::detail::DeviceInfo& info) : seen_(seen), info_(info) {}
+    const plotix::detail::DeviceInfo& info() const override { return info_; }
+    void begin(const std::string& file) override { file_ = file; }
+    float scale() const override { return 1.0f; }
+    std::string file() const override { return file_; }
+    void pen(float x, float y, plotix::detail::PenOp) override {
+        const double px = plotix::detail::rnd(x), py = plotix::detail::rnd(y);
+        seen_->vertices.emplace_back(px, py);
+        if (seen_->current == g.colour.named[2]) seen_->green.emplace_back(px, py);
     }
-    void colour(int index, int, int, int) override {
+    void colour(int index, plotix::detail::Rgb) override {
         seen_->colours.push_back(index);
         seen_->current = index;
     }
-    void box(double, double, double, double, int index, int, int, int) override {
+    bool box(float, float, float, float, int index, plotix::detail::Rgb) override {
         seen_->fills.push_back(index);
+        return true;
     }
 
   private:
     Seen* seen_;
+    plotix::detail::DeviceInfo info_;
+    std::string file_;
 };
 
 class GraphCycle : public ::testing::Test {
   protected:
     void SetUp() override {
-        plotix::detail::set_driver_factory([this](int) {
+        plotix::detail::set_driver_factory([this](int device) {
             seen = Seen{};
-            return std::make_unique<Recorder>(&seen);
+            return std::make_unique<Recorder>(&seen, plotix::detail::make_driver(device)->info());
         });
     }
     void TearDown() override { plotix::detail::set_driver_factory({}); }
@@ -223,6 +244,31 @@ TEST_F(GraphCycle, EmptyCurveDrawsTheAxesAndWarns) {
     EXPECT_GT(seen.vertices.size(), 1000u); // axes, labels, grid
     EXPECT_NE(console.text().find(" <<<< Warning   2: Incorrect parameter in curve!\n"),
               std::string::npos);
+}
+
+// The saved graph of a fixed curve, with the test clock, in each of the four
+// formats: its bytes are those recorded (sha256) when the output was last
+// meant to change.
+TEST(SavedGraph, KeepsItsBytesInEveryFormat) {
+    ScratchDir dir;
+    WorkingDir here{dir.path()};
+    PlotConsole console;
+    PlotArrays curve;
+    for (int i = 0; i <= 400; ++i) {
+        const float f = 0.5f * static_cast<float>(i) / 400.0f;
+        curve.cox.push_back(f);
+        curve.coy.push_back(0.5f + 0.45f * std::sin(97.0f * f) * std::cos(13.0f * f));
+    }
+    SpectrumGraph graph(curve, 0.0, 0.5);
+    for (Output o : {Output::bmp, Output::tiff, Output::ps, Output::pdf}) graph.draw(o);
+    std::string sums;
+    ASSERT_EQ(test_common::run_command("cd '" + dir.path().string() +
+                                           "' && sha256sum fasogram.bmp fasogram.tif "
+                                           "fasogram.ps fasogram.pdf",
+                                       sums),
+              0)
+        << sums;
+    EXPECT_EQ(sums, kSavedGraphDigests);
 }
 
 } // namespace

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 namespace fasogram {
@@ -216,6 +218,131 @@ TEST(Program, ResourceFailureInTheEngineIsReportedOnce) {
     EXPECT_EQ(err.rfind("fasogram: error: ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 #endif
+}
+
+// ---- runs that cannot write their files -------------------------------------
+
+// A tmpfs mounted on dir/disk for the length of a test; the program runs
+// there, with its answers and its console in dir.
+class SmallDisk {
+  public:
+    SmallDisk(const ScratchDir& dir, const char* options) : at_(dir.path() / "disk") {
+        std::filesystem::create_directory(at_);
+        ok_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~SmallDisk() {
+        if (ok_) umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool ok() const { return ok_; }
+    const std::filesystem::path& path() const { return at_; }
+    void write(const std::string& name, const std::string& contents) const {
+        std::FILE* f = std::fopen((at_ / name).c_str(), "wb");
+        std::fwrite(contents.data(), 1, contents.size(), f);
+        std::fclose(f);
+    }
+    std::string read(const std::string& name) const {
+        std::FILE* f = std::fopen((at_ / name).c_str(), "rb");
+        if (f == nullptr) return "(missing)";
+        std::string out;
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+        return out;
+    }
+    std::set<std::string> names() const {
+        std::set<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(at_)) {
+            out.insert(e.path().filename().string());
+        }
+        return out;
+    }
+    bool read_only() const {
+        return mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+  private:
+    std::filesystem::path at_;
+    bool ok_ = false;
+};
+
+Result run_on(const ScratchDir& dir, const SmallDisk& disk, const std::string& answers) {
+    dir.write("answers.txt", answers);
+    const std::string io = dir.path().string();
+    const std::string command = "cd '" + disk.path().string() + "' && env -u DISPLAY '" +
+                                FASOGRAM_BINARY + "' <'" + io + "/answers.txt' >'" + io +
+                                "/out.txt' 2>'" + io + "/err.txt'";
+    const int raw = std::system(command.c_str());
+    Result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = dir.read("out.txt");
+    result.err = dir.read("err.txt");
+    return result;
+}
+
+#define NEED_SMALL_DISK(disk)                                                                      \
+    if (!(disk).ok()) GTEST_SKIP() << "no small file system for the test (mount not permitted)"
+
+TEST(ProgramFaults, GraphSavedOnAFullDiskEndsWithOneAndLeavesNoFile) {
+    ScratchDir dir;
+    SmallDisk disk(dir, "size=128k");
+    NEED_SMALL_DISK(disk);
+    disk.write("datos.dat", sinusoid_series());
+    // The table fits, the image of half a megabyte does not.
+    const Result run = run_on(dir, disk, "c\n0.2\n0.3\n4\n1\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "fasogram: error: no se pudo guardar el grafico en fasogram.bmp: No space "
+                       "left on device\n");
+    EXPECT_NE(run.out.find(" <<<< Warning  36: File error in disfin!\n"), std::string::npos);
+    EXPECT_NE(run.out.find(" <<  Metafile:                                                   <<"),
+              std::string::npos);
+    EXPECT_EQ(disk.names(), (std::set<std::string>{"datos.dat", "fasogram.dat"}));
+    EXPECT_EQ(disk.read("fasogram.dat").size(), 5u * 76u);
+}
+
+TEST(ProgramFaults, TableOnAFullDiskKeepsTheEarlierTable) {
+    ScratchDir dir;
+    SmallDisk disk(dir, "size=64k");
+    NEED_SMALL_DISK(disk);
+    disk.write("datos.dat", sinusoid_series());
+    disk.write("fasogram.dat", "the earlier table\n");
+    // 20001 lines of 76 bytes do not fit.
+    const Result run = run_on(dir, disk, "c\n0.1\n0.5\n20000\n0\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "fasogram: error: error al escribir el archivo fasogram.dat: No space left "
+                       "on device\n");
+    EXPECT_EQ(disk.read("fasogram.dat"), "the earlier table\n");
+    EXPECT_EQ(disk.names(), (std::set<std::string>{"datos.dat", "fasogram.dat"}));
+}
+
+TEST(ProgramFaults, TableInADirectoryThatCannotTakeFiles) {
+    ScratchDir dir;
+    SmallDisk disk(dir, "size=64k");
+    NEED_SMALL_DISK(disk);
+    disk.write("datos.dat", sinusoid_series());
+    disk.write("fasogram.dat", "the earlier table\n");
+    ASSERT_TRUE(disk.read_only());
+    const Result run = run_on(dir, disk, "c\n0.2\n0.3\n4\n0\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(
+        run.err,
+        "fasogram: error: no se puede crear el archivo fasogram.dat: Read-only file system\n");
+    EXPECT_EQ(disk.read("fasogram.dat"), "the earlier table\n");
+    EXPECT_EQ(disk.names(), (std::set<std::string>{"datos.dat", "fasogram.dat"}));
+}
+
+TEST(ProgramFaults, StandardOutputThatCannotBeWritten) {
+    ScratchDir dir;
+    dir.write("datos.dat", sinusoid_series());
+    dir.write("answers.txt", "c\n0.2\n0.3\n4\n0\n");
+    const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY '" +
+                                FASOGRAM_BINARY + "' <answers.txt >/dev/full 2>err.txt";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(dir.read("err.txt"),
+              "fasogram: error: no se puede escribir en la salida estandar: No space left on "
+              "device\n");
 }
 
 } // namespace

@@ -51,8 +51,55 @@ TEST(TableWriter, ReplacesAnExistingFileAndReportsCreationFailure) {
         TableWriter table(dir.path() / "missing" / "fasogram.dat", "fasogram.dat");
         FAIL() << "no error";
     } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(), "no se puede crear el archivo fasogram.dat");
+        EXPECT_STREQ(error.what(),
+                     "no se puede crear el archivo fasogram.dat: No such file or directory");
     }
+}
+
+TEST(TableWriter, AnEarlierTableStaysUntilTheNewOneIsComplete) {
+    testing::ScratchDir dir;
+    dir.write("fasogram.dat", "the earlier table\n");
+    auto names = [&dir] {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+            out.push_back(e.path().filename().string());
+        }
+        return out;
+    };
+    {
+        TableWriter table(dir.path() / "fasogram.dat");
+        table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0});
+        // Until it is closed, the earlier table is what the name holds.
+        EXPECT_EQ(dir.read("fasogram.dat"), "the earlier table\n");
+        // A run stopped here (the writer goes without close) leaves no trace.
+    }
+    EXPECT_EQ(dir.read("fasogram.dat"), "the earlier table\n");
+    EXPECT_EQ(names(), std::vector<std::string>{"fasogram.dat"});
+
+    // Any path: a table in another directory, named by its path.
+    std::filesystem::create_directory(dir.path() / "out");
+    const std::filesystem::path other = dir.path() / "out" / "spectrum.txt";
+    TableWriter table(other);
+    table.write(SpectrumPoint{2.0, 0.25, 1.0, -1.0, 0.5});
+    table.close();
+    EXPECT_EQ(dir.read("out/spectrum.txt"),
+              "  2.0000000E+00  2.5000000E-01  1.0000000E+00 -1.0000000E+00  5.0000000E-01\n");
+    EXPECT_EQ(std::filesystem::status(other).permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::others_read); // as a file made the usual way (umask 022)
+}
+
+TEST(TableWriter, ADeviceIsWrittenInPlaceAndAFullOneIsAnError) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    try {
+        TableWriter table("/dev/full");
+        for (int i = 0; i < 200; ++i) table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0});
+        table.close();
+        FAIL() << "no error";
+    } catch (const FatalError& error) {
+        EXPECT_STREQ(error.what(),
+                     "error al escribir el archivo /dev/full: No space left on device");
+    }
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full")); // not replaced
 }
 
 } // namespace

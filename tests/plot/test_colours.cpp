@@ -264,12 +264,6 @@ TEST_F(Colours, ColourChangesReachTheDriver) {
               (std::vector<Event>{mv(0, 0), dr(10, 0), Event{'c', 0, 0, 7}, Event{'c', 0, 0, 7},
                                   Event{'l', 0, 0, 3}, Event{'c', 0, 0, 255}}));
     plotix::disfin();
-
-    // Metafiles get no table.
-    events.clear();
-    plotix::metafl("GKSL");
-    plotix::disini();
-    for (const Event& e : events) EXPECT_NE(e.kind, 'l');
 }
 
 TEST_F(Colours, PostScriptColourCommands) {

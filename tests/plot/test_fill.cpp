@@ -106,8 +106,7 @@ TEST_F(PlotixTest, PrinterAndAppletBoxes) {
 
     plotix::metafl("JAVA");
     plotix::disini();
-    d::dbox(0, 0, 100, 50, 5);
-    EXPECT_EQ(g.colour.current, 5);
+    d::dbox(0, 0, 100, 50, 5); // painted in its own colour
     plotix::disfin();
     std::string java = read_file("plotix.java");
     EXPECT_NE(java.find("  g.setColor (new Color (51,0,102));\n  g.fillRect (0,0,30,15);\n"),
@@ -290,34 +289,56 @@ TEST_F(Fill, HatchStyleIsRestored) {
     EXPECT_EQ(g.style.pattern[0], 10);
 }
 
-TEST_F(Fill, ShadingPatterns) {
-    EXPECT_EQ(g.fill.pattern, 0);
-    EXPECT_EQ(g.fill.type, 0);
-    EXPECT_EQ(g.fill.outline, 1);
-    plotix::shdpat(16);
-    EXPECT_EQ(g.fill.pattern, 16);
-    EXPECT_EQ(g.fill.type, 1);
-    EXPECT_EQ(g.fill.density, 0);
-    EXPECT_EQ(g.fill.angle, 0);
-    EXPECT_FLOAT_EQ(g.fill.distance, 1.9999f);
-    plotix::shdpat(7); // 45451
-    EXPECT_EQ(g.fill.angle, 45);
-    EXPECT_EQ(g.fill.type, 4);
-    EXPECT_EQ(g.fill.density, 5);
-    EXPECT_EQ(g.fill.cross, 1);
-    EXPECT_FLOAT_EQ(g.fill.distance, 1.0f);
-    EXPECT_EQ(g.fill.group_on, 8);
-    EXPECT_EQ(g.fill.group_off, 29);
-    plotix::shdpat(45211); // a code
-    EXPECT_EQ(g.fill.pattern, 45211);
-    EXPECT_EQ(g.fill.type, 2);
-    EXPECT_EQ(g.fill.group_off, 1);
-    EXPECT_FLOAT_EQ(g.fill.distance, 20.0f);
-    plotix::mypat(30, 3, 2, 0);
-    EXPECT_EQ(g.fill.pattern, 30320);
-    EXPECT_FLOAT_EQ(g.fill.distance, 15.0f);
-    EXPECT_EQ(g.fill.group_on, 3);
-    EXPECT_EQ(g.fill.group_off, 2);
+TEST_F(Fill, ShadingPatternsAsDrawn) {
+    // The rows of the horizontal lines a pattern draws in the square
+    // 0..100 (the outline is not part of the fill).
+    auto rows = [this](int pattern_or_code) {
+        events.clear();
+        plotix::shdpat(pattern_or_code);
+        square(0, 0, 100, 100);
+        std::vector<double> out;
+        for (const Piece& q : pieces()) {
+            if (q.y1 == q.y2) out.push_back(q.y1);
+        }
+        return out;
+    };
+    auto columns = [this] {
+        std::vector<double> out;
+        for (const Piece& q : pieces()) {
+            if (q.x1 == q.x2) out.push_back(q.x1);
+        }
+        return out;
+    };
+    // No fill by default: areaf draws the outline only.
+    events.clear();
+    const int x[4] = {0, 100, 100, 0}, y[4] = {0, 0, 100, 100};
+    plotix::areaf(x, y, 4);
+    EXPECT_EQ(pieces().size(), 4u);
+
+    // Pattern 14: crossed lines one plot unit apart in groups of 8 drawn and
+    // 29 skipped.
+    std::vector<double> grouped;
+    for (int k = 0; k <= 100; ++k) {
+        if (k % 37 < 8) grouped.push_back(k);
+    }
+    EXPECT_EQ(rows(14), grouped);
+    std::vector<double> cross = columns();
+    std::sort(cross.begin(), cross.end());
+    EXPECT_EQ(cross, grouped);
+
+    // Type 2 (code 211: 0 degrees, density 1, crossed): 20 apart, groups of 2
+    // drawn and 1 skipped.
+    EXPECT_EQ(rows(211), (std::vector<double>{0, 20, 60, 80}));
+    // Type 3: 15 apart, groups of 3 drawn and density 2 skipped.
+    events.clear();
+    plotix::mypat(0, 3, 2, 0);
+    square(0, 0, 100, 100);
+    std::vector<double> ys;
+    for (const Piece& q : pieces()) ys.push_back(q.y1);
+    EXPECT_EQ(ys, (std::vector<double>{0, 15, 30, 75, 90}));
+    // Type 1 (pattern 10, code 151): 5 times the density + 1.9999 apart.
+    EXPECT_EQ(rows(10), (std::vector<double>{0, 27, 54, 81}));
+    events.clear();
 
     console_text();
     plotix::shdpat(-3);
@@ -329,13 +350,39 @@ TEST_F(Fill, ShadingPatterns) {
                               " <<<< Warning   2: Incorrect parameter in mypat!   (   2)\n"
                               " <<<< Warning   2: Incorrect parameter in mypat!   (   8)\n"
                               " <<<< Warning   2: Incorrect parameter in mypat!   (  10)\n");
-    EXPECT_EQ(g.fill.pattern, 30320);
-    EXPECT_EQ(g.fill.type, 3);
+    // Refused patterns leave the last one in force.
+    EXPECT_EQ(rows(211).size(), 4u);
 
-    plotix::disfin(); // the next plot starts without hatching
-    plotix::metafl("WMF");
+    // The next plot starts without hatching.
+    plotix::disfin();
     plotix::disini();
-    EXPECT_EQ(g.fill.pattern, 0);
-    plotix::mypat(0, 1, 0, 0);
-    EXPECT_FLOAT_EQ(g.fill.distance, 0.39999f);
+    events.clear();
+    plotix::areaf(x, y, 4);
+    EXPECT_EQ(pieces().size(), 4u);
+    plotix::disfin();
+}
+
+TEST_F(PlotixTest, WindowsMetafileHatchesDensityZeroFiner) {
+    // The same pattern on two devices: 1.9999 plot units apart on the
+    // screen, 0.39999 for the metafile.
+    record();
+    auto lines = [this](const char* format) {
+        plotix::metafl(format);
+        plotix::disini();
+        plotix::mypat(0, 1, 0, 0);
+        events.clear();
+        const float x[4] = {0, 10, 10, 0}, y[4] = {0, 0, 2, 2};
+        d::dareaf(x, y, 4);
+        d::qqstrk();
+        std::vector<double> ys;
+        for (const Event& e : events) {
+            if (e.kind == 'v' && e.op == static_cast<int>(d::PenOp::move)) ys.push_back(e.y);
+        }
+        plotix::disfin();
+        return ys;
+    };
+    EXPECT_EQ(lines("CONS"), (std::vector<double>{0, 2}));
+    const std::vector<double> fine = lines("WMF");
+    ASSERT_EQ(fine.size(), 6u);
+    for (std::size_t i = 0; i < fine.size(); ++i) EXPECT_NEAR(fine[i], 0.39999 * i, 1e-4);
 }

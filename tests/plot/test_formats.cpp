@@ -102,3 +102,62 @@ TEST_F(PlotixTest, NumbersUseAPointInAnyLocale) {
     EXPECT_EQ(met.find(','), std::string::npos);
     EXPECT_NE(console_text().find("VERSION  8.0 "), std::string::npos);
 }
+
+namespace {
+
+// The file of a plot of one line from (100, 200) to (300, 200) in format.
+std::string one_line(const char* format, const std::string& file) {
+    plotix::metafl(format);
+    plotix::setfil(file);
+    plotix::disini();
+    plotix::line(100, 200, 300, 200);
+    plotix::disfin();
+    return read_file(file);
+}
+
+// Whether text holds part, line ends left out (records run on across lines).
+bool has(std::string text, const std::string& part) {
+    std::erase(text, '\n');
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST_F(PlotixTest, EveryFormatLaysThePageOnItsUnits) {
+    // The line (100, 200) - (300, 200) on the landscape page W = 2969, H = 2099,
+    // as each format writes it.
+    // The metafile: x / 2969, (H - y) / 2969.
+    EXPECT_TRUE(has(one_line("GKSL", "a.met"),
+                    " 0.0336814 0.6396093 3.0000000 0.1010441 0.6396093 2.0000000"));
+    // The plotters: 4 plotter units per plot unit, y upwards; the sheet
+    // formats the same on a landscape page.
+    EXPECT_TRUE(has(one_line("HPGL", "a.hpg"), "PU400,7596;PD1200,7596;"));
+    EXPECT_TRUE(has(one_line("HPA3", "b.hpg"), "PU400,7596;PD1200,7596;"));
+    // The printer: 300 / 254 dots per plot unit, y downwards.
+    EXPECT_TRUE(has(one_line("KYOC", "a.kyo"), "MAP  118, 236;DAP  354, 236;"));
+    // The applet: the pixels of an 853 x 603 picture (602 / 2099 per unit).
+    EXPECT_TRUE(has(one_line("JAVA", "a.java"), "  g.drawLine (29,57,86,57);"));
+    // PostScript: 3900 / 2100 units per plot unit, x and y exchanged on
+    // the turned landscape page.
+    EXPECT_TRUE(has(one_line("PS", "a.ps"), "371 186 u 371 557 d p "));
+    // A page higher than wide is not turned: x s, (H - y) s.
+    g.page.basew = 2099.0f;
+    g.page.baseh = 2969.0f;
+    EXPECT_TRUE(has(one_line("PS", "b.ps"), "186 5142 u 557 5142 d p "));
+    // The sheet plotters turn it: (H - y) s, (W - x) s.
+    EXPECT_TRUE(has(one_line("HPA3", "c.hpg"), "PU11076,7996;PD11076,7196;"));
+    g.page.basew = 2969.0f;
+    g.page.baseh = 2099.0f;
+    // Orientation swap 1: the devices take the page turned.
+    g.page.swap = 1;
+    EXPECT_TRUE(has(one_line("GKSL", "b.met"),
+                    " 0.0673627 0.0336814 3.0000000 0.0673627 0.1010441 2.0000000"));
+    // The picture of 853 x 603 pixels at min(852 / 2099, 602 / 2969) per
+    // unit: rnd(y s), rnd((W - x) s).
+    EXPECT_TRUE(has(one_line("JAVA", "b.java"), "  g.drawLine (41,582,41,541);"));
+    // Orientation swap 2 keeps the landscape PostScript page unturned.
+    g.page.swap = 2;
+    EXPECT_TRUE(has(one_line("PS", "c.ps"), "186 3527 u 557 3527 d p "));
+    g.page.swap = 0;
+    EXPECT_EQ(console_text().find("<<<< Warning"), std::string::npos);
+}

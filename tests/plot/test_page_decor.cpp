@@ -36,7 +36,7 @@ class PageDecor : public PlotixTest {
         Box b;
         for (const Event& e : events) {
             if (e.kind != 'v') continue;
-            const double x = e.x, y = g.page.height - e.y;
+            const double x = e.x, y = e.y;
             b.x0 = std::min(b.x0, x), b.x1 = std::max(b.x1, x);
             b.y0 = std::min(b.y0, y), b.y1 = std::max(b.y1, y);
         }
@@ -51,9 +51,8 @@ const char* const kStamp = "05.03.2024, 14:07:09, PLOTIX 8.0 ";
 TEST_F(PageDecor, BorderHasItsCornersOnThePageEdges) {
     plotix::pagera();
     d::qqstrk();
-    const double h = g.page.height; // the recorder sees y as H - y
-    EXPECT_EQ(events,
-              (std::vector<Event>{mv(0, h - 0), dr(0, 0), dr(2969, 0), dr(2969, h), dr(0, h)}));
+    const double h = g.page.height;
+    EXPECT_EQ(events, (std::vector<Event>{mv(0, 0), dr(0, h), dr(2969, h), dr(2969, 0), dr(0, 0)}));
     plotix::disfin();
     clear();
     plotix::pagera(); // level 0

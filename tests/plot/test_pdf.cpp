@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "common/ppm.hpp"
 #include "common/support.hpp"
@@ -198,14 +199,14 @@ TEST_F(PlotixTest, PdfPathsAndColours) {
         d::qqdraw(1000, 100);
         d::qqdraw(1100, 100);
         d::qqstrk();
-        g.dev.driver->colour(3, 128, 0, 255); // strokes the open path first
-        g.dev.driver->colour(3, 128, 0, 255); // same fill colour: only RG again
-        d::xjdraw(500, 500, 3);
-        d::xjdraw(500, 600, 2);
-        d::xjdraw(600, 600, 2);
-        d::xjdraw(0, 0, 5);
-        d::xjdraw(700, 700, 2); // a new path from the last point
-        g.dev.driver->box(10, 20, 30, 50, 0, 255, 255, 255);
+        g.dev.driver->colour(3, {128, 0, 255}); // strokes the open path first
+        g.dev.driver->colour(3, {128, 0, 255}); // same fill colour: only RG again
+        d::xjdraw(500, 500, d::PenOp::move);
+        d::xjdraw(500, 600, d::PenOp::draw);
+        d::xjdraw(600, 600, d::PenOp::draw);
+        d::xjdraw(0, 0, d::PenOp::fill);
+        d::xjdraw(700, 700, d::PenOp::draw);                       // a new path from the last point
+        g.dev.driver->box(100, 200, 300, 400, 0, {255, 255, 255}); // the line's square
     });
     std::setlocale(LC_ALL, saved.c_str());
     Parsed p = parse("out.pdf");
@@ -220,7 +221,7 @@ TEST_F(PlotixTest, PdfPathsAndColours) {
                                     "h\nf*\n"
                                     "158.01 158.01 m\n184.34 184.34 l\n"
                                     "S\n"
-                                    "1 1 1 rg\n10.00 20.00 20.00 30.00 re\nf\n");
+                                    "1 1 1 rg\n52.67 26.33 52.67 52.67 re\nf\n");
     std::string report;
     EXPECT_TRUE(qpdf_ok("out.pdf", report)) << report;
 }
@@ -240,13 +241,13 @@ TEST_F(PlotixTest, PdfRendersInkWhereTheLinesAre) {
     plot_pdf([] {
         plotix::line(0, 1000, 2969, 1000); // a column at x = 263.3 points
         d::qqstrk();
-        g.dev.driver->colour(1, 255, 0, 0);
+        g.dev.driver->colour(1, {255, 0, 0});
         // A red square, 300..600 plot units: 79..158 points.
-        d::xjdraw(300, 300, 3);
-        d::xjdraw(300, 600, 2);
-        d::xjdraw(600, 600, 2);
-        d::xjdraw(600, 300, 2);
-        d::xjdraw(0, 0, 5);
+        d::xjdraw(300, 300, d::PenOp::move);
+        d::xjdraw(300, 600, d::PenOp::draw);
+        d::xjdraw(600, 600, d::PenOp::draw);
+        d::xjdraw(600, 300, d::PenOp::draw);
+        d::xjdraw(0, 0, d::PenOp::fill);
     });
     Image pic = render("out.pdf");
     ASSERT_EQ(pic.width, 553);
@@ -342,16 +343,19 @@ TEST_F(PlotixTest, PdfBackgroundAndFileErrors) {
     EXPECT_EQ(parse("plotix_1.pdf").size, 6);
     console_text();
 
-    // A file that cannot be created: warning 36, the plot goes on without output.
+    // A file that cannot be created: the plot goes on without output, and
+    // disfin reports warning 36.
     plotix::setfil("missing/dir/out.pdf");
     plotix::disini();
-    EXPECT_EQ(console_text(), " <<<< Warning  36: File error in disini!   (missing/dir/out.pdf)\n");
+    EXPECT_EQ(console_text(), "");
     plotix::line(0, 0, 100, 100);
     plotix::disfin();
     std::string text = console_text();
+    EXPECT_EQ(text.rfind(" <<<< Warning  36: File error in disfin!\n", 0), 0u) << text;
     EXPECT_NE(text.find("Warnings: 1 "), std::string::npos);
     EXPECT_EQ(text.find("missing/dir"), std::string::npos) << text;
     EXPECT_EQ(g.life.level, 0);
+    EXPECT_EQ(plotix::getfst(), -1);
 
     // No memory for the object tables: warning 53, no file.
     d::set_alloc_failure([](std::string_view what, std::size_t) { return what == "pdf tables"; });
@@ -361,13 +365,17 @@ TEST_F(PlotixTest, PdfBackgroundAndFileErrors) {
     EXPECT_EQ(console_text(), " <<<< Warning  53: Not enough memory in disini!\n");
     plotix::line(0, 0, 100, 100);
     plotix::disfin();
+    text = console_text();
+    EXPECT_EQ(text.find("Warning  36"), std::string::npos) << text; // reported once
+    EXPECT_EQ(plotix::getfst(), -1);
     EXPECT_FALSE(fs::exists("tables.pdf"));
-    EXPECT_FALSE(d::pdf_open());
 
-    // A plot abandoned without disfin closes its file.
+    // A plot abandoned without disfin leaves no file, finished or not.
     plotix::setfil("abandoned.pdf");
     plotix::disini();
-    EXPECT_TRUE(d::pdf_open());
+    plotix::line(0, 0, 100, 100);
     d::reset_state();
-    EXPECT_FALSE(d::pdf_open());
+    std::set<fs::path> left;
+    for (const auto& e : fs::directory_iterator(dir)) left.insert(e.path().filename());
+    EXPECT_EQ(left, (std::set<fs::path>{"out.pdf", "plotix.pdf", "plotix_1.pdf"}));
 }

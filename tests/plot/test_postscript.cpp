@@ -137,20 +137,18 @@ TEST_F(PlotixTest, PostScriptPathsOf50PointsAndShortLines) {
 }
 
 TEST_F(PlotixTest, LineBufferWordWrapping) {
-    plotix::metafl("PS");
-    plotix::setfil("wrap.ps");
-    plotix::disini();
-    d::qpsbuf_end_line(); // after the foreground colour
-    std::fflush(g.out.stream);
-    const std::size_t header = read_file("wrap.ps").size();
-    d::qpsbuf("   21    28 u ");
-    d::qpsbuf(std::string(70, 'a') + " ");
-    d::qpsbuf("b  c ");
-    d::qpsbuf_end_line();
-    d::qqsbuf(std::string(75, 'x'));
-    d::qqsbuf("12345678");
-    plotix::disfin();
-    std::string body = read_file("wrap.ps").substr(header);
-    EXPECT_EQ(body, "21 28 u " + std::string(70, 'a') + " \nb c \n" + std::string(75, 'x') +
-                        "\n12345678showpage \n");
+    d::OutputFile file;
+    ASSERT_TRUE(file.create("wrap.txt"));
+    d::LineBuffer buf(file);
+    buf.qpsbuf("   21    28 u ");
+    buf.qpsbuf(std::string(70, 'a') + " ");
+    buf.qpsbuf("b  c ");
+    buf.end_line_if_pending();
+    buf.end_line_if_pending(); // nothing pending: no empty line
+    buf.qqsbuf(std::string(75, 'x'));
+    buf.qqsbuf("12345678");
+    buf.end_line_if_pending();
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(read_file("wrap.txt"), "21 28 u " + std::string(70, 'a') + " \nb c \n" +
+                                         std::string(75, 'x') + "\n12345678\n");
 }

@@ -106,13 +106,25 @@ struct ScreenTest : PlotixTest {
     Script script;
     void SetUp() override {
         PlotixTest::SetUp();
-        d::screen_reset();
         d::set_window_system_factory([this] { return std::make_unique<FakeSystem>(script); });
     }
     void TearDown() override {
-        PlotixTest::TearDown(); // drops an open plot and its window
-        d::screen_reset();
+        PlotixTest::TearDown(); // drops an open plot, its windows and the display
         d::set_window_system_factory({});
+    }
+    // Closes the windows and the display: the next plot starts a new run.
+    void new_run() {
+        d::reset_state();
+        script = Script{};
+    }
+    // The colour the screen draws index in: that of a line.
+    std::string drawn(int index) {
+        plotix::setclr(index);
+        plotix::line(0, 0, 100, 0);
+        d::qqstrk();
+        d::xjdraw(0, 0, d::PenOp::flush);
+        const std::string l = script.of("polyline").back();
+        return l.substr(11, l.find(' ', 11) - 11);
     }
     void start() {
         plotix::metafl("CONS");
@@ -127,28 +139,47 @@ struct ScreenTest : PlotixTest {
 
 } // namespace
 
-TEST(ScreenGeometry, SizeAndPlaceByDevice) {
+TEST_F(ScreenTest, WindowSizeAndPlaceByFormat) {
+    // The window each format opens on a 1024 x 768 screen. Landscape in the
+    // large window: the width of the screen less the frames, height
+    // round(1016 / (2969 / 2099)) = 718, at the right and bottom edges.
+    auto created = [this](const char* keyword) {
+        new_run();
+        plotix::metafl(keyword);
+        plotix::disini();
+        d::g.screen.waitopt = 3;
+        plotix::disfin();
+        const std::string c = script.of("create").at(0);
+        return c.substr(0, c.find(" PLOTIX"));
+    };
+    EXPECT_EQ(created("CONS"), "create 4 46 1016 718");
+    EXPECT_EQ(created("XWND"), "create 4 46 1016 718");
+    EXPECT_EQ(created("MET3"), "create 4 46 1016 718");
+    EXPECT_EQ(created("XWIN"), "create 338 282 682 482"); // window 1
+    EXPECT_EQ(created("XWI1"), "create 338 282 682 482");
+    EXPECT_EQ(created("XWI2"), "create 338 23 682 482");
+    EXPECT_EQ(created("XWI3"), "create 4 23 682 482");
+    EXPECT_EQ(created("XWI4"), "create 4 282 682 482");
+    EXPECT_EQ(created("XWI5"), "create 171 153 682 482"); // in the middle
+    EXPECT_EQ(created("XWI6"), "create 68 71 682 482");   // cascaded
+    EXPECT_EQ(created("XWI7"), "create 132 119 682 482");
+    EXPECT_EQ(created("XWI8"), "create 196 167 682 482");
+    EXPECT_EQ(script.of("create").at(0), "create 196 167 682 482 PLOTIX 8 / Working");
+
+    // Portrait pages (qqwgeo): the height of the screen less title and frames.
     const d::ScreenMetrics m{1024, 768, 24, 20, 4, 4};
-    auto geo = [&](int dev, float w, float h) {
-        const d::WindowGeometry r = d::qqwgeo(m, dev, w, h, false, false, {});
+    auto geo = [&](int n, bool full, float w, float h) {
+        const d::WindowGeometry r = d::qqwgeo(m, n, full, w, h, false, false, {});
         return std::vector<int>{r.x, r.y, r.w, r.h};
     };
-    // Landscape on device 80: the width of the screen less the frames,
-    // height round(1016 / (2969 / 2099)) = 718, at the right and bottom edges.
-    EXPECT_EQ(geo(80, 2969, 2099), (std::vector<int>{4, 46, 1016, 718}));
-    EXPECT_EQ(geo(72, 2969, 2099), (std::vector<int>{338, 282, 682, 482}));
-    EXPECT_EQ(geo(76, 2969, 2099), (std::vector<int>{171, 153, 682, 482}));
-    EXPECT_EQ(geo(74, 2969, 2099), (std::vector<int>{4, 23, 682, 482}));
-    EXPECT_EQ(geo(78, 2969, 2099), (std::vector<int>{132, 119, 682, 482}));
-    // Portrait: the height of the screen less title and frames.
-    EXPECT_EQ(geo(80, 2099, 2969), (std::vector<int>{496, 23, 524, 741}));
-    EXPECT_EQ(geo(73, 2099, 2969), (std::vector<int>{658, 23, 362, 512}));
+    EXPECT_EQ(geo(1, true, 2099, 2969), (std::vector<int>{496, 23, 524, 741}));
+    EXPECT_EQ(geo(2, false, 2099, 2969), (std::vector<int>{658, 23, 362, 512}));
     // Given size and place; the place is kept clear of the title bar.
-    d::WindowGeometry r = d::qqwgeo(m, 80, 2969, 2099, true, true, {10, 12, 300, 200});
+    d::WindowGeometry r = d::qqwgeo(m, 1, true, 2969, 2099, true, true, {10, 12, 300, 200});
     EXPECT_EQ(std::vector<int>({r.x, r.y, r.w, r.h}), (std::vector<int>{10, 12, 300, 200}));
-    r = d::qqwgeo(m, 80, 2969, 2099, true, false, {10, 12, 1100, 900});
+    r = d::qqwgeo(m, 1, true, 2969, 2099, true, false, {10, 12, 1100, 900});
     EXPECT_EQ(std::vector<int>({r.x, r.y, r.w, r.h}), (std::vector<int>{4, 23, 1100, 900}));
-    r = d::qqwgeo(m, 80, 2969, 2099, true, true, {0, 0, 100000, -5});
+    r = d::qqwgeo(m, 1, true, 2969, 2099, true, true, {0, 0, 100000, -5});
     EXPECT_EQ(std::vector<int>({r.w, r.h}), (std::vector<int>{32767, 2}));
 }
 
@@ -158,37 +189,34 @@ TEST_F(ScreenTest, PlotDrawsAndWaitsForMouseButton2) {
     EXPECT_EQ(script.log.at(0), "open");
     EXPECT_EQ(script.log.at(1), "create 4 46 1016 718 PLOTIX 1 / Working");
     EXPECT_EQ(script.log.at(2), "fill 0 0 1016 718 0,0,0");
-    EXPECT_EQ(d::g.dev.imgw, 1016);
-    EXPECT_EQ(d::g.dev.imgh, 718);
-    EXPECT_EQ(d::g.dev.winnum, 1);
-    EXPECT_NEAR(d::g.dev.scale, 717.0f / 2099.0f, 1e-6);
-    EXPECT_EQ(d::screen_palette_mode(), 3);
-    EXPECT_EQ(d::screen_title(), "PLOTIX 1 / Working");
+    EXPECT_EQ(d::g.dev.screens->palette_mode(), 3);
+    EXPECT_EQ(d::g.dev.screens->title(), "PLOTIX 1 / Working");
     script.log.clear();
 
+    // The page at 717 / 2099 pixels per plot unit.
+    const float s = 717.0f / 2099.0f;
     plotix::color("RED");
     plotix::line(100, 100, 1000, 100);
     plotix::color("GREEN"); // flushes the red line first
-    d::g.dev.scale = 1.0f;
     d::dbox(0.0f, 0.0f, 9.0f, 9.0f, 30);
     EXPECT_EQ(script.log, (std::vector<std::string>{"polyline 2 255,0,0 34/34 342/34",
-                                                    "fill 0 0 10 10 0,0,255"}));
+                                                    "fill 0 0 4 4 0,0,255"}));
     script.log.clear();
 
     // Two draws to the point of a move give one pixel, in the current colour
     // (the box did not change it).
-    d::qqwdrw(5, 5, 3);
-    d::qqwdrw(5, 5, 2);
-    d::qqwdrw(5, 5, 2);
-    d::qqwdrw(0, 0, 999);
-    EXPECT_EQ(script.log, (std::vector<std::string>{"point 5/5 0,255,0"}));
+    d::xjdraw(5 / s, 5 / s, d::PenOp::move);
+    d::xjdraw(5 / s, 5 / s, d::PenOp::draw);
+    d::xjdraw(5 / s, 5 / s, d::PenOp::draw);
+    d::xjdraw(0, 0, d::PenOp::flush);
+    EXPECT_EQ(script.log, (std::vector<std::string>{"point 5/5 0,255,0", "show"}));
     script.log.clear();
 
     // 120 segments: polylines of 50, 50 and 23 points, each starting at the
     // end of the one before.
-    d::qqwdrw(0, 0, 3);
-    for (int i = 1; i <= 120; ++i) d::qqwdrw(i, i % 2, 2);
-    d::qqwdrw(0, 0, 999);
+    d::xjdraw(0, 0, d::PenOp::move);
+    for (int i = 1; i <= 120; ++i) d::xjdraw(i / s, (i % 2) / s, d::PenOp::draw);
+    d::xjdraw(0, 0, d::PenOp::flush);
     const auto lines = script.of("polyline");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].substr(0, 27), "polyline 50 0,255,0 0/0 1/1");
@@ -199,14 +227,14 @@ TEST_F(ScreenTest, PlotDrawsAndWaitsForMouseButton2) {
     script.log.clear();
 
     // sendbf draws what is pending and brings the window up to date.
-    plotix::line(0, 0, 10, 0);
+    plotix::line(0, 0, 30, 0);
     plotix::sendbf();
     EXPECT_EQ(script.log, (std::vector<std::string>{"polyline 2 0,255,0 0/0 10/0", "show"}));
     script.log.clear();
 
     // A solid polygon.
     plotix::shdpat(16);
-    const int x[3] = {0, 10, 0}, y[3] = {0, 0, 10};
+    const int x[3] = {0, 30, 0}, y[3] = {0, 0, 30};
     plotix::areaf(x, y, 3);
     EXPECT_EQ(script.of("polygon"),
               (std::vector<std::string>{"polygon 0,255,0 0,255,0 0/0 10/0 0/10"}));
@@ -255,8 +283,7 @@ TEST_F(ScreenTest, OtherEndsOfTheWait) {
         {2, 0, {}, "PLOTIX 1", true},
     };
     for (const auto& c : cases) {
-        d::screen_reset();
-        script = Script{};
+        new_run();
         start();
         d::g.screen.waitopt = c.waitopt;
         d::g.screen.keyopt = c.keyopt;
@@ -283,46 +310,42 @@ TEST_F(ScreenTest, OtherEndsOfTheWait) {
 TEST_F(ScreenTest, ColourMappingByScreenDepth) {
     // Direct colour: the table entry itself.
     start();
-    EXPECT_EQ(rgb(d::screen_colour(138)), "0,255,0");
-    EXPECT_EQ(rgb(d::screen_colour(138 + 256)), "0,255,0");
+    EXPECT_EQ(drawn(138), "0,255,0");
     plotix::setvlt("SMAL");
-    EXPECT_EQ(rgb(d::screen_colour(2)), "255,0,0");
+    EXPECT_EQ(drawn(2), "255,0,0");
     finish();
 
     // 8-bit screen: 129 palette entries from every second colour.
-    d::screen_reset();
-    script = Script{};
+    new_run();
     script.metrics.depth = 8;
     start();
-    EXPECT_EQ(d::screen_palette_mode(), 1);
-    EXPECT_EQ(rgb(d::screen_colour(138)), "0,255,8"); // entry 69 = colour 137
-    EXPECT_EQ(rgb(d::screen_colour(255)), "255,255,255");
+    EXPECT_EQ(d::g.dev.screens->palette_mode(), 1);
+    EXPECT_EQ(drawn(138), "0,255,8"); // entry 69 = colour 137
+    EXPECT_EQ(drawn(255), "255,255,255");
     plotix::setvlt("SMAL");
-    EXPECT_EQ(rgb(d::screen_colour(10)), "255,0,0"); // 10 mod 8 = 2: red
-    EXPECT_EQ(rgb(d::screen_colour(16)), "255,0,255");
+    EXPECT_EQ(drawn(10), "255,0,0"); // 10 mod 8 = 2: red
+    EXPECT_EQ(drawn(16), "255,0,255");
     finish();
 
     // 4-bit screen: 16 entries spread over the table.
-    d::screen_reset();
-    script = Script{};
+    new_run();
     script.metrics.depth = 4;
     start();
-    EXPECT_EQ(d::screen_palette_mode(), 2);
-    EXPECT_EQ(rgb(d::screen_colour(138)), "0,255,8"); // entry 8 = colour 137
-    EXPECT_EQ(rgb(d::screen_colour(255)), "255,255,255");
-    EXPECT_EQ(rgb(d::screen_colour(0)), "0,0,0");
+    EXPECT_EQ(d::g.dev.screens->palette_mode(), 2);
+    EXPECT_EQ(drawn(138), "0,255,8"); // entry 8 = colour 137
+    EXPECT_EQ(drawn(255), "255,255,255");
+    EXPECT_EQ(drawn(0), "0,0,0");
     finish();
 
     // Monochrome: no colour control, the pen stays white.
-    d::screen_reset();
-    script = Script{};
+    new_run();
     script.metrics.depth = 1;
     start();
-    EXPECT_EQ(d::screen_palette_mode(), 0);
+    EXPECT_EQ(d::g.dev.screens->palette_mode(), 0);
     plotix::color("RED");
     plotix::line(0, 0, 100, 0);
     d::qqstrk();
-    d::qqwdrw(0, 0, 999);
+    d::xjdraw(0, 0, d::PenOp::flush);
     EXPECT_EQ(script.of("polyline").at(0).substr(0, 24), "polyline 2 255,255,255 0");
     finish();
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "common/support.hpp"
+#include "core/format.h"
 #include "pipeline/pipeline.h"
 #include "plotix.h"
 
@@ -47,8 +48,27 @@ std::string PlotixTest::console_text() {
     return text;
 }
 
+double Recorder::unit(float v) const {
+    const plotix::detail::DeviceInfo::Kind k = info_.kind;
+    const bool pixels = k == plotix::detail::DeviceInfo::Kind::screen ||
+                        k == plotix::detail::DeviceInfo::Kind::raster;
+    return pixels ? double(plotix::detail::rnd(v)) : double(v);
+}
+
+void Recorder::pen(float x, float y, plotix::detail::PenOp op) {
+    log_->push_back({'v', unit(x), unit(y), static_cast<int>(op)});
+}
+
+bool Recorder::polygon(const float* x, const float* y, int n) {
+    for (int i = 0; i < n; ++i) log_->push_back({'p', unit(x[i]), unit(y[i]), n});
+    return true;
+}
+
 void PlotixTest::record() {
-    plotix::detail::set_driver_factory([this](int) { return std::make_unique<Recorder>(&events); });
+    plotix::detail::set_driver_factory([this](int device) {
+        return std::make_unique<Recorder>(&events, plotix::detail::make_driver(device)->info(),
+                                          screen_depth);
+    });
 }
 
 void RecordingTest::SetUp() {

@@ -19,9 +19,9 @@ namespace plotix_test {
 
 // One call the recording driver received.
 struct Event {
-    // 'v' vertex, 'c' colour (op: index), 'b' box (op: index, corners x, y and
-    // x2, y2), 'p' polygon vertex (op: count), 'l' colour table (op: type),
-    // 'e' erase, 'f' finish
+    // 'v' pen position (op: the pen operation), 'c' colour (op: index), 'b'
+    // box (op: index, corners x, y and x2, y2), 'p' polygon vertex (op:
+    // count), 'l' colour table (op: type), 'e' erase, 'f' finish
     char kind;
     double x = 0, y = 0;
     int op = 0;
@@ -30,31 +30,44 @@ struct Event {
 };
 
 inline Event mv(double x, double y) {
-    return {'v', x, y, 3};
+    return {'v', x, y, static_cast<int>(plotix::detail::PenOp::move)};
 }
 inline Event dr(double x, double y) {
-    return {'v', x, y, 2};
+    return {'v', x, y, static_cast<int>(plotix::detail::PenOp::draw)};
 }
 
-// A driver that records what reaches it; scale 1 makes screen-type device
-// units equal to rounded plot units.
+// A driver that records what reaches it, described as the device it stands
+// for: pen positions and polygon vertices in page plot units, rounded for
+// screens and images (their pixels at scale 1), boxes in plot units. It
+// takes every box and polygon.
 struct Recorder final : plotix::detail::Driver {
-    explicit Recorder(std::vector<Event>* log) : log_(log) {}
-    void begin() override { plotix::detail::g.dev.scale = 1.0f; }
-    void vertex(double x, double y, int op) override { log_->push_back({'v', x, y, op}); }
-    void colour(int index, int, int, int) override { log_->push_back({'c', 0, 0, index}); }
-    void box(double x1, double y1, double x2, double y2, int index, int, int, int) override {
+    Recorder(std::vector<Event>* log, const plotix::detail::DeviceInfo& info, int depth = 24)
+        : log_(log), info_(info), depth_(depth) {}
+    const plotix::detail::DeviceInfo& info() const override { return info_; }
+    void begin(const std::string& file) override { file_ = file; }
+    float scale() const override { return 1.0f; }
+    void pen(float x, float y, plotix::detail::PenOp op) override;
+    void colour(int index, plotix::detail::Rgb) override { log_->push_back({'c', 0, 0, index}); }
+    bool box(float x1, float y1, float x2, float y2, int index, plotix::detail::Rgb) override {
         log_->push_back({'b', x1, y1, index, x2, y2});
+        return true;
     }
+    bool polygon(const float* x, const float* y, int n) override;
     void palette(int type, const std::uint32_t*) override { log_->push_back({'l', 0, 0, type}); }
-    void polygon(const int* x, const int* y, int n) override {
-        for (int i = 0; i < n; ++i) log_->push_back({'p', double(x[i]), double(y[i]), n});
-    }
     void erase() override { log_->push_back({'e'}); }
-    void finish() override { log_->push_back({'f'}); }
+    int colour_depth() const override { return depth_; }
+    plotix::detail::FileResult finish() override {
+        log_->push_back({'f'});
+        return {};
+    }
+    std::string file() const override { return file_; }
 
   private:
+    double unit(float v) const;
     std::vector<Event>* log_;
+    plotix::detail::DeviceInfo info_;
+    int depth_;
+    std::string file_;
 };
 
 // Runs every test in its own temporary directory with a captured console,
@@ -66,9 +79,11 @@ class PlotixTest : public ::testing::Test {
 
     // Everything written to the console so far; clears it.
     std::string console_text();
-    // Routes the drivers to the recorder.
+    // Routes the drivers to the recorder (described as the device of the
+    // format).
     void record();
     std::vector<Event> events;
+    int screen_depth = 24; // bits per pixel of the recorder's screen
     std::filesystem::path dir;
 
   private:

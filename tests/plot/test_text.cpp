@@ -35,7 +35,7 @@ class Text : public PlotixTest {
     void SetUp() override {
         PlotixTest::SetUp();
         record();
-        plotix::metafl("GKSL"); // x * 1 and (H - y) * 1: unrounded plot units
+        plotix::metafl("GKSL"); // unrounded page plot units
         plotix::disini();
         events.clear();
     }
@@ -51,7 +51,7 @@ class Text : public PlotixTest {
         for (const Event& e : events) {
             if (e.kind != 'v') continue;
             if (e.op == 3 || out.empty()) out.emplace_back();
-            out.back().push_back({e.x, g.page.height - e.y});
+            out.back().push_back({e.x, e.y});
         }
         return out;
     }

@@ -1,15 +1,18 @@
-#include "core/lifecycle.h"
+// The life cycle of a plot: disini, disfin, erase, the buffer flushes, the
+// defaults of every plot and the status of the last plot's output file.
+#include "life/lifecycle.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "axes/axes.h"
-#include "core/colour.h"
+#include "core/files.h"
 #include "core/helpers.h"
 #include "core/messages.h"
-#include "core/output.h"
 #include "core/state.h"
 #include "drivers/driver.h"
+#include "life/colour.h"
+#include "life/output.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/style.h"
 #include "plotix.h"
@@ -36,7 +39,7 @@ void open_error_file() {
     if (gfilnn(g.msg.errname) != 0) return;
     g.msg.errfile = std::fopen(g.msg.errname.c_str(), "wb");
     g.msg.errfile_used = false;
-    if (g.msg.errfile == nullptr) warnc1(36, g.msg.errname);
+    if (g.msg.errfile == nullptr) warnin(36);
 }
 
 // Closes the error file; returns 10 when it holds messages, 0 otherwise.
@@ -67,7 +70,7 @@ void resall() {
     g.style = State::LineStyle{};
     qqltyp(0); // solid
     g.colour.current = 0;
-    qqvlt(g.out.device == 501 ? 6 : 1); // "RGRE" for POST, else "RAIN"
+    qqvlt(device().table); // "RAIN", "RGRE" for POST
     g.msg.unit = g.msg.errfile != nullptr ? 17 : 6;
     reset_axes();
     defvar();
@@ -83,7 +86,7 @@ void resall() {
 
 void erase_page() {
     qqstrk();
-    if (g.dev.driver) g.dev.driver->erase();
+    active_driver().erase();
 }
 
 } // namespace plotix::detail
@@ -98,19 +101,16 @@ void plotix::disini() {
     g.life.closed = 0;
 
     int& device = g.out.device;
-    if (g.dev.bgopt == 4) {
-        g.dev.bgmode = (device == 511 || device == 503 || device == 504) ? 2 : 0;
-    } else {
-        g.dev.bgmode = g.dev.bgopt;
-    }
     if (device == 0) {
         device = 201;
         g.out.keyword = "GKSL";
     }
+    g.dev.driver = select_driver(device);
+    Driver& driver = *g.dev.driver;
+    const DeviceInfo& info = driver.info();
+    g.dev.bgmode = g.dev.bgopt == 4 ? info.background : g.dev.bgopt;
     defvar();
 
-    g.out.stream = nullptr;
-    g.out.file_written = false;
     if (g.dev.winopt == 0) {
         const bool wide = g.page.width > g.page.height;
         g.dev.imgw = wide ? 853 : 603;
@@ -120,9 +120,12 @@ void plotix::disini() {
         g.dev.imgh = g.dev.winh > 1 ? g.dev.winh : 2;
     }
 
-    if (!is_screen(device)) select_output_file();
-    g.dev.driver = select_driver(device);
-    g.dev.driver->begin();
+    if (info.kind != DeviceInfo::Kind::screen) {
+        select_output_file();
+        if (info.kind == DeviceInfo::Kind::none) warnin(40);
+    }
+    driver.begin(g.out.filename);
+    if (info.kind != DeviceInfo::Kind::screen) g.out.filename = driver.file();
 
     open_error_file();
     resall();
@@ -132,7 +135,8 @@ void plotix::disini() {
     } else if (g.dev.bgmode != g.dev.first_bgmode) {
         g.dev.bgchanged = 1;
     }
-    if (g.dev.bgchanged != 0 && g.dev.depth > 8 && device <= 200) {
+    if (g.dev.bgchanged != 0 && info.kind == DeviceInfo::Kind::screen &&
+        driver.colour_depth() > 8) {
         erase_page();
     }
 }
@@ -140,16 +144,23 @@ void plotix::disini() {
 void plotix::disfin() {
     if (jqqlev(1, 3, "disfin") != 0) return;
     qqstrk();
-    const int device = g.out.device;
-    if (g.dev.driver) g.dev.driver->finish();
-    if (device >= 601 && device <= 700) raster_output_file();
-    close_output_file();
+    const bool screen = device().kind == DeviceInfo::Kind::screen;
+    FileResult file;
+    if (g.dev.driver) {
+        file = g.dev.driver->finish();
+        if (!screen) g.out.filename = g.dev.driver->file();
+    }
     g.dev.driver.reset();
+    // A file that could not be written completely is gone; it is reported
+    // here, once, whatever went wrong with it.
+    if (file.status < 0 && !file.reported) warnin(36);
+    g.out.status = file.status;
+    g.out.errnum = file.status < 0 ? file.errnum : 0;
 
     g.life.level = 0;
     g.life.closed = 1;
 
-    int flag = g.out.file_written ? 1 : 0;
+    int flag = file.status > 0 ? 1 : 0;
     flag += close_error_file();
     g.msg.unit = 6;
 
@@ -175,15 +186,30 @@ int plotix::getplv() {
     return kPatchLevel;
 }
 
+namespace {
+
+// A screen brings its window up to date.
+void flush_screen() {
+    qqstrk();
+    if (device().kind == DeviceInfo::Kind::screen) active_driver().pen(0.0f, 0.0f, PenOp::flush);
+}
+
+} // namespace
+
 void plotix::sendbf() {
     if (jqqlev(1, 3, "sendbf") != 0) return;
-    qqstrk();
-    if (g.out.device <= 200 && g.dev.driver) g.dev.driver->vertex(0.0, 0.0, kOpFlush);
+    flush_screen();
 }
 
 void plotix::winupd() {
     if (jqqlev(0, 3, "winupd") != 0) return;
     if (g.life.level == 0) return;
-    qqstrk();
-    if (g.out.device <= 200 && g.dev.driver) g.dev.driver->vertex(0.0, 0.0, kOpFlush);
+    flush_screen();
+}
+
+int plotix::getfst(int* errnum, std::string* file) {
+    if (jqqlev(0, 3, "getfst") != 0) return 0;
+    if (errnum != nullptr) *errnum = g.out.errnum;
+    if (file != nullptr) *file = g.out.status != 0 ? g.out.filename : std::string();
+    return g.out.status;
 }

@@ -1,6 +1,6 @@
 // Defaults and the start and end of a plot.
-#ifndef PLOTIX_CORE_LIFECYCLE_H
-#define PLOTIX_CORE_LIFECYCLE_H
+#ifndef PLOTIX_LIFE_LIFECYCLE_H
+#define PLOTIX_LIFE_LIFECYCLE_H
 
 namespace plotix::detail {
 

@@ -1,14 +1,14 @@
-// Colour tables (setvlt), named colours (color), the current colour (setclr)
-// and its hand-over to the driver (qqsclr).
-#include "core/colour.h"
+// Colour tables (setvlt), named colours (color) and the current colour
+// (setclr), by the colour rules of the active device.
+#include "life/colour.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 
+#include "core/colour.h"
 #include "core/helpers.h"
 #include "core/state.h"
-#include "drivers/driver.h"
 #include "pipeline/pipeline.h"
 #include "plotix.h"
 
@@ -62,55 +62,41 @@ const int* named_for(int type) {
     }
 }
 
-// POST, WMF, CGM and the applet source draw dark on light with the tables
-// of types 1..3.
-bool light_background(int device, int type) {
-    return (device == 501 || device == 221 || device == 211 || device == 701) && type >= 1 &&
-           type <= 3;
+// Devices on a light page draw dark with the tables of types 1..3.
+bool light_background(int type) {
+    return device().light_page && type >= 1 && type <= 3;
 }
 
-int foreground_index(int device, int type) {
-    if (light_background(device, type)) return 0;
+int foreground_index(int type) {
+    if (light_background(type)) return 0;
     if (type == 0) return 1;
     if (type == 7) return 15;
     return 255;
 }
 
-// Devices whose table gets the background swap in reversed background mode.
-bool swaps_background(int device) {
-    return device < 101 || device == 502 || device == 503 || device == 504 || device == 511 ||
-           (device >= 601 && device <= 700);
-}
-
 } // namespace
 
-Rgb colour_entry(int index) {
-    const std::uint32_t c = g.colour.table[((index % 256) + 256) % 256];
-    return {static_cast<int>((c >> 16) & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-            static_cast<int>(c & 0xFF)};
-}
-
 void qqvlt(int type) {
-    const int dev = g.out.device;
+    const DeviceInfo& dev = device();
     int t = std::clamp(type, 0, 8);
-    if (dev >= 300 && dev <= 399) t = 0;
+    if (dev.small_table_only) t = 0;
     g.colour.type = t;
 
     // Named colours.
     int* named = g.colour.named;
     std::copy_n(named_for(t), 9, named);
-    if ((dev == 221 || dev == 211) && t >= 1 && t <= 3) named[0] = 0;
+    if (dev.white_is_background && t >= 1 && t <= 3) named[0] = 0;
     if (t >= 4 && t <= 6) {
         for (int i = 1; i <= 7; ++i) named[i] = 255 - named[i];
     }
 
     // The table itself.
     std::uint32_t* table = g.colour.table;
-    const bool post_or_wmf = dev == 501 || dev == 221;
+    const bool swapped = dev.black_white_swapped;
     switch (t) {
     case 0:
         std::copy_n(kSmall, 9, table);
-        if (post_or_wmf) std::swap(table[0], table[1]);
+        if (swapped) std::swap(table[0], table[1]);
         break;
     case 1:
     case 4: std::copy_n(kRainbow, 256, table); break;
@@ -122,7 +108,7 @@ void qqvlt(int type) {
         break;
     case 7:
         std::copy_n(kVga, 16, table);
-        if (post_or_wmf) std::swap(table[0], table[15]);
+        if (swapped) std::swap(table[0], table[15]);
         break;
     default:
         for (int i = 0; i < 256; ++i) table[i] = temperature(i);
@@ -132,36 +118,20 @@ void qqvlt(int type) {
 
     for (int i = 0; i < 30; ++i) g.colour.cycle[i] = named[i % 8];
 
-    if (g.dev.bgmode == 2 && swaps_background(dev)) {
+    if (g.dev.bgmode == 2 && dev.reverses) {
         const int f = t == 0 ? 1 : (t == 7 ? 15 : 255);
         std::swap(table[0], table[f]);
     }
 
-    g.colour.foreground = foreground_index(dev, t);
-    g.colour.background = light_background(dev, t) ? 255 : 0;
+    g.colour.foreground = foreground_index(t);
+    g.colour.background = light_background(t) ? 255 : 0;
 
     shwvlt();
     qqclr(g.colour.foreground);
 }
 
-bool qqclr(int index) {
-    if (jqqval(index, 0, 255) != 0) return false;
-    qqstrk();
-    qqsclr(index);
-    return true;
-}
-
-void qqsclr(int index) {
-    const Rgb c = colour_entry(index);
-    if (g.dev.driver) g.dev.driver->colour(index, c.r, c.g, c.b);
-    g.colour.current = index;
-}
-
 void shwvlt() {
-    const int dev = g.out.device;
-    if ((dev <= 100 || (dev >= 501 && dev <= 700)) && g.dev.driver) {
-        g.dev.driver->palette(g.colour.type, g.colour.table);
-    }
+    active_driver().palette(g.colour.type, g.colour.table);
 }
 
 } // namespace plotix::detail
@@ -186,7 +156,7 @@ void plotix::color(std::string_view name) {
     if (k <= 9) {
         qqclr(g.colour.named[k - 1]);
     } else if (k == 10) {
-        qqclr(foreground_index(g.out.device, g.colour.type));
+        qqclr(foreground_index(g.colour.type));
     } else {
         qqclr(g.colour.background);
     }

@@ -1,0 +1,17 @@
+// Names of output files: an existing file is never replaced, the new file
+// gets a version number instead.
+#ifndef PLOTIX_CORE_FILES_H
+#define PLOTIX_CORE_FILES_H
+
+#include <string>
+
+namespace plotix::detail {
+
+// Resolves a clash with an existing file by a version number in place
+// ("plotix.ps" -> "plotix_1.ps", "fasogram.ps" -> "fasogr_1.ps", ...).
+// Returns 0, or 1 when more than 9999 versions exist (the name is unusable).
+int gfilnn(std::string& name);
+
+} // namespace plotix::detail
+
+#endif
