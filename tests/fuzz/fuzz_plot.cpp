@@ -132,7 +132,7 @@ const char* const kFormats[] = {"PS",   "EPS",  "PDF",  "BMP",  "TIFF", "PNG",  
                                 "VIRT", "GKSL", "HPGL", "HPA4", "HPA1", "KYOC", "JAVA", "POST",
                                 "PSCL", "CGM",  "WMF",  "CONS", "TEKT", "XWIN", "XWND", "MET1",
                                 "SVG",  "ps",   "pdf ", "Tiff", "PSX",  "",     "PNG-", "XYZ"};
-constexpr std::size_t kKnownFormats = 24;
+constexpr std::size_t kKnownFormats = 25;
 const char* const kTables[] = {"SMAL", "RAIN", "SPEC", "GREY", "RRAI", "RSPE",
                                "RGRE", "VGA",  "TEMP", "rain", "VGAX", "NONE"};
 const char* const kColours[] = {"WHITE",   "RED",   "GREEN", "YELLOW", "BLUE", "ORANGE", "CYAN",

@@ -101,7 +101,7 @@ def answer_seeds():
 
 FORMATS = ["PS", "EPS", "PDF", "BMP", "TIFF", "PNG", "PPM", "IMAG", "VIRT", "GKSL", "HPGL",
            "HPA4", "HPA1", "KYOC", "JAVA", "POST", "PSCL", "CGM", "WMF", "CONS", "TEKT",
-           "XWIN", "XWND", "MET1"]
+           "XWIN", "XWND", "MET1", "SVG"]
 INTS = [0, 1, -1, 2, 3, 4, 7, 8, 9, 10, 11, 16, 17, 18, 36, 89, 90, 255, 256, -255, 360, 999,
         1000, 1001, 2099, 2969, 10000, 10001, -999, 16777216, -16777216, 65536, 2**31 - 1,
         -2**31, 2**31 - 2, -2**31 + 1, 100000000, -100000000]
@@ -205,7 +205,7 @@ def plot_seeds():
     s = {}
     for fmt in FORMATS:
         s["full_" + fmt.lower() + ".bin"] = plot(fmt, full_plot())
-    for fmt in ("PS", "PDF", "PNG", "GKSL", "BMP", "TIFF"):
+    for fmt in ("PS", "PDF", "PNG", "GKSL", "BMP", "TIFF", "SVG"):
         s["shapes_" + fmt.lower() + ".bin"] = plot(fmt, shapes())
     s["empty.bin"] = b""
     s["just_open.bin"] = plot("PS", op("disini"))
@@ -252,10 +252,66 @@ def plot_seeds():
     return s
 
 
+# ---- cli: the arguments after the program name, separated by NUL bytes -------------
+
+def cli_seeds():
+    lines = {
+        "help.args": ["--help"],
+        "version_short.args": ["-V"],
+        "help_after_error.args": ["--bogus", "-h"],
+        "example_peaks.args": ["--from", "0", "--to", "0.5", "--steps", "5000", "--peaks", "5",
+                               "estrella.dat"],
+        "example_csv.args": ["-w", "c", "--from", "0.01", "--to", "2", "--steps", "20000",
+                             "-o", "espectro.csv", "-p", "espectro.pdf", "-q", "serie.dat"],
+        "stdin_stdout.args": ["--from", "0", "--to", "1", "--steps", "1000", "-o", "-", "-"],
+        "every_option.args": ["--window=square", "--from=1e-3", "--to=2D+00", "--steps=+10",
+                              "--table=t.dat", "--plot=a.png", "-pb.BMP", "--plot", "c.tiff",
+                              "--plot", "d.tif", "--plot", "e.eps", "--plot", "f.ps",
+                              "--plot", "g.svg", "--size", "640x480", "--peaks=3", "--screen",
+                              "-j2", "--quiet", "--", "-serie-"],
+        "abbreviations.args": ["--fr", "0", "--t", "1", "--st", "5", "--wi", "h", "--pe", "1"],
+        "options_after_operand.args": ["serie.dat", "--from", "0", "--to", "1", "--steps", "5"],
+        "unknown.args": ["--bogus"],
+        "ambiguous.args": ["--s", "5"],
+        "missing_value.args": ["--from"],
+        "missing_short_value.args": ["--from", "0", "--to", "1", "--steps", "5", "-o"],
+        "missing_grid.args": ["--to", "1"],
+        "equal_limits.args": ["--from", "0.5", "--to", "0.5", "--steps", "5"],
+        "zero_steps.args": ["--from", "0", "--to", "1", "--steps", "0"],
+        "steps_limit.args": ["--from", "0", "--to", "1", "--steps", "9223372036854775806"],
+        "steps_over_limit.args": ["--from", "0", "--to", "1", "--steps", "9223372036854775807"],
+        "small_size.args": ["--from", "0", "--to", "1", "--steps", "5", "--size", "15x600"],
+        "size_limits.args": ["--from", "0", "--to", "1", "--steps", "5", "--size", "16X16384"],
+        "bad_window.args": ["--from", "0", "--to", "1", "--steps", "5", "-w", "hamming"],
+        "two_series.args": ["--from", "0", "--to", "1", "--steps", "5", "a.dat", "b.dat"],
+        "empty_series.args": ["--from", "0", "--to", "1", "--steps", "5", ""],
+        "empty_table.args": ["--from", "0", "--to", "1", "--steps", "5", "-o", ""],
+        "table_and_peaks_on_stdout.args": ["--from", "0", "--to", "1", "--steps", "5", "-o", "-",
+                                           "--peaks", "2"],
+        "no_extension.args": ["--from", "0", "--to", "1", "--steps", "5", "-p", "graph"],
+        "dot_file.args": ["--from", "0", "--to", "1", "--steps", "5", "-p", "dir.pdf/.png"],
+        "threads_limit.args": ["--from", "0", "--to", "1", "--steps", "5", "-j", "1024"],
+        "threads_over_limit.args": ["--from", "0", "--to", "1", "--steps", "5", "-j", "1025"],
+        "peaks_limit.args": ["--from", "0", "--to", "1", "--steps", "5", "--peaks", "1000000"],
+        "numbers.args": ["--from", "-1.5D-3", "--to", "1.7976931348623157e308", "--steps", "7"],
+        "huge_number.args": ["--from", "0", "--to", "1e309", "--steps", "7"],
+        "tiny_numbers.args": ["--from", "-4.9e-324", "--to", "0", "--steps", "7"],
+        "negative_zero.args": ["--from", "-0", "--to", "1e-300", "--steps", "1"],
+        "comma_decimal.args": ["--from", "0,5", "--to", "1", "--steps", "1"],
+        "inf_nan.args": ["--from", "-inf", "--to", "nan", "--steps", "1"],
+        "non_ascii.args": ["--from", "0", "--to", "1", "--steps", "5", "-o", "espectro\u00f1.dat",
+                           "-p", "gr\u00e1fico.PDF"],
+        "dash_values.args": ["--from", "0", "--to", "1", "--steps", "5", "-o", "-x", "-p",
+                             "-y.png", "--", "--from"],
+        "empty_argument.args": [""],
+    }
+    return {name: b"\0".join(a.encode("utf-8") for a in args) for name, args in lines.items()}
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "corpus")
     for target, seeds in (("series", series_seeds()), ("answers", answer_seeds()),
-                          ("plot", plot_seeds())):
+                          ("cli", cli_seeds()), ("plot", plot_seeds())):
         d = os.path.join(out, target)
         os.makedirs(d, exist_ok=True)
         for old in os.listdir(d):

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Replays the plot target's inputs, keeping every file the library writes,
 and has outside readers open them: qpdf for PDF, ghostscript for PostScript,
-libtiff for TIFF, PIL for PNG, BMP and PPM.  The fuzz target's own checks are
+libtiff for TIFF, xmllint for SVG, PIL for PNG, BMP and PPM.  The fuzz target's own checks are
 thus held against independent readers.
 
     outside_readers.py REPLAY_BINARY INPUT...
@@ -36,6 +36,9 @@ def check(path):
         status, out = run("tiffinfo", "-D", path)
         warnings = [l for l in out.splitlines() if "Warning" in l or "Error" in l]
         return "TIFF", None if status == 0 and not warnings else out
+    if head.startswith(b"<?xml") or head.startswith(b"<svg"):
+        status, out = run("xmllint", "--noout", path)
+        return "SVG", None if status == 0 else out
     for magic, kind in ((b"\x89PNG", "PNG"), (b"BM", "BMP"), (b"P6", "PPM")):
         if head.startswith(magic):
             try:
@@ -67,7 +70,7 @@ def main():
             if problem is not None:
                 print(f"{name} ({kind}) is refused: {problem}")
                 failed = 1
-        for kind in ("PDF", "PostScript", "TIFF", "PNG", "BMP", "PPM"):
+        for kind in ("PDF", "PostScript", "SVG", "TIFF", "PNG", "BMP", "PPM"):
             if kind not in seen:
                 print(f"no {kind} file among the outputs")
                 failed = 1
