@@ -1,5 +1,6 @@
 #include "cli.hpp"
 
+#include "error.hpp"
 #include "numbers.hpp"
 
 #include <algorithm>
@@ -68,8 +69,10 @@ std::string option_name(int code) {
     return "-" + std::string(1, static_cast<char>(code));
 }
 
+// An argument in a message: control characters as \xNN, so that the
+// message stays one line and sends no control codes to the terminal.
 std::string quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    return "'" + quoted_input(text) + "'";
 }
 
 // A non-negative integer of decimal digits only (an optional '+' first).
