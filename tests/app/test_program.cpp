@@ -28,19 +28,23 @@ struct Result {
     std::string err;
 };
 
-Result run_program(const ScratchDir& dir, const std::string& answers,
-                   const std::string& environment = "") {
-    dir.write("answers.txt", answers);
-    // No screen: the graph goes only to the files asked for.
-    const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY " +
-                                environment + " '" + FASOGRAM_BINARY +
-                                "' <answers.txt >out.txt 2>err.txt";
+// Runs a shell command that leaves the program's console in out.txt and
+// err.txt of dir.
+Result run_shell(const ScratchDir& dir, const std::string& command) {
     const int raw = std::system(command.c_str());
     Result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     result.out = dir.read("out.txt");
     result.err = dir.read("err.txt");
     return result;
+}
+
+Result run_program(const ScratchDir& dir, const std::string& answers,
+                   const std::string& environment = "") {
+    dir.write("answers.txt", answers);
+    // No screen: the graph goes only to the files asked for.
+    return run_shell(dir, "cd '" + dir.path().string() + "' && env -u DISPLAY " + environment +
+                              " '" + FASOGRAM_BINARY + "' <answers.txt >out.txt 2>err.txt");
 }
 
 // A sinusoid of period 4 sampled at uneven times.
@@ -269,15 +273,9 @@ class SmallDisk {
 Result run_on(const ScratchDir& dir, const SmallDisk& disk, const std::string& answers) {
     dir.write("answers.txt", answers);
     const std::string io = dir.path().string();
-    const std::string command = "cd '" + disk.path().string() + "' && env -u DISPLAY '" +
-                                FASOGRAM_BINARY + "' <'" + io + "/answers.txt' >'" + io +
-                                "/out.txt' 2>'" + io + "/err.txt'";
-    const int raw = std::system(command.c_str());
-    Result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = dir.read("out.txt");
-    result.err = dir.read("err.txt");
-    return result;
+    return run_shell(dir, "cd '" + disk.path().string() + "' && env -u DISPLAY '" +
+                              FASOGRAM_BINARY + "' <'" + io + "/answers.txt' >'" + io +
+                              "/out.txt' 2>'" + io + "/err.txt'");
 }
 
 #define NEED_SMALL_DISK(disk)                                                                      \

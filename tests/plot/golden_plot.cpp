@@ -10,21 +10,11 @@
 #include <ctime>
 #include <string>
 
+#include "common/support.hpp"
 #include "core/helpers.h"
 #include "plotix.h"
 
 namespace {
-
-std::tm fixed_clock() {
-    std::tm tm{};
-    tm.tm_mday = 5;
-    tm.tm_mon = 2;
-    tm.tm_year = 124;
-    tm.tm_hour = 14;
-    tm.tm_min = 7;
-    tm.tm_sec = 9;
-    return tm;
-}
 
 void polygon(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4) {
     const int x[4] = {x1, x2, x3, x4};
@@ -133,7 +123,7 @@ int main(int argc, char** argv) {
     std::FILE* console = std::fopen("console.txt", "wb");
     if (console == nullptr) return 2;
     plotix::detail::set_console(console);
-    plotix::detail::set_clock(fixed_clock);
+    plotix::detail::set_clock(test_common::fixed_time);
 
     const char* const formats[] = {"CONS", "GKSL", "CGM",  "KYOC", "HPGL", "HPA4", "HPA1", "TEKT",
                                    "VT34", "LN03", "POST", "PSCL", "TIFF", "IMAG", "VIRT", "PNG",
