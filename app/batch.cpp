@@ -126,10 +126,6 @@ void run(const Options& options) {
     note(options, "espectro de " + std::to_string(written) + " frecuencias en " +
                       (options.table == "-" ? "la " : "") + table.name());
 
-    if (options.size && !options.graphs.empty()) {
-        note(options, "--size todavia no se aplica: la biblioteca de graficos escribe las "
-                      "imagenes a su tamano propio");
-    }
     if (graphs) {
         SpectrumGraph graph(curve, options.f_ini, options.f_fin);
         draw_batch_graphs(graph, options, [&](const std::string& text) { note(options, text); });

@@ -108,13 +108,6 @@ class GraphScratch {
     fs::path dir_;
 };
 
-// Whether the library finished the graph's file.
-bool graph_file_complete(const fs::path& file) {
-    std::error_code error;
-    const auto size = fs::file_size(file, error);
-    return !error && size > 0;
-}
-
 } // namespace
 
 std::string_view graph_keyword(GraphFormat format) {
@@ -131,24 +124,20 @@ std::string_view graph_keyword(GraphFormat format) {
 }
 
 GraphPage batch_page(GraphFormat format, const std::string& file, const Options& options) {
-    (void)options; // the raster size waits for the library's routine
     GraphPage page;
     const bool screen = file.empty();
     page.keyword = screen ? std::string_view("CONS") : graph_keyword(format);
     page.file = file;
     page.curve_colour = "BLUE";
-    // The library draws PostScript and PDF pages dark on light with its
-    // default colour table, where colour 0 is the paper's white; raster
-    // images and the screen are light on dark, and the reversed table turns
-    // them over (colour 0 white, the foreground black, the named colours
-    // alike).
-    const bool light_on_dark = screen || format == GraphFormat::png || format == GraphFormat::bmp ||
-                               format == GraphFormat::tiff;
-    page.page = [light_on_dark] {
-        if (light_on_dark) plotix::setvlt("RRAI");
-        plotix::pagfll(0);
-        plotix::pagera();
+    const ImageSize size = options.size.value_or(default_image_size);
+    // The library keeps these settings from one plot to the next: each page
+    // makes all of them.  The image size applies to the raster formats only.
+    page.before_start = [size] {
+        plotix::pagbck("WHITE");
+        plotix::pagupr(1);
+        plotix::imgpix(size.width, size.height);
     };
+    page.page = [] { plotix::pagera(); }; // the page's border
     return page;
 }
 
@@ -163,8 +152,13 @@ void draw_batch_graphs(SpectrumGraph& graph, const Options& options,
             const fs::path file = scratch.file(i, request);
             graph.draw(batch_page(request.format, file.string(), options));
             std::fflush(stdout);
-            if (!graph_file_complete(file))
-                throw FatalError("no se pudo escribir el grafico " + request.path);
+            // The library removes a graph it could not write completely.
+            int errnum = 0;
+            if (plotix::getfst(&errnum) != 1) {
+                constexpr std::string_view failed = "no se pudo escribir el grafico";
+                throw FatalError(errnum != 0 ? system_failure(failed, request.path, errnum)
+                                             : std::string(failed) + " " + request.path);
+            }
             move_into_place(file, request.path, request.path);
             note("grafico en " + request.path);
         }

@@ -21,7 +21,7 @@ struct FormatRow {
 
 constexpr FormatRow format_rows[] = {
     {".pdf", GraphFormat::pdf, true},  {".ps", GraphFormat::ps, true},
-    {".eps", GraphFormat::eps, true},  {".svg", GraphFormat::svg, false},
+    {".eps", GraphFormat::eps, true},  {".svg", GraphFormat::svg, true},
     {".png", GraphFormat::png, true},  {".bmp", GraphFormat::bmp, true},
     {".tif", GraphFormat::tiff, true}, {".tiff", GraphFormat::tiff, true},
 };
@@ -330,8 +330,9 @@ una primera linea sin numeros se toma como cabecera.
                          separados por comas con una linea de cabecera y todos
                          los digitos)
   -p, --plot ARCHIVO     el grafico; el formato sale de la extension: .pdf .ps .eps
-                         .png .bmp .tif/.tiff (se puede repetir)
-      --size ANCHOxALTO  tamano en pixeles de los graficos raster (16 a 16384 cada uno)
+                         .svg .png .bmp .tif/.tiff (se puede repetir)
+      --size ANCHOxALTO  tamano en pixeles de los graficos raster, de 16 a 16384
+                         cada uno (por omision 3508x2480: A4 apaisado a 300 ppp)
       --peaks K          muestra los K picos mas altos
       --screen           muestra tambien el grafico en una ventana
   -j, --threads N        hilos de calculo (por omision 0: todos los nucleos)

@@ -26,6 +26,9 @@ struct ImageSize {
 };
 inline constexpr int min_image_side = 16;
 inline constexpr int max_image_side = 16384;
+// Without --size: A4 landscape (297 x 210 mm) at 300 dots per inch, each
+// side rounded to the nearest pixel (3507.9 x 2480.3).
+inline constexpr ImageSize default_image_size{3508, 2480};
 
 inline constexpr unsigned max_threads = 1024;
 
@@ -37,7 +40,7 @@ struct Options {
     std::int64_t steps = 0;
     std::string table = "fasogram.dat"; // "-": standard output
     std::vector<GraphRequest> graphs;
-    std::optional<ImageSize> size; // none: the library's default
+    std::optional<ImageSize> size; // none: default_image_size
     std::size_t peaks = 0;         // 0: no peak table
     bool screen = false;
     unsigned threads = 0; // 0: every core

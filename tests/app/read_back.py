@@ -7,12 +7,22 @@
       grid's doubles exactly (j * ((F_FIN - F_INI) / STEPS) + F_INI), every
       number must print back as the same text (shortest round trip).
   read_back.py image FILE
-      Prints "WIDTH HEIGHT", then "white FRACTION", "blue COUNT", "dark COUNT"
-      and "background R G B" (a pixel near the upper right corner, where the
-      page is empty), read by PIL.
+      Reads a raster image with PIL and prints "WIDTH HEIGHT", then
+      "white FRACTION", "blue COUNT", "dark COUNT", "background R G B" (a
+      pixel near the upper right corner, where the page is empty) and
+      "ink X0 Y0 X1 Y1" (the smallest box around every pixel that is not
+      white, as fractions of the width and height).
+  read_back.py render FILE
+      Renders a PDF (pdftoppm), PostScript (ghostscript on the paper the file
+      asks for), EPS (ghostscript, cut to its bounding box) or SVG
+      (rsvg-convert; transparent pixels count as black) at 50 pixels per inch
+      and prints the same lines for the picture.
 """
 import csv
+import os
+import subprocess
 import sys
+import tempfile
 
 
 def check_csv(path, f_ini, f_fin, steps):
@@ -46,29 +56,50 @@ def check_csv(path, f_ini, f_fin, steps):
 
 
 def image(path):
+    import numpy
     from PIL import Image
-    im = Image.open(path).convert("RGB")
-    w, h = im.size
-    px = im.load()
-    white = blue = dark = 0
-    for y in range(h):
-        for x in range(w):
-            r, g, b = px[x, y]
-            if r > 240 and g > 240 and b > 240:
-                white += 1
-            elif b > 150 and r < 100 and g < 100:
-                blue += 1
-            elif r < 100 and g < 100 and b < 100:
-                dark += 1
+    px = numpy.asarray(Image.open(path).convert("RGB"), dtype=numpy.int32)
+    h, w = px.shape[:2]
+    r, g, b = px[..., 0], px[..., 1], px[..., 2]
+    white = (r > 240) & (g > 240) & (b > 240)
+    blue = (b > 150) & (r < 100) & (g < 100)
+    dark = (r < 100) & (g < 100) & (b < 100)
     print(w, h)
-    print("white %.3f" % (white / (w * h)))
-    print("blue", blue)
-    print("dark", dark)
-    print("background", *px[w - 1 - w // 50, h // 50])
+    print("white %.3f" % (white.sum() / (w * h)))
+    print("blue", int(blue.sum()))
+    print("dark", int(dark.sum()))
+    print("background", *px[h // 50, w - 1 - w // 50])
+    rows = numpy.flatnonzero(~white.all(axis=1))
+    cols = numpy.flatnonzero(~white.all(axis=0))
+    if rows.size == 0:
+        print("ink none")
+    else:
+        print("ink %.4f %.4f %.4f %.4f" % (cols[0] / w, rows[0] / h, (cols[-1] + 1) / w,
+                                          (rows[-1] + 1) / h))
+
+
+def render(path):
+    dpi = 50
+    gs = ["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m", "-r%d" % dpi]
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "page.png")
+        kind = path.lower().rsplit(".", 1)[-1]
+        if kind == "pdf":
+            command = ["pdftoppm", "-r", str(dpi), "-png", "-singlefile", path, out[:-4]]
+        elif kind == "ps":
+            command = gs + ["-sOutputFile=" + out, path]
+        elif kind == "eps":
+            command = gs + ["-dEPSCrop", "-sOutputFile=" + out, path]
+        else:
+            command = ["rsvg-convert", "--dpi-x", str(dpi), "--dpi-y", str(dpi), "-o", out, path]
+        subprocess.run(command, check=True)
+        image(out)
 
 
 if __name__ == "__main__":
     if sys.argv[1] == "csv":
         check_csv(*sys.argv[2:6])
+    elif sys.argv[1] == "render":
+        render(sys.argv[2])
     else:
         image(sys.argv[2])

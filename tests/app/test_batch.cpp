@@ -1,9 +1,8 @@
 // Batch runs: the built program with arguments, in a scratch directory, its
 // files read back by outside programs (python's csv module, PIL, poppler,
-// ghostscript).
+// ghostscript, xmllint, rsvg-convert).
 #include "test_support.hpp"
 
-#include "common/ppm.hpp"
 #include "common/support.hpp"
 
 #include <algorithm>
@@ -33,13 +32,15 @@ struct Outcome {
 
 // Runs the program in `dir` with the arguments (a shell word list), the
 // given standard input and no display; standard output goes to `out`.
+// `shell` is run by the same shell first (limits, signal dispositions).
 Outcome run(const ScratchDir& dir, const std::string& args, const std::string& input = "",
-            const std::string& environment = "", const std::string& out = ".stdout") {
+            const std::string& environment = "", const std::string& out = ".stdout",
+            const std::string& shell = "") {
     dir.write(".stdin", input);
     dir.write(".stdout", "");
-    const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY " +
-                                environment + " '" + FASOGRAM_BINARY + "' " + args + " <.stdin >" +
-                                out + " 2>.stderr";
+    const std::string command = "cd '" + dir.path().string() + "' && " + shell +
+                                " env -u DISPLAY " + environment + " '" + FASOGRAM_BINARY + "' " +
+                                args + " <.stdin >" + out + " 2>.stderr";
     const int raw = std::system(command.c_str());
     Outcome result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -82,6 +83,8 @@ TEST(Batch, HelpAndVersion) {
           "--screen", "--threads", "--quiet", "--help", "--version"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("Ejemplos:\n  fasogram "), std::string::npos);
+    EXPECT_NE(r.out.find(".eps\n                         .svg .png"), std::string::npos);
+    EXPECT_NE(r.out.find("por omision 3508x2480"), std::string::npos);
     EXPECT_EQ(run(dir, "-h").out, r.out);
     // --help ends the reading: what follows is not looked at.
     EXPECT_EQ(run(dir, "--help --bogus").status, 0);
@@ -326,6 +329,39 @@ TEST(Batch, FailuresNameTheFileAndExitWithOne) {
               (std::set<std::string>{"bad.dat", "datos.dat", "flat.dat", "fasogram.dat"}));
 }
 
+// What read_back.py tells of a graph: a raster image read as it is, a
+// vector page rendered.
+struct GraphFacts {
+    std::string size; // "WIDTH HEIGHT" of the image or the rendered page
+    int width = 0, height = 0;
+    double white = 0;    // share of white pixels
+    long blue = 0;       // pixels of the curve's blue
+    long dark = 0;       // dark pixels (axes, labels)
+    std::string corner;  // "R G B" near the upper right corner
+    double ink[4] = {};  // the box around everything drawn, as fractions
+    std::string problem; // empty when read_back.py gave every line
+};
+
+GraphFacts read_graph(const fs::path& file, bool render = false) {
+    const std::string text =
+        test_common::run_command("/usr/bin/python3 '" + read_back + "' " +
+                                 (render ? "render '" : "image '") + file.string() + "'");
+    const std::vector<std::string> lines = lines_of(text);
+    GraphFacts f;
+    if (lines.size() != 6 || lines[5].rfind("ink ", 0) != 0) {
+        f.problem = text;
+        return f;
+    }
+    f.size = lines[0];
+    std::istringstream(lines[0]) >> f.width >> f.height;
+    f.white = std::stod(lines[1].substr(6));
+    f.blue = std::stol(lines[2].substr(5));
+    f.dark = std::stol(lines[3].substr(5));
+    f.corner = lines[4].substr(11);
+    std::istringstream(lines[5].substr(4)) >> f.ink[0] >> f.ink[1] >> f.ink[2] >> f.ink[3];
+    return f;
+}
+
 TEST(Batch, OutputsFollowLinksAndCrossFileSystems) {
     ScratchDir dir;
     copy_example(dir);
@@ -343,17 +379,14 @@ TEST(Batch, OutputsFollowLinksAndCrossFileSystems) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir.path() / "link.csv"));
     EXPECT_EQ(dir.read("real.csv").substr(0, 24), "frecuencia,rho,C1,C2,C3\n");
-    EXPECT_EQ(lines_of(test_common::run_command("/usr/bin/python3 '" + read_back + "' image '" +
-                                                (dir.path() / "graph.png").string() + "'"))
-                  .at(0),
-              "853 603")
-        << tmpdir;
+    EXPECT_EQ(read_graph(dir.path() / "graph.png").size, "3508 2480") << tmpdir;
     EXPECT_EQ(files_in(dir),
               (std::set<std::string>{"datos.dat", "real.csv", "link.csv", "graph.png"}));
 }
 
 // The page of every format, rendered or read by an outside program: a
-// white page with the dark axes and labels and the blue curve.
+// white page with the dark axes and labels and the blue curve, upright;
+// raster images at A4 landscape and 300 dots per inch.
 TEST(Batch, GraphsInEveryFormatReadByOutsidePrograms) {
     ScratchDir dir;
     copy_example(dir);
@@ -362,61 +395,122 @@ TEST(Batch, GraphsInEveryFormatReadByOutsidePrograms) {
     fs::create_directory(dir.path() / long_dir);
     const std::string long_name = long_dir + "/a-graph-name-long-enough-to-pass-eighty-chars.png";
     const Outcome r = run(dir, std::string(grid) +
-                                   " -q -p g.pdf -p g.ps --plot=g.eps -p g.png -p g.bmp -p g.tif "
-                                   "-p G.TIFF -p " +
+                                   " -q -p g.pdf -p g.ps --plot=g.eps -p g.svg -p g.png -p g.bmp "
+                                   "-p g.tif -p G.TIFF -p " +
                                    long_name);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(files_in(dir),
-              (std::set<std::string>{"datos.dat", "fasogram.dat", "g.pdf", "g.ps", "g.eps", "g.png",
-                                     "g.bmp", "g.tif", "G.TIFF", long_dir}));
+              (std::set<std::string>{"datos.dat", "fasogram.dat", "g.pdf", "g.ps", "g.eps", "g.svg",
+                                     "g.png", "g.bmp", "g.tif", "G.TIFF", long_dir}));
 
-    // Raster images: PIL.
+    // Raster images, read by PIL: 297 x 210 mm at 300 dots per inch.
     for (const std::string name : {"g.png", "g.bmp", "g.tif", "G.TIFF", long_name.c_str()}) {
-        const std::vector<std::string> facts = lines_of(test_common::run_command(
-            "/usr/bin/python3 '" + read_back + "' image '" + (dir.path() / name).string() + "'"));
-        ASSERT_EQ(facts.size(), 5u) << name;
-        EXPECT_EQ(facts[0], "853 603") << name; // the library's own size for now
-        EXPECT_GT(std::stod(facts[1].substr(6)), 0.9) << name;
-        EXPECT_GT(std::stoi(facts[2].substr(5)), 500) << name;
-        EXPECT_GT(std::stoi(facts[3].substr(5)), 3000) << name;
-        EXPECT_EQ(facts[4], "background 255 255 255") << name;
+        const GraphFacts f = read_graph(dir.path() / name);
+        ASSERT_EQ(f.problem, "") << name;
+        EXPECT_EQ(f.size, "3508 2480") << name;
+        EXPECT_GT(f.white, 0.9) << name;
+        EXPECT_GT(f.blue, 5000) << name;
+        EXPECT_GT(f.dark, 50000) << name;
+        EXPECT_EQ(f.corner, "255 255 255") << name;
     }
 
-    // PDF: poppler's pdfinfo and pdftoppm; PostScript and EPS: ghostscript.
-    std::string info;
-    ASSERT_EQ(test_common::run_command("pdfinfo '" + (dir.path() / "g.pdf").string() + "'", info),
-              0)
-        << info;
-    EXPECT_NE(info.find("\nPages:           1\n"), std::string::npos) << info;
+    // The SVG file is well-formed XML.
     std::string log;
-    ASSERT_EQ(test_common::run_command("pdftoppm -r 36 '" + (dir.path() / "g.pdf").string() +
-                                           "' '" + (dir.path() / "pdf").string() + "'",
-                                       log),
-              0)
+    EXPECT_EQ(
+        test_common::run_command("xmllint --noout '" + (dir.path() / "g.svg").string() + "'", log),
+        0)
         << log;
-    ASSERT_TRUE(
-        test_common::render_with_ghostscript(dir.path() / "g.ps", 36, dir.path() / "ps.ppm", log))
+    // PDF: one page, turned to be shown upright.
+    ASSERT_EQ(test_common::run_command("pdfinfo '" + (dir.path() / "g.pdf").string() + "'", log), 0)
         << log;
-    ASSERT_TRUE(
-        test_common::render_with_ghostscript(dir.path() / "g.eps", 36, dir.path() / "eps.ppm", log))
-        << log;
-    for (const char* page : {"pdf-1.ppm", "ps.ppm", "eps.ppm"}) {
-        test_common::Image img;
-        ASSERT_TRUE(img.read(dir.path() / page)) << page;
-        int white = 0, blue = 0, dark = 0;
-        for (int y = 0; y < img.height; ++y) {
-            for (int x = 0; x < img.width; ++x) {
-                const test_common::Pixel p = img.at(x, y);
-                if (p.r > 240 && p.g > 240 && p.b > 240) ++white;
-                if (p.b > 150 && p.r < 100 && p.g < 100) ++blue;
-                if (test_common::dark(p)) ++dark;
-            }
-        }
-        EXPECT_GT(white, img.width * img.height * 8 / 10) << page;
-        EXPECT_GT(blue, 50) << page;
-        EXPECT_GT(dark, 1000) << page;
+    EXPECT_NE(log.find("\nPages:           1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nPage rot:        90\n"), std::string::npos) << log;
+
+    // The vector pages as viewers show them (pdftoppm, ghostscript,
+    // rsvg-convert at 50 pixels per inch): an A4 landscape page, give or
+    // take the margins, white, with the curve and dark text.
+    for (const char* name : {"g.pdf", "g.ps", "g.eps", "g.svg"}) {
+        const GraphFacts f = read_graph(dir.path() / name, true);
+        ASSERT_EQ(f.problem, "") << name;
+        EXPECT_GT(f.width, f.height) << name << " " << f.size;
+        EXPECT_NEAR(static_cast<double>(f.width) / f.height, 297.0 / 210.0, 0.03)
+            << name << " " << f.size;
+        EXPECT_GT(f.white, 0.9) << name;
+        EXPECT_EQ(f.corner, "255 255 255") << name;
+        EXPECT_GT(f.blue, 100) << name;
+        EXPECT_GT(f.dark, 2000) << name;
     }
+}
+
+// --size: the image has exactly the pixels asked for, and the page fills it
+// as far as its shape allows (2969 x 2099 plot units, drawn to the edges by
+// the page's border), whatever the shape of the image.
+TEST(Batch, RasterGraphsAtTheRequestedSize) {
+    ScratchDir dir;
+    copy_example(dir);
+    constexpr double page_shape = 2099.0 / 2969.0; // height over width
+    const struct {
+        const char* size;
+        const char* file;
+        int width, height;
+    } cases[] = {
+        {"1600x1131", "a4.png", 1600, 1131}, // the page's own shape
+        {"1000x1000", "square.bmp", 1000, 1000},
+        {"3000X700", "wide.tif", 3000, 700},
+        {"16x16", "least.png", 16, 16}, // the smallest size taken
+    };
+    for (const auto& c : cases) {
+        const Outcome r =
+            run(dir, std::string(grid) + " -q -o - --size " + c.size + " -p " + c.file);
+        ASSERT_EQ(r.status, 0) << c.size << r.err;
+        const GraphFacts f = read_graph(dir.path() / c.file);
+        ASSERT_EQ(f.problem, "") << c.file;
+        EXPECT_EQ(f.width, c.width) << c.file;
+        EXPECT_EQ(f.height, c.height) << c.file;
+        if (c.width < 100) continue; // too small for anything but its size
+        EXPECT_EQ(f.corner, "255 255 255") << c.file;
+        EXPECT_GT(f.dark, c.width) << c.file;
+        EXPECT_GT(f.blue, c.width / 10) << c.file;
+        // The page, anchored at the upper left corner, as large as it fits.
+        const double fit = std::min(1.0, c.height / (c.width * page_shape));
+        const double tol = 2.0 / std::min(c.width, c.height);
+        EXPECT_NEAR(f.ink[0], 0.0, tol) << c.file;
+        EXPECT_NEAR(f.ink[1], 0.0, tol) << c.file;
+        EXPECT_NEAR(f.ink[2], fit, tol) << c.file;
+        EXPECT_NEAR(f.ink[3], fit * c.width * page_shape / c.height, tol) << c.file;
+    }
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"datos.dat", "a4.png", "square.bmp", "wide.tif",
+                                                    "least.png"}));
+}
+
+// A graph the system does not let the program write (here a file size
+// limit; the signal it raises is ignored, so the write fails with EFBIG):
+// one error line naming the file and the reason, status 1, the graphs put in
+// place before it stay, the one that failed leaves the file it would replace
+// as it was, later ones are not drawn, and nothing is left in the temporary
+// directory.
+TEST(Batch, AGraphThatCannotBeWrittenStopsTheRun) {
+    ScratchDir dir;
+    copy_example(dir);
+    dir.write("g.svg", "old\n");
+    fs::create_directory(dir.path() / "tmp");
+    const Outcome r = run(
+        dir, std::string(grid) + " -o /dev/null --size 64x64 -p small.png -p g.svg -p after.pdf",
+        "", "TMPDIR=tmp", ".stdout", "trap '' XFSZ && ulimit -f 40 &&");
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> err = lines_of(r.err);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back(), "fasogram: error: no se pudo escribir el grafico g.svg: File too large")
+        << r.err;
+    EXPECT_EQ(std::count(err.begin(), err.end(),
+                         "fasogram: error: no se pudo escribir el grafico g.svg: File too large"),
+              1);
+    EXPECT_NE(r.err.find("fasogram: grafico en small.png\n"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.read("g.svg"), "old\n");
+    EXPECT_EQ(read_graph(dir.path() / "small.png").size, "64 64");
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"datos.dat", "g.svg", "small.png", "tmp"}));
+    EXPECT_TRUE(fs::is_empty(dir.path() / "tmp"));
 }
 
 } // namespace

@@ -136,18 +136,18 @@ TEST(CommandLine, GraphFormatFromTheExtension) {
     EXPECT_EQ(format_of("a.pdf"), static_cast<int>(GraphFormat::pdf));
     EXPECT_EQ(format_of("dir.x/A.PS"), static_cast<int>(GraphFormat::ps));
     EXPECT_EQ(format_of("a.eps"), static_cast<int>(GraphFormat::eps));
+    EXPECT_EQ(format_of("a.SVG"), static_cast<int>(GraphFormat::svg));
     EXPECT_EQ(format_of("a.png"), static_cast<int>(GraphFormat::png));
     EXPECT_EQ(format_of("a.Bmp"), static_cast<int>(GraphFormat::bmp));
     EXPECT_EQ(format_of("a.tif"), static_cast<int>(GraphFormat::tiff));
     EXPECT_EQ(format_of("a.tiff"), static_cast<int>(GraphFormat::tiff));
     for (const char* bad : {"a.gif", "pdf", ".pdf", "dir.pdf/a", "a.pdf.", "a.jpeg", ""})
         EXPECT_EQ(format_of(bad), -1) << bad;
-    // The library has no SVG writer yet: a clear refusal rather than a file
-    // of another format.
-    EXPECT_EQ(graph_format_available(GraphFormat::svg), false);
-    EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "-p", "g.svg"}),
-              "-p/--plot 'g.svg': el formato svg no esta disponible en esta version de la "
-              "biblioteca de graficos");
+    // The plotting library writes every format --plot knows.
+    for (GraphFormat format :
+         {GraphFormat::pdf, GraphFormat::ps, GraphFormat::eps, GraphFormat::svg, GraphFormat::png,
+          GraphFormat::bmp, GraphFormat::tiff})
+        EXPECT_TRUE(graph_format_available(format)) << static_cast<int>(format);
 }
 
 TEST(Input, UnderflowingNumbersReadAsTheNearestDouble) {
