@@ -116,11 +116,13 @@ void run(const Options& options) {
         ++written;
     };
     const bool graphs = !options.graphs.empty() || options.screen;
+    // A CSV table carries every digit a double holds, each of them exact.
+    const Digits digits = is_csv_name(options.table) ? Digits::full : Digits::eight;
     PlotArrays curve;
     if (graphs) {
-        curve = compute_spectrum(engine, grid, on_point, options.threads);
+        curve = compute_spectrum(engine, grid, on_point, options.threads, digits);
     } else {
-        engine.run(grid, on_point, options.threads);
+        engine.run(grid, on_point, options.threads, digits);
     }
     table.finish();
     note(options, "espectro de " + std::to_string(written) + " frecuencias en " +

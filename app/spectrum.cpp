@@ -88,6 +88,51 @@ Prepared prepare_series(std::span<const double> t, std::span<const double> x, Wi
     return p;
 }
 
+Prepared with_exact_weights(const Prepared& series, Window window) {
+    Prepared p;
+    p.t = series.t;
+    p.x = series.x;
+    p.t_max = series.t_max;
+    const std::size_t n = p.t.size();
+    p.h.assign(n, 1.0);
+    p.h_lo.assign(n, 0.0);
+    if (window == Window::hanning) {
+        // 2 sin^2(pi d/D) from the exact distances, in double-double.
+        const double first = p.t.front(), last = p.t.back();
+        const dd::DD span = dd::two_sum(last, -first);
+        for (std::size_t i = 0; i < n; ++i) {
+            const dd::DD a = dd::two_sum(p.t[i], -first), b = dd::two_sum(last, -p.t[i]);
+            const bool nearer_first = a.hi < b.hi || (a.hi == b.hi && a.lo <= b.lo);
+            const dd::DD r = (nearer_first ? a : b) / span;
+            const dd::DD s = dd::sincos_cycles(r * 0.5).s;
+            const dd::DD w = s * s * 2.0;
+            p.h[i] = w.hi;
+            p.h_lo[i] = w.lo;
+        }
+    }
+    dd::DD sum{}, hx{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const dd::DD w{p.h[i], p.h_lo[i]};
+        sum = sum + w;
+        hx = hx + w * p.x[i];
+    }
+    p.sum_h = sum;
+    p.mean = hx / sum;
+    p.centre = dd::to_double(p.mean);
+    p.centre_offset = p.mean - dd::DD{p.centre, 0.0};
+    p.y.resize(n);
+    p.xm.resize(n);
+    dd::DD var{};
+    for (std::size_t i = 0; i < n; ++i) {
+        p.y[i] = p.x[i] - p.centre;
+        p.xm[i] = dd::two_sum(p.x[i], -p.mean.hi) + (-p.mean.lo);
+        var = var + p.xm[i] * p.xm[i] * dd::DD{p.h[i], p.h_lo[i]};
+    }
+    p.variance = var / sum;
+    p.any_weight_zero = series.any_weight_zero;
+    return p;
+}
+
 namespace {
 
 // Powers of ten 1e-300 .. 1e300, as std::pow gives them.
@@ -210,6 +255,32 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     });
 }
 
+// Every digit a double holds: the sums of the fast paths are never good
+// enough, so each frequency is evaluated the careful way (and beyond where
+// that does not settle it), chunk by chunk over all threads.
+void run_full_digits(const Prepared& p, const FrequencyGrid& grid,
+                     const std::function<void(const SpectrumPoint&)>& on_point, unsigned threads) {
+    const std::int64_t count = grid.size();
+    const unsigned nt = thread_count(threads);
+    constexpr std::int64_t kChunk = 4096;
+    std::vector<double> freqs;
+    std::vector<Evaluation> out;
+    for (std::int64_t first = 0; first < count; first += kChunk) {
+        const std::int64_t last = std::min(count, first + kChunk);
+        freqs.clear();
+        for (std::int64_t j = first; j < last; ++j) {
+            const double f = grid.frequency(j);
+            if (!grid.skipped(f)) freqs.push_back(f);
+        }
+        out.assign(freqs.size(), Evaluation{});
+        careful_counter += freqs.size();
+        parallel_for(freqs.size(), nt, [&](std::size_t i, unsigned) {
+            out[i] = evaluate_careful(p, freqs[i], Digits::full);
+        });
+        for (const Evaluation& e : out) on_point(e.point);
+    }
+}
+
 // At most this many blocks are transformed at once, each with its own
 // workspace, so that memory stays bounded on any machine.
 constexpr unsigned kMaxNufftWorkers = 8;
@@ -263,6 +334,10 @@ struct SpectrumEngine::Impl {
     Window window = Window::hanning;
     double span = 0.0;
     detail::Prepared series;
+    // The series with double-double weights, made by the first run that asks
+    // for every digit.
+    std::once_flag exact_once;
+    std::unique_ptr<detail::Prepared> exact;
 };
 
 SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window)
@@ -319,9 +394,17 @@ double SpectrumEngine::variance() const {
 
 void SpectrumEngine::run(const FrequencyGrid& grid,
                          const std::function<void(const SpectrumPoint&)>& on_point,
-                         unsigned threads) const {
+                         unsigned threads, Digits digits) const {
     const std::int64_t count = grid.size();
     if (count <= 0) return;
+    if (digits == Digits::full) {
+        std::call_once(impl_->exact_once, [this] {
+            impl_->exact = std::make_unique<detail::Prepared>(
+                detail::with_exact_weights(impl_->series, impl_->window));
+        });
+        detail::run_full_digits(*impl_->exact, grid, on_point, threads);
+        return;
+    }
     if (detail::choose_grid_path(impl_->series, grid, threads) == detail::GridPath::nufft) {
         detail::run_nufft(impl_->series, grid, on_point, threads);
         return;
@@ -370,7 +453,7 @@ std::vector<SpectrumPoint> SpectrumEngine::fit(std::span<const double> freqs,
 
 PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
                             const std::function<void(const SpectrumPoint&)>& on_point,
-                            unsigned threads) {
+                            unsigned threads, Digits digits) {
     PlotArrays plot;
     engine.run(
         grid,
@@ -379,7 +462,7 @@ PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& g
             plot.cox.push_back(static_cast<float>(point.f));
             plot.coy.push_back(static_cast<float>(point.rho));
         },
-        threads);
+        threads, digits);
     return plot;
 }
 

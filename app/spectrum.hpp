@@ -51,7 +51,18 @@ struct SpectrumPoint {
     double c1 = 0.0;
     double c2 = 0.0;
     double c3 = 0.0;
+    // With Digits::full: what each value lacks of the exact fit, so that
+    // value + tail (a double-double) rounds to the exact digits; 0 otherwise.
+    struct Tails {
+        double rho = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
+    } tail;
 };
+
+// How many significant digits of rho, C1, C2 and C3 a run must get right:
+// the table's eight, or all 17 a double can hold (value + tail correctly
+// rounded to 17 digits; each fit is then evaluated carefully, some 30 to 100
+// times the cost).
+enum class Digits { eight, full };
 
 // The curve handed to the plot: frequencies and coefficients as floats.
 struct PlotArrays {
@@ -101,7 +112,7 @@ class SpectrumEngine {
     // points to `on_point` in increasing j.  Memory stays bounded whatever
     // the size of the grid.
     void run(const FrequencyGrid& grid, const std::function<void(const SpectrumPoint&)>& on_point,
-             unsigned threads = 0) const;
+             unsigned threads = 0, Digits digits = Digits::eight) const;
 
     // The fits at the given frequencies, in their order (no skipping).
     std::vector<SpectrumPoint> fit(std::span<const double> freqs, unsigned threads = 0) const;
@@ -116,7 +127,7 @@ class SpectrumEngine {
 // no fixed cap), handing every point to `on_point` as well.
 PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
                             const std::function<void(const SpectrumPoint&)>& on_point,
-                            unsigned threads = 0);
+                            unsigned threads = 0, Digits digits = Digits::eight);
 
 // As above, keeping every point.
 struct Spectrum {

@@ -67,7 +67,8 @@ Accumulated accumulate_scalar(const Prepared& p, double f) {
         if (h == 0.0) continue;
         const DD r = dd::cycles(p.t[i], f);
         const dd::SinCos sc = dd::sincos_cycles(r);
-        const DD hc = sc.c * h, hs = sc.s * h;
+        const DD hw{h, p.h_lo.empty() ? 0.0 : p.h_lo[i]};
+        const DD hc = sc.c * hw, hs = sc.s * hw;
         const DD xm = p.xm[i];
         block.hc = block.hc + hc;
         block.hs = block.hs + hs;
@@ -187,7 +188,8 @@ std::atomic<bool> lanes_allowed{true};
 Accumulated accumulate(const Prepared& p, double f) {
 #ifdef FASOGRAM_HAVE_DD_LANES
     static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (lanes && lanes_allowed) return accumulate_lanes(p, f);
+    // The lanes take the weights as doubles.
+    if (lanes && lanes_allowed && p.h_lo.empty()) return accumulate_lanes(p, f);
 #endif
     return accumulate_scalar(p, f);
 }
@@ -209,7 +211,7 @@ void allow_careful_lanes(bool allow) {
     lanes_allowed = allow;
 }
 
-Evaluation evaluate_careful(const Prepared& p, double f) {
+Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     const Accumulated a = accumulate(p, f);
 
     // Each phase is good to about one unit; each product and sum adds a few.
@@ -222,10 +224,10 @@ Evaluation evaluate_careful(const Prepared& p, double f) {
     bd.eta = kLambda * (8.0 * u * std::sqrt(a.norm_hy) + 4.0 * u * std::sqrt(kb * a.part_hy) +
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
-    const Evaluation e = solve_fit(a.total, p, DD{}, bd, f);
+    const Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);
     if (e.settled || e.converged) return e;
     if (singular(p, f)) return singular_point(f);
-    return evaluate_exact(p, f, e);
+    return evaluate_exact(p, f, e, digits);
 }
 
 } // namespace fasogram::detail

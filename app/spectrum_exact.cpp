@@ -70,6 +70,13 @@ double as_double(const Mp& v) {
     return mpfr_get_d(v.get(), MPFR_RNDN);
 }
 
+dd::DD as_dd(const Mp& v) {
+    const double hi = mpfr_get_d(v.get(), MPFR_RNDN);
+    Mp rest;
+    mpfr_sub_d(rest.get(), v.get(), hi, MPFR_RNDN);
+    return {hi, mpfr_get_d(rest.get(), MPFR_RNDN)};
+}
+
 } // namespace
 
 template <> Mp from_dd<Mp>(dd::DD v) {
@@ -78,12 +85,12 @@ template <> Mp from_dd<Mp>(dd::DD v) {
     return r;
 }
 
-Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
+Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, Digits digits) {
     Evaluation result = best;
     for (mpfr_prec_t prec = 192; prec <= 1536; prec *= 2) {
         working_precision = prec;
-        mpfr_t two_pi, r, a, c, s, hc, hs, term, xm;
-        mpfr_inits2(prec, two_pi, r, a, c, s, hc, hs, term, xm, static_cast<mpfr_ptr>(nullptr));
+        mpfr_t two_pi, r, a, c, s, hc, hs, term, xm, hw;
+        mpfr_inits2(prec, two_pi, r, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
         mpfr_const_pi(two_pi, MPFR_RNDN);
         mpfr_mul_2ui(two_pi, two_pi, 1, MPFR_RNDN);
         Sums<Mp> sums;
@@ -105,8 +112,14 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
                 mpfr_mul(a, r, two_pi, MPFR_RNDN);
                 mpfr_sin_cos(s, c, a, MPFR_RNDN);
             }
-            mpfr_mul_d(hc, c, h, MPFR_RNDN);
-            mpfr_mul_d(hs, s, h, MPFR_RNDN);
+            if (p.h_lo.empty()) {
+                mpfr_mul_d(hc, c, h, MPFR_RNDN);
+                mpfr_mul_d(hs, s, h, MPFR_RNDN);
+            } else {
+                set_dd(hw, {h, p.h_lo[i]});
+                mpfr_mul(hc, c, hw, MPFR_RNDN);
+                mpfr_mul(hs, s, hw, MPFR_RNDN);
+            }
             set_dd(xm, p.xm[i]);
             mpfr_add(sums.hc.get(), sums.hc.get(), hc, MPFR_RNDN);
             mpfr_add(sums.hs.get(), sums.hs.get(), hs, MPFR_RNDN);
@@ -123,7 +136,7 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
             sum_h += h;
             sum_hy += std::fabs(h * p.xm[i].hi);
         }
-        mpfr_clears(two_pi, r, a, c, s, hc, hs, term, xm, static_cast<mpfr_ptr>(nullptr));
+        mpfr_clears(two_pi, r, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
         // Every operation is good to one unit of the precision; a sum of n
         // terms to n of them (a plain worst-case bound: cheap at this width).
         const double unit = std::ldexp(1.0, -static_cast<int>(prec) + 1);
@@ -132,7 +145,7 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best) {
         bd.mu = 4.0 * nd * unit * sum_h;
         bd.eta = 4.0 * nd * unit * sum_hy;
         bd.unit = unit;
-        result = solve_fit(sums, p, dd::DD{}, bd, f);
+        result = solve_fit(sums, p, dd::DD{}, bd, f, digits);
         if (result.settled || result.converged) break;
     }
     // The constants and tables MPFR keeps for this thread go with it.

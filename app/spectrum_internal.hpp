@@ -31,14 +31,17 @@ namespace fasogram::detail {
 // The series as both evaluations need it (points in time order).
 struct Prepared {
     std::vector<double> t, x, h; // times, values, raw window weights
-    dd::DD sum_h;                // S
-    dd::DD mean;                 // m
-    dd::DD variance;             // V
-    double centre = 0.0;         // m rounded to double
-    dd::DD centre_offset;        // m - centre
-    std::vector<double> y;       // x - centre, rounded
-    std::vector<dd::DD> xm;      // x - m
-    double t_max = 0.0;          // largest |t|
+    // The weights' low parts, h + h_lo good to about 1e-32 (runs that print
+    // every digit a double holds); empty when h alone is the weight.
+    std::vector<double> h_lo;
+    dd::DD sum_h;           // S
+    dd::DD mean;            // m
+    dd::DD variance;        // V
+    double centre = 0.0;    // m rounded to double
+    dd::DD centre_offset;   // m - centre
+    std::vector<double> y;  // x - centre, rounded
+    std::vector<dd::DD> xm; // x - m
+    double t_max = 0.0;     // largest |t|
     bool any_weight_zero = false;
 
     // The layout of the fast evaluation (opaque).
@@ -47,6 +50,10 @@ struct Prepared {
 };
 
 Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window);
+// The same series with the window weights in double-double, for the fits
+// that must get 17 digits right (the weights' own rounding is a unit of the
+// 16th digit).
+Prepared with_exact_weights(const Prepared& series, Window window);
 std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& series);
 
 // One evaluated frequency.
@@ -81,12 +88,13 @@ class FastEvaluator {
 
 // Careful evaluation of one frequency in double-double arithmetic, with the
 // exact test for a singular fit.
-Evaluation evaluate_careful(const Prepared& series, double f);
+Evaluation evaluate_careful(const Prepared& series, double f, Digits digits = Digits::eight);
 
 // The same in multiple precision, doubled until the digits are settled;
 // `best` is what to return when even the widest precision does not settle
 // them.
-Evaluation evaluate_exact(const Prepared& series, double f, const Evaluation& best);
+Evaluation evaluate_exact(const Prepared& series, double f, const Evaluation& best,
+                          Digits digits = Digits::eight);
 
 // Evaluation of a whole uniform grid, block by block, by non-uniform fast
 // Fourier transforms (spectrum_nufft.cpp).  A block is a run of at most

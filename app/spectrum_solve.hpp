@@ -3,6 +3,7 @@
 // the careful one (sums in double-double).
 #pragma once
 
+#include "decimal17.hpp"
 #include "spectrum_internal.hpp"
 
 #include <algorithm>
@@ -30,6 +31,13 @@ inline double as_double(long double v) {
 inline double as_double(dd::DD v) {
     return dd::to_double(v);
 }
+inline dd::DD as_dd(long double v) {
+    const double hi = static_cast<double>(v);
+    return {hi, static_cast<double>(v - hi)};
+}
+inline dd::DD as_dd(dd::DD v) {
+    return v;
+}
 template <class T> T from_dd(dd::DD v);
 template <> inline long double from_dd<long double>(dd::DD v) {
     return dd::to_long_double(v);
@@ -40,13 +48,15 @@ template <> inline dd::DD from_dd<dd::DD>(dd::DD v) {
 
 inline Evaluation singular_point(double f) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    return {{f, nan, nan, nan, nan}, true};
+    return {{f, nan, nan, nan, nan, {}}, true};
 }
 
 // `offset` is the mean less the centre the y values were taken from.
+// With Digits::full the values are settled when their 17-digit rounding is
+// certain, and their tails are kept.
 template <class T>
 Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const SumBounds& b,
-                     double f) {
+                     double f, Digits digits = Digits::eight) {
     const T S = from_dd<T>(p.sum_h);
     const T dm = from_dd<T>(offset);
     const T cbar = u.hc / S, sbar = u.hs / S;
@@ -92,6 +102,25 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
     const double erho = erv / vd + 4.0 * b.unit * e.point.rho;
+    if (digits == Digits::full) {
+        const dd::DD v1 = as_dd(c1), v2 = as_dd(c2), v3 = as_dd(c3);
+        const dd::DD vr = dd::abs(as_dd(rv / var));
+        e.point = {f, vr.hi, v1.hi, v2.hi, v3.hi, {vr.lo, v1.lo, v2.lo, v3.lo}};
+        // Converting T to a double-double costs a unit of 2^-106 at most.
+        constexpr double dd_unit = 0x1p-105;
+        auto certain = [dd_unit](dd::DD v, double err) {
+            bool ok = false;
+            round17(v, err + dd_unit * std::fabs(v.hi), &ok);
+            return ok;
+        };
+        e.settled = certain(v1, e1) && certain(v2, e2) && certain(v3, e3) && certain(vr, erho);
+        // Past about 1e-28 of the value more precision no longer moves a
+        // 17-digit rounding that is not already certain.
+        constexpr double close = 1e-28;
+        e.converged = e1 <= close * std::fabs(v1.hi) && e2 <= close * std::fabs(v2.hi) &&
+                      e3 <= close * std::fabs(v3.hi) && erho <= close * vr.hi;
+        return e;
+    }
     e.settled = settled(e.point.c1, e1) && settled(e.point.c2, e2) && settled(e.point.c3, e3) &&
                 settled(e.point.rho, erho);
     const double tiny = 1e-3 * std::numeric_limits<double>::epsilon();

@@ -1,11 +1,14 @@
 #include "table_csv.hpp"
 
+#include "decimal17.hpp"
 #include "error.hpp"
 #include "table.hpp"
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace fasogram {
 
@@ -28,9 +31,16 @@ void append_number(std::string& line, double value) {
 
 std::string format_csv_line(const SpectrumPoint& point) {
     std::string line;
-    for (const double value : {point.f, point.rho, point.c1, point.c2, point.c3}) {
-        if (!line.empty()) line += ',';
-        append_number(line, value);
+    append_number(line, point.f);
+    const SpectrumPoint::Tails& t = point.tail;
+    for (const auto& [value, tail] : {std::pair{point.rho, t.rho}, std::pair{point.c1, t.c1},
+                                      std::pair{point.c2, t.c2}, std::pair{point.c3, t.c3}}) {
+        line += ',';
+        if (std::isfinite(value)) {
+            line += format17(round17({value, tail}, 0.0));
+        } else {
+            append_number(line, value);
+        }
     }
     return line;
 }

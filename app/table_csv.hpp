@@ -11,9 +11,10 @@
 
 namespace fasogram {
 
-// The header line of a CSV table and one line of it: each number written
-// with the fewest digits that read back as exactly the same double (NaN
-// reads "nan", infinities "inf" and "-inf").  No line end.
+// The header line of a CSV table and one line of it: the frequency with the
+// fewest digits that read back as exactly the same double, rho, C1, C2 and
+// C3 with 17 significant digits, value + tail correctly rounded (NaN reads
+// "nan", infinities "inf" and "-inf").  No line end.
 inline constexpr std::string_view csv_header = "frecuencia,rho,C1,C2,C3";
 std::string format_csv_line(const SpectrumPoint& point);
 

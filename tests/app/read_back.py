@@ -4,8 +4,9 @@
   read_back.py csv TABLE.csv F_INI F_FIN STEPS
       Reads the table with the csv module and prints "rows N" and, for each
       check that fails, one line saying which.  The frequencies must be the
-      grid's doubles exactly (j * ((F_FIN - F_INI) / STEPS) + F_INI), every
-      number must print back as the same text (shortest round trip).
+      grid's doubles exactly (j * ((F_FIN - F_INI) / STEPS) + F_INI) and
+      print back as the same text (shortest round trip); rho, C1, C2 and C3
+      have 17 significant digits (d.dddddddddddddddde+XX).
   read_back.py image FILE
       Reads a raster image with PIL and prints "WIDTH HEIGHT", then
       "white FRACTION", "blue COUNT", "dark COUNT", "background R G B" (a
@@ -43,9 +44,16 @@ def check_csv(path, f_ini, f_fin, steps):
             print("fields", n, row)
             continue
         values = [float(v) for v in row]
-        for text, v in zip(row, values):
-            if repr(v) != text and not (text in ("nan", "inf", "-inf")):
-                print("not shortest round trip", n, text, repr(v))
+        if repr(values[0]) != row[0]:
+            print("frequency not shortest round trip", n, row[0], repr(values[0]))
+        for text, v in zip(row[1:], values[1:]):
+            if text in ("nan", "inf", "-inf"):
+                continue
+            mantissa = text.lstrip("-").split("e")[0]
+            if len(mantissa) != 18 or mantissa[1] != ".":
+                print("not 17 digits", n, text)
+            if not (abs(v) > 0.0 or text.lstrip("-").startswith("0.0000000000000000e")):
+                print("does not read back", n, text)
         j = grid.get(values[0])
         if j is None or j <= last_j:
             print("frequency not on the grid in order", n, row[0])

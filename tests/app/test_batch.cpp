@@ -1,6 +1,8 @@
 // Batch runs: the built program with arguments, in a scratch directory, its
 // files read back by outside programs (python's csv module, PIL, poppler,
 // ghostscript, xmllint, rsvg-convert).
+#include "series_fixture.hpp"
+#include "spectrum_reference.hpp"
 #include "test_support.hpp"
 
 #include "common/support.hpp"
@@ -201,21 +203,40 @@ TEST(Batch, CsvTableReadBackByPythonWithFullPrecision) {
                                  (dir.path() / "espectro.CSV").string() + "' 0.001 0.5 3000");
     EXPECT_EQ(report, "rows 3001\n");
 
-    // The same run into the fixed columns: each CSV value rounds to the
-    // eight digits written there.
-    ASSERT_EQ(run(dir, "-q -w h --from 0.001 --to 0.5 --steps 3000").status, 0);
-    const std::vector<std::string> fixed = lines_of(dir.read("fasogram.dat"));
+    // Every digit is the exact fit's: rho, C1, C2 and C3 against the
+    // quadruple-precision reference, within half a unit of the seventeenth
+    // digit (a value within 1e-25 of a rounding boundary may round either
+    // way).  The first rows are the ill-conditioned fits next to f = 0.
     const std::vector<std::string> csv = lines_of(dir.read("espectro.CSV"));
-    ASSERT_EQ(csv.size(), fixed.size() + 1);
-    for (std::size_t i : {std::size_t{0}, std::size_t{1234}, fixed.size() - 1}) {
-        std::istringstream values(csv[i + 1]);
-        std::string value;
-        for (int k = 0; k < 5 && std::getline(values, value, ','); ++k) {
-            char field[32];
-            std::snprintf(field, sizeof field, "%15.7E", std::stod(value));
-            EXPECT_EQ(std::stod(field), std::stod(fixed[i].substr(15 * k, 15))) << i << " " << k;
+    ASSERT_EQ(csv.size(), 3002u);
+    const testing::Series series = testing::example_series();
+    const reference::Reference exact(series.t, series.x, true);
+    int compared = 0;
+    for (std::size_t row = 1; row < csv.size(); row += (row < 40 ? 1 : 97)) {
+        std::istringstream values(csv[row]);
+        std::vector<std::string> field;
+        for (std::string v; std::getline(values, v, ',');) field.push_back(v);
+        ASSERT_EQ(field.size(), 5u) << csv[row];
+        const reference::Point want = exact.fit(std::stod(field[0]));
+        const reference::quad wants[4] = {want.rho, want.c1, want.c2, want.c3};
+        for (int k = 0; k < 4; ++k) {
+            const std::string& text = field[static_cast<std::size_t>(k) + 1];
+            ASSERT_EQ(text.size() - (text[0] == '-' ? 1 : 0), 22u) << text;
+            const reference::quad got = strtoflt128(text.c_str(), nullptr);
+            const reference::quad w = wants[k];
+            const int e10 = static_cast<int>(floorq(log10q(fabsq(w))));
+            const reference::quad half_unit = 0.5Q * powq(10.0Q, e10 - 16);
+            EXPECT_LE(fabsq(got - w), half_unit + 1e-25Q * fabsq(w))
+                << "row " << row << " field " << k + 1 << ": " << text << " exact "
+                << reference::to_string(w);
+            ++compared;
         }
     }
+    EXPECT_EQ(compared, 4 * (39 + 31));
+
+    // The same file whatever the number of threads.
+    ASSERT_EQ(run(dir, "-q -j 1 -w h --from 0.001 --to 0.5 --steps 3000 -o uno.csv").status, 0);
+    EXPECT_EQ(dir.read("uno.csv"), dir.read("espectro.CSV"));
 }
 
 TEST(Batch, PeakTableOfTheExampleSeries) {

@@ -229,14 +229,21 @@ TEST(Input, BatchRunsReadEveryPairTheDialogueStopsAtItsLimit) {
               max_pairs + 1);
 }
 
-TEST(CsvTable, ShortestTextThatReadsBackExactly) {
+TEST(CsvTable, FrequencyShortestAndValuesWithSeventeenDigits) {
     SpectrumPoint p;
     p.f = 0.1;
     p.rho = 1.0 / 3.0;
     p.c1 = -2.5e-310; // subnormal
     p.c2 = std::numeric_limits<double>::quiet_NaN();
     p.c3 = -std::numeric_limits<double>::infinity();
-    EXPECT_EQ(format_csv_line(p), "0.1,0.3333333333333333,-2.5e-310,nan,-inf");
+    EXPECT_EQ(format_csv_line(p), "0.1,3.3333333333333331e-01,-2.5000000000000171e-310,nan,-inf");
+    // The tails carry the digits past the double.
+    p.c2 = 0.1;
+    p.tail.c2 = -5.551115123125783e-18; // 0.1 less the double's excess
+    p.c3 = 2.0;
+    p.tail.c3 = -6e-17;
+    EXPECT_EQ(format_csv_line(p), "0.1,3.3333333333333331e-01,-2.5000000000000171e-310,"
+                                  "1.0000000000000000e-01,1.9999999999999999e+00");
     EXPECT_TRUE(is_csv_name("a.csv"));
     EXPECT_TRUE(is_csv_name("dir/A.CSV"));
     EXPECT_FALSE(is_csv_name("csv"));

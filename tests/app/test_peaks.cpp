@@ -61,12 +61,12 @@ TEST(Peaks, EndsOfTheRunAndTheSkippedGapAreNotPeaks) {
     const std::vector<double> x{1, 3, 2, 5, 4, 6, 2};
     const SpectrumEngine engine(t, x, Window::square);
     PeakFinder finder(10);
-    finder.add({-0.3, 0.1, 0, 0, 0});
-    finder.add({-0.2, 0.2, 0, 0, 0});
-    finder.add({-0.1, 0.3, 0, 0, 0}); // last before the gap
-    finder.add({0.1, 0.2, 0, 0, 0});  // first after it
-    finder.add({0.2, 0.1, 0, 0, 0});
-    finder.add({0.3, 0.4, 0, 0, 0});
+    finder.add({-0.3, 0.1, 0, 0, 0, {}});
+    finder.add({-0.2, 0.2, 0, 0, 0, {}});
+    finder.add({-0.1, 0.3, 0, 0, 0, {}}); // last before the gap
+    finder.add({0.1, 0.2, 0, 0, 0, {}});  // first after it
+    finder.add({0.2, 0.1, 0, 0, 0, {}});
+    finder.add({0.3, 0.4, 0, 0, 0, {}});
     EXPECT_TRUE(finder.peaks(engine).empty());
 
     // k = 0 asks for nothing; k = 1 gives the highest of the k = 3 peaks.

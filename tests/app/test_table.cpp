@@ -31,7 +31,7 @@ TEST(TableFormat, NonFiniteValuesAreRightAligned) {
 }
 
 TEST(TableFormat, ALineHoldsFiveFieldsInOrder) {
-    const std::string line = format_table_line(SpectrumPoint{0.01, 0.5, 1.5, -0.25, 0.0});
+    const std::string line = format_table_line(SpectrumPoint{0.01, 0.5, 1.5, -0.25, 0.0, {}});
     EXPECT_EQ(line, "  1.0000000E-02  5.0000000E-01  1.5000000E+00 -2.5000000E-01  0.0000000E+00");
     EXPECT_EQ(line.size(), 75u);
 }
@@ -41,7 +41,7 @@ TEST(TableWriter, ReplacesAnExistingFileAndReportsCreationFailure) {
     dir.write("fasogram.dat", "old contents that must go away\nand more\n");
     {
         TableWriter table(dir.path() / "fasogram.dat", "fasogram.dat");
-        table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0});
+        table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0, {}});
         table.close();
     }
     EXPECT_EQ(dir.read("fasogram.dat"),
@@ -68,7 +68,7 @@ TEST(TableWriter, AnEarlierTableStaysUntilTheNewOneIsComplete) {
     };
     {
         TableWriter table(dir.path() / "fasogram.dat");
-        table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0});
+        table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0, {}});
         // Until it is closed, the earlier table is what the name holds.
         EXPECT_EQ(dir.read("fasogram.dat"), "the earlier table\n");
         // A run stopped here (the writer goes without close) leaves no trace.
@@ -80,7 +80,7 @@ TEST(TableWriter, AnEarlierTableStaysUntilTheNewOneIsComplete) {
     std::filesystem::create_directory(dir.path() / "out");
     const std::filesystem::path other = dir.path() / "out" / "spectrum.txt";
     TableWriter table(other);
-    table.write(SpectrumPoint{2.0, 0.25, 1.0, -1.0, 0.5});
+    table.write(SpectrumPoint{2.0, 0.25, 1.0, -1.0, 0.5, {}});
     table.close();
     EXPECT_EQ(dir.read("out/spectrum.txt"),
               "  2.0000000E+00  2.5000000E-01  1.0000000E+00 -1.0000000E+00  5.0000000E-01\n");
@@ -92,7 +92,7 @@ TEST(TableWriter, ADeviceIsWrittenInPlaceAndAFullOneIsAnError) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     try {
         TableWriter table("/dev/full");
-        for (int i = 0; i < 200; ++i) table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0});
+        for (int i = 0; i < 200; ++i) table.write(SpectrumPoint{1.0, 0.5, 0.0, 0.0, 0.0, {}});
         table.close();
         FAIL() << "no error";
     } catch (const FatalError& error) {

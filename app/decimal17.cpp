@@ -1,0 +1,99 @@
+#include "decimal17.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace fasogram {
+
+namespace {
+
+constexpr std::uint64_t kLow = 10'000'000'000'000'000ULL;   // 10^16
+constexpr std::uint64_t kHigh = 100'000'000'000'000'000ULL; // 10^17
+
+// 10^k as a double-double, |k| <= 340: steps of the exact 10^22, then the
+// rest, a quotient for negative k (each step good to a few units of 2^-104).
+dd::DD pow10(int k) {
+    static constexpr double exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    int n = k < 0 ? -k : k;
+    dd::DD p{1.0, 0.0};
+    for (; n >= 22; n -= 22) p = p * exact[22];
+    p = p * exact[n];
+    return k < 0 ? dd::DD{1.0, 0.0} / p : p;
+}
+
+} // namespace
+
+Decimal17 round17(dd::DD value, double err, bool* settled) {
+    Decimal17 out;
+    dd::DD a = value;
+    if (a.hi < 0 || (a.hi == 0 && a.lo < 0)) {
+        out.negative = true;
+        a = -a;
+    }
+    if (a.hi == 0.0) {
+        if (settled != nullptr) *settled = err == 0.0;
+        return out;
+    }
+    if (!(a.hi > 1e-290 && a.hi < 1e290)) {
+        // Far out of the range of any spectrum: the double's own digits.
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.16e", a.hi);
+        std::uint64_t digits = static_cast<std::uint64_t>(buf[0] - '0');
+        for (int i = 2; i < 18; ++i)
+            digits = digits * 10 + static_cast<std::uint64_t>(buf[i] - '0');
+        out.digits = digits;
+        out.exponent = std::atoi(buf + 19);
+        if (settled != nullptr) *settled = err == 0.0 && a.lo == 0.0;
+        return out;
+    }
+    // The decade from log10, corrected when the whole part of the scaled
+    // value (high and low parts together) falls outside 10^16 .. 10^17.
+    int e = static_cast<int>(std::floor(std::log10(a.hi)));
+    double frac = 0.0;
+    std::uint64_t n = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const dd::DD scaled = a * pow10(16 - e);
+        // Above 2^53 the high part is a whole number; the low one is small.
+        const double fl = std::floor(scaled.lo);
+        frac = scaled.lo - fl;
+        // The whole part in integers (the high part is below 2^63 here).
+        const std::int64_t whole =
+            static_cast<std::int64_t>(scaled.hi) + static_cast<std::int64_t>(fl);
+        if (whole >= static_cast<std::int64_t>(kHigh)) {
+            ++e;
+        } else if (whole < static_cast<std::int64_t>(kLow)) {
+            --e;
+        } else {
+            n = static_cast<std::uint64_t>(whole);
+            break;
+        }
+    }
+    if (frac > 0.5 || (frac == 0.5 && (n & 1) != 0)) ++n;
+    if (n >= kHigh) {
+        n /= 10;
+        ++e;
+    }
+    out.digits = n;
+    out.exponent = e;
+    if (settled != nullptr) {
+        // The error in units of the last digit, the scaling's own error
+        // (about 1e-29 relative) well inside the allowance.
+        const double slack = err * pow10(16 - e).hi + 1e-9;
+        *settled = std::fabs(frac - 0.5) > slack;
+    }
+    return out;
+}
+
+std::string format17(const Decimal17& d) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%017llu", static_cast<unsigned long long>(d.digits));
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%s%c.%se%c%02d", d.negative ? "-" : "", digits[0], digits + 1,
+                  d.exponent < 0 ? '-' : '+', d.exponent < 0 ? -d.exponent : d.exponent);
+    return buf;
+}
+
+} // namespace fasogram
