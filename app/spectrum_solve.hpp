@@ -108,7 +108,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
         e.point = {f, vr.hi, v1.hi, v2.hi, v3.hi, {vr.lo, v1.lo, v2.lo, v3.lo}};
         // Converting T to a double-double costs a unit of 2^-106 at most.
         constexpr double dd_unit = 0x1p-105;
-        auto certain = [dd_unit](dd::DD v, double err) {
+        auto certain = [](dd::DD v, double err) {
             bool ok = false;
             round17(v, err + dd_unit * std::fabs(v.hi), &ok);
             return ok;
