@@ -70,9 +70,13 @@ for t in $run; do
   export TMPDIR=$root/$build/tmp/$t
   rm -rf "$TMPDIR" && mkdir -p "$TMPDIR"
   echo "== fuzz_$t for $seconds s"
-  # The outer time limit is a safety net should the fuzzer itself hang.
+  # The outer time limit is a safety net should the fuzzer itself hang.  An
+  # input may take its time: the plot target under the sanitizers spends up
+  # to half a minute on inputs that draw a few hundred thousand dotted grid
+  # lines (the library's limit of marks on an axis), so a unit counts as hung
+  # after 90 seconds.
   if ! timeout --signal=KILL $((seconds + 120)) \
-      "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
+      "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=90 -rss_limit_mb=2560 \
       -max_len=4096 -print_final_stats=1 -artifact_prefix="$findings/" \
       "$corpus" "${seeds[@]}" </dev/null 2>"$build/fuzz_$t.log"; then
     status=1
