@@ -60,16 +60,18 @@ std::vector<double> raw_weights(const std::vector<double>& t, Window window) {
 
 } // namespace
 
-Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window) {
-    Prepared p;
-    sort_pairs(t, x, p.t, p.x);
-    p.h = raw_weights(p.t, window);
+namespace {
+
+// S, the weighted mean and variance and the centred values, from the
+// weights h (plus h_lo where the series has them).
+void set_moments(Prepared& p) {
     const std::size_t n = p.t.size();
+    const bool exact = !p.h_lo.empty();
+    auto weight = [&p, exact](std::size_t i) { return dd::DD{p.h[i], exact ? p.h_lo[i] : 0.0}; };
     dd::DD sum{}, hx{};
     for (std::size_t i = 0; i < n; ++i) {
-        sum = sum + p.h[i];
-        hx = hx + dd::two_prod(p.h[i], p.x[i]);
-        p.t_max = std::max(p.t_max, std::fabs(p.t[i]));
+        sum = exact ? sum + weight(i) : sum + p.h[i];
+        hx = exact ? hx + weight(i) * p.x[i] : hx + dd::two_prod(p.h[i], p.x[i]);
     }
     p.sum_h = sum;
     p.mean = hx / sum;
@@ -81,9 +83,19 @@ Prepared prepare_series(std::span<const double> t, std::span<const double> x, Wi
     for (std::size_t i = 0; i < n; ++i) {
         p.y[i] = p.x[i] - p.centre;
         p.xm[i] = dd::two_sum(p.x[i], -p.mean.hi) + (-p.mean.lo);
-        var = var + p.xm[i] * p.xm[i] * p.h[i];
+        var = exact ? var + p.xm[i] * p.xm[i] * weight(i) : var + p.xm[i] * p.xm[i] * p.h[i];
     }
     p.variance = var / sum;
+}
+
+} // namespace
+
+Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window) {
+    Prepared p;
+    sort_pairs(t, x, p.t, p.x);
+    p.h = raw_weights(p.t, window);
+    for (const double ti : p.t) p.t_max = std::max(p.t_max, std::fabs(ti));
+    set_moments(p);
     p.layout = make_layout(p);
     return p;
 }
@@ -110,25 +122,7 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
             p.h_lo[i] = w.lo;
         }
     }
-    dd::DD sum{}, hx{};
-    for (std::size_t i = 0; i < n; ++i) {
-        const dd::DD w{p.h[i], p.h_lo[i]};
-        sum = sum + w;
-        hx = hx + w * p.x[i];
-    }
-    p.sum_h = sum;
-    p.mean = hx / sum;
-    p.centre = dd::to_double(p.mean);
-    p.centre_offset = p.mean - dd::DD{p.centre, 0.0};
-    p.y.resize(n);
-    p.xm.resize(n);
-    dd::DD var{};
-    for (std::size_t i = 0; i < n; ++i) {
-        p.y[i] = p.x[i] - p.centre;
-        p.xm[i] = dd::two_sum(p.x[i], -p.mean.hi) + (-p.mean.lo);
-        var = var + p.xm[i] * p.xm[i] * dd::DD{p.h[i], p.h_lo[i]};
-    }
-    p.variance = var / sum;
+    set_moments(p);
     p.any_weight_zero = series.any_weight_zero;
     return p;
 }
