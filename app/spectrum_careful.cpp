@@ -137,16 +137,20 @@ __attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared&
     const std::size_t n = p.t.size();
     LaneSums st;
     const V fv = splat(f);
+    const bool exact = !p.h_lo.empty();
     for (std::size_t i = 0; i < n; i += 4) {
-        V t = {}, h = {}, xh = {}, xl = {};
+        V t = {}, h = {}, hl = {}, xh = {}, xl = {};
         for (std::size_t l = 0; l < 4 && i + l < n; ++l) {
             t[l] = p.t[i + l];
             h[l] = p.h[i + l];
+            if (exact) hl[l] = p.h_lo[i + l];
             xh[l] = p.xm[i + l].hi;
             xl[l] = p.xm[i + l].lo;
         }
         const SinCos4 sc = sincos_cycles(cycles(t, fv));
-        const DD4 hc = mul(sc.c, h), hs = mul(sc.s, h);
+        const DD4 hw{h, hl};
+        const DD4 hc = exact ? mul(sc.c, hw) : mul(sc.c, h);
+        const DD4 hs = exact ? mul(sc.s, hw) : mul(sc.s, h);
         const DD4 xm{xh, xl};
         st.block[0] = add(st.block[0], hc);
         st.block[1] = add(st.block[1], hs);
@@ -188,8 +192,7 @@ std::atomic<bool> lanes_allowed{true};
 Accumulated accumulate(const Prepared& p, double f) {
 #ifdef FASOGRAM_HAVE_DD_LANES
     static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    // The lanes take the weights as doubles.
-    if (lanes && lanes_allowed && p.h_lo.empty()) return accumulate_lanes(p, f);
+    if (lanes && lanes_allowed) return accumulate_lanes(p, f);
 #endif
     return accumulate_scalar(p, f);
 }
