@@ -142,6 +142,11 @@ void qqtick(const AxisRun& r, int t1, int t2, int n) {
     if (!std::isfinite(f)) return;
     const float b = r.xaxis ? static_cast<float>(r.nx) + 0.5f + (r.first - r.a) * f
                             : static_cast<float>(r.ny) + 0.5f - (r.first - r.a) * f;
+    // Marks closer than a plot unit fall on the same row or column: each
+    // distinct mark is drawn once (a dense grid would otherwise draw the
+    // same line thousands of times).
+    int last_at = 0, last_t = 0;
+    bool any = false;
     for (int i = -i1; i <= i2; ++i) {
         const int t = i % n == 0 ? t2 : t1;
         const float at = static_cast<float>(i) * f * d;
@@ -155,6 +160,11 @@ void qqtick(const AxisRun& r, int t1, int t2, int n) {
             x1 = r.nx;
             x2 = r.nx + t;
         }
+        const int here = r.xaxis ? x1 : y1;
+        if (any && here == last_at && t == last_t) continue;
+        any = true;
+        last_at = here;
+        last_t = t;
         if (g.axes.backwards) {
             lineqq(x2, y2, x1, y1);
         } else {

@@ -513,6 +513,21 @@ TEST_F(Axes, GridLinesAtTheTickPositions) {
     segs = segments(take());
     EXPECT_EQ(segs.size(), 11u);
     for (const Seg& s : segs) EXPECT_TRUE(s.horizontal());
+
+    // 100 lines per interval, 4.4 units apart: every one of them drawn.
+    plotix::grid(100, 0);
+    segs = segments(take());
+    EXPECT_EQ(segs.size(), 501u);
+    // Lines closer than a plot unit: each of the 2200 columns of the axis
+    // at most once, however many lines fall on it.
+    plotix::grid(10000, 0);
+    segs = segments(take());
+    std::set<double> columns;
+    for (const Seg& s : segs) columns.insert(s.x1);
+    EXPECT_EQ(columns.size(), segs.size());
+    EXPECT_EQ(*columns.begin(), 400.0);
+    EXPECT_EQ(*columns.rbegin(), 2599.0);
+    EXPECT_EQ(segs.size(), 2200u);
 }
 
 TEST_F(Axes, ZeroLineOnlyInsideTheScaling) {
