@@ -7,28 +7,7 @@
 set -euo pipefail
 fasogram=$1
 series=$2
-for tool in Xvfb xdotool xwd /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid=
-child_pid=
-cleanup() {
-  [ -n "$child_pid" ] && kill "$child_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=:$(tr -d '\n' <"$work/display")
+. "$(dirname "$0")/../common/xvfb.sh"
 cp "$series" "$work/datos.dat"
 
 fail() {
