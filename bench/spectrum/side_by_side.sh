@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
 # Builds the spectrum tools, makes a 20000-point series from the bundled
 # example (repeated in later years) and compares the program's spectrum with
-# astropy's LombScargle on it.  Installs Debian's python3-astropy when
-# missing (run as root).
+# astropy's LombScargle on it.  tools/setup.sh installs astropy with the
+# rest (run as root).
 #   bench/spectrum/side_by_side.sh [n_points]     (default 10000)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 tools/setup.sh
-if ! /usr/bin/python3 -c 'import astropy, numpy' 2>/dev/null; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    python3-astropy python3-numpy >/dev/null
-fi
 cmake -S . -B build >/dev/null
 cmake --build build -j "$(nproc)" --target spectrum_dump >/dev/null
 series=$(mktemp --suffix=.dat)
