@@ -3,8 +3,8 @@
 #include "batch_plot.hpp"
 #include "console_out.hpp"
 #include "error.hpp"
+#include "plot_spectrum.hpp"
 #include "series.hpp"
-#include "spectrum.hpp"
 #include "table_csv.hpp"
 
 #include <cerrno>
@@ -106,6 +106,8 @@ void run(const Options& options) {
     grid.f_fin = options.f_fin;
     grid.n_points = options.steps;
     grid.line_width = engine.line_width();
+    if (const std::string problem = grid_problem(grid, engine); !problem.empty())
+        throw FatalError("--from/--to/--steps con " + name + ": " + problem);
 
     TableOutput table(options.table);
     PeakFinder finder(options.peaks);
@@ -178,6 +180,9 @@ int run_batch(const Options& options) {
         std::fflush(stdout);
         std::fprintf(stderr, "fasogram: error: no se pudo iniciar un hilo de calculo: %s\n",
                      error.what());
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "fasogram: error: %s\n", quoted_input(error.what()).c_str());
     }
     return 1;
 }

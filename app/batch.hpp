@@ -3,7 +3,6 @@
 #pragma once
 
 #include "cli.hpp"
-#include "peaks.hpp"
 
 #include <string>
 #include <vector>

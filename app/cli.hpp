@@ -2,7 +2,7 @@
 // starts.
 #pragma once
 
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -29,8 +29,6 @@ inline constexpr int max_image_side = 16384;
 // Without --size: A4 landscape (297 x 210 mm) at 300 dots per inch, each
 // side rounded to the nearest pixel (3507.9 x 2480.3).
 inline constexpr ImageSize default_image_size{3508, 2480};
-
-inline constexpr unsigned max_threads = 1024;
 
 struct Options {
     std::string series = "datos.dat"; // "-": standard input

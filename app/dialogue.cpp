@@ -3,9 +3,9 @@
 #include "console_in.hpp"
 #include "console_out.hpp"
 #include "error.hpp"
+#include "plot_spectrum.hpp"
 #include "present.hpp"
 #include "series.hpp"
-#include "spectrum.hpp"
 #include "table.hpp"
 
 #include <algorithm>
@@ -107,8 +107,15 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
         f_ini = answers.read_real(ini_question);
         write_line(out, {fin_question});
         f_fin = answers.read_real(fin_question);
-        if (f_fin > f_ini) break;
-        write_line(out, {"zapallo! frec final debe ser > frec inicial"});
+        if (!(f_fin > f_ini)) {
+            write_line(out, {"zapallo! frec final debe ser > frec inicial"});
+            continue;
+        }
+        // The widest limits the engine takes with these times.
+        FrequencyGrid limits{f_ini, f_fin, 1, line_width};
+        const std::string problem = grid_problem(limits, engine);
+        if (problem.empty()) break;
+        write_line(out, {"zapallo! " + problem});
     }
 
     constexpr std::string_view points_question = "Numero de puntos que tendra el espectro?";
@@ -155,6 +162,9 @@ int run_fasogram(std::istream& in, std::ostream& out, std::ostream& err,
     } catch (const std::system_error& error) {
         out.flush();
         err << "fasogram: error: no se pudo iniciar un hilo de calculo: " << error.what() << '\n';
+    } catch (const std::exception& error) {
+        out.flush();
+        err << "fasogram: error: " << quoted_input(error.what()) << '\n';
     }
     err.flush();
     return 1;

@@ -1,11 +1,44 @@
+// The spectrum graph: the curve, its frequency scale and the plotting cycle.
 #include "plot_spectrum.hpp"
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <stdexcept>
 
 #include <plotix.h>
 
 namespace fasogram {
+
+PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                            const std::function<void(const SpectrumPoint&)>& on_point,
+                            unsigned threads, Digits digits) {
+    PlotArrays plot;
+    engine.run(
+        grid,
+        [&](const SpectrumPoint& point) {
+            on_point(point);
+            plot.cox.push_back(static_cast<float>(point.f));
+            plot.coy.push_back(static_cast<float>(point.rho));
+        },
+        threads, digits);
+    return plot;
+}
+
+std::string grid_problem(const FrequencyGrid& grid, const SpectrumEngine& engine) {
+    try {
+        check_grid(grid, engine.largest_time());
+        return {};
+    } catch (const std::invalid_argument&) {
+    }
+    const double t_max = engine.largest_time();
+    const double f_max = std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin));
+    if (std::isfinite(f_max) && !(f_max * t_max < 0x1p1000 && std::isfinite(4.0 * f_max)))
+        return "frecuencias demasiado altas para los tiempos de la serie (|t*f| debe ser menor "
+               "que 2^1000)";
+    if (!std::isfinite(grid.step())) return "el intervalo de frecuencias es demasiado ancho";
+    return "malla de frecuencias no valida";
+}
 
 namespace {
 

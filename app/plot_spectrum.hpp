@@ -1,12 +1,30 @@
+// The spectrum as a graph: the curve handed to the plotting library, its
+// frequency scale, and the page of one plotting cycle.
 #pragma once
 
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fasogram {
+
+// The curve handed to the plot: frequencies and coefficients as floats.
+struct PlotArrays {
+    std::vector<float> cox;
+    std::vector<float> coy;
+};
+
+// Runs the grid and collects the plot arrays (they grow as needed; there is
+// no fixed cap), handing every point to `on_point` as well.
+PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                            const std::function<void(const SpectrumPoint&)>& on_point,
+                            unsigned threads = 0, Digits digits = Digits::eight);
+
+// Why `engine` cannot run `grid`, in the program's words; empty when it can.
+std::string grid_problem(const FrequencyGrid& grid, const SpectrumEngine& engine);
 
 // Scale factor of the frequency axis and the axis name that says it: the
 // scaled final frequency lies in [10, 100) for final frequencies from 1e-6

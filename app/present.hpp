@@ -1,6 +1,6 @@
 #pragma once
 
-#include "spectrum.hpp"
+#include "plot_spectrum.hpp"
 
 #include <istream>
 #include <ostream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,6 +1,5 @@
 #include "table_csv.hpp"
 
-#include "decimal17.hpp"
 #include "error.hpp"
 #include "table.hpp"
 
@@ -37,7 +36,7 @@ std::string format_csv_line(const SpectrumPoint& point) {
                                       std::pair{point.c2, t.c2}, std::pair{point.c3, t.c3}}) {
         line += ',';
         if (std::isfinite(value)) {
-            line += format17(round17({value, tail}, 0.0));
+            line += format_full_digits(value, tail);
         } else {
             append_number(line, value);
         }

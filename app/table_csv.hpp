@@ -2,8 +2,8 @@
 // for a name ending in .csv, comma-separated values; or standard output.
 #pragma once
 
+#include "fasogram/spectrum.hpp"
 #include "output_file.hpp"
-#include "spectrum.hpp"
 
 #include <memory>
 #include <string>

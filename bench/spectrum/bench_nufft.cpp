@@ -10,9 +10,7 @@
 //       prints "seconds careful points blocks"; TABLE gets the table lines
 //   bench_nufft compare FILE F_INI F_FIN N_STEPS
 //       runs both paths and prints how many table lines differ
-#include "spectrum.hpp"
-#include "spectrum_internal.hpp"
-#include "table.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -66,11 +64,20 @@ struct Result {
     std::size_t careful = 0, points = 0, blocks = 0;
 };
 
-Result run(const SpectrumEngine& engine, const FrequencyGrid& grid, detail::GridPath path,
-           unsigned threads, std::vector<std::string>* lines) {
-    detail::force_grid_path(path);
+// Every field with eight significant digits, as the table prints them.
+std::string table_line(const SpectrumPoint& p) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%15.7e%15.7e%15.7e%15.7e%15.7e", p.f, p.rho, p.c1, p.c2, p.c3);
+    return buf;
+}
+
+Result run(SpectrumEngine& engine, const FrequencyGrid& grid, GridPath path, unsigned threads,
+           std::vector<std::string>* lines) {
+    EngineOptions options = engine.options();
+    options.path = path;
+    engine.set_options(options);
     Result r;
-    const std::size_t careful = detail::careful_evaluations(), blocks = detail::nufft_blocks();
+    const EngineStats before = engine.stats();
     // The points are kept as they come and formatted after the clock stops.
     std::vector<SpectrumPoint> kept;
     if (lines) kept.reserve(static_cast<std::size_t>(grid.size()));
@@ -84,10 +91,9 @@ Result run(const SpectrumEngine& engine, const FrequencyGrid& grid, detail::Grid
         threads);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (lines)
-        for (const SpectrumPoint& p : kept) lines->push_back(format_table_line(p));
-    r.careful = detail::careful_evaluations() - careful;
-    r.blocks = detail::nufft_blocks() - blocks;
-    detail::force_grid_path(detail::GridPath::automatic);
+        for (const SpectrumPoint& p : kept) lines->push_back(table_line(p));
+    r.careful = engine.stats().careful - before.careful;
+    r.blocks = engine.stats().nufft_blocks - before.nufft_blocks;
     return r;
 }
 
@@ -110,13 +116,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_nufft: no series in %s\n", argv[2]);
         return 2;
     }
-    const SpectrumEngine engine(t, x, Window::hanning);
+    SpectrumEngine engine(t, x, Window::hanning);
     const FrequencyGrid grid{std::stod(argv[3]), std::stod(argv[4]), std::stoll(argv[5]),
                              engine.line_width()};
     if (is_compare) {
         std::vector<std::string> a, b;
-        const Result ra = run(engine, grid, detail::GridPath::nufft, 0, &a);
-        const Result rb = run(engine, grid, detail::GridPath::direct, 0, &b);
+        const Result ra = run(engine, grid, GridPath::nufft, 0, &a);
+        const Result rb = run(engine, grid, GridPath::direct, 0, &b);
         std::size_t differ = a.size() == b.size() ? 0 : std::max(a.size(), b.size());
         for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) differ += a[i] != b[i];
         std::printf("%zu lines, %zu differ; careful: transforms %zu, direct %zu\n", a.size(),
@@ -124,9 +130,9 @@ int main(int argc, char** argv) {
         return differ == 0 ? 0 : 1;
     }
     const std::string mode = argv[6];
-    const detail::GridPath path = mode == "direct"  ? detail::GridPath::direct
-                                  : mode == "nufft" ? detail::GridPath::nufft
-                                                    : detail::GridPath::automatic;
+    const GridPath path = mode == "direct"  ? GridPath::direct
+                          : mode == "nufft" ? GridPath::nufft
+                                            : GridPath::automatic;
     const auto threads = static_cast<unsigned>(std::stoul(argv[7]));
     std::vector<std::string> lines;
     const Result r = run(engine, grid, path, threads, argc > 8 ? &lines : nullptr);

@@ -12,8 +12,7 @@
 // fit is ill-conditioned.
 //
 //   bench_spectrum [points] [--quick] [--series FILE] [--near-singular]
-#include "spectrum.hpp"
-#include "spectrum_internal.hpp"
+#include "fasogram/spectrum.hpp"
 #include "straightforward.hpp"
 
 #include <algorithm>
@@ -60,11 +59,11 @@ int near_singular_bench(const std::vector<double>& t, const std::vector<double>&
     const SpectrumEngine engine(t, x, Window::square);
     const FrequencyGrid grid{2.0 - 1e-5, 2.0 + 1e-5, 2000, engine.line_width()};
     const double pairs = static_cast<double>(t.size()) * static_cast<double>(grid.size());
-    const std::size_t before = detail::careful_evaluations();
+    const std::size_t before = engine.stats().careful;
     volatile double sink = 0;
     const double fast =
         seconds([&] { engine.run(grid, [&](const SpectrumPoint& p) { sink = sink + p.rho; }); });
-    const std::size_t careful = detail::careful_evaluations() - before;
+    const std::size_t careful = engine.stats().careful - before;
     bench::Straightforward straightforward(t, x, false);
     const double slow = seconds([&] {
         for (std::int64_t j = 0; j < grid.size(); ++j)
@@ -125,12 +124,12 @@ int main(int argc, char** argv) {
         const double pairs = static_cast<double>(t.size()) * static_cast<double>(f.size());
 
         volatile double fast_sink = 0;
-        const std::size_t careful_before = detail::careful_evaluations();
+        const std::size_t careful_before = engine.stats().careful;
         const double fast = seconds([&] {
             engine.run(grid, [&](const SpectrumPoint& p) { fast_sink = fast_sink + p.rho; });
         });
         std::printf("%7zu frequencies: fast %7.3f s %6.3f ns/pair (%zu careful)", f.size(), fast,
-                    fast / pairs * 1e9, detail::careful_evaluations() - careful_before);
+                    fast / pairs * 1e9, engine.stats().careful - careful_before);
         if (n_points <= 10000) {
             bench::Straightforward straightforward(t, x, true);
             volatile double sink = 0;

@@ -5,7 +5,7 @@
 //
 // SERIES holds time-value pairs; OUT gets "f rho c1 c2 c3" lines.  The time
 // taken by the computation alone is printed on stdout.
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <chrono>
 #include <cstdio>

@@ -4,8 +4,7 @@
 // into contiguous float64 arrays and wraps the results; this module checks
 // every argument again, so that calling it directly cannot crash either.
 // The engine runs with the GIL released.
-#include "peaks.hpp"
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

@@ -312,6 +312,36 @@ TEST(Batch, SameResultsUnderACommaDecimalLocale) {
     EXPECT_NE(plain.out.find(" 0.37"), std::string::npos);
 }
 
+TEST(Batch, PhasesBeyondTheEnginesRangeAreAnErrorNotACrash) {
+    ScratchDir dir;
+    dir.write("two.dat", "1 1\n2 2\n");
+    dir.write("far.dat", "1 1\n1e308 2\n3 1\n");
+    copy_example(dir);
+    const std::string phases = "frecuencias demasiado altas para los tiempos de la serie";
+    const struct {
+        std::string args, file;
+    } cases[] = {
+        {"-w c --from 0 --to 1e308 --steps 1 -o - two.dat", "two.dat"},
+        {"-w c --from 0 --to 1 --steps 1 -o - far.dat", "far.dat"},
+        {"--from 0 --to 1e303 --steps 10 -o t.dat", "datos.dat"},
+        {"--from -1e303 --to 0.5 --steps 10 -o t.dat", "datos.dat"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(dir, "-q " + c.args);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.err, "fasogram: error: --from/--to/--steps con " + c.file + ": " + phases +
+                             " (|t*f| debe ser menor que 2^1000)\n")
+            << c.args;
+        EXPECT_EQ(r.out, "") << c.args;
+    }
+    EXPECT_FALSE(dir.exists("t.dat"));
+    // Just inside the range the run goes through: the example's latest time
+    // is below 2451545 + 4000, so 1e294 keeps |t*f| under 2^1000.
+    const Outcome inside = run(dir, "-q --from 1e294 --to 2e294 --steps 2 -o -");
+    EXPECT_EQ(inside.status, 0) << inside.err;
+    EXPECT_EQ(lines_of(inside.out).size(), 3u);
+}
+
 TEST(Batch, FailuresNameTheFileAndExitWithOne) {
     ScratchDir dir;
     dir.write("bad.dat", "1 2\n3 4\n5 x7\n");

@@ -19,6 +19,25 @@ namespace fasogram {
 namespace {
 
 using plotix::detail::g;
+
+TEST(PlotArrays, FollowThePointsWithoutACap) {
+    std::vector<double> t, x;
+    for (int i = 0; i < 30; ++i) {
+        t.push_back(i + 0.37 * std::sin(7.0 * i));
+        x.push_back(std::sin(2.0 * t.back()));
+    }
+    std::vector<SpectrumPoint> points;
+    const PlotArrays plot =
+        compute_spectrum(SpectrumEngine(t, x, Window::square), FrequencyGrid{0.01, 1.0, 12000, 0.0},
+                         [&](const SpectrumPoint& p) { points.push_back(p); });
+    ASSERT_EQ(points.size(), 12001u);
+    ASSERT_EQ(plot.cox.size(), 12001u);
+    ASSERT_EQ(plot.coy.size(), 12001u);
+    for (std::size_t k : {0u, 9999u, 10000u, 12000u}) {
+        EXPECT_EQ(plot.cox[k], static_cast<float>(points[k].f));
+        EXPECT_EQ(plot.coy[k], static_cast<float>(points[k].rho));
+    }
+}
 using testing::PlotConsole;
 using testing::ScratchDir;
 using testing::WorkingDir;

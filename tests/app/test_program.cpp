@@ -115,6 +115,20 @@ TEST(Program, ErrorStopsExitWithOne) {
     EXPECT_FALSE(dir.exists("fasogram.dat"));
 }
 
+TEST(Program, LimitsBeyondThePhaseRangeAreAskedAgain) {
+    ScratchDir dir;
+    dir.write("datos.dat", "1 1\n2 2\n");
+    const Result run = run_program(dir, "c\n0\n1e308\n0\n0.5\n3\n0\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string asked_again = " zapallo! frecuencias demasiado altas para los tiempos de la "
+                                    "serie (|t*f| debe ser menor que 2^1000)\n"
+                                    " frecuencia inicial?\n frecuencia final?\n";
+    EXPECT_NE(run.out.find(asked_again), std::string::npos) << run.out;
+    // The second limits are used: 0 (skipped), 1/6, 1/3 and 0.5.
+    EXPECT_EQ(dir.read("fasogram.dat").size(), 3u * 76u);
+}
+
 TEST(Program, ExampleSeriesShowsItsTwoPeriods) {
     ScratchDir dir;
     std::filesystem::copy_file(FASOGRAM_EXAMPLE, dir.path() / "datos.dat");

@@ -308,10 +308,39 @@ def cli_seeds():
     return {name: b"\0".join(a.encode("utf-8") for a in args) for name, args in lines.items()}
 
 
+def engine_input(window, digits, threads, path, steps, f_ini, f_fin, width, pairs):
+    head = struct.pack("<BBBBhddd", window, digits, threads, path, steps, f_ini, f_fin, width)
+    return head + b"".join(struct.pack("<dd", t, x) for t, x in pairs)
+
+
+def engine_seeds():
+    wave = [(0.37 * k + 0.1 * (k % 3), math.sin(0.9 * k)) for k in range(20)]
+    jd = [(2451545.0 + 1.31 * k, 12.0 + 0.1 * math.cos(0.4 * k)) for k in range(16)]
+    return {
+        "plain.bin": engine_input(0, 0, 1, 0, 40, 0.0, 2.0, 0.05, wave),
+        "square_full.bin": engine_input(1, 1, 2, 0, 12, 0.01, 1.0, 0.0, wave),
+        "julian_nufft.bin": engine_input(0, 0, 0, 2, 60, 0.0, 5.0, 0.1, jd),
+        "scalar_lanes.bin": engine_input(1, 1, 1, 5, 8, 0.99, 1.01, 0.0, jd),
+        "integer_times.bin": engine_input(1, 0, 1, 1, 4, 0.5, 2.0, 0.0,
+                                          [(float(k), float(k * k % 7)) for k in range(8)]),
+        "huge_frequency.bin": engine_input(1, 0, 1, 0, 1, 0.0, 1e308, 0.0, [(1, 1), (2, 2)]),
+        "huge_time.bin": engine_input(0, 0, 1, 0, 3, 0.0, 1.0, 0.0,
+                                      [(1, 1), (1e308, 2), (3, 1)]),
+        "edge_phase.bin": engine_input(1, 0, 1, 0, 2, 1e294, 2e294, 0.0, jd),
+        "huge_values.bin": engine_input(1, 0, 1, 0, 5, 0.1, 1.0, 0.0,
+                                        [(0, 1e300), (1, -1e300), (2.5, 3e299), (4, 1)]),
+        "tiny_values.bin": engine_input(0, 1, 1, 0, 5, 0.1, 1.0, 0.0,
+                                        [(0, 1e-310), (1, -2e-310), (2.5, 5e-324), (4, 0)]),
+        "no_steps.bin": engine_input(1, 0, 1, 0, 0, 0.0, 1.0, 0.0, wave),
+        "bad_settings.bin": engine_input(2, 2, 3, 3, -3, math.inf, math.nan, -1.0, wave),
+    }
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "corpus")
     for target, seeds in (("series", series_seeds()), ("answers", answer_seeds()),
-                          ("cli", cli_seeds()), ("plot", plot_seeds())):
+                          ("cli", cli_seeds()), ("plot", plot_seeds()),
+                          ("engine", engine_seeds())):
         d = os.path.join(out, target)
         os.makedirs(d, exist_ok=True)
         for old in os.listdir(d):

@@ -346,9 +346,6 @@ FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __res
     }
 }
 
-std::atomic<std::size_t> block_counter{0};
-std::atomic<GridPath> forced_path{GridPath::automatic};
-
 } // namespace
 
 struct NufftEvaluator::Plan {
@@ -668,7 +665,7 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     const Prepared& p = pl.p;
     const std::size_t count = std::min(out.size(), pl.block);
     if (count == 0) return;
-    ++block_counter;
+    ++p.counters->nufft_blocks;
     const std::size_t np = p.t.size(), n = pl.n;
     BlockWork b;
     b.p = &p;
@@ -716,16 +713,8 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     kBlock.finish(b, out.subspan(0, count));
 }
 
-std::size_t nufft_blocks() {
-    return block_counter;
-}
-
-void force_grid_path(GridPath path) {
-    forced_path = path;
-}
-
-GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads) {
-    const GridPath forced = forced_path;
+GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads,
+                          GridPath forced) {
     const double df = grid.step();
     const double f_max = std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin));
     // The transforms need a proper step and doubled frequencies that stay

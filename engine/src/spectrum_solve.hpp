@@ -78,6 +78,11 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
     e.point.c2 = as_double(c2);
     e.point.c3 = as_double(c3);
     e.point.rho = std::fabs(as_double(rv / var));
+    // C1, C2 and C3 back to the scale of the input (exact but where they
+    // leave the range of a double).
+    e.point.c1 = std::ldexp(e.point.c1, p.scale);
+    e.point.c2 = std::ldexp(e.point.c2, p.scale);
+    e.point.c3 = std::ldexp(e.point.c3, p.scale);
 
     // First-order propagation of the bounds.  Entries of M are off by at most
     // 3 mu/S (the centring adds two more of mu/S), those of Y by eta/S plus
@@ -95,15 +100,23 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
     // The first-order terms, doubled for what they leave out.
     const double cabs = std::fabs(e.point.c2) + std::fabs(e.point.c3);
     const double r = 2.0 * (eta + mu * cabs);
-    const double e2 = (i11 + i12) * r, e3 = (i12 + i22) * r;
-    const double e1 = a1 * e2 + a2 * e3 + 2.0 * mu * cabs +
-                      8.0 * b.unit * (std::fabs(as_double(p.mean.hi)) + cabs);
+    double e2 = (i11 + i12) * r, e3 = (i12 + i22) * r;
+    double e1 = a1 * e2 + a2 * e3 + 2.0 * mu * cabs +
+                8.0 * b.unit * (std::fabs(as_double(p.mean.hi)) + cabs);
     const double erv =
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
     const double erho = erv / vd + 4.0 * b.unit * e.point.rho;
+    // The bounds of C1, C2 and C3 at the scale of the input.
+    const int k = p.scale;
+    e1 = std::ldexp(e1, k);
+    e2 = std::ldexp(e2, k);
+    e3 = std::ldexp(e3, k);
     if (digits == Digits::full) {
-        const dd::DD v1 = as_dd(c1), v2 = as_dd(c2), v3 = as_dd(c3);
+        const auto back = [k](dd::DD v) {
+            return dd::DD{std::ldexp(v.hi, k), std::ldexp(v.lo, k)};
+        };
+        const dd::DD v1 = back(as_dd(c1)), v2 = back(as_dd(c2)), v3 = back(as_dd(c3));
         const dd::DD vr = dd::abs(as_dd(rv / var));
         e.point = {f, vr.hi, v1.hi, v2.hi, v3.hi, {vr.lo, v1.lo, v2.lo, v3.lo}};
         // Converting T to a double-double costs a unit of 2^-106 at most.

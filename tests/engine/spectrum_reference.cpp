@@ -1,6 +1,9 @@
 #include "spectrum_reference.hpp"
 
-#include "table.hpp"
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <algorithm>
 #include <cmath>
@@ -84,11 +87,35 @@ Point Reference::fit(double f) const {
 }
 
 bool rounds_to(const std::string& printed, quad exact) {
-    if (printed == format_table_field(static_cast<double>(exact))) return true;
+    if (printed == table_field(static_cast<double>(exact))) return true;
     const quad d = fabsq(exact) * 1e-11Q;
-    const std::string below = format_table_field(static_cast<double>(exact - d));
-    const std::string above = format_table_field(static_cast<double>(exact + d));
+    const std::string below = table_field(static_cast<double>(exact - d));
+    const std::string above = table_field(static_cast<double>(exact + d));
     return below != above && (printed == below || printed == above);
+}
+
+std::string table_field(double value) {
+    char buf[64];
+    if (std::isnan(value))
+        std::snprintf(buf, sizeof buf, "%15s", "NaN");
+    else if (std::isinf(value))
+        std::snprintf(buf, sizeof buf, "%15s", value < 0 ? "-Infinity" : "Infinity");
+    else {
+        char e[40];
+        std::snprintf(e, sizeof e, "%.7e", value == 0.0 ? 0.0 : value); // d.ddddddde+XX
+        char* x = std::strchr(e, 'e');
+        const int exponent = std::atoi(x + 1);
+        *x = '\0';
+        if (exponent <= -100 || exponent >= 100)
+            std::snprintf(
+                buf, sizeof buf, "%15s",
+                (std::string(e) + (exponent < 0 ? "-" : "+") + std::to_string(std::abs(exponent)))
+                    .c_str());
+        else
+            std::snprintf(buf, sizeof buf, "%11sE%c%02d", e, exponent < 0 ? '-' : '+',
+                          std::abs(exponent));
+    }
+    return buf;
 }
 
 std::string to_string(quad v) {

@@ -18,8 +18,9 @@
 #pragma once
 
 #include "dd.hpp"
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,7 +31,11 @@ namespace fasogram::detail {
 
 // The series as both evaluations need it (points in time order).
 struct Prepared {
-    std::vector<double> t, x, h; // times, values, raw window weights
+    std::vector<double> t, x, h; // times, values times 2^-scale, raw window weights
+    // The values are scaled by a power of two (exactly) so that the largest
+    // lies in [1/2, 1): the sums neither overflow nor underflow whatever the
+    // scale of the input.  C1, C2, C3 and their bounds are scaled back.
+    int scale = 0;
     // The weights' low parts, h + h_lo good to about 1e-32 (runs that print
     // every digit a double holds); empty when h alone is the weight.
     std::vector<double> h_lo;
@@ -43,6 +48,14 @@ struct Prepared {
     std::vector<dd::DD> xm; // x - m
     double t_max = 0.0;     // largest |t|
     bool any_weight_zero = false;
+    bool careful_lanes = true; // EngineOptions::careful_lanes
+
+    // What the engine counts for EngineStats, shared by the series and its
+    // copy with exact weights.
+    struct Counters {
+        std::atomic<std::size_t> careful{0}, nufft_blocks{0};
+    };
+    std::shared_ptr<Counters> counters = std::make_shared<Counters>();
 
     // The layout of the fast evaluation (opaque).
     struct Layout;
@@ -127,27 +140,11 @@ class NufftEvaluator {
     std::unique_ptr<Plan> plan_;
 };
 
-// How the engine evaluates a grid: decided from the estimated cost, or forced
-// (for the tests, which compare the two paths on the same grids).
-enum class GridPath { automatic, direct, nufft };
-void force_grid_path(GridPath path);
-
-// The path the engine takes for `points` points on `grid` with `threads`
-// threads when nothing is forced.
-GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads);
-
-// How many grid blocks went through the transforms since the program
-// started (for the benchmarks and the tests).
-std::size_t nufft_blocks();
-
-// Whether the careful evaluation may use the four-lane path where the
-// processor has it (on by default; the tests turn it off to check the other
-// path on the same machine).
-void allow_careful_lanes(bool allow);
-
-// How many frequencies went the careful way since the program started (for
-// the benchmarks).
-std::size_t careful_evaluations();
+// The path the engine takes for `grid` with `threads` threads: `forced`
+// unless it is automatic or the transforms cannot take the grid, otherwise
+// the cheaper by the estimated cost.
+GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads,
+                          GridPath forced = GridPath::automatic);
 
 // Whether the eight-digit rounding of value is the same for every number
 // within err of it (or err is within the tolerance allowed at a rounding

@@ -1,4 +1,4 @@
-#include "spectrum.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <array>
 #include <cmath>
@@ -175,18 +175,51 @@ TEST(Spectrum, FrequenciesBelowTheThresholdAreSkipped) {
     EXPECT_DOUBLE_EQ(symmetric.points.back().f, 0.01);
 }
 
-TEST(Spectrum, PlotArraysFollowThePointsWithoutACap) {
-    const std::vector<double> t = uneven_times(30, 6);
+TEST(Spectrum, TheScaleOfTheValuesMovesOnlyTheCoefficients) {
+    const std::vector<double> t = uneven_times(60, 9);
     std::vector<double> x(t.size());
-    for (std::size_t i = 0; i < t.size(); ++i) x[i] = std::sin(2.0 * t[i]);
-    const Spectrum s = compute_spectrum(SpectrumEngine(t, x, Window::square),
-                                        FrequencyGrid{0.01, 1.0, 12000, 0.0});
-    ASSERT_EQ(s.points.size(), 12001u);
-    ASSERT_EQ(s.plot.cox.size(), 12001u);
-    ASSERT_EQ(s.plot.coy.size(), 12001u);
-    for (std::size_t k : {0u, 9999u, 10000u, 12000u}) {
-        EXPECT_EQ(s.plot.cox[k], static_cast<float>(s.points[k].f));
-        EXPECT_EQ(s.plot.coy[k], static_cast<float>(s.points[k].rho));
+    for (std::size_t i = 0; i < t.size(); ++i) x[i] = 3.0 + std::cos(1.3 * t[i]) + 0.01 * (i % 7);
+    const std::vector<double> freqs{0.05, 0.2, 0.2069, 0.6, 1.1};
+    for (Window w : {Window::hanning, Window::square}) {
+        // Powers of two from the largest finite values to the subnormals:
+        // every number is the same but for the exponent, to the doubles'
+        // own rounding (which path settles a frequency depends on its
+        // decimal digits).
+        const auto close = [](double a, double b) {
+            return std::fabs(a - b) <= 1e-14 * std::fabs(b);
+        };
+        for (int k : {1020, 990, -1000, -1070, 500}) {
+            std::vector<double> xs(x);
+            for (double& v : xs) v = std::ldexp(v, k);
+            const SpectrumEngine scaled(t, xs, w);
+            const std::vector<SpectrumPoint> got = scaled.fit(freqs);
+            // Subnormal values lost bits: the series as given, scaled back.
+            std::vector<double> back(xs);
+            for (double& v : back) v = std::ldexp(v, -k);
+            const std::vector<SpectrumPoint> base = SpectrumEngine(t, back, w).fit(freqs);
+            for (std::size_t j = 0; j < freqs.size(); ++j) {
+                EXPECT_TRUE(close(got[j].rho, base[j].rho))
+                    << k << " " << freqs[j] << ": " << got[j].rho << " vs " << base[j].rho;
+                const double tolerance = k < -1020 ? std::ldexp(1.0, -1070) : 0.0;
+                for (auto [a, b] : {std::pair{got[j].c1, base[j].c1},
+                                    {got[j].c2, base[j].c2},
+                                    {got[j].c3, base[j].c3}})
+                    EXPECT_TRUE(close(std::ldexp(a, -k), b) ||
+                                std::fabs(a - std::ldexp(b, k)) <= tolerance)
+                        << k << " " << freqs[j] << ": " << a << " vs " << b;
+            }
+        }
+        // Decimal scales: rho unchanged to its printed digits, C1 scaled.
+        const std::vector<SpectrumPoint> base = SpectrumEngine(t, x, w).fit(freqs);
+        for (double scale : {1e300, 1e-300}) {
+            std::vector<double> xs(x);
+            for (double& v : xs) v *= scale;
+            const std::vector<SpectrumPoint> got = SpectrumEngine(t, xs, w).fit(freqs);
+            for (std::size_t j = 0; j < freqs.size(); ++j) {
+                EXPECT_NEAR(got[j].rho, base[j].rho, 1e-13) << scale;
+                EXPECT_NEAR(got[j].c1 / scale, base[j].c1, 1e-12) << scale;
+            }
+        }
     }
 }
 

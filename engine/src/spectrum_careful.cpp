@@ -187,12 +187,10 @@ __attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared&
 }
 #endif
 
-std::atomic<bool> lanes_allowed{true};
-
 Accumulated accumulate(const Prepared& p, double f) {
 #ifdef FASOGRAM_HAVE_DD_LANES
     static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (lanes && lanes_allowed) return accumulate_lanes(p, f);
+    if (lanes && p.careful_lanes) return accumulate_lanes(p, f);
 #endif
     return accumulate_scalar(p, f);
 }
@@ -209,10 +207,6 @@ bool singular(const Prepared& p, double f) {
 }
 
 } // namespace
-
-void allow_careful_lanes(bool allow) {
-    lanes_allowed = allow;
-}
 
 Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     const Accumulated a = accumulate(p, f);

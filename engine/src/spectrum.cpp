@@ -1,4 +1,6 @@
-#include "spectrum.hpp"
+// The engine's public entries (argument checks, the series prepared for
+// fitting, the run over a grid on many threads) and the eight-digit check.
+#include "fasogram/spectrum.hpp"
 
 #include "spectrum_internal.hpp"
 
@@ -93,6 +95,12 @@ void set_moments(Prepared& p) {
 Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window) {
     Prepared p;
     sort_pairs(t, x, p.t, p.x);
+    double largest = 0.0;
+    for (const double v : p.x) largest = std::max(largest, std::fabs(v));
+    if (largest > 0.0 && std::isfinite(largest)) {
+        std::frexp(largest, &p.scale);
+        for (double& v : p.x) v = std::ldexp(v, -p.scale);
+    }
     p.h = raw_weights(p.t, window);
     for (const double ti : p.t) p.t_max = std::max(p.t_max, std::fabs(ti));
     set_moments(p);
@@ -104,6 +112,7 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
     Prepared p;
     p.t = series.t;
     p.x = series.x;
+    p.scale = series.scale;
     p.t_max = series.t_max;
     const std::size_t n = p.t.size();
     p.h.assign(n, 1.0);
@@ -124,6 +133,8 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
     }
     set_moments(p);
     p.any_weight_zero = series.any_weight_zero;
+    p.careful_lanes = series.careful_lanes;
+    p.counters = series.counters;
     return p;
 }
 
@@ -185,8 +196,6 @@ bool settled(double value, double err) {
 
 namespace {
 
-std::atomic<std::size_t> careful_counter{0};
-
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads`
 // threads.  An exception in any of them, or a thread that cannot start,
 // reaches the caller once all have stopped.
@@ -242,7 +251,7 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     std::vector<std::size_t> careful;
     for (std::size_t k = 0; k < out.size(); ++k)
         if (!out[k].settled) careful.push_back(k);
-    careful_counter += careful.size();
+    p.counters->careful += careful.size();
     parallel_for(careful.size(), nt, [&](std::size_t i, unsigned) {
         const std::size_t k = careful[i];
         out[k] = evaluate_careful(p, freqs[k]);
@@ -267,7 +276,7 @@ void run_full_digits(const Prepared& p, const FrequencyGrid& grid,
             if (!grid.skipped(f)) freqs.push_back(f);
         }
         out.assign(freqs.size(), Evaluation{});
-        careful_counter += freqs.size();
+        p.counters->careful += freqs.size();
         parallel_for(freqs.size(), nt, [&](std::size_t i, unsigned) {
             out[i] = evaluate_careful(p, freqs[i], Digits::full);
         });
@@ -306,7 +315,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         careful.clear();
         for (std::size_t k = 0; k < out.size(); ++k)
             if (!out[k].settled) careful.push_back(k);
-        careful_counter += careful.size();
+        p.counters->careful += careful.size();
         parallel_for(careful.size(), nt, [&](std::size_t i, unsigned) {
             Evaluation& e = out[careful[i]];
             e = evaluate_careful(p, e.point.f);
@@ -318,14 +327,11 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
 
 } // namespace
 
-std::size_t careful_evaluations() {
-    return careful_counter;
-}
-
 } // namespace detail
 
 struct SpectrumEngine::Impl {
     Window window = Window::hanning;
+    EngineOptions options;
     double span = 0.0;
     detail::Prepared series;
     // The series with double-double weights, made by the first run that asks
@@ -334,9 +340,53 @@ struct SpectrumEngine::Impl {
     std::unique_ptr<detail::Prepared> exact;
 };
 
-SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window)
+namespace {
+
+// The products t·f the phase reduction takes: finite with a wide margin, so
+// that the doubled and quadrupled frequencies of the sums stay finite too.
+constexpr double kMaxPhase = 0x1p1000;
+
+[[noreturn]] void bad(const std::string& message) {
+    throw std::invalid_argument(message);
+}
+
+void check_threads(unsigned threads) {
+    if (threads > max_threads)
+        bad("threads: " + std::to_string(threads) + " is more than " + std::to_string(max_threads));
+}
+
+void check_frequency(double f, double t_max, const char* what) {
+    if (!std::isfinite(f)) bad(std::string(what) + " is not finite");
+    if (!(std::fabs(f) * t_max < kMaxPhase) || !std::isfinite(4.0 * f))
+        bad(std::string(what) + " times the largest time is beyond the phases the engine " +
+            "reduces (|t·f| < 2^1000)");
+}
+
+void check_options(const EngineOptions& options) {
+    if (options.path != GridPath::automatic && options.path != GridPath::direct &&
+        options.path != GridPath::nufft)
+        bad("unknown grid path");
+}
+
+} // namespace
+
+void check_grid(const FrequencyGrid& grid, double t_max) {
+    if (grid.n_points < 1) bad("the grid needs at least one step");
+    check_frequency(grid.f_ini, t_max, "the initial frequency");
+    check_frequency(grid.f_fin, t_max, "the final frequency");
+    if (!(grid.f_fin > grid.f_ini)) bad("the final frequency must be greater than the initial one");
+    if (!std::isfinite(grid.step()) || !(grid.step() > 0.0))
+        bad("the frequency step is not a finite positive number");
+    if (!std::isfinite(grid.line_width) || grid.line_width < 0.0)
+        bad("the line width is not a finite number of 0 or more");
+}
+
+SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window,
+                               EngineOptions options)
     : impl_(std::make_unique<Impl>()) {
     using Kind = SeriesError::Kind;
+    if (window != Window::hanning && window != Window::square) bad("unknown window");
+    check_options(options);
     if (t.size() != x.size())
         throw SeriesError(Kind::size_mismatch, "times and values differ in number");
     if (t.size() < 2) throw SeriesError(Kind::too_few_points, "fewer than two points");
@@ -345,10 +395,14 @@ SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double
             throw SeriesError(Kind::not_finite, "a time or a value is not finite");
     const auto [lo, hi] = std::minmax_element(t.begin(), t.end());
     const double span = *hi - *lo;
+    if (!std::isfinite(span))
+        throw SeriesError(Kind::not_finite, "the time span is too wide for a double");
     if (!(span > 0.0)) throw SeriesError(Kind::no_time_span, "every time is the same");
     impl_->window = window;
+    impl_->options = options;
     impl_->span = span;
     impl_->series = detail::prepare_series(t, x, window);
+    impl_->series.careful_lanes = options.careful_lanes;
     // The weighted variance is zero exactly when every point that carries
     // weight has the same value.
     const detail::Prepared& p = impl_->series;
@@ -367,43 +421,80 @@ SpectrumEngine::~SpectrumEngine() = default;
 SpectrumEngine::SpectrumEngine(SpectrumEngine&&) noexcept = default;
 SpectrumEngine& SpectrumEngine::operator=(SpectrumEngine&&) noexcept = default;
 
+const SpectrumEngine::Impl& SpectrumEngine::impl() const {
+    if (!impl_) bad("the spectrum engine was moved from");
+    return *impl_;
+}
+
 std::size_t SpectrumEngine::size() const {
-    return impl_->series.t.size();
+    return impl().series.t.size();
 }
 Window SpectrumEngine::window() const {
-    return impl_->window;
+    return impl().window;
 }
 double SpectrumEngine::time_span() const {
-    return impl_->span;
+    return impl().span;
 }
 double SpectrumEngine::line_width() const {
-    return (impl_->window == Window::hanning ? 2.0 : 1.0) / impl_->span;
+    return (impl().window == Window::hanning ? 2.0 : 1.0) / impl().span;
 }
 double SpectrumEngine::mean() const {
-    return dd::to_double(impl_->series.mean);
+    return std::ldexp(dd::to_double(impl().series.mean), impl().series.scale);
 }
 double SpectrumEngine::variance() const {
-    return dd::to_double(impl_->series.variance);
+    return std::ldexp(dd::to_double(impl().series.variance), 2 * impl().series.scale);
+}
+double SpectrumEngine::largest_time() const {
+    return impl().series.t_max;
+}
+
+EngineStats SpectrumEngine::stats() const {
+    const auto& c = *impl().series.counters;
+    return {c.careful.load(), c.nufft_blocks.load()};
+}
+
+EngineOptions SpectrumEngine::options() const {
+    return impl().options;
+}
+
+void SpectrumEngine::set_options(const EngineOptions& options) {
+    impl();
+    check_options(options);
+    impl_->options = options;
+    impl_->series.careful_lanes = options.careful_lanes;
+    if (impl_->exact) impl_->exact->careful_lanes = options.careful_lanes;
+}
+
+GridPath SpectrumEngine::path_for(const FrequencyGrid& grid, unsigned threads) const {
+    const Impl& im = impl();
+    check_grid(grid, im.series.t_max);
+    check_threads(threads);
+    return detail::choose_grid_path(im.series, grid, threads, im.options.path);
 }
 
 void SpectrumEngine::run(const FrequencyGrid& grid,
                          const std::function<void(const SpectrumPoint&)>& on_point,
                          unsigned threads, Digits digits) const {
+    const Impl& im = impl();
+    check_grid(grid, im.series.t_max);
+    check_threads(threads);
+    if (!on_point) bad("run needs a function to take the points");
+    if (digits != Digits::eight && digits != Digits::full) bad("unknown digits setting");
     const std::int64_t count = grid.size();
-    if (count <= 0) return;
     if (digits == Digits::full) {
         std::call_once(impl_->exact_once, [this] {
-            impl_->exact = std::make_unique<detail::Prepared>(
+            auto exact = std::make_unique<detail::Prepared>(
                 detail::with_exact_weights(impl_->series, impl_->window));
+            impl_->exact = std::move(exact);
         });
         detail::run_full_digits(*impl_->exact, grid, on_point, threads);
         return;
     }
-    if (detail::choose_grid_path(impl_->series, grid, threads) == detail::GridPath::nufft) {
-        detail::run_nufft(impl_->series, grid, on_point, threads);
+    if (detail::choose_grid_path(im.series, grid, threads, im.options.path) == GridPath::nufft) {
+        detail::run_nufft(im.series, grid, on_point, threads);
         return;
     }
-    const detail::FastEvaluator fast(impl_->series, grid.step());
+    const detail::FastEvaluator fast(im.series, grid.step());
     // The grid goes by in chunks so that memory stays bounded.
     constexpr std::int64_t kChunk = 64 * static_cast<std::int64_t>(detail::kFastGroup);
     std::vector<double> freqs;
@@ -427,45 +518,32 @@ void SpectrumEngine::run(const FrequencyGrid& grid,
             freqs.push_back(f);
             ++groups.back().second;
         }
-        detail::evaluate_all(impl_->series, fast, freqs, groups, out, threads);
+        detail::evaluate_all(im.series, fast, freqs, groups, out, threads);
         for (const detail::Evaluation& e : out) on_point(e.point);
     }
 }
 
 std::vector<SpectrumPoint> SpectrumEngine::fit(std::span<const double> freqs,
                                                unsigned threads) const {
-    const detail::FastEvaluator fast(impl_->series, 0.0);
+    const Impl& im = impl();
+    check_threads(threads);
+    for (const double f : freqs) check_frequency(f, im.series.t_max, "a frequency");
+    const detail::FastEvaluator fast(im.series, 0.0);
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     for (std::size_t k = 0; k < freqs.size(); ++k) groups.emplace_back(k, 1);
     std::vector<detail::Evaluation> out;
-    detail::evaluate_all(impl_->series, fast, freqs, groups, out, threads);
+    detail::evaluate_all(im.series, fast, freqs, groups, out, threads);
     std::vector<SpectrumPoint> points;
     points.reserve(out.size());
     for (const detail::Evaluation& e : out) points.push_back(e.point);
     return points;
 }
 
-PlotArrays compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
-                            const std::function<void(const SpectrumPoint&)>& on_point,
-                            unsigned threads, Digits digits) {
-    PlotArrays plot;
-    engine.run(
-        grid,
-        [&](const SpectrumPoint& point) {
-            on_point(point);
-            plot.cox.push_back(static_cast<float>(point.f));
-            plot.coy.push_back(static_cast<float>(point.rho));
-        },
-        threads, digits);
-    return plot;
-}
-
 Spectrum compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
                           unsigned threads) {
     Spectrum spectrum;
-    spectrum.plot = compute_spectrum(
-        engine, grid, [&](const SpectrumPoint& point) { spectrum.points.push_back(point); },
-        threads);
+    engine.run(
+        grid, [&](const SpectrumPoint& point) { spectrum.points.push_back(point); }, threads);
     return spectrum;
 }
 

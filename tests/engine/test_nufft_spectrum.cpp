@@ -3,11 +3,9 @@
 // that is hardest: Julian-day times with gaps, a large mean, near-singular
 // fits of daily sampling, a handful of points, steps that are not exact in
 // binary, negative frequencies.
+#include "fasogram/spectrum.hpp"
 #include "series_fixture.hpp"
-#include "spectrum.hpp"
-#include "spectrum_internal.hpp"
 #include "spectrum_reference.hpp"
-#include "table.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,29 +19,44 @@
 namespace fasogram {
 namespace {
 
-using detail::GridPath;
+std::string table_line(const SpectrumPoint& p) {
+    using reference::table_field;
+    return table_field(p.f) + table_field(p.rho) + table_field(p.c1) + table_field(p.c2) +
+           table_field(p.c3);
+}
 
-// Forces one path for as long as it lives.
+// Forces one path on an engine for as long as it lives.
 class ForcedPath {
   public:
-    explicit ForcedPath(GridPath path) { detail::force_grid_path(path); }
-    ~ForcedPath() { detail::force_grid_path(GridPath::automatic); }
+    ForcedPath(const SpectrumEngine& engine, GridPath path)
+        : engine_(const_cast<SpectrumEngine&>(engine)), before_(engine.options()) {
+        EngineOptions forced = before_;
+        forced.path = path;
+        engine_.set_options(forced);
+    }
+    ~ForcedPath() { engine_.set_options(before_); }
+    ForcedPath(const ForcedPath&) = delete;
+    ForcedPath& operator=(const ForcedPath&) = delete;
+
+  private:
+    SpectrumEngine& engine_;
+    EngineOptions before_;
 };
 
 std::vector<std::string> table(const SpectrumEngine& engine, const FrequencyGrid& grid,
                                GridPath path, unsigned threads = 0) {
-    const ForcedPath forced(path);
+    const ForcedPath forced(engine, path);
     std::vector<std::string> lines;
     engine.run(
-        grid, [&](const SpectrumPoint& p) { lines.push_back(format_table_line(p)); }, threads);
+        grid, [&](const SpectrumPoint& p) { lines.push_back(table_line(p)); }, threads);
     return lines;
 }
 
 // The two paths' tables, line by line; returns the number of lines.
 std::size_t expect_same_tables(const SpectrumEngine& engine, const FrequencyGrid& grid) {
-    const std::size_t blocks = detail::nufft_blocks();
+    const std::size_t blocks = engine.stats().nufft_blocks;
     const std::vector<std::string> fast = table(engine, grid, GridPath::nufft);
-    EXPECT_GT(detail::nufft_blocks(), blocks) << "the transforms did not run";
+    EXPECT_GT(engine.stats().nufft_blocks, blocks) << "the transforms did not run";
     const std::vector<std::string> direct = table(engine, grid, GridPath::direct);
     EXPECT_EQ(fast.size(), direct.size());
     int wrong = 0;
@@ -89,10 +102,10 @@ TEST(NufftSpectrum, SameTableThroughTheNearSingularAliasesOfDailySampling) {
     const SpectrumEngine engine(t, x, Window::hanning);
     // Step 1e-4 c/d: the grid passes within a few units of 1e-16 of 1 and 2.
     expect_same_tables(engine, FrequencyGrid{0.5, 2.5, 20000, engine.line_width()});
-    const std::size_t before = detail::careful_evaluations();
+    const std::size_t before = engine.stats().careful;
     table(engine, FrequencyGrid{0.999, 1.001, 10000, engine.line_width()}, GridPath::nufft);
     // Every frequency this close to the alias needs the careful evaluation.
-    EXPECT_GT(detail::careful_evaluations() - before, 1000u);
+    EXPECT_GT(engine.stats().careful - before, 1000u);
 }
 
 TEST(NufftSpectrum, SameTableForAFewPointsAndNegativeFrequencies) {
@@ -111,7 +124,7 @@ TEST(NufftSpectrum, SameTableForAFewPointsAndNegativeFrequencies) {
 
 std::vector<SpectrumPoint> points(const SpectrumEngine& engine, const FrequencyGrid& grid,
                                   GridPath path, unsigned threads = 0) {
-    const ForcedPath forced(path);
+    const ForcedPath forced(engine, path);
     std::vector<SpectrumPoint> out;
     engine.run(
         grid, [&](const SpectrumPoint& p) { out.push_back(p); }, threads);
@@ -123,7 +136,7 @@ std::size_t differing_lines(const std::vector<SpectrumPoint>& a,
                             const std::vector<SpectrumPoint>& b) {
     std::size_t wrong = a.size() == b.size() ? 0 : 1;
     for (std::size_t j = 0; j < a.size() && j < b.size(); ++j)
-        wrong += format_table_line(a[j]) != format_table_line(b[j]);
+        wrong += table_line(a[j]) != table_line(b[j]);
     return wrong;
 }
 
@@ -155,14 +168,14 @@ TEST(NufftSpectrum, DigitsAgreeWithTheQuadruplePrecisionReference) {
     const SpectrumEngine engine(s.t, s.x, Window::hanning);
     const reference::Reference ref(s.t, s.x, true);
     const FrequencyGrid grid{0.0, 3.0, 30000, engine.line_width()};
-    const ForcedPath forced(GridPath::nufft);
+    const ForcedPath forced(engine, GridPath::nufft);
     std::int64_t j = 0;
     int checked = 0, wrong = 0;
     engine.run(grid, [&](const SpectrumPoint& p) {
         if (++j % 301 != 0) return;
         ++checked;
         const reference::Point want = ref.fit(p.f);
-        const std::string line = format_table_line(p);
+        const std::string line = table_line(p);
         const reference::quad exact[] = {want.rho, want.c1, want.c2, want.c3};
         for (int k = 0; k < 4; ++k)
             if (!reference::rounds_to(line.substr(15 * (k + 1), 15), exact[k]) && ++wrong <= 3)
@@ -176,9 +189,9 @@ TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
     const auto many = testing::observed_series(2450000.5, 3000);
     const SpectrumEngine large(many.t, many.x, Window::hanning);
     const auto count_blocks = [](const SpectrumEngine& e, const FrequencyGrid& g) {
-        const std::size_t before = detail::nufft_blocks();
+        const std::size_t before = e.stats().nufft_blocks;
         e.run(g, [](const SpectrumPoint&) {});
-        return detail::nufft_blocks() - before;
+        return e.stats().nufft_blocks - before;
     };
     // A small grid: the direct sums.
     EXPECT_EQ(count_blocks(large, FrequencyGrid{0.0, 1.0, 200, large.line_width()}), 0u);
@@ -192,7 +205,7 @@ TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
     // is too large for the transforms' first-order correction, the direct
     // sums even when the transforms are asked for: f up to 1e5 over 4 days
     // is within the limit, 1e6 beyond it.
-    const ForcedPath forced(GridPath::nufft);
+    const ForcedPath forced(tiny, GridPath::nufft);
     EXPECT_GT(count_blocks(tiny, FrequencyGrid{1e5, 1e5 + 1, 1000, tiny.line_width()}), 0u);
     EXPECT_EQ(count_blocks(tiny, FrequencyGrid{1e6, 1e6 + 1, 1000, tiny.line_width()}), 0u);
 }
@@ -229,7 +242,7 @@ TEST(NufftSpectrum, MemoryStaysBoundedOnMillionsOfFrequencies) {
     std::int64_t count = 0;
     double last = 0;
     {
-        const ForcedPath forced(GridPath::nufft);
+        const ForcedPath forced(engine, GridPath::nufft);
         engine.run(grid, [&](const SpectrumPoint& p) {
             ++count;
             last = p.f;

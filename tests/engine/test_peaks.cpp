@@ -1,4 +1,4 @@
-#include "peaks.hpp"
+#include "fasogram/spectrum.hpp"
 #include "series_fixture.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "peaks.hpp"
+#include "fasogram/spectrum.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,7 @@
+// The 17-digit decimal rounding of double-double values and its text.
 #include "decimal17.hpp"
+
+#include "fasogram/spectrum.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -94,6 +97,13 @@ std::string format17(const Decimal17& d) {
     std::snprintf(buf, sizeof buf, "%s%c.%se%c%02d", d.negative ? "-" : "", digits[0], digits + 1,
                   d.exponent < 0 ? '-' : '+', d.exponent < 0 ? -d.exponent : d.exponent);
     return buf;
+}
+
+std::string format_full_digits(double value, double tail) {
+    if (std::isnan(value) || std::isnan(tail)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    if (!std::isfinite(tail)) return "NaN";
+    return format17(round17({value, tail}, 0.0));
 }
 
 } // namespace fasogram

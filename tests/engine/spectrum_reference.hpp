@@ -39,4 +39,9 @@ bool rounds_to(const std::string& printed, quad exact);
 
 std::string to_string(quad v);
 
+// A double as the spectrum table prints it (15 characters, eight significant
+// digits, "E" and a two-digit exponent, or the sign and three digits alone),
+// written here from glibc's correctly rounded printf for the tests' own use.
+std::string table_field(double value);
+
 } // namespace fasogram::reference

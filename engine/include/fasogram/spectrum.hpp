@@ -1,0 +1,228 @@
+// fasogram's spectrum engine: the public interface of libfasogram_engine.
+//
+// The spectrum of an unevenly sampled series.
+//
+// At every trial frequency f the series is fitted with
+//     Y = C1 + C2 cos(2 pi f t) + C3 sin(2 pi f t)
+// by weighted least squares, and the spectral correlation coefficient
+// rho = |(P - m^2) / V| is reported: P is the weighted mean square of the
+// fitted curve, m the weighted mean and V the weighted variance of the data.
+//
+// The numbers are those of the exact fit of the series as given (times and
+// values as doubles, weights normalised to sum 1 exactly), each good to far
+// better than its eighth significant digit.  They do not depend on the order
+// of the points, and adding a constant to every value moves C1 alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+
+enum class Window { hanning, square };
+
+// Two pi as the whole program uses it.
+double two_pi();
+
+// The trial frequencies f_j = j·df + f_ini, j = 0 .. n_points, with
+// df = (f_fin − f_ini)/n_points; both limits are included.  Frequencies with
+// |f_j| below line_width/100 are skipped.
+struct FrequencyGrid {
+    double f_ini = 0.0;
+    double f_fin = 0.0;
+    std::int64_t n_points = 1;
+    double line_width = 0.0;
+
+    double step() const { return (f_fin - f_ini) / static_cast<double>(n_points); }
+    double skip_threshold() const { return line_width / 100.0; }
+    std::int64_t size() const { return n_points < 0 ? 0 : n_points + 1; }
+    double frequency(std::int64_t j) const { return static_cast<double>(j) * step() + f_ini; }
+    bool skipped(double f) const { return !(f >= skip_threshold() || f <= -skip_threshold()); }
+};
+
+// One computed spectrum point, as written to the table.  At a frequency
+// where the normal equations are exactly singular every value but f is NaN.
+struct SpectrumPoint {
+    double f = 0.0;
+    double rho = 0.0; // spectral correlation coefficient |(P − m²)/V|
+    double c1 = 0.0;
+    double c2 = 0.0;
+    double c3 = 0.0;
+    // With Digits::full: what each value lacks of the exact fit, so that
+    // value + tail (a double-double) rounds to the exact digits; 0 otherwise.
+    struct Tails {
+        double rho = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
+    } tail;
+};
+
+// How many significant digits of rho, C1, C2 and C3 a run must get right:
+// the table's eight, or all 17 a double can hold (value + tail correctly
+// rounded to 17 digits; each fit is then evaluated carefully, some 30 to 100
+// times the cost).
+enum class Digits { eight, full };
+
+// A series that has no spectrum.
+class SeriesError : public std::invalid_argument {
+  public:
+    enum class Kind {
+        size_mismatch,  // times and values differ in number
+        too_few_points, // fewer than two points
+        not_finite,     // a time or a value is NaN or infinite
+        no_time_span,   // every time is the same
+        zero_variance,  // the weighted values do not vary
+    };
+    SeriesError(Kind kind, const std::string& message)
+        : std::invalid_argument(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
+};
+
+// How the engine evaluates a uniform grid: chosen from the estimated cost of
+// each path, or forced (the tests and the benchmarks compare the paths on the
+// same grids).  Both give the same printed digits.
+enum class GridPath { automatic, direct, nufft };
+
+// Settings of one engine that change how, never what, it computes.
+struct EngineOptions {
+    GridPath path = GridPath::automatic;
+    // Whether the careful evaluation may use its four-lane vector code where
+    // the processor has it.
+    bool careful_lanes = true;
+};
+
+// What an engine has done since it was made (all its runs and fits).
+struct EngineStats {
+    std::size_t careful = 0;      // frequencies evaluated again the careful way
+    std::size_t nufft_blocks = 0; // grid blocks evaluated by transforms
+};
+
+// The most threads a call may ask for.
+inline constexpr unsigned max_threads = 1024;
+
+// The series prepared for fitting: put in time order, weighted by the window
+// and reduced to its weighted mean and variance.  Fits run on `threads`
+// threads (0: every core); the results do not depend on the thread count.
+// Running out of memory raises std::bad_alloc and a thread that cannot start
+// std::system_error, in the calling thread.
+//
+// Every entry checks its arguments and raises std::invalid_argument (or its
+// subclass SeriesError) with a message saying what is wrong: a grid of no
+// steps, limits that are not finite or not increasing, a window or digits
+// value that is not one of the enumerators, an empty callback, more than
+// max_threads threads, a frequency that is not finite, an engine that was
+// moved from.  Times and frequencies whose products leave the range the
+// phase reduction supports (|t|·|f| up to 2^1000 with every doubled
+// frequency finite) are refused the same way.
+class SpectrumEngine {
+  public:
+    // Raises SeriesError when the series has no spectrum.
+    SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window,
+                   EngineOptions options = {});
+    ~SpectrumEngine();
+    SpectrumEngine(SpectrumEngine&&) noexcept;
+    SpectrumEngine& operator=(SpectrumEngine&&) noexcept;
+
+    std::size_t size() const;
+    Window window() const;
+    double time_span() const;    // latest time − earliest time, D
+    double line_width() const;   // 2/D for the Hanning window, 1/D for the square one
+    double mean() const;         // weighted mean m
+    double variance() const;     // weighted variance V
+    double largest_time() const; // the largest |t|
+
+    // Fits every frequency of the grid that is not skipped and hands the
+    // points to `on_point` in increasing j.  Memory stays bounded whatever
+    // the size of the grid.  An exception thrown by `on_point` stops the run
+    // and reaches the caller.
+    void run(const FrequencyGrid& grid, const std::function<void(const SpectrumPoint&)>& on_point,
+             unsigned threads = 0, Digits digits = Digits::eight) const;
+
+    // The fits at the given frequencies, in their order (no skipping).
+    std::vector<SpectrumPoint> fit(std::span<const double> freqs, unsigned threads = 0) const;
+
+    // The path run() takes for `grid` on `threads` threads.
+    GridPath path_for(const FrequencyGrid& grid, unsigned threads = 0) const;
+
+    EngineStats stats() const;
+
+    // The settings: given at construction, changed here between runs (not
+    // while another thread runs the engine).
+    EngineOptions options() const;
+    void set_options(const EngineOptions& options);
+
+    struct Impl;
+
+  private:
+    const Impl& impl() const;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Raises std::invalid_argument unless the grid can be run on a series whose
+// largest |t| is `t_max`: at least one step, finite increasing limits, a
+// finite step and line width, and phases within the supported range.
+void check_grid(const FrequencyGrid& grid, double t_max);
+
+// Every point of a grid run, in order.
+struct Spectrum {
+    std::vector<SpectrumPoint> points;
+};
+Spectrum compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                          unsigned threads = 0);
+
+// value + tail (a double-double) correctly rounded to 17 significant
+// digits, as "d.dddddddddddddddde+XX"; non-finite values as "NaN",
+// "Infinity" and "-Infinity".
+std::string format_full_digits(double value, double tail);
+
+// One peak of a spectrum, refined to the maximum of rho between its grid
+// neighbours.
+struct Peak {
+    double frequency = 0.0; // where rho is highest between the grid neighbours
+    double period = 0.0;    // 1/|frequency|
+    double rho = 0.0;       // spectral correlation coefficient there
+    double amplitude = 0.0; // sqrt(C2² + C3²)
+    double phase = 0.0;     // in cycles, 0 <= phase < 1: the fit is C1 + A cos(2π(f t − phase))
+    double c1 = 0.0;
+};
+
+// Collects the local maxima of rho while the points of one grid run go by
+// (in increasing frequency), keeping only as many candidates as the k
+// highest peaks can need, and refines them at the end.  A step in frequency
+// much wider than the one before (the frequencies skipped around zero)
+// separates the points on either side: they are not neighbours.
+class PeakFinder {
+  public:
+    explicit PeakFinder(std::size_t k);
+    void add(const SpectrumPoint& point);
+
+    // The k highest peaks, highest rho first, refined with extra fits by
+    // `engine` (the engine that computed the points).
+    std::vector<Peak> peaks(const SpectrumEngine& engine, unsigned threads = 0) const;
+
+  private:
+    struct Candidate {
+        double below = 0.0, f = 0.0, above = 0.0; // neighbour frequencies and the grid maximum
+        double rho = 0.0;
+    };
+    void offer(const Candidate& c);
+
+    std::size_t k_;
+    std::size_t keep_;
+    std::vector<Candidate> kept_; // a min-heap on rho
+    SpectrumPoint prev2_{}, prev1_{};
+    int have_ = 0; // how many of prev2_, prev1_ are valid neighbours
+};
+
+// The same over a whole spectrum held in arrays (frequencies increasing).
+std::vector<Peak> find_peaks(const SpectrumEngine& engine, std::span<const SpectrumPoint> spectrum,
+                             std::size_t k, unsigned threads = 0);
+
+} // namespace fasogram
