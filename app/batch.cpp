@@ -1,3 +1,4 @@
+// A batch run: the series read, its spectrum, the table, graphs and peaks.
 #include "batch.hpp"
 
 #include "batch_plot.hpp"
@@ -109,7 +110,8 @@ void run(const Options& options) {
     if (const std::string problem = grid_problem(grid, engine); !problem.empty())
         throw FatalError("--from/--to/--steps con " + name + ": " + problem);
 
-    TableOutput table(options.table);
+    RunOutputs outputs;
+    TableOutput table(options.table, outputs);
     PeakFinder finder(options.peaks);
     std::int64_t written = 0;
     auto on_point = [&](const SpectrumPoint& point) {
@@ -127,13 +129,9 @@ void run(const Options& options) {
         engine.run(grid, on_point, options.threads, digits);
     }
     table.finish();
-    note(options, "espectro de " + std::to_string(written) + " frecuencias en " +
-                      (options.table == "-" ? "la " : "") + table.name());
 
-    if (graphs) {
-        SpectrumGraph graph(curve, options.f_ini, options.f_fin);
-        draw_batch_graphs(graph, options, [&](const std::string& text) { note(options, text); });
-    }
+    SpectrumGraph graph(curve, options.f_ini, options.f_fin);
+    draw_batch_graphs(graph, options, outputs);
 
     if (options.peaks > 0) {
         const std::vector<Peak> peaks = finder.peaks(engine, options.threads);
@@ -143,6 +141,14 @@ void run(const Options& options) {
         }
         print_data(format_peak_table(peaks));
     }
+
+    // Every output is complete: they replace the earlier files together.
+    outputs.commit();
+    note(options, "espectro de " + std::to_string(written) + " frecuencias en " +
+                      (options.table == "-" ? "la " : "") + quoted_input(table.name()));
+    for (const GraphRequest& request : options.graphs)
+        note(options, "grafico en " + quoted_input(request.path));
+    show_batch_graph(graph, options);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// The graphs of a batch run: their pages, the files asked for and the screen.
 #include "batch_plot.hpp"
 
 #include "error.hpp"
@@ -18,9 +19,6 @@ namespace fasogram {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The longest file name the library takes.
-constexpr std::size_t library_name_max = 80;
 
 // While it lives, what the library writes on standard output goes to
 // standard error (or nowhere when quiet), so that standard output carries
@@ -51,61 +49,28 @@ class LibraryConsole {
     int saved_ = -1;
 };
 
-// A private directory for the library to write a graph into: its file names
-// are short (the library takes at most 80 characters) and never already
-// taken (the library would pick another name).
-class GraphScratch {
+// While it lives, `dir` (unless empty) is the current directory.
+class InDirectory {
   public:
-    GraphScratch() {
-        for (const fs::path& base : candidates()) {
-            std::string pattern = (base / "fasogram-XXXXXX").string();
-            if (pattern.size() + 16 > library_name_max) continue;
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                dir_ = pattern;
-                return;
-            }
+    explicit InDirectory(const fs::path& dir) {
+        if (dir.empty()) return;
+        saved_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (saved_ >= 0 && ::chdir(dir.c_str()) != 0) {
+            ::close(saved_);
+            saved_ = -1;
         }
-        throw FatalError(system_failure("no se puede crear un directorio temporal en",
-                                        candidates().front().string(), errno));
     }
-    ~GraphScratch() {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+    ~InDirectory() {
+        if (saved_ < 0) return;
+        if (::fchdir(saved_) != 0) std::perror("fasogram: fchdir");
+        ::close(saved_);
     }
-    GraphScratch(const GraphScratch&) = delete;
-    GraphScratch& operator=(const GraphScratch&) = delete;
-
-    // Where the library writes graph `index` of the run, asked for as
-    // `target`: under the target's own name when it is short enough (so
-    // that the library's summary names it).
-    fs::path file(std::size_t index, const GraphRequest& target) const {
-        const fs::path own = dir_ / fs::path(target.path).filename();
-        if (own.string().size() <= library_name_max) return own;
-        return dir_ / ("g" + std::to_string(index) + "." + std::string(extension(target.format)));
-    }
+    explicit operator bool() const { return saved_ >= 0; }
+    InDirectory(const InDirectory&) = delete;
+    InDirectory& operator=(const InDirectory&) = delete;
 
   private:
-    static std::vector<fs::path> candidates() {
-        std::vector<fs::path> bases;
-        if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0')
-            bases.emplace_back(tmp);
-        bases.emplace_back("/tmp");
-        return bases;
-    }
-    static std::string_view extension(GraphFormat format) {
-        switch (format) {
-        case GraphFormat::pdf: return "pdf";
-        case GraphFormat::ps: return "ps";
-        case GraphFormat::eps: return "eps";
-        case GraphFormat::svg: return "svg";
-        case GraphFormat::png: return "png";
-        case GraphFormat::bmp: return "bmp";
-        case GraphFormat::tiff: return "tif";
-        }
-        return "out";
-    }
-
-    fs::path dir_;
+    int saved_ = -1;
 };
 
 } // namespace
@@ -141,32 +106,38 @@ GraphPage batch_page(GraphFormat format, const std::string& file, const Options&
     return page;
 }
 
-void draw_batch_graphs(SpectrumGraph& graph, const Options& options,
-                       const std::function<void(const std::string&)>& note) {
-    if (options.graphs.empty() && !options.screen) return;
+void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs& outputs) {
+    if (options.graphs.empty()) return;
     LibraryConsole console(options.quiet);
-    if (!options.graphs.empty()) {
-        const GraphScratch scratch;
-        for (std::size_t i = 0; i < options.graphs.size(); ++i) {
-            const GraphRequest& request = options.graphs[i];
-            const fs::path file = scratch.file(i, request);
-            graph.draw(batch_page(request.format, file.string(), options));
+    {
+        for (const GraphRequest& request : options.graphs) {
+            const fs::path file = outputs.graph(request.path, request.path);
+            {
+                // The library takes names of at most 80 characters: a longer
+                // path is reached from its own directory.
+                const InDirectory there(file.string().size() > 80 ? file.parent_path()
+                                                                  : fs::path());
+                const fs::path name = there ? file.filename() : file;
+                graph.draw(batch_page(request.format, name.string(), options));
+            }
             std::fflush(stdout);
             // The library removes a graph it could not write completely.
             int errnum = 0;
             if (plotix::getfst(&errnum) != 1) {
                 constexpr std::string_view failed = "no se pudo escribir el grafico";
-                throw FatalError(errnum != 0 ? system_failure(failed, request.path, errnum)
-                                             : std::string(failed) + " " + request.path);
+                throw FatalError(errnum != 0
+                                     ? system_failure(failed, request.path, errnum)
+                                     : std::string(failed) + " " + quoted_input(request.path));
             }
-            move_into_place(file, request.path, request.path);
-            note("grafico en " + request.path);
         }
     }
-    if (options.screen) {
-        graph.draw(batch_page(GraphFormat::pdf, "", options));
-        std::fflush(stdout);
-    }
+}
+
+void show_batch_graph(SpectrumGraph& graph, const Options& options) {
+    if (!options.screen) return;
+    LibraryConsole console(options.quiet);
+    graph.draw(batch_page(GraphFormat::pdf, "", options));
+    std::fflush(stdout);
 }
 
 } // namespace fasogram

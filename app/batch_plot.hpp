@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli.hpp"
+#include "output_file.hpp"
 #include "plot_spectrum.hpp"
 
 #include <functional>
@@ -20,14 +21,17 @@ std::string_view graph_keyword(GraphFormat format);
 // publication is made here.
 GraphPage batch_page(GraphFormat format, const std::string& file, const Options& options);
 
-// Draws the spectrum into every --plot file (each written under a temporary
-// name and put in place complete; an existing file is replaced), then on the
-// screen when --screen is given.  The plotting library's console text (its
+// Draws the spectrum into every --plot file (each staged beside its target
+// in `outputs`, put in place with the run's other outputs).  The plotting
+// library's console text (its
 // summary boxes and warnings) goes to standard error, or nowhere with
-// --quiet; `note` receives a line for each file written.  A graph that could
-// not be written (the library's file status) raises FatalError naming its
-// file and the system's reason; no part of it is left.
-void draw_batch_graphs(SpectrumGraph& graph, const Options& options,
-                       const std::function<void(const std::string&)>& note);
+// --quiet.  A graph that could not be written (the library's file status)
+// raises FatalError naming its file and the system's reason; no part of it
+// is left.
+void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs& outputs);
+
+// Shows the spectrum on the screen (--screen), once the run's files are in
+// place.
+void show_batch_graph(SpectrumGraph& graph, const Options& options);
 
 } // namespace fasogram

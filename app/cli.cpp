@@ -1,3 +1,4 @@
+// The GNU command line: options parsed into a batch run's settings, help and version.
 #include "cli.hpp"
 
 #include "error.hpp"

@@ -1,3 +1,4 @@
+// The dialogue's answers: one word a line, read as a letter, a real or an integer.
 #include "console_in.hpp"
 
 #include "console_out.hpp"

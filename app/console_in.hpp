@@ -1,3 +1,4 @@
+// The dialogue's answers read from its input.
 #pragma once
 
 #include <istream>

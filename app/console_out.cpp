@@ -1,3 +1,4 @@
+// The dialogue's console: lines and real numbers written as the program shows them.
 #include "console_out.hpp"
 
 #include "error.hpp"

@@ -1,3 +1,4 @@
+// The dialogue's console output.
 #pragma once
 
 #include <initializer_list>

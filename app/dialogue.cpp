@@ -1,3 +1,4 @@
+// The interactive dialogue: the series of datos.dat, the window, the grid, the table and the graph.
 #include "dialogue.hpp"
 
 #include "console_in.hpp"

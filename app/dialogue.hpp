@@ -1,3 +1,4 @@
+// The interactive dialogue.
 #pragma once
 
 #include <filesystem>

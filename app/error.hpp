@@ -1,3 +1,4 @@
+// The program's fatal error and the quoting of input in its messages.
 #pragma once
 
 #include <cstdio>
@@ -14,11 +15,18 @@ class FatalError : public std::runtime_error {
     explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// A value taken from the input as an error message quotes it: control
-// characters (NUL, ESC, ...) are written as \xNN, so that the message is not
-// cut short at a NUL and sends no control codes to the terminal.
+// The most characters of one quoted value in a message.
+inline constexpr std::size_t quoted_max = 200;
+
+// A value taken from the input (a word, a file name) as an error message
+// quotes it: control characters (NUL, ESC, newlines, ...) are written as
+// \xNN, so that the message stays one line, is not cut short at a NUL and
+// sends no control codes to the terminal; past quoted_max characters the
+// value is cut and "..." ends it.
 inline std::string quoted_input(std::string_view value) {
     std::string text;
+    const bool cut = value.size() > quoted_max;
+    if (cut) value = value.substr(0, quoted_max);
     for (const char c : value) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u < 32 || u == 127) {
@@ -29,6 +37,7 @@ inline std::string quoted_input(std::string_view value) {
             text += c;
         }
     }
+    if (cut) text += "...";
     return text;
 }
 

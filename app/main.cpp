@@ -1,6 +1,8 @@
+// fasogram's entry point: the dialogue without arguments, a batch run with them.
 #include "batch.hpp"
 #include "cli.hpp"
 #include "dialogue.hpp"
+#include "output_file.hpp"
 
 #include <cstdio>
 #include <iostream>
@@ -9,6 +11,7 @@
 
 // Without arguments: the dialogue.  With arguments: a batch run.
 int main(int argc, char* argv[]) {
+    fasogram::install_signal_cleanup();
     if (argc <= 1) return fasogram::run_fasogram(std::cin, std::cout, std::cerr);
 
     const fasogram::CommandLine command = fasogram::parse_command_line(argc, argv);

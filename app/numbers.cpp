@@ -1,3 +1,4 @@
+// Numbers read from text in any locale: reals with E, e, D or d exponents, and integers.
 #include "numbers.hpp"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// Numbers read from text in any locale.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// The dialogue's graph: shown on the screen, then saved in the format the user picks.
 #include "present.hpp"
 
 #include "console_in.hpp"

@@ -1,3 +1,4 @@
+// The dialogue's graph on the screen and in files.
 #pragma once
 
 #include "plot_spectrum.hpp"

@@ -1,3 +1,4 @@
+// The series reader: (time, value) pairs from text, with comments, a header and CR LF lines.
 #include "series.hpp"
 
 #include "error.hpp"

@@ -1,3 +1,4 @@
+// Series of (time, value) pairs read from text.
 #pragma once
 
 #include <cstddef>

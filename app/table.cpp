@@ -1,9 +1,7 @@
+// The spectrum table's fields and lines, and the table file of the dialogue.
 #include "table.hpp"
 
 #include "error.hpp"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -60,80 +58,16 @@ std::string format_table_line(const SpectrumPoint& point) {
 TableWriter::TableWriter(const std::filesystem::path& path) : TableWriter(path, path.string()) {}
 
 TableWriter::TableWriter(const std::filesystem::path& path, std::string_view name)
-    : path_(path), name_(name) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) fail("no se puede crear el archivo ", EISDIR);
-        if (!S_ISREG(st.st_mode)) {
-            // A device or a pipe is written as it is: there is nothing to
-            // replace.
-            errno = 0;
-            out_ = std::fopen(path.c_str(), "wb");
-            if (out_ == nullptr) fail("no se puede crear el archivo ", errno);
-            return;
-        }
-    }
-    // The temporary file lies beside the table, so that the rename stays on
-    // one file system; it is hidden until it becomes the table.
-    const std::filesystem::path dir = path.parent_path();
-    temp_ = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    errno = 0;
-    const int fd = mkstemp(temp_.data());
-    if (fd < 0) {
-        const int errnum = errno;
-        temp_.clear();
-        fail("no se puede crear el archivo ", errnum);
-    }
-    // The permissions a file created the usual way gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    out_ = fdopen(fd, "wb");
-    if (out_ == nullptr) {
-        const int errnum = errno;
-        ::close(fd);
-        fail("no se puede crear el archivo ", errnum);
-    }
-}
-
-TableWriter::~TableWriter() {
-    if (out_ != nullptr) std::fclose(out_);
-    if (!temp_.empty()) unlink(temp_.c_str());
-}
-
-void TableWriter::fail(const char* what, int errnum) {
-    if (out_ != nullptr) std::fclose(out_);
-    out_ = nullptr;
-    if (!temp_.empty()) unlink(temp_.c_str());
-    temp_.clear();
-    std::string message = what + name_;
-    if (errnum != 0) message += std::string(": ") + std::strerror(errnum);
-    throw FatalError(message);
-}
+    : file_(path, name) {}
 
 void TableWriter::write(const SpectrumPoint& point) {
-    if (out_ == nullptr) fail("error al escribir el archivo ", EBADF);
-    const std::string line = format_table_line(point) + '\n';
-    errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), out_) != line.size()) {
-        fail("error al escribir el archivo ", errno);
-    }
+    line_ = format_table_line(point);
+    line_ += '\n';
+    file_.write(line_);
 }
 
 void TableWriter::close() {
-    if (out_ == nullptr) fail("error al escribir el archivo ", EBADF);
-    errno = 0;
-    if (std::fflush(out_) != 0) fail("error al escribir el archivo ", errno);
-    std::FILE* f = out_;
-    out_ = nullptr;
-    errno = 0;
-    if (std::fclose(f) != 0) fail("error al escribir el archivo ", errno);
-    if (temp_.empty()) return; // written in place
-    errno = 0;
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
-        fail("error al escribir el archivo ", errno);
-    }
-    temp_.clear();
+    file_.commit();
 }
 
 } // namespace fasogram

@@ -1,6 +1,8 @@
+// The spectrum table: its fixed-column fields and lines, and the table file.
 #pragma once
 
 #include "fasogram/spectrum.hpp"
+#include "output_file.hpp"
 
 #include <cstdio>
 #include <filesystem>
@@ -21,29 +23,22 @@ std::string format_table_line(const SpectrumPoint& point);
 
 // The spectrum table file at any path.  It is written to a temporary file in
 // the same directory and renamed over the path by close() only when it is
-// complete, so that the path holds either the earlier file or the whole new
-// table, never part of one.  A table that is not closed (an error stop) is
-// removed.  A path that names a device or a pipe is written in place.
-// Failures to create, write or close it raise FatalError naming `name` (the
-// path when no name is given) and the system's reason.
+// complete (ReplacingFile), so that the path holds either the earlier file
+// or the whole new table, never part of one.  A table that is not closed (an
+// error stop) is removed.  A path that names a device or a pipe is written in
+// place.  Failures to create, write or close it raise FatalError naming
+// `name` (the path when no name is given) and the system's reason.
 class TableWriter {
   public:
     explicit TableWriter(const std::filesystem::path& path);
     TableWriter(const std::filesystem::path& path, std::string_view name);
-    ~TableWriter();
-    TableWriter(const TableWriter&) = delete;
-    TableWriter& operator=(const TableWriter&) = delete;
 
     void write(const SpectrumPoint& point);
     void close();
 
   private:
-    [[noreturn]] void fail(const char* what, int errnum);
-
-    std::filesystem::path path_;
-    std::string name_;
-    std::string temp_;
-    std::FILE* out_ = nullptr;
+    ReplacingFile file_;
+    std::string line_;
 };
 
 } // namespace fasogram

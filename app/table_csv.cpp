@@ -1,3 +1,4 @@
+// The batch run's spectrum table: fixed columns or CSV, a file or standard output.
 #include "table_csv.hpp"
 
 #include "error.hpp"
@@ -52,14 +53,14 @@ bool is_csv_name(std::string_view name) {
     return lower == ".csv";
 }
 
-TableOutput::TableOutput(const std::string& destination) {
+TableOutput::TableOutput(const std::string& destination, RunOutputs& outputs) {
     if (destination == "-") {
         name_ = stdout_name;
         return;
     }
     name_ = destination;
     csv_ = is_csv_name(destination);
-    file_ = std::make_unique<ReplacingFile>(destination, destination);
+    file_ = &outputs.file(destination, destination);
     if (csv_) put(csv_header);
 }
 
@@ -79,7 +80,7 @@ void TableOutput::write(const SpectrumPoint& point) {
 
 void TableOutput::finish() {
     if (file_) {
-        file_->commit();
+        file_->finish();
         return;
     }
     errno = 0;

@@ -23,10 +23,11 @@ bool is_csv_name(std::string_view name);
 
 class TableOutput {
   public:
-    // "-" is standard output (fixed columns); any other name a file, put in
-    // place complete by finish().  Failures raise FatalError naming the file
-    // and the system's reason.
-    explicit TableOutput(const std::string& destination);
+    // "-" is standard output (fixed columns); any other name a file of
+    // `outputs`, complete after finish() and put in place with the run's
+    // other outputs.  Failures raise FatalError naming the file and the
+    // system's reason.
+    TableOutput(const std::string& destination, RunOutputs& outputs);
     void write(const SpectrumPoint& point);
     void finish();
 
@@ -38,7 +39,7 @@ class TableOutput {
 
     std::string name_;
     bool csv_ = false;
-    std::unique_ptr<ReplacingFile> file_; // none: standard output
+    ReplacingFile* file_ = nullptr; // none: standard output
     std::string line_;
 };
 

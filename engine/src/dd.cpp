@@ -1,3 +1,4 @@
+// The double-double sine and cosine table.
 #include "dd.hpp"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The highest peaks of a spectrum, refined between their grid neighbours.
 #include "fasogram/spectrum.hpp"
 
 #include <algorithm>

@@ -107,12 +107,13 @@ inline std::optional<int> reference_int(std::string_view text) {
     return static_cast<int>(value);
 }
 
-// A value from the input in an error message: bytes 0 to 31 and 127 as \xNN
-// with two upper-case hex digits, every other byte as it is.
+// A value from the input in an error message: its first 200 bytes, bytes 0
+// to 31 and 127 as \xNN with two upper-case hex digits, every other byte as
+// it is, and "..." after them when the value is longer.
 inline std::string reference_quoted(std::string_view value) {
     static const char hex[] = "0123456789ABCDEF";
     std::string s;
-    for (char c : value) {
+    for (char c : value.substr(0, 200)) {
         const int u = static_cast<unsigned char>(c);
         if (u < 32 || u == 127) {
             s += "\\x";
@@ -122,6 +123,7 @@ inline std::string reference_quoted(std::string_view value) {
             s += c;
         }
     }
+    if (value.size() > 200) s += "...";
     return s;
 }
 

@@ -250,6 +250,9 @@ GOOD_Y = [1.0, 3.0, 2.0, 5.0]
     (GOOD_T, GOOD_Y, (0.1, 1, -5), {}, r"steps must be 1 or more, got -5"),
     (GOOD_T, GOOD_Y, (0.1, 1, 2.5), {}, r"steps must be a whole number"),
     (GOOD_T, GOOD_Y, (0.1, 1, 2**70), {}, r"steps is too large"),
+    # Phases t*f beyond what the engine reduces: an error, never a crash.
+    ([1.0, 2.0], [1.0, 2.0], (0, 1e308, 1), {"window": "square"}, r"beyond the phases"),
+    ([1.0, 1e308, 3.0], [1.0, 2.0, 1.0], (0, 1, 1), {"window": "square"}, r"beyond the phases"),
     (GOOD_T, GOOD_Y, (0.1, 1, 10), {"window": "blackman"}, r"unknown window 'blackman'"),
     (GOOD_T, GOOD_Y, (0.1, 1, 10), {"window": None}, r"unknown window None"),
     (GOOD_T, GOOD_Y, (0.1, 1, 10), {"threads": 0}, r"threads must be 1 or more"),
