@@ -106,9 +106,27 @@ extern "C" void on_signal(int sig) {
     const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
     write_all("\nfasogram: interrumpido por ");
     write_all(name);
-    write_all("; los archivos de salida quedan como estaban\n");
+    write_all("\n");
     ::_exit(128 + sig);
 }
+
+// While it lives, the signals that clean up wait: a file is created and
+// registered for removal in one step.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+        ::pthread_sigmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t saved_;
+};
 
 // --- Names and links ---------------------------------------------------
 
@@ -186,17 +204,21 @@ ReplacingFile::ReplacingFile(const fs::path& target, std::string_view name)
         kept_ = {true, static_cast<unsigned>(st.st_mode & 07777), st.st_uid, st.st_gid};
     }
     int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary_ = temporary_beside(target_).string();
-        fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
+    {
+        const SignalsHeld held;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            temporary_ = temporary_beside(target_).string();
+            fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        if (fd >= 0) cleanup_ = register_cleanup(temporary_, kFile);
     }
     if (fd < 0) {
         const int error = errno;
         temporary_.clear();
         throw FatalError(system_failure("no se puede crear el archivo", name_, error));
     }
-    cleanup_ = register_cleanup(temporary_, kFile);
     if (kept_.replace) {
         // The owner first: a change of owner clears the set-id bits.
         if (::fchown(fd, kept_.uid, kept_.gid) != 0) { /* not permitted: the process's own */
@@ -284,17 +306,20 @@ fs::path RunOutputs::graph(const fs::path& target, std::string_view name) {
         throw FatalError(system_failure("no se puede crear el archivo", name, EISDIR));
     Graph g;
     int error = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        g.dir = dir_of(resolved) / (".fasogram-" + random_suffix());
-        if (::mkdir(g.dir.c_str(), 0700) == 0) {
-            error = 0;
-            break;
+    {
+        const SignalsHeld held;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            g.dir = dir_of(resolved) / (".fasogram-" + random_suffix());
+            if (::mkdir(g.dir.c_str(), 0700) == 0) {
+                error = 0;
+                break;
+            }
+            error = errno;
+            if (error != EEXIST) break;
         }
-        error = errno;
-        if (error != EEXIST) break;
+        if (error == 0) g.cleanup = register_cleanup(g.dir.string(), kDir);
     }
     if (error != 0) throw FatalError(system_failure("no se puede crear el archivo", name, error));
-    g.cleanup = register_cleanup(g.dir.string(), kDir);
     g.file = g.dir / resolved.filename();
     g.target = resolved;
     g.name = std::string(name);
@@ -315,6 +340,8 @@ void RunOutputs::commit() {
         if (synced != 0)
             throw FatalError(system_failure("error al escribir el archivo", g.name, error));
     }
+    // The names change together: a signal waits until they all have.
+    const SignalsHeld held;
     for (const int i : order_) {
         if (i >= 0) {
             files_[static_cast<std::size_t>(i)]->commit();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -134,6 +135,7 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
     set_moments(p);
     p.any_weight_zero = series.any_weight_zero;
     p.careful_lanes = series.careful_lanes;
+    p.interruption_point = series.interruption_point;
     p.counters = series.counters;
     return p;
 }
@@ -198,8 +200,10 @@ namespace {
 
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads`
 // threads.  An exception in any of them, or a thread that cannot start,
-// reaches the caller once all have stopped.
-template <class Body> void parallel_for(std::size_t count, unsigned threads, Body&& body) {
+// reaches the caller once all have stopped.  The calling thread (worker 0)
+// passes the series' interruption point every 50 ms or so.
+template <class Body>
+void parallel_for(const Prepared& p, std::size_t count, unsigned threads, Body&& body) {
     if (count == 0) return;
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
@@ -207,9 +211,20 @@ template <class Body> void parallel_for(std::size_t count, unsigned threads, Bod
     std::atomic<bool> stop{false};
     std::exception_ptr error;
     std::mutex error_lock;
+    const std::function<void()>* point = p.interruption_point ? &p.interruption_point : nullptr;
     auto worker = [&](unsigned id) {
         try {
-            for (std::size_t i; !stop && (i = next.fetch_add(1)) < count;) body(i, id);
+            auto due = std::chrono::steady_clock::now();
+            for (std::size_t i; !stop && (i = next.fetch_add(1)) < count;) {
+                if (id == 0 && point != nullptr) {
+                    const auto now = std::chrono::steady_clock::now();
+                    if (now >= due) {
+                        (*point)();
+                        due = now + std::chrono::milliseconds(50);
+                    }
+                }
+                body(i, id);
+            }
         } catch (...) {
             std::lock_guard<std::mutex> lock(error_lock);
             if (!error) error = std::current_exception();
@@ -242,7 +257,7 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     out.assign(freqs.size(), Evaluation{});
     const unsigned nt = thread_count(threads);
     std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
-    parallel_for(groups.size(), nt, [&](std::size_t g, unsigned id) {
+    parallel_for(p, groups.size(), nt, [&](std::size_t g, unsigned id) {
         if (!scratch[id]) scratch[id] = fast.scratch();
         const auto [start, len] = groups[g];
         fast.evaluate(freqs.subspan(start, len), std::span<Evaluation>(out).subspan(start, len),
@@ -252,7 +267,7 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     for (std::size_t k = 0; k < out.size(); ++k)
         if (!out[k].settled) careful.push_back(k);
     p.counters->careful += careful.size();
-    parallel_for(careful.size(), nt, [&](std::size_t i, unsigned) {
+    parallel_for(p, careful.size(), nt, [&](std::size_t i, unsigned) {
         const std::size_t k = careful[i];
         out[k] = evaluate_careful(p, freqs[k]);
     });
@@ -277,7 +292,7 @@ void run_full_digits(const Prepared& p, const FrequencyGrid& grid,
         }
         out.assign(freqs.size(), Evaluation{});
         p.counters->careful += freqs.size();
-        parallel_for(freqs.size(), nt, [&](std::size_t i, unsigned) {
+        parallel_for(p, freqs.size(), nt, [&](std::size_t i, unsigned) {
             out[i] = evaluate_careful(p, freqs[i], Digits::full);
         });
         for (const Evaluation& e : out) on_point(e.point);
@@ -305,7 +320,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         const std::int64_t last = std::min(count, first + workers * block);
         out.assign(static_cast<std::size_t>(last - first), Evaluation{});
         const auto blocks = static_cast<std::size_t>((last - first + block - 1) / block);
-        parallel_for(blocks, workers, [&](std::size_t b, unsigned id) {
+        parallel_for(p, blocks, workers, [&](std::size_t b, unsigned id) {
             if (!space[id]) space[id] = nufft.workspace();
             const auto start = static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
             const std::size_t len = std::min(out.size() - start, static_cast<std::size_t>(block));
@@ -316,7 +331,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         for (std::size_t k = 0; k < out.size(); ++k)
             if (!out[k].settled) careful.push_back(k);
         p.counters->careful += careful.size();
-        parallel_for(careful.size(), nt, [&](std::size_t i, unsigned) {
+        parallel_for(p, careful.size(), nt, [&](std::size_t i, unsigned) {
             Evaluation& e = out[careful[i]];
             e = evaluate_careful(p, e.point.f);
         });
@@ -403,6 +418,7 @@ SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double
     impl_->span = span;
     impl_->series = detail::prepare_series(t, x, window);
     impl_->series.careful_lanes = options.careful_lanes;
+    impl_->series.interruption_point = options.interruption_point;
     // The weighted variance is zero exactly when every point that carries
     // weight has the same value.
     const detail::Prepared& p = impl_->series;
@@ -462,7 +478,11 @@ void SpectrumEngine::set_options(const EngineOptions& options) {
     check_options(options);
     impl_->options = options;
     impl_->series.careful_lanes = options.careful_lanes;
-    if (impl_->exact) impl_->exact->careful_lanes = options.careful_lanes;
+    impl_->series.interruption_point = options.interruption_point;
+    if (impl_->exact) {
+        impl_->exact->careful_lanes = options.careful_lanes;
+        impl_->exact->interruption_point = options.interruption_point;
+    }
 }
 
 GridPath SpectrumEngine::path_for(const FrequencyGrid& grid, unsigned threads) const {

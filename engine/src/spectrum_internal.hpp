@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -48,7 +49,8 @@ struct Prepared {
     std::vector<dd::DD> xm; // x - m
     double t_max = 0.0;     // largest |t|
     bool any_weight_zero = false;
-    bool careful_lanes = true; // EngineOptions::careful_lanes
+    bool careful_lanes = true;                // EngineOptions::careful_lanes
+    std::function<void()> interruption_point; // EngineOptions::interruption_point
 
     // What the engine counts for EngineStats, shared by the series and its
     // copy with exact weights.

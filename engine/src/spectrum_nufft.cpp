@@ -45,6 +45,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <limits>
@@ -225,15 +226,29 @@ std::mutex& planner_lock() {
     return m;
 }
 
-struct FftwFree {
-    void operator()(void* p) const { fftw_free(p); }
+// The buffers are the engine's own, aligned as FFTW wants them: FFTW's
+// allocator aborts the process when memory runs out, ours raises
+// std::bad_alloc.
+struct AlignedFree {
+    void operator()(void* p) const { std::free(p); }
 };
-using Buffer = std::unique_ptr<double[], FftwFree>;
+using Buffer = std::unique_ptr<double[], AlignedFree>;
 
 Buffer complex_buffer(std::size_t n) {
-    void* p = fftw_malloc(2 * n * sizeof(double));
-    if (!p) throw std::bad_alloc();
+    if (n > std::numeric_limits<std::size_t>::max() / (2 * sizeof(double)) - 64)
+        throw std::bad_alloc();
+    void* p = nullptr;
+    if (::posix_memalign(&p, 64, 2 * n * sizeof(double)) != 0 || p == nullptr)
+        throw std::bad_alloc();
     return Buffer(static_cast<double*>(p));
+}
+
+// FFTW's planner and some of its transforms allocate with FFTW's own
+// allocator, which aborts the process on failure: the room they may need (a
+// few times the transform) is asked for first, and given back, so that a
+// shortage is std::bad_alloc here instead.
+void probe_room_for_fftw(std::size_t n) {
+    const Buffer room = complex_buffer(4 * n);
 }
 
 // The points' places on the cells for one transform step (df or 2 df).
@@ -386,6 +401,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     pl.n = 2 * pl.block;
     {
         std::lock_guard<std::mutex> lock(planner_lock());
+        probe_room_for_fftw(pl.n);
         Buffer probe = complex_buffer(pl.n);
         auto* data = reinterpret_cast<fftw_complex*>(probe.get());
         pl.fft = fftw_plan_dft_1d(static_cast<int>(pl.n), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
@@ -708,6 +724,7 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     for (double* gk : b.cells) {
         for (std::size_t j = 0; j < 2 * kWidth; ++j) gk[j] += gk[2 * n + j];
         auto* data = reinterpret_cast<fftw_complex*>(gk);
+        probe_room_for_fftw(pl.n);
         fftw_execute_dft(pl.fft, data, data);
     }
     kBlock.finish(b, out.subspan(0, count));

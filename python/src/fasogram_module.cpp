@@ -75,6 +75,21 @@ std::string series_message(const SeriesError& error, std::size_t n, Window windo
 }
 
 // A computed spectrum: the engine that made it (for the peaks) and its points.
+// Thrown by the interruption point when Python has a signal to handle (a
+// KeyboardInterrupt is then set): it stops the engine's threads.
+struct Interrupted : std::exception {};
+
+// The engine's settings for a call from Python: the signal handlers of the
+// interpreter (Ctrl-C) run at the interruption points.
+fasogram::EngineOptions interruptible() {
+    fasogram::EngineOptions options;
+    options.interruption_point = [] {
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() != 0) throw Interrupted();
+    };
+    return options;
+}
+
 class Result {
   public:
     Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads)
@@ -112,9 +127,11 @@ class Result {
         // pay off on long series.  The result is the same either way.
         const unsigned threads = engine_.size() >= 50000 ? threads_ : 1;
         std::vector<fasogram::Peak> found;
-        {
+        try {
             py::gil_scoped_release nogil;
             found = fasogram::find_peaks(engine_, points_, wanted, threads);
+        } catch (const Interrupted&) {
+            throw py::error_already_set();
         }
         std::vector<std::tuple<double, double, double, double, double>> out;
         for (const fasogram::Peak& p : found)
@@ -155,7 +172,7 @@ Result compute(const Array& t_in, const Array& y_in, double fmin, double fmax, s
     std::vector<SpectrumPoint> points;
     try {
         py::gil_scoped_release nogil;
-        engine.emplace(t, y, window);
+        engine.emplace(t, y, window, interruptible());
         FrequencyGrid grid;
         grid.f_ini = fmin;
         grid.f_fin = fmax;
@@ -168,6 +185,8 @@ Result compute(const Array& t_in, const Array& y_in, double fmin, double fmax, s
             grid, [&](const SpectrumPoint& p) { points.push_back(p); }, n_threads);
     } catch (const SeriesError& error) {
         throw py::value_error(series_message(error, t.size(), window));
+    } catch (const Interrupted&) {
+        throw py::error_already_set(); // the KeyboardInterrupt
     }
     return Result(std::move(*engine), std::move(points), n_threads);
 }

@@ -225,6 +225,33 @@ TEST(RunSafety, SignalsLeaveNoDebrisAndEarlierFilesIntact) {
     }
 }
 
+// Memory running out anywhere in a run that takes the transforms (FFTW's
+// planner and transforms included) is the program's memory error: one line,
+// status 1, never an abort.  The address-space limit grows until the run
+// goes through, sweeping the places where its allocations fail.
+TEST(RunSafety, MemoryRunningOutIsAnErrorNeverAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address-space limits do not apply under the address sanitizer";
+#else
+    ScratchDir dir;
+    copy_example(dir);
+    int failed = 0, passed = 0;
+    for (int kb = 80000; kb <= 150000; kb += 5000) {
+        const Outcome r = sh(dir, "ulimit -c 0; ulimit -v " + std::to_string(kb) +
+                                      " && $P -q --from 0 --to 50 --steps 3000000 -o /dev/null");
+        if (r.status == 0) {
+            ++passed;
+            break; // looser limits pass as well
+        }
+        ++failed;
+        EXPECT_EQ(r.status, 1) << kb << " kB: " << r.err;
+        EXPECT_EQ(r.err, "fasogram: error: memoria insuficiente para el espectro\n") << kb;
+    }
+    EXPECT_GT(failed, 0) << "no limit was tight enough";
+    EXPECT_GT(passed, 0) << "no limit was loose enough";
+#endif
+}
+
 TEST(RunSafety, MessagesQuoteNamesOnOneBoundedLine) {
     ScratchDir dir;
     dir.write("huge.dat", "1 " + std::string(5'000'000, '9') + "x\n2 3\n");

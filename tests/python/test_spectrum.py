@@ -3,6 +3,7 @@
 import doctest
 import os
 import pathlib
+import signal
 import subprocess
 import threading
 import time
@@ -288,3 +289,29 @@ def test_docstring_examples_run():
         assert attempted > 0 and failed == 0
     text = fasogram.spectrum.__doc__
     assert "Example" in text and "ValueError" in text and "threads" in text
+
+
+def test_ctrl_c_stops_a_long_call_with_keyboard_interrupt():
+    # A grid that would take minutes; SIGINT half a second into the call.
+    rng = np.random.default_rng(3)
+    t = np.sort(rng.uniform(0, 1000, 20000))
+    y = np.sin(t) + rng.normal(size=t.size)
+    sent = []
+
+    def interrupt():
+        time.sleep(0.5)
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    thread = threading.Thread(target=interrupt)
+    thread.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            fasogram.spectrum(t, y, 0.001, 5, 20_000_000, "hanning", threads=2)
+        stopped = time.monotonic()
+    finally:
+        thread.join()
+    assert sent and stopped - sent[0] < 3.0
+    # The engine is usable again at once.
+    again = fasogram.spectrum(t[:100], y[:100], 0.01, 1, 10, "square")
+    assert len(again.frequency) == 11

@@ -96,6 +96,11 @@ struct EngineOptions {
     // Whether the careful evaluation may use its four-lane vector code where
     // the processor has it.
     bool careful_lanes = true;
+    // Called now and then on the calling thread while a run or fit is under
+    // way (about every 50 ms of work): an exception it throws stops every
+    // thread of the call and reaches the caller.  How a caller lets its user
+    // interrupt a long run.
+    std::function<void()> interruption_point;
 };
 
 // What an engine has done since it was made (all its runs and fits).
