@@ -4,6 +4,8 @@
 #include "error.hpp"
 #include "numbers.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -88,10 +90,18 @@ Series read_series(std::istream& in, std::string_view name, const SeriesLayout& 
 
 Series read_series_file(const std::filesystem::path& path, std::string_view name,
                         const SeriesLayout& layout) {
+    const auto failed = [&name](const char* what, int error) {
+        return FatalError(std::string(what) + " " + quoted_input(name) + ": " +
+                          std::strerror(error == 0 ? EIO : error));
+    };
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw failed("no se puede abrir el archivo", EISDIR);
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw FatalError("no se puede abrir el archivo " + std::string(name));
+    if (!in) throw failed("no se puede abrir el archivo", errno);
     Series series = read_series(in, name, layout);
-    if (in.bad()) throw FatalError("error al leer el archivo " + std::string(name));
+    if (in.bad()) throw failed("error al leer el archivo", errno);
     return series;
 }
 

@@ -351,7 +351,9 @@ TEST(Batch, FailuresNameTheFileAndExitWithOne) {
         std::string error;
     };
     const Case cases[] = {
-        {"missing.dat", "no se puede abrir el archivo missing.dat"},
+        {"missing.dat", "no se puede abrir el archivo missing.dat: No such file or directory"},
+        {"no_dir_here/x.dat", "no se puede abrir el archivo no_dir_here/x.dat: No such file or "
+                              "directory"},
         {"bad.dat", "bad.dat, linea 3: numero mal formado: 'x7'"},
         {"flat.dat", "flat.dat: la serie no varia con esta ventana"},
         {"-o /dev/full", "error al escribir el archivo /dev/full: No space left on device"},

@@ -173,7 +173,8 @@ struct ErrorCase {
 TEST(Dialogue, ErrorStopsReportOnceAndWriteNothingMore) {
     const ErrorCase cases[] = {
         {"missing file", nullptr, "h\n",
-         "fasogram: error: no se puede abrir el archivo datos.dat\n", ""},
+         "fasogram: error: no se puede abrir el archivo datos.dat: No such file or directory\n",
+         ""},
         {"malformed number", "1 2\n3 4\n\n5 abc\n", "h\n",
          "fasogram: error: datos.dat, linea 4: numero mal formado: 'abc'\n", ""},
         {"empty series", "", "h\n",

@@ -105,7 +105,9 @@ TEST(Program, ErrorStopsExitWithOne) {
     ScratchDir dir;
     Result run = run_program(dir, "h\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "fasogram: error: no se puede abrir el archivo datos.dat\n");
+    EXPECT_EQ(
+        run.err,
+        "fasogram: error: no se puede abrir el archivo datos.dat: No such file or directory\n");
 
     dir.write("datos.dat", sinusoid_series());
     run = run_program(dir, "h\n0.1\n");

@@ -2,6 +2,9 @@
 #include "series.hpp"
 #include "test_support.hpp"
 
+#include <filesystem>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -76,7 +79,27 @@ TEST(SeriesReader, MissingFileIsReportedByName) {
         read_series_file(dir.path() / "datos.dat", "datos.dat");
         FAIL() << "no error";
     } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(), "no se puede abrir el archivo datos.dat");
+        EXPECT_STREQ(error.what(),
+                     "no se puede abrir el archivo datos.dat: No such file or directory");
+    }
+    // A directory, and a file the process may not read (unless root, who
+    // reads everything).
+    try {
+        read_series_file(dir.path(), "dir");
+        FAIL() << "no error";
+    } catch (const FatalError& error) {
+        EXPECT_STREQ(error.what(), "no se puede abrir el archivo dir: Is a directory");
+    }
+    if (::geteuid() != 0) {
+        dir.write("locked.dat", "1 2\n3 4\n");
+        std::filesystem::permissions(dir.path() / "locked.dat", std::filesystem::perms::none);
+        try {
+            read_series_file(dir.path() / "locked.dat", "locked.dat");
+            FAIL() << "no error";
+        } catch (const FatalError& error) {
+            EXPECT_STREQ(error.what(),
+                         "no se puede abrir el archivo locked.dat: Permission denied");
+        }
     }
 }
 
