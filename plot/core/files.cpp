@@ -1,3 +1,5 @@
+// The version-number rule for output file names: a free version of a name
+// that is taken.
 #include "core/files.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Locale-independent formatting of integers and reals, padding, and the
+// device-unit rounding.
 #include "core/format.h"
 
 #include <charconv>

@@ -1,9 +1,10 @@
+// The numbered warnings and their texts, where messages go, and the summary
+// box printed at disfin.
 #include "core/messages.h"
 
+#include "core/console.h"
 #include "core/format.h"
-#include "core/helpers.h"
 #include "core/state.h"
-#include "plotix.h"
 
 namespace plotix::detail {
 
@@ -85,12 +86,6 @@ void write_to(std::FILE* f, std::string_view text) {
     if (f != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), f);
 }
 
-std::string stripped(std::int64_t v, int width) {
-    std::string s = fmt_int(v, width);
-    dsblnk(s);
-    return s;
-}
-
 std::string patch_text() {
     const int plv = kPatchLevel;
     if (plv == 0) return " ";
@@ -156,8 +151,8 @@ std::string summary_box(int flag) {
          "                <<";
     s += "\n <<  Date    : " + pad_left(dddate(), 10) + "  Time    : " + pad_left(ddtime(), 8) +
          "  Pageformat: " + pad_left(g.page.format, 4) + "  <<";
-    s += "\n <<  Vectors : " + pad_right(stripped(g.count.vectors, 10), 10) +
-         "  Warnings: " + pad_right(stripped(g.count.warnings, 8), 8) +
+    s += "\n <<  Vectors : " + pad_right(fmt_int(g.count.vectors), 10) +
+         "  Warnings: " + pad_right(fmt_int(g.count.warnings), 8) +
          "  Fileformat: " + pad_left(g.out.keyword, 4) + "  <<";
     if (flag != 10) {
         std::string name = "Metafile: ";
@@ -177,8 +172,8 @@ std::string summary_text(int flag) {
     s += "\n Date          : " + dddate();
     s += "\n Time          : " + ddtime();
     s += "\n Pageformat: " + g.page.format;
-    s += "\n Vectors      : " + stripped(g.count.vectors, 10);
-    s += "\n Warnings  : " + stripped(g.count.warnings, 8);
+    s += "\n Vectors      : " + fmt_int(g.count.vectors);
+    s += "\n Warnings  : " + fmt_int(g.count.warnings);
     s += "\n Fileformat  : " + g.out.keyword;
     if (flag == 1 || flag == 11) s += "\n Metafile     : " + g.out.filename;
     if (flag > 9) s += "\n Error file    : " + g.msg.errname;
@@ -199,10 +194,3 @@ void qqmprc(int flag) {
 }
 
 } // namespace plotix::detail
-
-void plotix::winini() {
-    using namespace plotix::detail;
-    if (jqqlev(0, 0, "winini") != 0) return;
-    g.msg.msgbox = true;
-    g.msg.errfile_opt = 1;
-}

@@ -1,3 +1,5 @@
+// The output file of every file driver: written under a temporary name and
+// renamed when complete, with a sticky error.
 #include "drivers/output_file.h"
 
 #include <fcntl.h>

@@ -1,5 +1,6 @@
 // The life cycle of a plot: disini, disfin, erase, the buffer flushes, the
-// defaults of every plot and the status of the last plot's output file.
+// defaults of every plot, the message option winini and the status of the
+// last plot's output file.
 #include "life/lifecycle.h"
 
 #include <cmath>
@@ -11,7 +12,7 @@
 #include "core/messages.h"
 #include "core/state.h"
 #include "drivers/driver.h"
-#include "life/colour.h"
+#include "life/colour_commands.h"
 #include "life/output.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/style.h"
@@ -205,6 +206,12 @@ void plotix::winupd() {
     if (jqqlev(0, 3, "winupd") != 0) return;
     if (g.life.level == 0) return;
     flush_screen();
+}
+
+void plotix::winini() {
+    if (jqqlev(0, 0, "winini") != 0) return;
+    g.msg.msgbox = true;
+    g.msg.errfile_opt = 1;
 }
 
 int plotix::getfst(int* errnum, std::string* file) {
