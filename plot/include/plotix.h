@@ -17,6 +17,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotix {
 
@@ -41,6 +42,22 @@ void setfil(std::string_view name);    // output file name, at most 80 character
 // system's error number of the failure (0 otherwise); file the name of the
 // file (empty when there was none).
 int getfst(int* errnum = nullptr, std::string* file = nullptr);
+
+// One output format, as format_list describes it.
+struct FormatInfo {
+    std::string keyword;                 // as metafl takes it, upper case: "PS", "TIFF", "XWI1"
+    std::vector<std::string> extensions; // lower case, without the dot, of the file names of the
+                                         // format: the default file's first ("tif", "tiff");
+                                         // empty when the format names no file
+    std::string file;                    // the default file name ("plotix.tif"), empty without one
+    bool file_format = false;            // a plot writes an output file (getfst tells how it ended)
+    bool screen = false;                 // a plot draws in a window on the display
+};
+// Every format keyword metafl takes, in the order of the library's format
+// table (any level; no warning, no change of state). A keyword with
+// extensions that is no file format names the file of a format whose
+// contents the library does not write ("CGM", "WMF": warning 40 at disini).
+std::vector<FormatInfo> format_list();
 
 // ---- pages for publication (level 0, persistent) -----------------------------
 // Image size in pixels of the image formats ("BMP", "TIFF", "PNG", "PPM",
