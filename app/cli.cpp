@@ -1,7 +1,10 @@
 #include "cli.hpp"
 
+#include "batch_plot.hpp"
 #include "error.hpp"
 #include "numbers.hpp"
+
+#include <plotix.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,20 +16,39 @@ namespace fasogram {
 
 namespace {
 
+// The graph formats of --plot, in the order of the usage message.  Their
+// file name extensions, and whether the plotting library writes them, come
+// from the library's list of formats.
+constexpr GraphFormat graph_formats[] = {GraphFormat::pdf, GraphFormat::ps,  GraphFormat::eps,
+                                         GraphFormat::svg, GraphFormat::png, GraphFormat::bmp,
+                                         GraphFormat::tiff};
+
 struct FormatRow {
-    std::string_view extension; // lower case, with the dot
+    std::string extension; // lower case, with the dot
     GraphFormat format;
     bool available; // the plotting library writes it
 };
 
-constexpr FormatRow format_rows[] = {
-    {".pdf", GraphFormat::pdf, true},  {".ps", GraphFormat::ps, true},
-    {".eps", GraphFormat::eps, true},  {".svg", GraphFormat::svg, true},
-    {".png", GraphFormat::png, true},  {".bmp", GraphFormat::bmp, true},
-    {".tif", GraphFormat::tiff, true}, {".tiff", GraphFormat::tiff, true},
-};
+// One row per extension of each graph format the library lists.
+std::vector<FormatRow> format_rows() {
+    const std::vector<plotix::FormatInfo> library = plotix::format_list();
+    std::vector<FormatRow> rows;
+    for (GraphFormat format : graph_formats) {
+        for (const plotix::FormatInfo& info : library) {
+            if (info.keyword != graph_keyword(format)) continue;
+            for (const std::string& extension : info.extensions)
+                rows.push_back({"." + extension, format, info.file_format});
+        }
+    }
+    return rows;
+}
 
-constexpr std::string_view extension_list = ".pdf .ps .eps .svg .png .bmp .tif .tiff";
+// ".pdf .ps ...": every extension --plot takes.
+std::string extension_list(const std::vector<FormatRow>& rows) {
+    std::string list;
+    for (const FormatRow& row : rows) list += (list.empty() ? "" : " ") + row.extension;
+    return list;
+}
 
 // Codes of the long options without a short form.
 enum : int {
@@ -93,13 +115,13 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-const FormatRow* format_of(std::string_view path) {
+const FormatRow* format_of(const std::vector<FormatRow>& rows, std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     const std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const std::size_t dot = base.find_last_of('.');
     if (dot == std::string_view::npos || dot == 0) return nullptr;
     const std::string extension = lower(base.substr(dot));
-    for (const FormatRow& row : format_rows) {
+    for (const FormatRow& row : rows) {
         if (row.extension == extension) return &row;
     }
     return nullptr;
@@ -237,11 +259,11 @@ class Parser {
     }
 
     GraphRequest graph(std::string_view value) {
-        const FormatRow* row = format_of(value);
+        const std::vector<FormatRow> rows = format_rows();
+        const FormatRow* row = format_of(rows, value);
         if (row == nullptr)
-            throw Usage{
-                "-p/--plot " + quoted(value) +
-                ": el formato sale de la extension del nombre: " + std::string(extension_list)};
+            throw Usage{"-p/--plot " + quoted(value) +
+                        ": el formato sale de la extension del nombre: " + extension_list(rows)};
         if (!row->available)
             throw Usage{"-p/--plot " + quoted(value) + ": el formato " +
                         lower(row->extension.substr(1)) +
@@ -253,7 +275,7 @@ class Parser {
 } // namespace
 
 bool graph_format_available(GraphFormat format) {
-    for (const FormatRow& row : format_rows) {
+    for (const FormatRow& row : format_rows()) {
         if (row.format == format) return row.available;
     }
     return false;
