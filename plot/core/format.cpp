@@ -44,6 +44,23 @@ std::string fmt_exp(double v, int width, int prec) {
     return pad_left(std::string_view(buf, res.ptr - buf), width);
 }
 
+std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            out += "\\x";
+            out += kHex[u / 16];
+            out += kHex[u % 16];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 int rnd(double v) {
     constexpr double lim = 1073741824.0; // 2^30
     if (!std::isfinite(v)) return 0;

@@ -96,6 +96,9 @@ struct Driver {
     virtual void erase() {}
     // Bits per pixel of the screen the device draws on.
     virtual int colour_depth() const { return 24; }
+    // The system's error number when the output file could not be created
+    // at begin (0: it was, or the device has none); disini reports it.
+    virtual int create_error() const { return 0; }
     // End of the plot: finishes the page and the output file.
     virtual FileResult finish() { return {}; }
     // The name of the output file (after begin, and after finish for images,

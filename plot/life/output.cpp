@@ -13,7 +13,6 @@ namespace plotix::detail {
 
 namespace {
 
-constexpr std::size_t kNameMax = 80;
 constexpr int kImageMax = 32767; // pixels of an image side
 
 } // namespace
@@ -60,8 +59,20 @@ void plotix::metafl(std::string_view keyword) {
 void plotix::setfil(std::string_view name) {
     using namespace plotix::detail;
     if (jqqlev(0, 0, "setfil") != 0) return;
-    qqcopy(g.out.filename, name, kNameMax);
+    // The name is kept whole; one the system cannot take is reported when
+    // the plot cannot create its file (warning 36 at disini).
+    g.out.filename.assign(name);
     g.out.filestate = 1;
+}
+
+void plotix::filmod(std::string_view keyword) {
+    using namespace plotix::detail;
+    if (jqqlev(0, 0, "filmod") != 0) return;
+    std::string key;
+    qqcopy(key, keyword, 4);
+    const int k = jqqind("VERS+REPL", 2, key);
+    if (k == 0) return;
+    g.out.filemode = k - 1;
 }
 
 void plotix::imgpix(int nw, int nh) {
