@@ -49,30 +49,6 @@ class LibraryConsole {
     int saved_ = -1;
 };
 
-// While it lives, `dir` (unless empty) is the current directory.
-class InDirectory {
-  public:
-    explicit InDirectory(const fs::path& dir) {
-        if (dir.empty()) return;
-        saved_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (saved_ >= 0 && ::chdir(dir.c_str()) != 0) {
-            ::close(saved_);
-            saved_ = -1;
-        }
-    }
-    ~InDirectory() {
-        if (saved_ < 0) return;
-        if (::fchdir(saved_) != 0) std::perror("fasogram: fchdir");
-        ::close(saved_);
-    }
-    explicit operator bool() const { return saved_ >= 0; }
-    InDirectory(const InDirectory&) = delete;
-    InDirectory& operator=(const InDirectory&) = delete;
-
-  private:
-    int saved_ = -1;
-};
-
 } // namespace
 
 std::string_view graph_keyword(GraphFormat format) {
@@ -112,14 +88,7 @@ void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs&
     {
         for (const GraphRequest& request : options.graphs) {
             const fs::path file = outputs.graph(request.path, request.path);
-            {
-                // The library takes names of at most 80 characters: a longer
-                // path is reached from its own directory.
-                const InDirectory there(file.string().size() > 80 ? file.parent_path()
-                                                                  : fs::path());
-                const fs::path name = there ? file.filename() : file;
-                graph.draw(batch_page(request.format, name.string(), options));
-            }
+            graph.draw(batch_page(request.format, file.string(), options));
             std::fflush(stdout);
             // The library removes a graph it could not write completely.
             int errnum = 0;

@@ -1,8 +1,11 @@
 // The GNU command line: options parsed into a batch run's settings, help and version.
 #include "cli.hpp"
 
+#include "batch_plot.hpp"
 #include "error.hpp"
 #include "numbers.hpp"
+
+#include <plotix.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,20 +17,39 @@ namespace fasogram {
 
 namespace {
 
+// The graph formats of --plot, in the order of the usage message.  Their
+// file name extensions, and whether the plotting library writes them, come
+// from the library's list of formats.
+constexpr GraphFormat graph_formats[] = {GraphFormat::pdf, GraphFormat::ps,  GraphFormat::eps,
+                                         GraphFormat::svg, GraphFormat::png, GraphFormat::bmp,
+                                         GraphFormat::tiff};
+
 struct FormatRow {
-    std::string_view extension; // lower case, with the dot
+    std::string extension; // lower case, with the dot
     GraphFormat format;
     bool available; // the plotting library writes it
 };
 
-constexpr FormatRow format_rows[] = {
-    {".pdf", GraphFormat::pdf, true},  {".ps", GraphFormat::ps, true},
-    {".eps", GraphFormat::eps, true},  {".svg", GraphFormat::svg, true},
-    {".png", GraphFormat::png, true},  {".bmp", GraphFormat::bmp, true},
-    {".tif", GraphFormat::tiff, true}, {".tiff", GraphFormat::tiff, true},
-};
+// One row per extension of each graph format the library lists.
+std::vector<FormatRow> format_rows() {
+    const std::vector<plotix::FormatInfo> library = plotix::format_list();
+    std::vector<FormatRow> rows;
+    for (GraphFormat format : graph_formats) {
+        for (const plotix::FormatInfo& info : library) {
+            if (info.keyword != graph_keyword(format)) continue;
+            for (const std::string& extension : info.extensions)
+                rows.push_back({"." + extension, format, info.file_format});
+        }
+    }
+    return rows;
+}
 
-constexpr std::string_view extension_list = ".pdf .ps .eps .svg .png .bmp .tif .tiff";
+// ".pdf .ps ...": every extension --plot takes.
+std::string extension_list(const std::vector<FormatRow>& rows) {
+    std::string list;
+    for (const FormatRow& row : rows) list += (list.empty() ? "" : " ") + row.extension;
+    return list;
+}
 
 // Codes of the long options without a short form.
 enum : int {
@@ -72,7 +94,7 @@ std::string option_name(int code) {
 
 // An argument in a message: control characters as \xNN, so that the
 // message stays one line and sends no control codes to the terminal.
-std::string quoted(std::string_view text) {
+std::string quoted_arg(std::string_view text) {
     return "'" + quoted_input(text) + "'";
 }
 
@@ -94,13 +116,13 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-const FormatRow* format_of(std::string_view path) {
+const FormatRow* format_of(const std::vector<FormatRow>& rows, std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     const std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const std::size_t dot = base.find_last_of('.');
     if (dot == std::string_view::npos || dot == 0) return nullptr;
     const std::string extension = lower(base.substr(dot));
-    for (const FormatRow& row : format_rows) {
+    for (const FormatRow& row : rows) {
         if (row.extension == extension) return &row;
     }
     return nullptr;
@@ -146,7 +168,7 @@ class Parser {
             const auto n = parse_count(value);
             if (!n || *n == 0 || *n > static_cast<std::uint64_t>(INT64_MAX - 1))
                 throw Usage{"--steps: se espera un numero entero de pasos mayor que 0: " +
-                            quoted(value)};
+                            quoted_arg(value)};
             options.steps = static_cast<std::int64_t>(*n);
             break;
         }
@@ -160,7 +182,7 @@ class Parser {
             if (!size)
                 throw Usage{"--size: se espera ANCHOxALTO en pixeles, cada uno de " +
                             std::to_string(min_image_side) + " a " +
-                            std::to_string(max_image_side) + ": " + quoted(value)};
+                            std::to_string(max_image_side) + ": " + quoted_arg(value)};
             options.size = size;
             break;
         }
@@ -168,7 +190,7 @@ class Parser {
             const auto k = parse_count(value);
             if (!k || *k == 0 || *k > 1000000)
                 throw Usage{"--peaks: se espera un numero de picos de 1 a 1000000: " +
-                            quoted(value)};
+                            quoted_arg(value)};
             options.peaks = static_cast<std::size_t>(*k);
             break;
         }
@@ -178,7 +200,7 @@ class Parser {
             if (!n || *n > max_threads)
                 throw Usage{"-j/--threads: se espera un numero de hilos de 0 (todos los "
                             "nucleos) a " +
-                            std::to_string(max_threads) + ": " + quoted(value)};
+                            std::to_string(max_threads) + ": " + quoted_arg(value)};
             options.threads = static_cast<unsigned>(*n);
             break;
         }
@@ -192,7 +214,8 @@ class Parser {
     // The checks that concern several options, after the last one.
     void finish(const std::vector<std::string>& operands) {
         if (operands.size() > 1)
-            throw Usage{"sobra el argumento " + quoted(operands[1]) + ": se lee una sola serie"};
+            throw Usage{"sobra el argumento " + quoted_arg(operands[1]) +
+                        ": se lee una sola serie"};
         if (operands.size() == 1) {
             if (operands[0].empty()) throw Usage{"el nombre de la serie esta vacio"};
             options.series = operands[0];
@@ -227,24 +250,25 @@ class Parser {
         const std::string v = lower(value);
         if (v == "hanning" || v == "h") return Window::hanning;
         if (v == "square" || v == "cuadrada" || v == "c") return Window::square;
-        throw Usage{"-w/--window: se espera hanning (h) o square (cuadrada, c): " + quoted(value)};
+        throw Usage{"-w/--window: se espera hanning (h) o square (cuadrada, c): " +
+                    quoted_arg(value)};
     }
 
     double real(int code, std::string_view value) {
         const std::optional<double> number = parse_real(value);
-        if (!number) throw Usage{option_name(code) + ": numero no valido: " + quoted(value)};
+        if (!number) throw Usage{option_name(code) + ": numero no valido: " + quoted_arg(value)};
         (code == opt_from ? from_text_ : to_text_) = value;
         return *number;
     }
 
     GraphRequest graph(std::string_view value) {
-        const FormatRow* row = format_of(value);
+        const std::vector<FormatRow> rows = format_rows();
+        const FormatRow* row = format_of(rows, value);
         if (row == nullptr)
-            throw Usage{
-                "-p/--plot " + quoted(value) +
-                ": el formato sale de la extension del nombre: " + std::string(extension_list)};
+            throw Usage{"-p/--plot " + quoted_arg(value) +
+                        ": el formato sale de la extension del nombre: " + extension_list(rows)};
         if (!row->available)
-            throw Usage{"-p/--plot " + quoted(value) + ": el formato " +
+            throw Usage{"-p/--plot " + quoted_arg(value) + ": el formato " +
                         lower(row->extension.substr(1)) +
                         " no esta disponible en esta version de la biblioteca de graficos"};
         return GraphRequest{std::string(value), row->format};
@@ -254,7 +278,7 @@ class Parser {
 } // namespace
 
 bool graph_format_available(GraphFormat format) {
-    for (const FormatRow& row : format_rows) {
+    for (const FormatRow& row : format_rows()) {
         if (row.format == format) return row.available;
     }
     return false;
@@ -280,13 +304,13 @@ CommandLine parse_command_line(int argc, const char* const argv[]) {
                 const std::string given = optopt != 0
                                               ? "-" + std::string(1, static_cast<char>(optopt))
                                               : std::string(args[optind - 1]);
-                throw Usage{"opcion desconocida o ambigua: " + quoted(given)};
+                throw Usage{"opcion desconocida o ambigua: " + quoted_arg(given)};
             }
             if (code == ':') {
                 const std::string given = optopt != 0 && optopt < 256
                                               ? "-" + std::string(1, static_cast<char>(optopt))
                                               : std::string(args[optind - 1]);
-                throw Usage{"a la opcion " + quoted(given) + " le falta su valor"};
+                throw Usage{"a la opcion " + quoted_arg(given) + " le falta su valor"};
             }
             if (!parser.take(code, optarg)) break;
         }

@@ -1,4 +1,8 @@
+// The version-number rule for output file names: a free version of a name
+// that is taken.
 #include "core/files.h"
+
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -9,17 +13,17 @@ namespace plotix::detail {
 
 namespace {
 
-bool readable(const std::string& name) {
-    std::FILE* f = std::fopen(name.c_str(), "rb");
-    if (f == nullptr) return false;
-    std::fclose(f);
-    return true;
+// Something is there under the name: a file, a directory, or a symbolic
+// link (also one to nothing).
+bool taken(const std::string& name) {
+    struct stat st;
+    return lstat(name.c_str(), &st) == 0;
 }
 
 } // namespace
 
 int gfilnn(std::string& name) {
-    if (!readable(name)) return 0;
+    if (!taken(name)) return 0;
     std::size_t sep = name.find_last_of("\\/");
     std::size_t start = sep == std::string::npos ? 0 : sep + 1;
     std::size_t dot = name.find_last_of('.');
@@ -31,7 +35,7 @@ int gfilnn(std::string& name) {
         std::string base = name.substr(start, ext - start);
         if (base.size() > 8 - suffix.size()) base.resize(8 - suffix.size());
         std::string candidate = name.substr(0, start) + base + suffix + name.substr(ext);
-        if (!readable(candidate)) {
+        if (!taken(candidate)) {
             name = candidate;
             return 0;
         }

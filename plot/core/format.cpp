@@ -1,3 +1,5 @@
+// Locale-independent formatting of integers and reals, padding, and the
+// device-unit rounding.
 #include "core/format.h"
 
 #include <charconv>
@@ -40,6 +42,23 @@ std::string fmt_exp(double v, int width, int prec) {
     auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, prec);
     if (res.ec != std::errc()) return pad_left("*", width);
     return pad_left(std::string_view(buf, res.ptr - buf), width);
+}
+
+std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            out += "\\x";
+            out += kHex[u / 16];
+            out += kHex[u % 16];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 int rnd(double v) {

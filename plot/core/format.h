@@ -18,6 +18,11 @@ std::string fmt_exp(double v, int width, int prec);
 std::string pad_left(std::string_view s, int width);
 std::string pad_right(std::string_view s, int width);
 
+// Text as the library prints it: control characters (codes below 32, and
+// 127) as \xNN, so that a message stays on its line and sends no control
+// codes to a terminal.
+std::string printable(std::string_view text);
+
 // Adds 0.5 and truncates toward zero, clamped to +-2^30 (non-finite values
 // become 0); the device-unit rounding of the drivers.
 int rnd(double v);

@@ -2,11 +2,10 @@
 #ifndef PLOTIX_CORE_HELPERS_H
 #define PLOTIX_CORE_HELPERS_H
 
-#include <cstdio>
-#include <ctime>
-#include <functional>
 #include <string>
 #include <string_view>
+
+#include "core/console.h" // the console and the clock, used with these everywhere
 
 namespace plotix::detail {
 
@@ -31,19 +30,6 @@ void dsblnk(std::string& s);    // removes all blanks
 // characters of them remain.
 int dsblnk(std::string& s, int n);
 std::string keyword4(std::string_view keyword); // first 4 characters, upper case, blank padded
-
-// Local date "dd.mm.yyyy" and time "hh:mm:ss" from the library clock.
-std::string dddate();
-std::string ddtime();
-
-// The library clock: returns the broken-down local time. Tests replace it.
-using ClockFn = std::function<std::tm()>;
-void set_clock(ClockFn fn); // an empty function restores the real clock
-std::tm clock_now();
-
-// The console stream (standard output). Tests replace it.
-void set_console(std::FILE* f); // nullptr restores standard output
-std::FILE* console();
 
 } // namespace plotix::detail
 

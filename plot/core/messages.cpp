@@ -1,9 +1,12 @@
+// The numbered warnings and their texts, where messages go, and the summary
+// box printed at disfin.
 #include "core/messages.h"
 
+#include <algorithm>
+
+#include "core/console.h"
 #include "core/format.h"
-#include "core/helpers.h"
 #include "core/state.h"
-#include "plotix.h"
 
 namespace plotix::detail {
 
@@ -85,12 +88,6 @@ void write_to(std::FILE* f, std::string_view text) {
     if (f != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), f);
 }
 
-std::string stripped(std::int64_t v, int width) {
-    std::string s = fmt_int(v, width);
-    dsblnk(s);
-    return s;
-}
-
 std::string patch_text() {
     const int plv = kPatchLevel;
     if (plv == 0) return " ";
@@ -99,6 +96,37 @@ std::string patch_text() {
 
 std::string version_text() {
     return fmt_fixed(kVersion, 4, 1);
+}
+
+// The lines of a file name in the summary box: the label and the name,
+// printable, 48 bytes a line, continued on further lines of the box (a
+// character of several bytes, or a control character's \xNN, is not split).
+std::string box_name(std::string_view label, const std::string& name) {
+    constexpr std::size_t kWidth = 48;
+    const std::string text = printable(name);
+    std::string lines;
+    std::size_t at = 0;
+    do {
+        std::size_t end = std::min(text.size(), at + kWidth);
+        if (end < text.size()) {
+            std::size_t cut = end;
+            // Back to the start of a character of several bytes.
+            while (cut > at && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+            // Back to the start of an escape cut through.
+            for (std::size_t k = 1; k <= 3 && cut >= at + k; ++k) {
+                if (text.compare(cut - k, 2, "\\x") == 0) {
+                    cut -= k;
+                    break;
+                }
+            }
+            if (cut > at) end = cut;
+        }
+        const std::string head =
+            lines.empty() ? std::string(label) : std::string(label.size(), ' ');
+        lines += "\n <<  " + pad_right(head + text.substr(at, end - at), 58) + "  <<";
+        at = end;
+    } while (at < text.size());
+    return lines;
 }
 
 } // namespace
@@ -144,8 +172,13 @@ void warni1(int number, int value) {
 void warnc1(int number, std::string_view value) {
     errmes(number);
     if (printing()) {
-        message_write(head(number) + "   (" + std::string(value.substr(0, kTextMax)) + ")\n");
+        message_write(head(number) + "   (" + printable(value.substr(0, kTextMax)) + ")\n");
     }
+}
+
+void warn_file(int number, std::string_view name) {
+    errmes(number);
+    if (printing()) message_write(head(number) + "   (" + printable(name) + ")\n");
 }
 
 std::string summary_box(int flag) {
@@ -156,16 +189,11 @@ std::string summary_box(int flag) {
          "                <<";
     s += "\n <<  Date    : " + pad_left(dddate(), 10) + "  Time    : " + pad_left(ddtime(), 8) +
          "  Pageformat: " + pad_left(g.page.format, 4) + "  <<";
-    s += "\n <<  Vectors : " + pad_right(stripped(g.count.vectors, 10), 10) +
-         "  Warnings: " + pad_right(stripped(g.count.warnings, 8), 8) +
+    s += "\n <<  Vectors : " + pad_right(fmt_int(g.count.vectors), 10) +
+         "  Warnings: " + pad_right(fmt_int(g.count.warnings), 8) +
          "  Fileformat: " + pad_left(g.out.keyword, 4) + "  <<";
-    if (flag != 10) {
-        std::string name = "Metafile: ";
-        if (flag % 10 != 0) name += g.out.filename.substr(0, 48);
-        s += "\n <<  " + pad_right(name, 58) + "  <<";
-    }
-    if (flag > 9)
-        s += "\n <<  " + pad_right("Err-file: " + g.msg.errname.substr(0, 48), 58) + "  <<";
+    if (flag != 10) s += box_name("Metafile: ", flag % 10 != 0 ? g.out.filename : "");
+    if (flag > 9) s += box_name("Err-file: ", g.msg.errname);
     s += border + "\n";
     s += "\n";
     return s;
@@ -177,11 +205,11 @@ std::string summary_text(int flag) {
     s += "\n Date          : " + dddate();
     s += "\n Time          : " + ddtime();
     s += "\n Pageformat: " + g.page.format;
-    s += "\n Vectors      : " + stripped(g.count.vectors, 10);
-    s += "\n Warnings  : " + stripped(g.count.warnings, 8);
+    s += "\n Vectors      : " + fmt_int(g.count.vectors);
+    s += "\n Warnings  : " + fmt_int(g.count.warnings);
     s += "\n Fileformat  : " + g.out.keyword;
-    if (flag == 1 || flag == 11) s += "\n Metafile     : " + g.out.filename;
-    if (flag > 9) s += "\n Error file    : " + g.msg.errname;
+    if (flag == 1 || flag == 11) s += "\n Metafile     : " + printable(g.out.filename);
+    if (flag > 9) s += "\n Error file    : " + printable(g.msg.errname);
     return s;
 }
 
@@ -199,10 +227,3 @@ void qqmprc(int flag) {
 }
 
 } // namespace plotix::detail
-
-void plotix::winini() {
-    using namespace plotix::detail;
-    if (jqqlev(0, 0, "winini") != 0) return;
-    g.msg.msgbox = true;
-    g.msg.errfile_opt = 1;
-}

@@ -14,7 +14,10 @@ int errmes(int number);
 void qqserr(std::string_view text);
 void warnin(int number);
 void warni1(int number, int value);
+// A text value is printed as printable gives it, at most 132 characters.
 void warnc1(int number, std::string_view value);
+// A warning about the file of that name, printed whole (as printable gives it).
+void warn_file(int number, std::string_view name);
 
 // The stream warnings and the summary go to now.
 std::FILE* message_stream();

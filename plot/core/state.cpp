@@ -1,3 +1,5 @@
+// The one plotting state: its first-call defaults and the reset to the state
+// before the first call.
 #include "core/state.h"
 
 namespace plotix::detail {

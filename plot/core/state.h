@@ -32,11 +32,12 @@ struct State {
         std::string filename;         // current output file name
         int filestate = 0;            // 0 none given, 1 given by setfil, 2 given and saved
         std::string savedname;        // the name given by setfil
-        int filemode = 0;             // version-number rule for existing files
+        int filemode = 0;             // existing files: 0 a version number, 1 replaced (filmod)
         // Output file of the last finished plot: 1 written completely, 0 the
         // plot had none, -1 it failed (errnum: the system's error number).
         int status = 0;
         int errnum = 0;
+        bool create_failed = false; // this plot's file could not be created (warned at disini)
     } out;
 
     // Page: size in plot units and the persistent page inputs.

@@ -1,5 +1,5 @@
-// The output driver interface. disini takes one driver from the selection
-// table (select_driver) and asks it what it is (DeviceInfo); the vector
+// The output driver interface. disini takes one driver from the format
+// table (select_driver, drivers/formats.h) and asks it what it is (DeviceInfo); the vector
 // pipeline hands it every pen position in page plot units, colour changes,
 // boxes and polygons; disfin asks it what became of its output file.
 #ifndef PLOTIX_DRIVERS_DRIVER_H
@@ -96,6 +96,9 @@ struct Driver {
     virtual void erase() {}
     // Bits per pixel of the screen the device draws on.
     virtual int colour_depth() const { return 24; }
+    // The system's error number when the output file could not be created
+    // at begin (0: it was, or the device has none); disini reports it.
+    virtual int create_error() const { return 0; }
     // End of the plot: finishes the page and the output file.
     virtual FileResult finish() { return {}; }
     // The name of the output file (after begin, and after finish for images,
@@ -103,8 +106,8 @@ struct Driver {
     virtual std::string file() const { return {}; }
 };
 
-// The driver for a device number: the test hook's, else the selection
-// table's (make_driver).
+// The driver for a device number: the test hook's, else the format table's
+// (make_driver; a number without a row draws nothing).
 std::unique_ptr<Driver> select_driver(int device);
 std::unique_ptr<Driver> make_driver(int device);
 

@@ -1,3 +1,5 @@
+// The 80-column line buffer in front of the output file of the
+// line-oriented formats.
 #include "drivers/linebuf.h"
 
 namespace plotix::detail {

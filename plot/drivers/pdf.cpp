@@ -372,6 +372,7 @@ class Pdf final : public Driver {
     const DeviceInfo& info() const override { return info_; }
     float scale() const override { return scale_; }
     std::string file() const override { return writer_.file().name(); }
+    int create_error() const override { return status_ == -1 ? writer_.file().error() : 0; }
 
     void begin(const std::string& file) override {
         scale_ = pdf_scale();
@@ -383,7 +384,7 @@ class Pdf final : public Driver {
         // The turned page of a landscape plot is shown upright on request.
         const int rotate = landscape && g.dev.upright != 0 ? 90 : 0;
         // An unusable or uncreatable name leaves the plot without output,
-        // reported at disfin, as for the other files.
+        // reported at disini, as for the other files.
         status_ = writer_.qqpdf1(file, width_, height_, g.dev.pdfopt, rotate);
         if (status_ == -2) {
             warnin(53);

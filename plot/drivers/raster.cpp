@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/files.h"
 #include "core/format.h"
 #include "core/messages.h"
 #include "core/state.h"
@@ -327,8 +326,6 @@ class RasterDriver final : public Driver {
 
     void begin(const std::string& file) override {
         name_ = file;
-        // The name of TIFF, raw, PNG and PPM files is settled now already.
-        if (writer_ == 1 || writer_ == 2 || writer_ == 4 || writer_ == 5) gfilnn(name_);
         float pw, ph;
         oriented_page(pw, ph);
         int w = g.dev.imgw, h = g.dev.imgh;
@@ -343,6 +340,11 @@ class RasterDriver final : public Driver {
             // No memory for the image: the plot goes on without output.
             warnin(53);
             no_memory_ = true;
+        } else if (has_file()) {
+            // The file is made now, to be written at the end: a name that
+            // cannot be created is known at disini.
+            out_.create(name_);
+            name_ = out_.name();
         }
         scale_ = pixel_scale(w, h);
         // Lines as wide as on the vector pages, at least one pixel: on the
@@ -372,20 +374,19 @@ class RasterDriver final : public Driver {
 
     void erase() override { image_.qqvers(); }
 
+    int create_error() const override { return out_.is_open() ? 0 : out_.error(); }
+
     FileResult finish() override {
         // The image in memory only has no file.
-        if (writer_ == 3 || writer_ > 6) return {};
+        if (!has_file()) return {};
         if (no_memory_) return {-1, ENOMEM, true};
-        // The name is settled again: a file may have appeared meanwhile.
-        OutputFile out;
-        if (!out.create(name_)) {
-            name_ = out.name();
-            return {-1, out.error(), false};
-        }
-        const int status = qqrfil(out);
-        if (status != 0 && status != -1) out.fail(status == -2 ? ENOMEM : EIO);
-        const bool written = out.close();
-        name_ = out.name();
+        if (!out_.is_open()) return {-1, out_.error(), false};
+        const int status = qqrfil(out_);
+        if (status != 0 && status != -1) out_.fail(status == -2 ? ENOMEM : EIO);
+        const bool written = out_.close();
+        // The name may be another free version now: a file of the name may
+        // have appeared meanwhile.
+        name_ = out_.name();
         if (written) return {1, 0, false};
         if (status == -2) {
             warnin(53);
@@ -396,10 +397,12 @@ class RasterDriver final : public Driver {
             warnin(101);
             return {-1, EIO, true};
         }
-        return {-1, out.error(), false};
+        return {-1, out_.error(), false};
     }
 
   private:
+    bool has_file() const { return writer_ != 3 && writer_ <= 6; }
+
     // Writes the image with the writer of the format; the writer's status.
     int qqrfil(OutputFile& out) const {
         const int type = g.colour.type;
@@ -425,6 +428,7 @@ class RasterDriver final : public Driver {
     DeviceInfo info_;
     int writer_;
     std::string name_;
+    OutputFile out_;
     RasterImage image_;
     float scale_ = 1.0f;
     bool no_memory_ = false;

@@ -1,3 +1,5 @@
+// Device set-up shared by the drivers: the user scale, the page as the
+// devices take it and the layouts of page points on device units.
 #include "drivers/setup.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The end of a file written while the plot is drawn: what became of it.
 #include "drivers/stream.h"
 
 namespace plotix::detail {

@@ -29,6 +29,7 @@ class StreamDriver : public Driver {
         return close_file(out_);
     }
     std::string file() const final { return out_.name(); }
+    int create_error() const final { return out_.is_open() ? 0 : out_.error(); }
 
   protected:
     // The header; sets the scale.

@@ -17,6 +17,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotix {
 
@@ -31,16 +32,58 @@ void winupd();  // the same, also allowed at level 0
 
 // ---- output format and file -----------------------------------------------
 void metafl(std::string_view keyword); // output format: "PS", "PDF", "SVG", "BMP", ... (level 0)
-void setfil(std::string_view name);    // output file name, at most 80 characters (level 0)
-// An output file appears under its name only when it was written completely;
-// one that cannot be created or written is removed and reported at disfin
-// by warning 36. getfst tells how the output file of the last finished plot
+void setfil(std::string_view name);    // output file name, kept whole (level 0)
+// Output files. A plot's file is written under a temporary name of its own
+// (made by this process alone, in the directory the file goes to, with the
+// permissions the process's umask leaves of 0666) and takes its name only
+// when it was written completely; a file that cannot be written completely
+// is removed. A file that cannot be created (a missing or closed directory,
+// a name the system does not take) is reported at disini by warning 36 with
+// its name; the plot goes on without output. A failure later (a full disk)
+// is reported at disfin by warning 36. File names in messages and in the
+// summary are printed whole, control characters as \xNN.
+//
+// filmod chooses what becomes of a file that exists under the name (level 0,
+// persistent):
+//   "VERSION" (default): nothing under the name is touched; the plot goes to
+//       the first free version of it ("plotix_1.ps", ...). Anything under the
+//       name takes it: a file, a directory, a symbolic link (also one whose
+//       target is missing). The library never writes through a link here.
+//   "REPLACE": the new file replaces the existing one when it is complete; a
+//       replaced file keeps its permissions, and its owner and group as far
+//       as the process may give them away. A symbolic link under the name is
+//       followed, as the system follows links when it opens a file: the file
+//       it leads to is replaced, or made when it does not exist, and the link
+//       stays. A link is not followed where the system's protection of shared
+//       directories would not follow it: in a sticky world-writable directory
+//       (such as /tmp) a link owned neither by the process's effective user
+//       nor by the directory's owner is refused (warning 36 at disini, EACCES).
+//       A directory, device or pipe under the name is never replaced
+//       (warning 36 at disini).
+void filmod(std::string_view keyword);
+// getfst tells how the output file of the last finished plot
 // ended (any level): 1 written completely, 0 the plot had no output file
 // (screens, "VIRT", formats without contents here) or no plot has finished,
 // -1 it could not be created or written. errnum, when given, receives the
 // system's error number of the failure (0 otherwise); file the name of the
 // file (empty when there was none).
 int getfst(int* errnum = nullptr, std::string* file = nullptr);
+
+// One output format, as format_list describes it.
+struct FormatInfo {
+    std::string keyword;                 // as metafl takes it, upper case: "PS", "TIFF", "XWI1"
+    std::vector<std::string> extensions; // lower case, without the dot, of the file names of the
+                                         // format: the default file's first ("tif", "tiff");
+                                         // empty when the format names no file
+    std::string file;                    // the default file name ("plotix.tif"), empty without one
+    bool file_format = false;            // a plot writes an output file (getfst tells how it ended)
+    bool screen = false;                 // a plot draws in a window on the display
+};
+// Every format keyword metafl takes, in the order of the library's format
+// table (any level; no warning, no change of state). A keyword with
+// extensions that is no file format names the file of a format whose
+// contents the library does not write ("CGM", "WMF": warning 40 at disini).
+std::vector<FormatInfo> format_list();
 
 // ---- pages for publication (level 0, persistent) -----------------------------
 // Image size in pixels of the image formats ("BMP", "TIFF", "PNG", "PPM",

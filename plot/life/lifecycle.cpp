@@ -1,17 +1,18 @@
 // The life cycle of a plot: disini, disfin, erase, the buffer flushes, the
-// defaults of every plot and the status of the last plot's output file.
+// defaults of every plot, the message option winini and the status of the
+// last plot's output file.
 #include "life/lifecycle.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "axes/axes.h"
-#include "core/files.h"
 #include "core/helpers.h"
 #include "core/messages.h"
 #include "core/state.h"
 #include "drivers/driver.h"
-#include "life/colour.h"
+#include "drivers/output_file.h"
+#include "life/colour_commands.h"
 #include "life/output.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/style.h"
@@ -36,10 +37,10 @@ void open_error_file() {
     g.msg.errfile = nullptr;
     if (g.msg.errfile_opt == 0) return;
     if (!g.msg.errname_given) g.msg.errname = "plotix.err";
-    if (gfilnn(g.msg.errname) != 0) return;
-    g.msg.errfile = std::fopen(g.msg.errname.c_str(), "wb");
+    // A new file only: never an existing one, nor one a link leads to.
+    g.msg.errfile = create_new_file(g.msg.errname);
     g.msg.errfile_used = false;
-    if (g.msg.errfile == nullptr) warnin(36);
+    if (g.msg.errfile == nullptr) warn_file(36, g.msg.errname);
 }
 
 // Closes the error file; returns 10 when it holds messages, 0 otherwise.
@@ -126,6 +127,10 @@ void plotix::disini() {
     }
     driver.begin(g.out.filename);
     if (info.kind != DeviceInfo::Kind::screen) g.out.filename = driver.file();
+    // A file that cannot be created is reported now, with its name; the
+    // plot goes on without it.
+    g.out.create_failed = driver.create_error() != 0;
+    if (g.out.create_failed) warn_file(36, g.out.filename);
 
     open_error_file();
     resall();
@@ -152,8 +157,8 @@ void plotix::disfin() {
     }
     g.dev.driver.reset();
     // A file that could not be written completely is gone; it is reported
-    // here, once, whatever went wrong with it.
-    if (file.status < 0 && !file.reported) warnin(36);
+    // here, once, whatever went wrong with it after disini.
+    if (file.status < 0 && !file.reported && !g.out.create_failed) warnin(36);
     g.out.status = file.status;
     g.out.errnum = file.status < 0 ? file.errnum : 0;
 
@@ -205,6 +210,12 @@ void plotix::winupd() {
     if (jqqlev(0, 3, "winupd") != 0) return;
     if (g.life.level == 0) return;
     flush_screen();
+}
+
+void plotix::winini() {
+    if (jqqlev(0, 0, "winini") != 0) return;
+    g.msg.msgbox = true;
+    g.msg.errfile_opt = 1;
 }
 
 int plotix::getfst(int* errnum, std::string* file) {

@@ -1,56 +1,32 @@
-// Output selection: the format keywords with their device numbers and file
-// extensions, and the output file name of a plot.
+// Output selection: the format of metafl (from the format table of the
+// drivers), the output file name of a plot and the page options.
 #include "life/output.h"
 
 #include "core/format.h"
 #include "core/helpers.h"
 #include "core/messages.h"
 #include "core/state.h"
+#include "drivers/formats.h"
 #include "plotix.h"
 
 namespace plotix::detail {
 
 namespace {
 
-constexpr std::size_t kNameMax = 80;
 constexpr int kImageMax = 32767; // pixels of an image side
-
-struct Format {
-    const char* keyword;
-    int device;
-    const char* extension; // of the default file name "plotix.<extension>"
-};
-
-// The keyword table in lookup order.
-constexpr Format kFormats[] = {
-    {"GKSL", 201, "met"},  {"CGM ", 211, "cgm"}, {"KYOC", 301, "kyo"}, {"HPGL", 401, "hpg"},
-    {"HPA4", 402, "hpg"},  {"HPA3", 403, "hpg"}, {"HPA2", 404, "hpg"}, {"HPA1", 405, "hpg"},
-    {"CONS", 101, "   "},  {"TEKT", 151, "tek"}, {"VT34", 103, "   "}, {"LN03", 161, "ln3"},
-    {"POST", 501, "psc"},  {"PSCL", 502, "psc"}, {"XWIN", 72, "   "},  {"XWI1", 72, "   "},
-    {"XWI2", 73, "   "},   {"XWI3", 74, "   "},  {"XWI4", 75, "   "},  {"XWI5", 76, "   "},
-    {"XWI6", 77, "   "},   {"XWI7", 78, "   "},  {"XWI8", 79, "   "},  {"XWND", 80, "   "},
-    {"TIFF", 601, "tif"},  {"IMAG", 602, "img"}, {"VIRT", 603, "   "}, {"PNG ", 604, "png"},
-    {"JAVA", 701, "java"}, {"WMF ", 221, "wmf"}, {"PPM ", 605, "ppm"}, {"PDF ", 511, "pdf"},
-    {"EPS ", 503, "eps"},  {"BMP ", 606, "bmp"}, {"PS  ", 504, "ps"},  {"SVG ", 801, "svg"},
-};
 
 } // namespace
 
 int qqgdnr(std::string_view keyword) {
-    std::string key = keyword4(keyword);
-    if (key >= "MET1" && key <= "MET9") return 80;
-    for (const Format& f : kFormats) {
-        if (key == f.keyword) return f.device;
-    }
+    if (const FormatRow* row = find_format(keyword)) return row->device;
     warnc1(2, keyword);
     return 0;
 }
 
 std::string qqgfxt(int device) {
-    for (const Format& f : kFormats) {
-        if (f.device == device) return f.extension;
-    }
-    return "   ";
+    const FormatRow* row = format_of_device(device);
+    if (row == nullptr || row->extensions.empty()) return "   ";
+    return std::string(default_extension(*row));
 }
 
 void select_output_file() {
@@ -83,8 +59,20 @@ void plotix::metafl(std::string_view keyword) {
 void plotix::setfil(std::string_view name) {
     using namespace plotix::detail;
     if (jqqlev(0, 0, "setfil") != 0) return;
-    qqcopy(g.out.filename, name, kNameMax);
+    // The name is kept whole; one the system cannot take is reported when
+    // the plot cannot create its file (warning 36 at disini).
+    g.out.filename.assign(name);
     g.out.filestate = 1;
+}
+
+void plotix::filmod(std::string_view keyword) {
+    using namespace plotix::detail;
+    if (jqqlev(0, 0, "filmod") != 0) return;
+    std::string key;
+    qqcopy(key, keyword, 4);
+    const int k = jqqind("VERS+REPL", 2, key);
+    if (k == 0) return;
+    g.out.filemode = k - 1;
 }
 
 void plotix::imgpix(int nw, int nh) {

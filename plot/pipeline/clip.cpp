@@ -1,3 +1,5 @@
+// Clipping of line segments to the rectangular or circular window, and the
+// intersection helpers of the clipping and the fills.
 #include <cmath>
 
 #include "core/state.h"

@@ -1,3 +1,5 @@
+// Pen moves: the pen buffer, stroking with the current line style, and the
+// lines of the public routine line.
 #include <cmath>
 
 #include "core/helpers.h"

@@ -1,3 +1,5 @@
+// The alphabets of the default and complex fonts and the decoding of their
+// packed glyph records.
 #include "glyphs.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // The command line read into options, and the input rules shared by the
 // dialogue and batch runs (comments, header, underflow).
+#include "batch_plot.hpp"
 #include "cli.hpp"
 #include "console_in.hpp"
 #include "error.hpp"
@@ -12,9 +13,12 @@
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <limits>
+#include <plotix.h>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "drivers/formats.h"
 
 namespace fasogram {
 namespace {
@@ -148,6 +152,51 @@ TEST(CommandLine, GraphFormatFromTheExtension) {
          {GraphFormat::pdf, GraphFormat::ps, GraphFormat::eps, GraphFormat::svg, GraphFormat::png,
           GraphFormat::bmp, GraphFormat::tiff})
         EXPECT_TRUE(graph_format_available(format)) << static_cast<int>(format);
+}
+
+TEST(CommandLine, GraphFormatsComeFromThePlottingLibrary) {
+    namespace pd = plotix::detail;
+    auto plot_error = [](const char* name) {
+        return error_of({"--from", "0", "--to", "1", "--steps", "1", "-p", name});
+    };
+    // The extensions of the usage message are those the library lists for
+    // the program's formats, in the program's order, and the help names them.
+    std::string listed;
+    for (const char* keyword : {"PDF", "PS", "EPS", "SVG", "PNG", "BMP", "TIFF"}) {
+        for (const plotix::FormatInfo& info : plotix::format_list()) {
+            if (info.keyword != keyword) continue;
+            for (const std::string& extension : info.extensions) {
+                listed += (listed.empty() ? "." : " .") + extension;
+                EXPECT_NE(help_text().find("." + extension), std::string::npos) << extension;
+            }
+        }
+    }
+    EXPECT_EQ(listed, ".pdf .ps .eps .svg .png .bmp .tif .tiff");
+    EXPECT_EQ(plot_error("a.gif"),
+              "-p/--plot 'a.gif': el formato sale de la extension del nombre: " + listed);
+    EXPECT_EQ(graph_keyword(GraphFormat::tiff), "TIFF");
+
+    // A change of the library's table reaches the command line: one more
+    // extension of BMP, an SVG the library no longer writes.
+    const pd::FormatRow bmp = *pd::find_format("BMP");
+    const pd::FormatRow svg = *pd::find_format("SVG");
+    pd::add_format({bmp.keyword, bmp.device, "bmp dib", bmp.output, bmp.make});
+    pd::add_format({svg.keyword, svg.device, svg.extensions, pd::Output::nothing, svg.make});
+    const CommandLine c = parse({"--from", "0", "--to", "1", "--steps", "1", "-p", "x.DIB"});
+    const std::string gif = plot_error("a.gif");
+    const std::string unavailable = plot_error("a.svg");
+    const bool svg_available = graph_format_available(GraphFormat::svg);
+    pd::reset_formats();
+    ASSERT_EQ(c.action, CommandLine::Action::run) << c.error;
+    EXPECT_EQ(c.options.graphs[0].format, GraphFormat::bmp);
+    EXPECT_EQ(gif, "-p/--plot 'a.gif': el formato sale de la extension del nombre: .pdf .ps .eps "
+                   ".svg .png .bmp .dib .tif .tiff");
+    EXPECT_EQ(unavailable, "-p/--plot 'a.svg': el formato svg no esta disponible en esta version "
+                           "de la biblioteca de graficos");
+    EXPECT_FALSE(svg_available);
+    EXPECT_EQ(plot_error("a.svg"), "accepted");
+    EXPECT_EQ(plot_error("a.dib"),
+              "-p/--plot 'a.dib': el formato sale de la extension del nombre: " + listed);
 }
 
 TEST(Input, UnderflowingNumbersReadAsTheNearestDouble) {

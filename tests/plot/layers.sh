@@ -2,8 +2,10 @@
 # The folders of the library include only their own and lower folders:
 #   core < drivers < pipeline < text < axes < life
 # (plotix.h, the public interface, may be included anywhere), and the program
-# in app/ includes no internal header of the library. Prints every include
-# against that direction and fails when there is one.
+# in app/ includes no internal header of the library. No two units of the
+# library (a header with its source) include each other, and no two headers
+# share a file name. Prints every include against these rules and fails when
+# there is one.
 #   layers.sh <source directory>
 set -euo pipefail
 cd "$1"
@@ -29,5 +31,21 @@ while IFS= read -r hit; do
   echo "internal header in app/: $hit"
   bad=$((bad + 1))
 done < <(grep -rnE '^#include "(core|drivers|pipeline|text|axes|life)/' app || true)
-echo "upward includes: $bad"
+# Units that include each other: "a/x" includes "b/y" (from x.h or x.cpp)
+# and "b/y" includes "a/x".
+edges=$(grep -rnoE '^#include "[a-z]+/[a-z_0-9]+\.h"' plot --include='*.cpp' --include='*.h' |
+  sed -E 's|^plot/([a-z]+/[a-z_0-9]+)\.(cpp\|h):[0-9]+:#include "([a-z]+/[a-z_0-9]+)\.h"$|\1 \3|' |
+  awk '$1 != $2' | sort -u)
+while read -r a b; do
+  [ -n "$a" ] || continue
+  if grep -qxF "$b $a" <<<"$edges" && [[ "$a" < "$b" ]]; then
+    echo "units include each other: $a and $b"
+    bad=$((bad + 1))
+  fi
+done <<<"$edges"
+while read -r count name; do
+  echo "$count headers named $name"
+  bad=$((bad + 1))
+done < <(find plot -name '*.h' -printf '%f\n' | sort | uniq -c | awk '$1 > 1')
+echo "upward includes, mutual includes and shared header names: $bad"
 [ "$bad" -eq 0 ]

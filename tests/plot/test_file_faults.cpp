@@ -1,7 +1,8 @@
 // Output files that cannot be written completely: a full disk (a small file
 // system mounted for the test), a directory that cannot take files (a path
 // under a regular file, a read-only file system, a directory without write
-// permission). Every format reports warning 36 at disfin, names no file in
+// permission). Every format reports warning 36 (at disini for a file that
+// cannot be created, at disfin for one that fails later), names no file in
 // its summary, leaves nothing under the name (nor a temporary file) and
 // tells the caller through getfst.
 #include <sys/mount.h>
@@ -75,23 +76,34 @@ const char* const kFileFormats[] = {"PS",   "EPS",  "POST", "PSCL", "PDF", "GKSL
 
 class FileFaults : public PlotixTest {
   protected:
-    // Plots busy_plot in format into file; the console text of disfin.
+    // Plots busy_plot in format into file; the console text of disfin
+    // (started_ keeps that of disini).
     std::string plot(const char* format, const std::string& file) {
         plotix::metafl(format);
         plotix::setfil(file);
         plotix::disini();
+        started_ = console_text();
         busy_plot();
         console_text();
         plotix::disfin();
         return console_text();
     }
     // What a failed file must look like from outside; name: the file the
-    // plot was to write (a free version of file).
+    // plot was to write (a free version of file). A file that cannot be
+    // created is reported at disini, a failure later at disfin.
+    enum class When { disini, disfin };
     void expect_failed(const char* format, const std::string& file, int errnum,
-                       const std::string& name = {}) {
+                       const std::string& name = {}, When when = When::disini) {
         SCOPED_TRACE(format);
         const std::string text = plot(format, file);
-        EXPECT_EQ(text.rfind(" <<<< Warning  36: File error in disfin!\n\n", 0), 0u) << text;
+        const std::string shown = name.empty() ? file : name;
+        if (when == When::disini) {
+            EXPECT_EQ(started_, " <<<< Warning  36: File error in disini!   (" + shown + ")\n");
+            EXPECT_EQ(text.find("<<<< Warning"), std::string::npos) << text;
+        } else {
+            EXPECT_EQ(started_, "");
+            EXPECT_EQ(text.rfind(" <<<< Warning  36: File error in disfin!\n\n", 0), 0u) << text;
+        }
         EXPECT_NE(text.find("Warnings: 1 "), std::string::npos) << text;
         EXPECT_NE(text.find(" <<  Metafile:                                                   <<"),
                   std::string::npos)
@@ -100,8 +112,9 @@ class FileFaults : public PlotixTest {
         std::string named;
         EXPECT_EQ(plotix::getfst(&got, &named), -1);
         EXPECT_EQ(got, errnum) << std::strerror(got);
-        EXPECT_EQ(named, name.empty() ? file : name);
+        EXPECT_EQ(named, shown);
     }
+    std::string started_;
 };
 
 } // namespace
@@ -114,7 +127,7 @@ TEST_F(FileFaults, FullDiskLeavesNoPartialFileInAnyFormat) {
     fill(disk / "filler", 4096);
     for (const char* format : kFileFormats) {
         expect_failed(format, (disk / "earlier.ps").string(), ENOSPC,
-                      (disk / "earlie_1.ps").string());
+                      (disk / "earlie_1.ps").string(), When::disfin);
         EXPECT_EQ(names_in(disk), (std::set<std::string>{"earlier.ps", "filler"})) << format;
         EXPECT_EQ(read_file(disk / "earlier.ps"), "x");
     }

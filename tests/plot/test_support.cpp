@@ -6,6 +6,7 @@
 
 #include "common/support.hpp"
 #include "core/format.h"
+#include "drivers/formats.h"
 #include "pipeline/pipeline.h"
 #include "plotix.h"
 
@@ -27,6 +28,7 @@ void PlotixTest::SetUp() {
     plotix::detail::set_console(console_);
     plotix::detail::set_clock(test_common::fixed_time);
     plotix::detail::set_driver_factory({});
+    plotix::detail::reset_formats();
 }
 
 void PlotixTest::TearDown() {
@@ -34,6 +36,7 @@ void PlotixTest::TearDown() {
     plotix::detail::set_console(nullptr);
     plotix::detail::set_clock({});
     plotix::detail::set_driver_factory({});
+    plotix::detail::reset_formats();
     if (console_ != nullptr) std::fclose(console_);
     fs::current_path(old_dir_);
     std::error_code ec;

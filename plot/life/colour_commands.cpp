@@ -1,6 +1,6 @@
 // Colour tables (setvlt), named colours (color) and the current colour
 // (setclr), by the colour rules of the active device.
-#include "life/colour.h"
+#include "life/colour_commands.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // The colour commands: colour tables and the colour they make current.
-#ifndef PLOTIX_LIFE_COLOUR_H
-#define PLOTIX_LIFE_COLOUR_H
+#ifndef PLOTIX_LIFE_COLOUR_COMMANDS_H
+#define PLOTIX_LIFE_COLOUR_COMMANDS_H
 
 namespace plotix::detail {
 
