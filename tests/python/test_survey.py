@@ -1,6 +1,7 @@
 """The light curve reader and `python3 -m fasogram.survey` on Dask."""
 
 import csv
+import math
 import re
 import subprocess
 import sys
@@ -48,8 +49,168 @@ def test_reader_names_the_line_at_fault(text, message):
 def test_reader_refuses_binary_files(tmp_path):
     path = tmp_path / "image.dat"
     path.write_bytes(b"1 2\n\xff\xd8\xff")
-    with pytest.raises(LightCurveError, match="not a text file"):
+    with pytest.raises(LightCurveError, match="image.dat: not a text file"):
         read_light_curve(path)
+
+
+def test_reader_skips_a_header_line_only_before_the_first_pair():
+    t, y = parse_light_curve("# made by hand\n\ntime,mag,err\n1 2 0.1\n3 4 0.1\n")
+    assert (t.tolist(), y.tolist()) == ([1.0, 3.0], [2.0, 4.0])
+    # An overflowing number is no number: the line is still a header.
+    assert parse_light_curve("t 1e999\n1 2\n")[0].tolist() == [1.0]
+    # A first line with a number is data, and a later line without one an error.
+    with pytest.raises(LightCurveError, match=r"line 1: not a number: 'time'"):
+        parse_light_curve("time 5\n1 2\n")
+    with pytest.raises(LightCurveError, match=r"line 2: not a number: 'time'"):
+        parse_light_curve("1 2\ntime mag\n")
+
+
+@pytest.mark.parametrize("text,message", [
+    ("2458000.2,,0.02\n", r"line 1: field 2 is empty"),
+    ("1,2\n3,\t ,4\n", r"line 2: field 2 is empty"),
+    (",1,2\n", r"line 1: field 1 is empty"),
+    ("1 2\n2458000.3,\n14.1\n", r"line 2: field 2 is empty"),  # not the next line's time
+    ("1\n,2\n", r"line 2: field 1 is empty"),
+])
+def test_reader_refuses_empty_fields(text, message):
+    with pytest.raises(LightCurveError, match=message):
+        parse_light_curve(text)
+
+
+def test_reader_ignores_empty_fields_after_the_pair_and_on_lines_without_numbers():
+    t, y = parse_light_curve("1,2,,\n,,\n3 , 4,,x\n5\n\n6\n")
+    assert (t.tolist(), y.tolist()) == ([1.0, 3.0, 5.0], [2.0, 4.0, 6.0])
+
+
+def test_reading_a_file_names_it_and_the_line(tmp_path):
+    path = tmp_path / "curve.dat"
+    path.write_text("# t y e\n2458000.1,14.2,0.02\n2458000.2,,0.02\n")
+    with pytest.raises(LightCurveError, match=r"^curve.dat, line 3: field 2 is empty$"):
+        read_light_curve(path, "curve.dat")
+    with pytest.raises(LightCurveError, match=re.escape(f"{path}, line 3:")):
+        read_light_curve(path)
+
+
+_NUMBER = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eEdD][+-]?[0-9]+)?")
+
+
+def reference_reader(text):
+    """The format read one word at a time, as the reader's documentation says."""
+    def number(word, line_number):
+        if _NUMBER.fullmatch(word):
+            value = float(word.replace("d", "e").replace("D", "e"))
+            if math.isfinite(value):
+                return value
+        raise LightCurveError(f"line {line_number}: not a number: {word!r}")
+
+    def pair_words(line, line_number):
+        """The words of the line that go into pairs, up to the one closing a pair."""
+        taken = 0 if pending is None else 1
+        for field_number, field in enumerate(line.split(","), start=1):
+            words = [word for word in re.split(r"[ \t\r]+", field) if word]
+            if not words:
+                raise LightCurveError(f"line {line_number}: field {field_number} is empty")
+            for word in words:
+                yield word
+                taken += 1
+                if taken == 2:
+                    return
+
+    times, values, pending, first = [], [], None, True
+    for line_number, line in enumerate(text.removeprefix("\ufeff").split("\n"), start=1):
+        words = [word for word in re.split(r"[ \t\r,]+", line) if word]
+        if not words or words[0][0] in "#%":
+            continue
+        if first:
+            first = False
+            if not any(_NUMBER.fullmatch(w) and math.isfinite(float(w.replace("d", "e")
+                                                                    .replace("D", "e")))
+                       for w in words):
+                continue
+        for word in pair_words(line, line_number):
+            value = number(word, line_number)
+            if pending is None:
+                pending = value
+            else:
+                times.append(pending)
+                values.append(value)
+                pending = None
+    return np.array(times), np.array(values)
+
+
+def outcome(reader, text):
+    try:
+        t, y = reader(text)
+    except LightCurveError as error:
+        return str(error)
+    return t.tobytes(), y.tobytes()
+
+
+def random_light_curve_text(rng):
+    """Lines of numbers in every notation, separators, comments, headers, empty
+    fields, pairs over two lines and the odd word that is not a number."""
+    numbers = ["1", "-2.5", "+3.", ".5", "1e3", "2D-2", "1.5E+300", "0", "-0", "7.25d0",
+               "12345678901234567890", "2458000.000077121", "1e999", "1e-400"]
+    others = ["x", "nan", "inf", "1.2.3", "1e", "--1", "+", ".", "1e5e", "1/2", "\u00e9", "1_0",
+              "\x0c", "0x10", "#", "%c", "-", "1,5"]
+    separators = [" ", "\t", ",", ", ", " , ", ",,", ",\t,", "  ", "\r"]
+    lines = []
+    for _ in range(rng.integers(0, 14)):
+        kind = rng.random()
+        if kind < 0.05:
+            lines.append("")
+        elif kind < 0.1:
+            lines.append(str(rng.choice(["# c", "  % x", ",# y", "\t#", "#,,"])))
+        elif kind < 0.13:
+            lines.append(str(rng.choice([",", " , ", ",,", "\r"])))
+        else:
+            words = [str(rng.choice(others if rng.random() < 0.04 else numbers))
+                     for _ in range(rng.choice([1, 2, 2, 2, 3, 4]))]
+            line = str(rng.choice(["", " ", ",", "\t"])) if rng.random() < 0.2 else ""
+            line += words[0] + "".join(str(rng.choice(separators)) + w for w in words[1:])
+            if rng.random() < 0.1:
+                line += str(rng.choice([",", " ", "\r", ",,"]))
+            lines.append(line)
+    if rng.random() < 0.2:
+        lines.insert(0, str(rng.choice(["time mag", "t,,y", "t 1e999", "a b c"])))
+    return (("\ufeff" if rng.random() < 0.05 else "") + "\n".join(lines)
+            + str(rng.choice(["", "\n", "\r\n"])))
+
+
+def test_reader_agrees_with_a_word_by_word_reading():
+    rng = np.random.default_rng(20240612)
+    texts = [random_light_curve_text(rng) for _ in range(4000)]
+    errors = 0
+    for text in texts:
+        expected = outcome(reference_reader, text)
+        assert outcome(parse_light_curve, text) == expected, repr(text)
+        errors += isinstance(expected, str)
+    # Both outcomes were exercised.
+    assert 500 < errors < 3500
+
+
+def test_reader_of_a_long_file_with_scattered_odd_lines(tmp_path):
+    rng = np.random.default_rng(7)
+    n = 200_000
+    t = 2458000.0 + np.sort(rng.uniform(0.0, 100.0, n))
+    y = rng.normal(14.0, 0.1, n)
+    lines = [f"{a!r} {b!r} 0.02" for a, b in zip(t, y)]
+    for i in rng.choice(n, 300, replace=False):
+        lines[i] = rng.choice([f"{t[i]!r}\n{y[i]!r}",            # a pair over two lines
+                               f"{t[i]!r},{y[i]!r}\n# comment",
+                               f"  {t[i]!r}\t{y[i]!r}\r",
+                               f"{t[i]!r}D0 {y[i]!r}d+00"])
+    text = "time mag err\n" + "\n".join(lines) + "\n"
+    path = tmp_path / "long.dat"
+    path.write_text(text)
+    got_t, got_y = read_light_curve(path)
+    assert got_t.tobytes() == t.tobytes() and got_y.tobytes() == y.tobytes()
+    # An error near the end is still found, on its line.
+    lines[-3] = f"{t[-3]!r},,{y[-3]!r}"
+    path.write_text("\n".join(lines) + "\n")
+    line_number = "\n".join(lines[:-3]).count("\n") + 2
+    with pytest.raises(LightCurveError, match=rf"^long.dat, line {line_number}: field 2 is empty$"):
+        read_light_curve(path, "long.dat")
 
 
 # --- the survey ---
