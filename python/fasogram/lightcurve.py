@@ -249,6 +249,9 @@ def analyse(path, fmin, fmax, steps, window="hanning", threads=1):
     except LightCurveError as error:
         row["error"] = str(error)
         return row
+    except Exception as error:  # out of memory, say: this curve fails, not its batch
+        row["error"] = f"cannot read the file: {type(error).__name__}: {error}"
+        return row
     row["points"] = len(t)
     try:
         peaks = fasogram.spectrum(t, y, fmin, fmax, steps, window, threads).peaks(2)
