@@ -6,8 +6,10 @@ import errno
 import ipaddress
 import math
 import os
+import pathlib
 import pty
 import re
+import shutil
 import signal
 import stat
 import subprocess
@@ -789,3 +791,44 @@ def test_an_unwritable_output_is_one_line_and_changes_nothing(few_curves, tmp_pa
         assert_one_line_error(done, "Permission denied")
         assert output.read_text() == EARLIER
         assert directory_entries(locked) == ["results.csv"]
+
+
+# --- the command as installed ---
+
+def test_pip_install_provides_the_fasogram_survey_command(few_curves, tmp_path):
+    """Installed from a copy of the sources, with the module built by CMake."""
+    source = pathlib.Path(__file__).resolve().parents[2]
+    copy = tmp_path / "source"
+    (copy / "python").mkdir(parents=True)
+    for name in ("setup.py", "setup.cfg", "pyproject.toml"):
+        shutil.copy(source / name, copy / name)
+    shutil.copytree(source / "python" / "fasogram", copy / "python" / "fasogram")
+    prefix = tmp_path / "prefix"
+    environment = dict(os.environ, FASOGRAM_PREBUILT_EXTENSION=fasogram._fasogram.__file__)
+    done = subprocess.run([sys.executable, "-m", "pip", "install", "--no-deps",
+                           "--no-build-isolation", "--no-index", "--no-cache-dir",
+                           "--prefix", str(prefix), str(copy)],
+                          capture_output=True, text=True, env=environment)
+    if done.returncode != 0 and "No module named pip" in done.stderr:
+        pytest.skip(f"pip is missing for {sys.executable}")
+    assert done.returncode == 0, done.stdout + done.stderr
+    (command,) = prefix.glob("**/bin/fasogram-survey")
+    (package,) = prefix.glob("**/fasogram/__init__.py")
+    # The Python it was installed for.
+    assert command.read_text().splitlines()[0] == f"#!{sys.executable}"
+    environment = dict(os.environ, PYTHONPATH=str(package.parent.parent))
+    where = subprocess.run([sys.executable, "-c", "import fasogram; print(fasogram.__file__)"],
+                           capture_output=True, text=True, env=environment)
+    assert where.stdout.strip() == str(package)
+    helped = subprocess.run([str(command), "--help"], capture_output=True, text=True,
+                            env=environment)
+    assert helped.returncode == 0 and helped.stdout.startswith("usage: fasogram-survey ")
+    output = tmp_path / "results.csv"
+    done = subprocess.run([str(command), str(few_curves), "--from", str(FMIN), "--to", str(FMAX),
+                           "--steps", str(STEPS), "--workers", "1", "-o", str(output)],
+                          capture_output=True, text=True, env=environment)
+    assert done.returncode == 0, done.stderr
+    rows = read_rows(output)
+    assert [row["file"] for row in rows] == sorted(os.listdir(few_curves))
+    for row in rows:
+        assert float(row["rho"]) == serial_row(few_curves / row["file"])["rho"]
