@@ -112,17 +112,65 @@ def _convert(text, count):
     return values if len(values) == count else None
 
 
+# The array reader takes a file in blocks of whole lines of about this many
+# bytes, small enough for its arrays to stay in the processor's caches.
+_BLOCK = 1 << 20
+
+
+class _Pairs:
+    """The pairs read so far, in pieces, with the line reader's state."""
+
+    def __init__(self):
+        self.times, self.values = [], []
+        self.reader = _LineReader()
+        self.data_lines = 0  # lines with a pair (or a header) read so far
+
+    def add(self, t, y):
+        self.flush()
+        self.times.append(t)
+        self.values.append(y)
+
+    def flush(self):
+        if self.reader.pairs:
+            pairs = np.array(self.reader.pairs, dtype=np.float64)
+            self.times.append(pairs[:, 0])
+            self.values.append(pairs[:, 1])
+            self.reader.pairs = []
+
+    def arrays(self):
+        self.flush()
+        if not self.times:
+            return np.empty(0), np.empty(0)
+        return np.concatenate(self.times), np.concatenate(self.values)
+
+
 def _parse(data):
-    """The (t, y) arrays of the light curve in the bytes `data` (UTF-8).
+    """The (t, y) arrays of the light curve in the bytes `data` (UTF-8)."""
+    begin = 3 if data.startswith(b"\xef\xbb\xbf") else 0
+    everything = np.frombuffer(data, np.uint8)
+    pairs = _Pairs()
+    line_number = 0  # of the lines before the block
+    while begin < len(data):
+        end = begin + _BLOCK
+        if end < len(data):
+            cut = data.rfind(b"\n", begin, end)
+            if cut < 0:
+                cut = data.find(b"\n", end)
+            end = len(data) if cut < 0 else cut + 1
+        line_number += _parse_block(data, everything[begin:end], begin, line_number, pairs)
+        begin = end
+    return pairs.arrays()
+
+
+def _parse_block(data, raw, offset, line_number, pairs):
+    """Adds to `pairs` those of the lines `raw` (starting at `offset` in `data`
+    and after `line_number` lines); the number of line ends in `raw`.
 
     The lines whose first two words are numbers, with no empty field before or
     between them, are read at once: their other bytes are blanked and the rest
     converted in one call.  The line reader takes the others (errors, pairs
     over two lines, a header) and the lines after them while a time waits for
     its value."""
-    if data.startswith(b"\xef\xbb\xbf"):
-        data = data[3:]
-    raw = np.frombuffer(data, np.uint8)
     # The bytes other than digits, points and minus signs, and their classes.
     special = np.flatnonzero((raw <= 44) | (raw >= 58) | (raw == 47))
     kind = _CLASS[raw[special]]
@@ -130,6 +178,7 @@ def _parse(data):
     separators = special[is_separator]
     separator_kind = kind[is_separator]
     line_ends = separators[separator_kind == 3]
+    line_count = len(line_ends)
     commas = separators[separator_kind == 2]
     line_starts = np.concatenate(([0], line_ends + 1))
     line_ends = np.concatenate((line_ends, [len(raw)]))
@@ -137,7 +186,7 @@ def _parse(data):
     gaps = np.flatnonzero(np.diff(bounds) > 1)
     starts, ends = bounds[gaps] + 1, bounds[gaps + 1]
     if len(starts) == 0:
-        return np.empty(0), np.empty(0)
+        return line_count
     # Words with a byte no number holds.
     strange = np.zeros(len(starts), bool)
     strange[np.searchsorted(starts, special[kind == 4], "right") - 1] = True
@@ -164,8 +213,9 @@ def _parse(data):
     # The text of those pairs alone: every other byte blanked.
     edges = np.column_stack((starts[time_word], ends[time_word],
                              starts[value_word], ends[value_word])).ravel()
-    runs = np.diff(np.concatenate(([0], edges, [len(raw)])))
-    keep = np.repeat(np.arange(len(runs)) % 2 == 1, runs)
+    toggles = np.zeros(len(raw), np.uint8)
+    toggles[edges[edges < len(raw)]] = 1
+    keep = np.bitwise_xor.accumulate(toggles).view(bool)
     text = raw.copy()
     text[~keep] = ord(" ")
     letters = special[kind == 5]
@@ -177,40 +227,32 @@ def _parse(data):
         bad = np.array([not _NUMBER_BYTES.fullmatch(word) for word in words], bool)
         values = np.full(len(words), np.nan)
         values[~bad] = np.array([float(word) for word, b in zip(words, bad) if not b])
-    pairs = values.reshape(-1, 2)
-    good = np.isfinite(pairs).all(axis=1)
+    values = values.reshape(-1, 2)
+    good = np.isfinite(values).all(axis=1)
     regular[regular] = good
     t_all = np.full(len(lines), np.nan)
     y_all = np.full(len(lines), np.nan)
-    t_all[regular], y_all[regular] = pairs[good, 0], pairs[good, 1]
-    del raw, text, keep
+    t_all[regular], y_all[regular] = values[good, 0], values[good, 1]
 
-    irregular = np.flatnonzero(~regular)
-    if len(irregular) == 0:
-        return t_all, y_all
     # Runs of regular lines between the others, which the line reader reads
     # (with the lines after them while a time waits for its value).
-    pieces_t, pieces_y = [], []
-    reader = _LineReader()
+    irregular = np.flatnonzero(~regular)
+    reader = pairs.reader
     position = 0
     while position < len(lines):
-        following = np.searchsorted(irregular, position)
-        stop = irregular[following] if following < len(irregular) else len(lines)
-        pieces_t.append(t_all[position:stop])
-        pieces_y.append(y_all[position:stop])
-        position = stop
-        while position < len(lines):
-            line = lines[position]
-            text = data[line_starts[line]:line_ends[line]].decode("utf-8")
-            reader.line(text, int(line) + 1, first=position == 0)
-            position += 1
-            if reader.pending is None:
-                break
-        if reader.pairs:
-            pieces_t.append(np.array([pair[0] for pair in reader.pairs]))
-            pieces_y.append(np.array([pair[1] for pair in reader.pairs]))
-            reader.pairs = []
-    return np.concatenate(pieces_t), np.concatenate(pieces_y)
+        if reader.pending is None:
+            following = np.searchsorted(irregular, position)
+            stop = irregular[following] if following < len(irregular) else len(lines)
+            if stop > position:
+                pairs.add(t_all[position:stop], y_all[position:stop])
+                position = stop
+                continue
+        line = lines[position]
+        text = data[offset + line_starts[line]:offset + line_ends[line]].decode("utf-8")
+        reader.line(text, line_number + int(line) + 1, first=pairs.data_lines + position == 0)
+        position += 1
+    pairs.data_lines += len(lines)
+    return line_count
 
 
 def parse_light_curve(text):
