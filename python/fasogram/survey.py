@@ -74,26 +74,40 @@ class Interrupted(BaseException):
         self.signum = signum
 
 
-def note(message, end="\n"):
+def note(message):
     """A note on the standard error."""
-    sys.stderr.write(f"{PROG}: {message}{end}")
+    sys.stderr.write(f"{PROG}: {message}\n")
     sys.stderr.flush()
 
 
 def _reason(error):
-    return error.strerror or str(error) if isinstance(error, OSError) else str(error)
+    return (error.strerror or str(error)) if isinstance(error, OSError) else str(error)
 
 
 # --- the output file ---
 
-@contextlib.contextmanager
-def _signals_held():
-    """The stop signals held back (delivered when the block ends)."""
-    old = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
-    try:
-        yield
-    finally:
-        signal.pthread_sigmask(signal.SIG_SETMASK, old)
+class _Held:
+    """Blocks of code that a stop signal does not cut short: one that arrives
+    inside them is acted on when the outermost block ends.  (Python runs its
+    signal handlers in the main thread, whichever thread the kernel chose.)"""
+
+    def __init__(self):
+        self.depth = 0
+        self.signum = None  # a signal waiting for the end of the block
+        self.act = None     # what a signal does: StopSignals' handler
+
+    def __enter__(self):
+        self.depth += 1
+
+    def __exit__(self, *exc):
+        self.depth -= 1
+        if self.depth == 0 and self.signum is not None:
+            signum, self.signum = self.signum, None
+            self.act(signum)
+        return False
+
+
+_signals_held = _Held()
 
 
 def follow_links(name):
@@ -178,7 +192,7 @@ class Output:
         directory, base = os.path.split(path)
         for _ in range(100):
             candidate = os.path.join(directory, f".{base[:200]}.{secrets.token_hex(8)}.tmp")
-            with _signals_held():
+            with _signals_held:
                 try:
                     fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW
                                  | os.O_CLOEXEC, 0o666)
@@ -216,7 +230,7 @@ class Output:
                 os.fsync(self.fd)
         except OSError as error:
             raise SurveyError(f"cannot write {self.name}: {_reason(error)}") from None
-        with _signals_held():
+        with _signals_held:
             try:
                 os.close(self.fd)
                 self.fd = None
@@ -237,7 +251,7 @@ class Output:
 
     def discard(self):
         """Removes the temporary file, if any (nothing else)."""
-        with _signals_held():
+        with _signals_held:
             if self.fd is not None:
                 with contextlib.suppress(OSError):
                     os.close(self.fd)
@@ -259,6 +273,7 @@ class StopSignals:
         self.saved = {}
 
     def __enter__(self):
+        _signals_held.act = self._act
         for signum in STOP_SIGNALS:
             if signal.getsignal(signum) is not signal.SIG_IGN:
                 self.saved[signum] = signal.signal(signum, self._handle)
@@ -267,9 +282,16 @@ class StopSignals:
     def __exit__(self, *exc):
         for signum, handler in self.saved.items():
             signal.signal(signum, handler)
+        _signals_held.act = None
         return False
 
     def _handle(self, signum, frame):
+        if _signals_held.depth:
+            _signals_held.signum = signum
+        else:
+            self._act(signum)
+
+    def _act(self, signum):
         if self.output is not None:
             self.output.discard()
         if self.received is not None:
@@ -280,31 +302,15 @@ class StopSignals:
 
 # The signals a terminal sends to every process of the job (Ctrl-C, a
 # hangup), which the survey process alone handles: it shuts its cluster down.
+# The processes of the local cluster start with them blocked.
 TERMINAL_SIGNALS = (signal.SIGINT, signal.SIGHUP)
 
 
 def dask_setup(worker):
-    """Worker start (a preload of the local cluster): the terminal's signals
-    are left to the survey process, and the worker's own Python messages (a
-    traceback from Dask when a restarted worker shuts down, say) go nowhere: a
-    light curve's failure shows in its row."""
-    with contextlib.suppress(ValueError):  # not the main thread
-        for signum in TERMINAL_SIGNALS:
-            signal.signal(signum, signal.SIG_IGN)
+    """Worker start (a preload of the local cluster): the worker's own Python
+    messages (a traceback from Dask when a restarted worker shuts down, say) go
+    nowhere; a light curve's failure shows in its row."""
     sys.stderr = open(os.devnull, "w", encoding="utf-8")
-
-
-def _start_resource_tracker():
-    """Starts multiprocessing's resource tracker (which the worker processes
-    use) ignoring the terminal's signals, as the workers do."""
-    from multiprocessing import resource_tracker
-
-    saved = {signum: signal.signal(signum, signal.SIG_IGN) for signum in TERMINAL_SIGNALS}
-    try:
-        resource_tracker.ensure_running()
-    finally:
-        for signum, handler in saved.items():
-            signal.signal(signum, handler)
 
 
 # --- the survey ---
@@ -445,12 +451,33 @@ def _local_cluster(workers):
 
     # The worker processes read their logging level when they start.
     os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "critical")
-    _start_resource_tracker()
     preload = list(dask.config.get("distributed.worker.preload", None) or []) + ["fasogram.survey"]
-    return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                        host="127.0.0.1", dashboard_address=None, worker_class=LoopbackNanny,
-                        scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
-                        silence_logs=logging.CRITICAL, preload=preload)
+    # The processes started meanwhile (multiprocessing's resource tracker, the
+    # workers, and those the nannies restart later from the thread started
+    # now) inherit the blocked signals.  One that comes meanwhile acts when
+    # they are unblocked here.
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
+    cluster = None
+    try:
+        from multiprocessing import resource_tracker
+        # Started with the signals blocked, it unblocks SIGINT and SIGTERM in
+        # this thread when it has started (and leaves them alone later on).
+        resource_tracker.ensure_running()
+        signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                               host="127.0.0.1", dashboard_address=None,
+                               worker_class=LoopbackNanny,
+                               scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+                               silence_logs=logging.CRITICAL, preload=preload)
+    finally:
+        try:
+            signal.pthread_sigmask(signal.SIG_SETMASK, held)
+        except BaseException:
+            if cluster is not None:
+                with contextlib.suppress(Exception):
+                    cluster.close(timeout=20)
+            raise
+    return cluster
 
 
 def _cpu_count():

@@ -585,6 +585,37 @@ def test_a_stopped_survey_keeps_the_earlier_results(few_curves, tmp_path, signum
     assert live_processes(survey.pid) == []
 
 
+def test_ctrl_c_while_the_cluster_starts(few_curves, tmp_path):
+    output = tmp_path / "results.csv"
+    output.write_text(EARLIER)
+    survey = start_survey(few_curves, output, "--workers", "2", start_new_session=True)
+    try:
+        # As soon as a worker process is being started.
+        for _ in range(600):
+            starting = [pid for pid in process_tree(survey.pid)
+                        if b"spawn_main" in pathlib.Path(f"/proc/{pid}/cmdline").read_bytes()]
+            if starting or survey.poll() is not None:
+                break
+            time.sleep(0.01)
+        assert starting, "no worker process seen"
+        os.killpg(survey.pid, signal.SIGINT)
+        done = finish(survey)
+    finally:
+        if survey.poll() is None:
+            survey.kill()
+    assert done.returncode == 130, done.stderr
+    assert "Traceback" not in done.stderr and "KeyboardInterrupt" not in done.stderr
+    assert done.stderr.splitlines() == [
+        f"fasogram-survey: stopped by SIGINT; {output} left as it was"], done.stderr
+    assert output.read_text() == EARLIER
+    assert directory_entries(tmp_path) == ["results.csv"]
+    for _ in range(100):
+        if not live_processes(survey.pid):
+            break
+        time.sleep(0.1)
+    assert live_processes(survey.pid) == []
+
+
 def listening_sockets(pids):
     """(address, port) of the TCP sockets listening in the processes `pids`."""
     inodes = set()
