@@ -1,7 +1,8 @@
 """The spectra and best peaks of every light curve in a directory, on Dask.
 
-    python3 -m fasogram.survey DIR --from F --to F --steps N [--window W]
-                               [--scheduler ADDRESS] [--workers N] -o results.csv
+    fasogram-survey DIR --from F --to F --steps N [--window W]
+                    [--scheduler ADDRESS] [--workers N] -o results.csv
+    python3 -m fasogram.survey ...    (the same)
 
 Every file in DIR (not in its subdirectories; names starting with a dot are
 left out) is read as a light curve (see fasogram.lightcurve), its spectrum
@@ -16,33 +17,310 @@ with all their digits.  A light curve that cannot be read or has no
 spectrum gets a row with the number of points read, if any, and its error;
 the other columns stay empty.  Rows follow the order of the file names.
 
+The results go to a new file beside the output, renamed over it once the
+survey is complete and on disk: an earlier results file stays as it was
+until then, and after an error or an interruption.  A file that is replaced
+keeps its mode (and its owner, where the system allows).  A symbolic link
+given as the output is followed, unless it sits in a sticky directory that
+anybody may write (/tmp) and belongs neither to the user nor to the
+directory's owner.  A device or a pipe (-o /dev/null) is written into, and
+-o - writes to the standard output.
+
 Without --scheduler the work runs on a distributed.LocalCluster started on
-this machine (one single-threaded worker process per core, or --workers);
-with --scheduler on the existing Dask cluster at ADDRESS (such as
+this machine (one single-threaded worker process per core, or --workers),
+listening on the loopback interface only and without a dashboard; with
+--scheduler on the existing Dask cluster at ADDRESS (such as
 tcp://10.0.0.5:8786), whose workers need the fasogram package and must see
-DIR under the same path.  Dask's progress bar shows how far it is.
+DIR under the same path.  When a worker dies (a task that brings its process
+down), the files of its task are tried again one at a time, so that only the
+file at fault gets an error row.
+
+Progress and notes go to the standard error, as a line that updates itself
+on a terminal and as a line every tenth of the way otherwise.  The exit
+status is 0 when every light curve has its peaks, 1 when some failed (their
+count is the last note) or the survey could not run, 2 for a usage error,
+and 128 + the signal's number after SIGINT, SIGTERM or SIGHUP.
 """
 
 import argparse
+import contextlib
 import csv
+import io
+import logging
 import math
 import os
+import secrets
+import signal
+import stat
 import sys
 
 from fasogram.lightcurve import COLUMNS, analyse_batch
 
+PROG = "fasogram-survey"
+
+# The signals that stop a survey, leaving the earlier results in place.
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
 
 class SurveyError(Exception):
-    """A survey that cannot start; the message says why."""
+    """A survey that cannot start or finish; the message says why."""
 
+
+class Interrupted(BaseException):
+    """A stop signal received; a BaseException, so that no library takes it for an error of its own."""
+
+    def __init__(self, signum):
+        super().__init__(signum)
+        self.signum = signum
+
+
+def note(message):
+    """A note on the standard error."""
+    sys.stderr.write(f"{PROG}: {message}\n")
+    sys.stderr.flush()
+
+
+def _reason(error):
+    return (error.strerror or str(error)) if isinstance(error, OSError) else str(error)
+
+
+# --- the output file ---
+
+class _Held:
+    """Blocks of code that a stop signal does not cut short: one that arrives
+    inside them is acted on when the outermost block ends.  (Python runs its
+    signal handlers in the main thread, whichever thread the kernel chose.)"""
+
+    def __init__(self):
+        self.depth = 0
+        self.signum = None  # a signal waiting for the end of the block
+        self.act = None     # what a signal does: StopSignals' handler
+
+    def __enter__(self):
+        self.depth += 1
+
+    def __exit__(self, *exc):
+        self.depth -= 1
+        if self.depth == 0 and self.signum is not None:
+            signum, self.signum = self.signum, None
+            self.act(signum)
+        return False
+
+
+_signals_held = _Held()
+
+
+def follow_links(name):
+    """The path that `name` leads to through symbolic links in its last part.
+
+    A link is followed only where the kernel's protected_symlinks rule would
+    follow it: not when it sits in a sticky, world-writable directory and
+    belongs neither to the effective user nor to the directory's owner.  A
+    link to nothing leads to the path it names."""
+    path = name
+    for _ in range(40):
+        try:
+            info = os.lstat(path)
+        except FileNotFoundError:
+            return path
+        except OSError as error:
+            raise SurveyError(f"cannot write {name}: {_reason(error)}") from None
+        if not stat.S_ISLNK(info.st_mode):
+            return path
+        directory = os.path.dirname(path) or "."
+        try:
+            parent = os.stat(directory)
+            target = os.readlink(path)
+        except OSError as error:
+            raise SurveyError(f"cannot write {name}: {_reason(error)}") from None
+        sticky_public = stat.S_ISVTX | stat.S_IWOTH
+        if (parent.st_mode & sticky_public == sticky_public
+                and info.st_uid not in (os.geteuid(), parent.st_uid)):
+            raise SurveyError(
+                f"will not follow the symbolic link {path}: it belongs to user {info.st_uid}, "
+                f"neither you nor the owner of {directory}, a sticky directory anybody may write")
+        path = os.path.join(os.path.dirname(path), target)
+    raise SurveyError(f"cannot write {name}: too many levels of symbolic links")
+
+
+class Output:
+    """Where the results go.
+
+    A regular file (or a name not taken) gets them through a temporary file
+    created beside it when the survey starts (exclusively, under a name
+    nobody can guess, mode 0666 less the umask or the mode of the file it
+    replaces) and renamed over it once written and synced: until then the
+    earlier file stays whole, and `discard` removes the temporary file and
+    nothing else.  A device or a pipe is written into directly, and "-" is
+    the standard output."""
+
+    def __init__(self, name):
+        self.name = name
+        self.path = None       # the file renamed over at the end
+        self.temporary = None  # the temporary file, while it exists
+        self.fd = None         # where the CSV is written
+        self.direct = False    # a device, a pipe or the standard output
+        self.committed = False
+
+    def open(self):
+        if self.name == "-":
+            self.direct = True
+            return
+        path = follow_links(self.name)
+        try:
+            info = os.stat(path)
+        except FileNotFoundError:
+            info = None
+        except OSError as error:
+            raise SurveyError(f"cannot write {self.name}: {_reason(error)}") from None
+        try:
+            if info is not None and stat.S_ISDIR(info.st_mode):
+                raise SurveyError(f"cannot write {self.name}: it is a directory")
+            if info is not None and not stat.S_ISREG(info.st_mode):
+                self.fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_NOCTTY | os.O_CLOEXEC)
+                self.direct = True
+                return
+            if info is not None:
+                # Writable by this user?  (Opened without truncating it.)
+                os.close(os.open(path, os.O_WRONLY | os.O_NOFOLLOW | os.O_CLOEXEC))
+            self._create_temporary(path, info)
+        except OSError as error:
+            raise SurveyError(f"cannot write {self.name}: {_reason(error)}") from None
+        self.path = path
+
+    def _create_temporary(self, path, replaced):
+        directory, base = os.path.split(path)
+        for _ in range(100):
+            candidate = os.path.join(directory, f".{base[:200]}.{secrets.token_hex(8)}.tmp")
+            with _signals_held:
+                try:
+                    fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW
+                                 | os.O_CLOEXEC, 0o666)
+                except FileExistsError:
+                    continue
+                self.fd, self.temporary = fd, candidate
+            break
+        else:
+            raise SurveyError(f"cannot write {self.name}: no free temporary name beside it")
+        if replaced is not None:
+            for uid, gid in ((replaced.st_uid, replaced.st_gid), (-1, replaced.st_gid)):
+                try:
+                    os.fchown(fd, uid, gid)
+                    break
+                except PermissionError:
+                    continue
+            os.fchmod(fd, stat.S_IMODE(replaced.st_mode))
+
+    def commit(self, text):
+        """Writes `text` and puts it in place of the earlier file."""
+        data = text.encode("utf-8")
+        if self.name == "-":
+            try:
+                sys.stdout.buffer.write(data)
+                sys.stdout.buffer.flush()
+            except OSError as error:
+                raise SurveyError(f"cannot write the standard output: {_reason(error)}") from None
+            self.committed = True
+            return
+        try:
+            view = memoryview(data)
+            while view:
+                view = view[os.write(self.fd, view):]
+            if not self.direct:
+                os.fsync(self.fd)
+        except OSError as error:
+            raise SurveyError(f"cannot write {self.name}: {_reason(error)}") from None
+        with _signals_held:
+            try:
+                os.close(self.fd)
+                self.fd = None
+                if not self.direct:
+                    os.rename(self.temporary, self.path)
+                    self.temporary = None
+            except OSError as error:
+                raise SurveyError(f"cannot write {self.name}: {_reason(error)}") from None
+            self.committed = True
+        if not self.direct:
+            # The rename itself on disk.
+            with contextlib.suppress(OSError):
+                directory = os.open(os.path.dirname(self.path) or ".", os.O_RDONLY | os.O_CLOEXEC)
+                try:
+                    os.fsync(directory)
+                finally:
+                    os.close(directory)
+
+    def discard(self):
+        """Removes the temporary file, if any (nothing else)."""
+        with _signals_held:
+            if self.fd is not None:
+                with contextlib.suppress(OSError):
+                    os.close(self.fd)
+                self.fd = None
+            if self.temporary is not None:
+                with contextlib.suppress(FileNotFoundError):
+                    os.unlink(self.temporary)
+                self.temporary = None
+
+
+class StopSignals:
+    """SIGINT, SIGTERM and SIGHUP raise Interrupted, once the temporary file
+    is gone; a second one ends the process at once.  A signal ignored when the
+    survey starts (nohup, a background job) stays ignored."""
+
+    def __init__(self):
+        self.output = None
+        self.received = None
+        self.saved = {}
+
+    def __enter__(self):
+        _signals_held.act = self._act
+        for signum in STOP_SIGNALS:
+            if signal.getsignal(signum) is not signal.SIG_IGN:
+                self.saved[signum] = signal.signal(signum, self._handle)
+        return self
+
+    def __exit__(self, *exc):
+        for signum, handler in self.saved.items():
+            signal.signal(signum, handler)
+        _signals_held.act = None
+        return False
+
+    def _handle(self, signum, frame):
+        if _signals_held.depth:
+            _signals_held.signum = signum
+        else:
+            self._act(signum)
+
+    def _act(self, signum):
+        if self.output is not None:
+            self.output.discard()
+        if self.received is not None:
+            os._exit(128 + signum)  # the cluster's shutdown, say, is taking too long
+        self.received = signum
+        raise Interrupted(signum)
+
+
+# The signals a terminal sends to every process of the job (Ctrl-C, a
+# hangup), which the survey process alone handles: it shuts its cluster down.
+# The processes of the local cluster start with them blocked.
+TERMINAL_SIGNALS = (signal.SIGINT, signal.SIGHUP)
+
+
+def dask_setup(worker):
+    """Worker start (a preload of the local cluster): the worker's own Python
+    messages (a traceback from Dask when a restarted worker shuts down, say) go
+    nowhere; a light curve's failure shows in its row."""
+    sys.stderr = open(os.devnull, "w", encoding="utf-8")
+
+
+# --- the survey ---
 
 def light_curve_files(directory):
     """The light curve files of `directory`, sorted by name."""
     try:
         names = sorted(os.listdir(directory))
     except OSError as error:
-        raise SurveyError(f"cannot read the directory {directory}: "
-                          f"{error.strerror or error}") from None
+        raise SurveyError(f"cannot read the directory {directory}: {_reason(error)}") from None
     return [os.path.join(directory, name) for name in names
             if not name.startswith(".") and os.path.isfile(os.path.join(directory, name))]
 
@@ -53,35 +331,79 @@ def batches(paths, workers):
     return [paths[i:i + size] for i in range(0, len(paths), size)]
 
 
-def run_survey(client, paths, fmin, fmax, steps, window="hanning", show_progress=True):
-    """The survey rows of `paths` computed on the Dask cluster of `client`, in the order of `paths`."""
-    from distributed import progress, wait
+class Progress:
+    """How many light curves are done, on the standard error: a line that
+    updates itself on a terminal, a line every tenth of the way otherwise."""
+
+    def __init__(self, total, stream=None):
+        self.stream = stream if stream is not None else sys.stderr
+        self.terminal = self.stream.isatty()
+        self.total = total
+        self.done = 0
+        self.shown = -1  # the last tenth shown, away from a terminal
+
+    def advance(self, count):
+        self.done += count
+        percent = 100 * self.done // max(1, self.total)
+        line = f"{PROG}: {percent:3d}% ({self.done} of {self.total} light curves)"
+        if self.terminal:
+            self.stream.write("\r" + line + ("\n" if self.done >= self.total else ""))
+        elif percent // 10 > self.shown:
+            self.shown = percent // 10
+            self.stream.write(line + "\n")
+        self.stream.flush()
+
+
+def _failure_row(path, error):
+    from distributed.scheduler import KilledWorker
+
+    row = dict.fromkeys(COLUMNS, "")
+    row["file"] = os.path.basename(path)
+    if isinstance(error, KilledWorker):
+        row["error"] = "the Dask worker analysing it died"
+    else:
+        row["error"] = f"task failed: {type(error).__name__}: {error}"
+    return row
+
+
+def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None):
+    """The survey rows of `paths` computed on the Dask cluster of `client`, in the order of `paths`.
+
+    The files of a task that fails as a whole (its worker died, say) run again
+    one at a time, once the other tasks are done: each alone on the cluster, so
+    that a file that fails then is the one at fault, and gets an error row."""
+    from distributed import as_completed
 
     workers = len(client.scheduler_info().get("workers", {}))
+
+    def submit(tasks):
+        return client.map(analyse_batch, tasks, fmin=fmin, fmax=fmax, steps=steps,
+                          window=window, threads=1, pure=False)
+
+    def advance(count):
+        if progress is not None:
+            progress.advance(count)
+
     tasks = batches(paths, workers)
-    futures = client.map(analyse_batch, tasks, fmin=fmin, fmax=fmax, steps=steps,
-                         window=window, threads=1, pure=False)
-    if show_progress and futures:
-        progress(futures)
-        print(file=sys.stdout, flush=True)
-    wait(futures)
-    rows = []
-    for task, future in zip(tasks, futures):
+    task_of = dict(zip(submit(tasks), tasks))
+    rows = {}
+    again = []
+    for future in as_completed(list(task_of)):
+        task = task_of.pop(future)
         if future.status == "finished":
-            rows.extend(future.result())
-            continue
-        # A task that failed as a whole (a worker lost, say): its files still
-        # get their rows.
+            rows.update(zip(task, future.result()))
+            advance(len(task))
+        else:
+            again.extend(task)
+    order = {path: i for i, path in enumerate(paths)}
+    for path in sorted(again, key=order.get):
+        (future,) = submit([[path]])
         try:
-            error = future.exception()
-        except Exception as failure:  # the exception itself may not come back
-            error = failure
-        for path in task:
-            row = dict.fromkeys(COLUMNS, "")
-            row["file"] = os.path.basename(path)
-            row["error"] = f"task failed: {type(error).__name__}: {error}"
-            rows.append(row)
-    return rows
+            (rows[path],) = future.result()
+        except Exception as error:
+            rows[path] = _failure_row(path, error)
+        advance(1)
+    return [rows[path] for path in paths]
 
 
 def write_rows(rows, file):
@@ -95,7 +417,7 @@ def write_rows(rows, file):
 
 def _parser():
     parser = argparse.ArgumentParser(
-        prog="fasogram.survey",
+        prog=PROG,
         description="Spectra and best peaks of every light curve file in a directory, on Dask.")
     parser.add_argument("directory", metavar="DIR", help="directory of light curve files")
     parser.add_argument("--from", dest="fmin", type=float, required=True, metavar="F",
@@ -110,35 +432,95 @@ def _parser():
                         help="address of an existing Dask scheduler (default: a local cluster)")
     parser.add_argument("--workers", type=int, metavar="N",
                         help="worker processes of the local cluster (default: one per core)")
-    parser.add_argument("-o", "--output", required=True, metavar="FILE", help="CSV file to write")
+    parser.add_argument("-o", "--output", required=True, metavar="FILE",
+                        help="CSV file to write (- for the standard output)")
     return parser
 
 
-def _survey_on_dask(args, paths):
-    from distributed import Client, LocalCluster
+def _local_cluster(workers):
+    """A cluster of this machine's, listening on the loopback interface only and
+    without a dashboard.  (The scheduler and the workers serve a few HTTP routes
+    all the same, health and metrics: on free loopback ports, not 8787.)"""
+    import dask
+    from distributed import LocalCluster, Nanny
 
+    class LoopbackNanny(Nanny):
+        def __init__(self, *args, **kwargs):
+            kwargs["dashboard_address"] = "127.0.0.1:0"
+            super().__init__(*args, **kwargs)
+
+    # The worker processes read their logging level when they start.
+    os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "critical")
+    preload = list(dask.config.get("distributed.worker.preload", None) or []) + ["fasogram.survey"]
+    # The processes started meanwhile (multiprocessing's resource tracker, the
+    # workers, and those the nannies restart later from the thread started
+    # now) inherit the blocked signals.  One that comes meanwhile acts when
+    # they are unblocked here.
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
     cluster = None
-    if args.scheduler:
-        try:
-            client = Client(args.scheduler, timeout="30s")
-        except (OSError, TimeoutError) as error:
-            raise SurveyError(f"cannot reach the Dask scheduler at {args.scheduler}: "
-                              f"{error}") from None
-    else:
-        cluster = LocalCluster(n_workers=args.workers or os.cpu_count() or 1,
-                               threads_per_worker=1, processes=True, dashboard_address=None)
-        client = Client(cluster)
     try:
-        return run_survey(client, paths, args.fmin, args.fmax, args.steps, args.window)
+        from multiprocessing import resource_tracker
+        # Started with the signals blocked, it unblocks SIGINT and SIGTERM in
+        # this thread when it has started (and leaves them alone later on).
+        resource_tracker.ensure_running()
+        signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                               host="127.0.0.1", dashboard_address=None,
+                               worker_class=LoopbackNanny,
+                               scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+                               silence_logs=logging.CRITICAL, preload=preload)
     finally:
-        client.close()
+        try:
+            signal.pthread_sigmask(signal.SIG_SETMASK, held)
+        except BaseException:
+            if cluster is not None:
+                with contextlib.suppress(Exception):
+                    cluster.close(timeout=20)
+            raise
+    return cluster
+
+
+def _cpu_count():
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+def _survey_on_dask(args, paths):
+    try:
+        from distributed import Client
+    except ImportError as error:
+        raise SurveyError(f"the survey needs Dask's distributed package: {error}") from None
+    # Dask's own messages (workers lost and restarted, connections closed at
+    # shutdown) would drown the notes; the rows and the exit status tell.
+    logging.getLogger("distributed").setLevel(logging.CRITICAL)
+
+    cluster = client = None
+    try:
+        if args.scheduler:
+            try:
+                client = Client(args.scheduler, timeout="30s")
+            except (OSError, TimeoutError, ValueError) as error:
+                raise SurveyError(f"cannot reach the Dask scheduler at {args.scheduler}: "
+                                  f"{error}") from None
+        else:
+            cluster = _local_cluster(args.workers or _cpu_count())
+            client = Client(cluster)
+        workers = len(client.scheduler_info().get("workers", {}))
+        note(f"{len(paths)} light curves, {workers} workers at {client.scheduler.address}")
+        return run_survey(client, paths, args.fmin, args.fmax, args.steps, args.window,
+                          Progress(len(paths)))
+    finally:
+        if client is not None:
+            with contextlib.suppress(Exception):
+                client.close(timeout=10)
         if cluster is not None:
-            cluster.close()
+            with contextlib.suppress(Exception):
+                cluster.close(timeout=20)
 
 
-def main(argv=None):
-    parser = _parser()
-    args = parser.parse_args(argv)
+def _check(parser, args):
     if not (math.isfinite(args.fmin) and math.isfinite(args.fmax)):
         parser.error("--from and --to must be finite numbers")
     if not args.fmax > args.fmin:
@@ -149,30 +531,60 @@ def main(argv=None):
         parser.error(f"--workers must be 1 or more, got {args.workers}")
     if args.workers is not None and args.scheduler:
         parser.error("--workers applies to the local cluster only, not with --scheduler")
+
+
+def _same_file(path, info):
     try:
-        paths = light_curve_files(args.directory)
-        output = os.path.abspath(args.output)
-        paths = [os.path.abspath(p) for p in paths if os.path.abspath(p) != output]
-        if not paths:
-            raise SurveyError(f"no light curve files in {args.directory}")
-        # The output is opened first: a file that cannot be written stops the
-        # survey before the work, not after it.
+        other = os.stat(path)
+    except OSError:
+        return False
+    return (other.st_dev, other.st_ino) == (info.st_dev, info.st_ino)
+
+
+def main(argv=None):
+    parser = _parser()
+    args = parser.parse_args(argv)
+    _check(parser, args)
+    output = Output(args.output)
+    with StopSignals() as stop:
         try:
-            out = open(args.output, "w", newline="", encoding="utf-8")
-        except OSError as error:
-            raise SurveyError(f"cannot write {args.output}: {error.strerror or error}") from None
-        try:
-            with out:
-                rows = _survey_on_dask(args, paths)
-                write_rows(rows, out)
-        except BaseException:
-            os.remove(args.output)  # no half-written or empty results
-            raise
-    except SurveyError as error:
-        print(f"fasogram.survey: error: {error}", file=sys.stderr)
-        return 1
+            try:
+                paths = light_curve_files(args.directory)
+                stop.output = output
+                output.open()
+                if output.path is not None:
+                    # The results file (of an earlier run) is no light curve.
+                    paths = [p for p in paths
+                             if os.path.abspath(p) != os.path.abspath(output.path)]
+                    with contextlib.suppress(OSError):
+                        earlier = os.stat(output.path)
+                        paths = [p for p in paths if not _same_file(p, earlier)]
+                if not paths:
+                    raise SurveyError(f"no light curve files in {args.directory}")
+                rows = _survey_on_dask(args, [os.path.abspath(p) for p in paths])
+                text = io.StringIO()
+                write_rows(rows, text)
+                output.commit(text.getvalue())
+            finally:
+                output.discard()
+        except Interrupted as interruption:
+            name = signal.Signals(interruption.signum).name
+            if output.committed:
+                note(f"stopped by {name}, after writing {args.output}")
+            else:
+                note(f"stopped by {name}; {args.output} left as it was")
+            return 128 + interruption.signum
+        except SurveyError as error:
+            note(f"error: {error}")
+            return 1
+        except Exception as error:  # whatever else: one line, not a traceback
+            note(f"error: {type(error).__name__}: {error}")
+            return 1
     failed = sum(1 for row in rows if row["error"])
-    print(f"{len(rows)} light curves, {failed} with errors: {args.output}")
+    if failed:
+        note(f"{failed} of {len(rows)} light curves failed")
+        return 1
+    note(f"{len(rows)} light curves, none failed: {args.output}")
     return 0
 
 

@@ -1,14 +1,26 @@
 """The light curve reader and `python3 -m fasogram.survey` on Dask."""
 
+import contextlib
 import csv
+import errno
+import ipaddress
+import math
+import os
+import pathlib
+import pty
 import re
+import shutil
+import signal
+import stat
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
 
 import fasogram
+from fasogram import lightcurve
 from fasogram.lightcurve import LightCurveError, parse_light_curve, read_light_curve
 
 FMIN, FMAX, STEPS = 0.05, 3.0, 1000
@@ -48,8 +60,172 @@ def test_reader_names_the_line_at_fault(text, message):
 def test_reader_refuses_binary_files(tmp_path):
     path = tmp_path / "image.dat"
     path.write_bytes(b"1 2\n\xff\xd8\xff")
-    with pytest.raises(LightCurveError, match="not a text file"):
+    with pytest.raises(LightCurveError, match="image.dat: not a text file"):
         read_light_curve(path)
+
+
+def test_reader_skips_a_header_line_only_before_the_first_pair():
+    t, y = parse_light_curve("# made by hand\n\ntime,mag,err\n1 2 0.1\n3 4 0.1\n")
+    assert (t.tolist(), y.tolist()) == ([1.0, 3.0], [2.0, 4.0])
+    # An overflowing number is no number: the line is still a header.
+    assert parse_light_curve("t 1e999\n1 2\n")[0].tolist() == [1.0]
+    # A first line with a number is data, and a later line without one an error.
+    with pytest.raises(LightCurveError, match=r"line 1: not a number: 'time'"):
+        parse_light_curve("time 5\n1 2\n")
+    with pytest.raises(LightCurveError, match=r"line 2: not a number: 'time'"):
+        parse_light_curve("1 2\ntime mag\n")
+
+
+@pytest.mark.parametrize("text,message", [
+    ("2458000.2,,0.02\n", r"line 1: field 2 is empty"),
+    ("1,2\n3,\t ,4\n", r"line 2: field 2 is empty"),
+    (",1,2\n", r"line 1: field 1 is empty"),
+    ("1 2\n2458000.3,\n14.1\n", r"line 2: field 2 is empty"),  # not the next line's time
+    ("1\n,2\n", r"line 2: field 1 is empty"),
+])
+def test_reader_refuses_empty_fields(text, message):
+    with pytest.raises(LightCurveError, match=message):
+        parse_light_curve(text)
+
+
+def test_reader_ignores_empty_fields_after_the_pair_and_on_lines_without_numbers():
+    t, y = parse_light_curve("1,2,,\n,,\n3 , 4,,x\n5\n\n6\n")
+    assert (t.tolist(), y.tolist()) == ([1.0, 3.0, 5.0], [2.0, 4.0, 6.0])
+
+
+def test_reading_a_file_names_it_and_the_line(tmp_path):
+    path = tmp_path / "curve.dat"
+    path.write_text("# t y e\n2458000.1,14.2,0.02\n2458000.2,,0.02\n")
+    with pytest.raises(LightCurveError, match=r"^curve.dat, line 3: field 2 is empty$"):
+        read_light_curve(path, "curve.dat")
+    with pytest.raises(LightCurveError, match=re.escape(f"{path}, line 3:")):
+        read_light_curve(path)
+
+
+_NUMBER = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eEdD][+-]?[0-9]+)?")
+
+
+def reference_reader(text):
+    """The format read one word at a time, as the reader's documentation says."""
+    def number(word, line_number):
+        if _NUMBER.fullmatch(word):
+            value = float(word.replace("d", "e").replace("D", "e"))
+            if math.isfinite(value):
+                return value
+        raise LightCurveError(f"line {line_number}: not a number: {word!r}")
+
+    def pair_words(line, line_number):
+        """The words of the line that go into pairs, up to the one closing a pair."""
+        taken = 0 if pending is None else 1
+        for field_number, field in enumerate(line.split(","), start=1):
+            words = [word for word in re.split(r"[ \t\r]+", field) if word]
+            if not words:
+                raise LightCurveError(f"line {line_number}: field {field_number} is empty")
+            for word in words:
+                yield word
+                taken += 1
+                if taken == 2:
+                    return
+
+    times, values, pending, first = [], [], None, True
+    for line_number, line in enumerate(text.removeprefix("\ufeff").split("\n"), start=1):
+        words = [word for word in re.split(r"[ \t\r,]+", line) if word]
+        if not words or words[0][0] in "#%":
+            continue
+        if first:
+            first = False
+            if not any(_NUMBER.fullmatch(w) and math.isfinite(float(w.replace("d", "e")
+                                                                    .replace("D", "e")))
+                       for w in words):
+                continue
+        for word in pair_words(line, line_number):
+            value = number(word, line_number)
+            if pending is None:
+                pending = value
+            else:
+                times.append(pending)
+                values.append(value)
+                pending = None
+    return np.array(times), np.array(values)
+
+
+def outcome(reader, text):
+    try:
+        t, y = reader(text)
+    except LightCurveError as error:
+        return str(error)
+    return t.tobytes(), y.tobytes()
+
+
+def random_light_curve_text(rng):
+    """Lines of numbers in every notation, separators, comments, headers, empty
+    fields, pairs over two lines and the odd word that is not a number."""
+    numbers = ["1", "-2.5", "+3.", ".5", "1e3", "2D-2", "1.5E+300", "0", "-0", "7.25d0",
+               "12345678901234567890", "2458000.000077121", "1e999", "1e-400"]
+    others = ["x", "nan", "inf", "1.2.3", "1e", "--1", "+", ".", "1e5e", "1/2", "\u00e9", "1_0",
+              "\x0c", "0x10", "#", "%c", "-", "1,5"]
+    separators = [" ", "\t", ",", ", ", " , ", ",,", ",\t,", "  ", "\r"]
+    lines = []
+    for _ in range(rng.integers(0, 14)):
+        kind = rng.random()
+        if kind < 0.05:
+            lines.append("")
+        elif kind < 0.1:
+            lines.append(str(rng.choice(["# c", "  % x", ",# y", "\t#", "#,,"])))
+        elif kind < 0.13:
+            lines.append(str(rng.choice([",", " , ", ",,", "\r"])))
+        else:
+            words = [str(rng.choice(others if rng.random() < 0.04 else numbers))
+                     for _ in range(rng.choice([1, 2, 2, 2, 3, 4]))]
+            line = str(rng.choice(["", " ", ",", "\t"])) if rng.random() < 0.2 else ""
+            line += words[0] + "".join(str(rng.choice(separators)) + w for w in words[1:])
+            if rng.random() < 0.1:
+                line += str(rng.choice([",", " ", "\r", ",,"]))
+            lines.append(line)
+    if rng.random() < 0.2:
+        lines.insert(0, str(rng.choice(["time mag", "t,,y", "t 1e999", "a b c"])))
+    return (("\ufeff" if rng.random() < 0.05 else "") + "\n".join(lines)
+            + str(rng.choice(["", "\n", "\r\n"])))
+
+
+@pytest.mark.parametrize("block", [None, 1, 16, 100])
+def test_reader_agrees_with_a_word_by_word_reading(block, monkeypatch):
+    if block is not None:
+        # Files cut in blocks of a few lines: pairs, headers and errors across blocks.
+        monkeypatch.setattr(lightcurve, "_BLOCK", block)
+    rng = np.random.default_rng(20240612)
+    texts = [random_light_curve_text(rng) for _ in range(2500)]
+    errors = 0
+    for text in texts:
+        expected = outcome(reference_reader, text)
+        assert outcome(parse_light_curve, text) == expected, repr(text)
+        errors += isinstance(expected, str)
+    # Both outcomes were exercised.
+    assert 0.1 < errors / len(texts) < 0.9
+
+
+def test_reader_of_a_long_file_with_scattered_odd_lines(tmp_path):
+    rng = np.random.default_rng(7)
+    n = 200_000
+    t = 2458000.0 + np.sort(rng.uniform(0.0, 100.0, n))
+    y = rng.normal(14.0, 0.1, n)
+    lines = [f"{a!r} {b!r} 0.02" for a, b in zip(t, y)]
+    for i in rng.choice(n, 300, replace=False):
+        lines[i] = rng.choice([f"{t[i]!r}\n{y[i]!r}",            # a pair over two lines
+                               f"{t[i]!r},{y[i]!r}\n# comment",
+                               f"  {t[i]!r}\t{y[i]!r}\r",
+                               f"{t[i]!r}D0 {y[i]!r}d+00"])
+    text = "time mag err\n" + "\n".join(lines) + "\n"
+    path = tmp_path / "long.dat"
+    path.write_text(text)
+    got_t, got_y = read_light_curve(path)
+    assert got_t.tobytes() == t.tobytes() and got_y.tobytes() == y.tobytes()
+    # An error near the end is still found, on its line.
+    lines[-3] = f"{t[-3]!r},,{y[-3]!r}"
+    path.write_text("\n".join(lines) + "\n")
+    line_number = "\n".join(lines[:-3]).count("\n") + 2
+    with pytest.raises(LightCurveError, match=rf"^long.dat, line {line_number}: field 2 is empty$"):
+        read_light_curve(path, "long.dat")
 
 
 # --- the survey ---
@@ -87,10 +263,14 @@ def curves(tmp_path_factory):
     return directory, periods, broken
 
 
-def start_survey(directory, output, *extra):
-    command = [sys.executable, "-m", "fasogram.survey", str(directory), "--from", str(FMIN),
-               "--to", str(FMAX), "--steps", str(STEPS), "-o", str(output), *extra]
-    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+def survey_command(directory, output, *extra, steps=STEPS):
+    return [sys.executable, "-m", "fasogram.survey", str(directory), "--from", str(FMIN),
+            "--to", str(FMAX), "--steps", str(steps), "-o", str(output), *extra]
+
+
+def start_survey(directory, output, *extra, steps=STEPS, **popen):
+    return subprocess.Popen(survey_command(directory, output, *extra, steps=steps),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **popen)
 
 
 def finish(survey):
@@ -98,8 +278,8 @@ def finish(survey):
     return subprocess.CompletedProcess(survey.args, survey.returncode, stdout, stderr)
 
 
-def run_survey(directory, output, *extra):
-    return finish(start_survey(directory, output, *extra))
+def run_survey(directory, output, *extra, **popen):
+    return finish(start_survey(directory, output, *extra, **popen))
 
 
 def read_rows(path):
@@ -116,25 +296,65 @@ def serial_row(path):
             "frequency2": second.frequency, "period2": second.period, "rho2": second.rho}
 
 
+
+def survey_lines(stderr):
+    """The notes of the survey on its standard error, and whether anything else is there."""
+    lines = stderr.splitlines()
+    return [line for line in lines if not line.startswith("fasogram-survey: ")], lines
+
+
+def assert_one_line_error(done, message):
+    assert done.returncode == 1, done.stderr
+    assert "Traceback" not in done.stderr
+    others, lines = survey_lines(done.stderr)
+    assert others == [], done.stderr
+    assert lines[-1].startswith("fasogram-survey: error: "), done.stderr
+    assert re.search(message, lines[-1]), done.stderr
+
+
+def directory_entries(directory):
+    return sorted(os.listdir(directory))
+
+
 @pytest.fixture(scope="module")
-def two_worker_cluster():
+def loopback_cluster():
     from distributed import LocalCluster
-    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                           dashboard_address=None)
+    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                           dashboard_address=None,
+                           scheduler_kwargs={"dashboard_address": "127.0.0.1:0"})
     yield cluster
     cluster.close()
 
 
-def test_survey_on_a_two_worker_cluster(curves, two_worker_cluster, tmp_path):
+@pytest.fixture(scope="module")
+def few_curves(curves, tmp_path_factory):
+    """Four light curves of the module's set, for the runs about the output."""
+    directory, periods, _ = curves
+    few = tmp_path_factory.mktemp("few")
+    for name in sorted(periods)[:4]:
+        (few / name).write_bytes((directory / name).read_bytes())
+    return few
+
+
+# --- the survey's results ---
+
+def test_survey_on_a_two_worker_cluster(curves, loopback_cluster, tmp_path):
     directory, periods, broken = curves
     output = tmp_path / "results.csv"
-    survey = start_survey(directory, output, "--scheduler", two_worker_cluster.scheduler_address)
+    survey = start_survey(directory, output, "--scheduler", loopback_cluster.scheduler_address)
     # The serial run meanwhile.
     serial = {name: serial_row(directory / name) for name in periods}
     done = finish(survey)
-    assert done.returncode == 0, done.stderr
-    assert "100% Completed" in done.stdout
-    assert f"{N_CURVES + len(broken)} light curves, {len(broken)} with errors" in done.stdout
+    # Broken files make the exit status 1, with their count as the last note.
+    assert done.returncode == 1, done.stderr
+    total = N_CURVES + len(broken)
+    others, lines = survey_lines(done.stderr)
+    assert others == [] and "Traceback" not in done.stderr
+    assert lines[-1] == f"fasogram-survey: {len(broken)} of {total} light curves failed"
+    # Progress on the standard error, as lines: no carriage return off a terminal.
+    assert done.stdout == ""
+    assert "\r" not in done.stderr
+    assert f"fasogram-survey: 100% ({total} of {total} light curves)" in lines
     rows = read_rows(output)
     assert [row["file"] for row in rows] == sorted(list(periods) + list(broken))
 
@@ -167,8 +387,10 @@ def test_survey_on_its_own_local_cluster(curves, tmp_path):
     (subset / ".hidden").write_text("not a light curve\n")
     (subset / "nested").mkdir()
     output = subset / "results.csv"  # in the directory itself: not read as a light curve
+    output.write_text("an earlier run\n")
     done = run_survey(subset, output, "--workers", "2")
-    assert done.returncode == 0, done.stderr
+    assert done.returncode == 1, done.stderr
+    assert done.stderr.splitlines()[-1] == "fasogram-survey: 2 of 14 light curves failed"
     rows = read_rows(output)
     assert len(rows) == 14
     for row in rows:
@@ -178,6 +400,65 @@ def test_survey_on_its_own_local_cluster(curves, tmp_path):
             expected = serial_row(subset / row["file"])
             assert float(row["rho"]) == expected["rho"]
             assert abs(float(row["frequency"]) - 1 / periods[row["file"]]) < 2e-3
+    # Good files only: exit status 0.
+    (subset / "bad_number.dat").unlink()
+    (subset / "flat.dat").unlink()
+    done = run_survey(subset, output, "--workers", "1")
+    assert done.returncode == 0, done.stderr
+    assert done.stderr.splitlines()[-1] == (
+        f"fasogram-survey: 12 light curves, none failed: {output}")
+    assert len(read_rows(output)) == 12
+    assert directory_entries(subset) == sorted(sorted(periods)[:12] + [
+        ".hidden", "nested", "results.csv"])
+
+
+CRASH_HOOK = '''
+import os
+import fasogram.lightcurve as lightcurve
+
+# Dask may load a preload file twice: the reader is wrapped once.
+_read = getattr(lightcurve, "_read_before_hook", lightcurve.read_light_curve)
+lightcurve._read_before_hook = _read
+
+
+def _read_or_crash(path, name=None):
+    if "crash" in os.path.basename(path):
+        os._exit(70)  # the worker process dies, as on a segmentation fault
+    return _read(path, name)
+
+
+lightcurve.read_light_curve = _read_or_crash
+'''
+
+
+def test_a_crashing_light_curve_alone_gets_an_error_row(curves, tmp_path):
+    directory, periods, _ = curves
+    crashing = tmp_path / "crashing"
+    crashing.mkdir()
+    names = sorted(periods)[:8]
+    for name in names:
+        (crashing / name).write_bytes((directory / name).read_bytes())
+    # Sorted among the others, so that its task holds another file too.
+    crash_name = names[3].replace(".dat", "_crash.dat")
+    (crashing / crash_name).write_bytes((directory / names[3]).read_bytes())
+    hook = tmp_path / "crash_hook.py"
+    hook.write_text(CRASH_HOOK)
+    environment = dict(os.environ, DASK_DISTRIBUTED__WORKER__PRELOAD=repr([str(hook)]))
+    output = tmp_path / "results.csv"
+    done = run_survey(crashing, output, "--workers", "2", env=environment)
+    assert done.returncode == 1, done.stderr
+    others, lines = survey_lines(done.stderr)
+    assert others == [] and "Traceback" not in done.stderr
+    assert lines[-1] == "fasogram-survey: 1 of 9 light curves failed"
+    rows = read_rows(output)
+    assert [row["file"] for row in rows] == sorted(names + [crash_name])
+    for row in rows:
+        if row["file"] == crash_name:
+            assert row["error"] == "the Dask worker analysing it died"
+            assert row["rho"] == ""
+        else:
+            assert row["error"] == ""
+            assert float(row["rho"]) == serial_row(crashing / row["file"])["rho"]
 
 
 @pytest.mark.parametrize("args,message", [
@@ -190,7 +471,7 @@ def test_survey_refuses_bad_options(tmp_path, args, message):
     done = subprocess.run([sys.executable, "-m", "fasogram.survey", str(tmp_path), *args,
                            "-o", str(tmp_path / "out.csv")], capture_output=True, text=True)
     assert done.returncode == 2
-    assert "fasogram.survey: error: " + message in done.stderr
+    assert "fasogram-survey: error: " + message in done.stderr
     assert not (tmp_path / "out.csv").exists()
 
 
@@ -198,6 +479,392 @@ def test_survey_reports_a_missing_or_empty_directory(tmp_path):
     for directory, message in ((tmp_path / "missing", "cannot read the directory"),
                                (tmp_path, "no light curve files")):
         done = run_survey(directory, tmp_path / "out.csv")
-        assert done.returncode == 1
-        assert "fasogram.survey: error: " + message in done.stderr
-        assert not (tmp_path / "out.csv").exists()
+        assert_one_line_error(done, message)
+        assert directory_entries(tmp_path) == []
+
+
+# --- the output: never destroyed ---
+
+EARLIER = "file,points\nearlier.dat,100\n"
+
+
+def test_earlier_results_kept_when_the_survey_fails(few_curves, tmp_path):
+    output = tmp_path / "results.csv"
+    output.write_text(EARLIER)
+    done = run_survey(few_curves, output, "--scheduler", "nowhere://scheduler")
+    assert_one_line_error(done, "cannot reach the Dask scheduler at nowhere://scheduler")
+    assert output.read_text() == EARLIER
+    assert directory_entries(tmp_path) == ["results.csv"]
+
+
+def test_a_device_given_as_output_is_written_into_and_never_removed(few_curves, tmp_path):
+    if os.geteuid() != 0:
+        pytest.skip("making a device node needs root")
+    device = tmp_path / "null"
+    os.mknod(device, stat.S_IFCHR | 0o666, os.makedev(1, 3))  # as /dev/null
+    done = run_survey(few_curves, device, "--scheduler", "nowhere://scheduler")
+    assert_one_line_error(done, "cannot reach the Dask scheduler")
+    assert stat.S_ISCHR(os.lstat(device).st_mode)
+    done = run_survey(few_curves, device, "--workers", "1")
+    assert done.returncode == 0, done.stderr
+    assert stat.S_ISCHR(os.lstat(device).st_mode)
+    assert directory_entries(tmp_path) == ["null"]
+
+
+def test_output_on_the_standard_output(few_curves, tmp_path):
+    path = os.environ.get("PYTHONPATH", "").split(os.pathsep)
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(map(os.path.abspath, path)))
+    done = subprocess.run(survey_command(few_curves, "-", "--workers", "1"),
+                          capture_output=True, text=True, cwd=tmp_path, env=environment)
+    assert done.returncode == 0, done.stderr
+    rows = list(csv.DictReader(done.stdout.splitlines()))
+    assert [row["file"] for row in rows] == sorted(os.listdir(few_curves))
+    assert all(row["rho"] and not row["error"] for row in rows)
+    assert directory_entries(tmp_path) == []
+
+
+def live_processes(group):
+    """The processes of a process group that have not ended (zombies left out)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                fields = open(f"/proc/{entry}/stat").read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[2]) == group and fields[0] != "Z":
+                found.append(int(entry))
+    return found
+
+
+def wait_for_start(survey):
+    """The survey's first note, once its cluster runs."""
+    line = survey.stderr.readline()
+    assert re.fullmatch(r"fasogram-survey: \d+ light curves, \d+ workers at tcp://\S+\n", line), \
+        line + survey.stderr.read()
+    return line
+
+
+@pytest.mark.parametrize("signum,whole_group", [
+    (signal.SIGINT, True),   # Ctrl-C at a terminal: every process of the job
+    (signal.SIGHUP, True),   # the terminal closed
+    (signal.SIGTERM, False),
+])
+def test_a_stopped_survey_keeps_the_earlier_results(few_curves, tmp_path, signum, whole_group):
+    output = tmp_path / "results.csv"
+    output.write_text(EARLIER)
+    survey = start_survey(few_curves, output, "--workers", "1", steps=1_000_000,
+                          start_new_session=True)
+    try:
+        wait_for_start(survey)
+        # Under way: the earlier results whole, the new ones in a file of their own.
+        assert output.read_text() == EARLIER
+        temporary = [name for name in directory_entries(tmp_path) if name != "results.csv"]
+        assert len(temporary) == 1 and temporary[0].startswith(".results.csv.")
+        if whole_group:
+            os.killpg(survey.pid, signum)
+        else:
+            survey.send_signal(signum)
+        done = finish(survey)
+    finally:
+        if survey.poll() is None:
+            survey.kill()
+    assert done.returncode == 128 + signum, done.stderr
+    assert "Traceback" not in done.stderr
+    others, lines = survey_lines(done.stderr)
+    assert others == []
+    assert lines[-1] == (f"fasogram-survey: stopped by {signal.Signals(signum).name}; "
+                         f"{output} left as it was")
+    assert output.read_text() == EARLIER
+    assert directory_entries(tmp_path) == ["results.csv"]
+    # No worker process left behind.
+    for _ in range(100):
+        if not live_processes(survey.pid):
+            break
+        time.sleep(0.1)
+    assert live_processes(survey.pid) == []
+
+
+def test_ctrl_c_while_the_cluster_starts(few_curves, tmp_path):
+    output = tmp_path / "results.csv"
+    output.write_text(EARLIER)
+    survey = start_survey(few_curves, output, "--workers", "2", start_new_session=True)
+    try:
+        # As soon as a worker process is being started.
+        for _ in range(600):
+            starting = [pid for pid in process_tree(survey.pid)
+                        if b"spawn_main" in pathlib.Path(f"/proc/{pid}/cmdline").read_bytes()]
+            if starting or survey.poll() is not None:
+                break
+            time.sleep(0.01)
+        assert starting, "no worker process seen"
+        os.killpg(survey.pid, signal.SIGINT)
+        done = finish(survey)
+    finally:
+        if survey.poll() is None:
+            survey.kill()
+    assert done.returncode == 130, done.stderr
+    assert "Traceback" not in done.stderr and "KeyboardInterrupt" not in done.stderr
+    assert done.stderr.splitlines() == [
+        f"fasogram-survey: stopped by SIGINT; {output} left as it was"], done.stderr
+    assert output.read_text() == EARLIER
+    assert directory_entries(tmp_path) == ["results.csv"]
+    for _ in range(100):
+        if not live_processes(survey.pid):
+            break
+        time.sleep(0.1)
+    assert live_processes(survey.pid) == []
+
+
+def listening_sockets(pids):
+    """(address, port) of the TCP sockets listening in the processes `pids`."""
+    inodes = set()
+    for pid in pids:
+        with contextlib.suppress(OSError):
+            for fd in os.listdir(f"/proc/{pid}/fd"):
+                with contextlib.suppress(OSError):
+                    link = os.readlink(f"/proc/{pid}/fd/{fd}")
+                    if link.startswith("socket:["):
+                        inodes.add(link[len("socket:["):-1])
+    sockets = []
+    for table in ("tcp", "tcp6"):
+        with open(f"/proc/net/{table}") as file:
+            for line in file.readlines()[1:]:
+                fields = line.split()
+                if fields[3] == "0A" and fields[9] in inodes:  # LISTEN
+                    address, port = fields[1].split(":")
+                    raw = bytes.fromhex(address)
+                    # /proc shows the address as 32-bit words in host (little-endian) order.
+                    words = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
+                    sockets.append((ipaddress.ip_address(words), int(port, 16)))
+    return sockets
+
+
+def process_tree(root):
+    pids = {root}
+    grew = True
+    while grew:
+        grew = False
+        for entry in os.listdir("/proc"):
+            if entry.isdigit() and int(entry) not in pids:
+                with contextlib.suppress(OSError):
+                    stat_line = open(f"/proc/{entry}/stat").read()
+                    if int(stat_line.rsplit(")", 1)[1].split()[1]) in pids:
+                        pids.add(int(entry))
+                        grew = True
+    return pids
+
+
+def test_local_cluster_listens_on_the_loopback_only_without_dashboard(few_curves, tmp_path):
+    survey = start_survey(few_curves, tmp_path / "results.csv", "--workers", "2",
+                          steps=1_000_000)
+    try:
+        note = wait_for_start(survey)
+        assert "at tcp://127.0.0.1:" in note
+        sockets = listening_sockets(process_tree(survey.pid))
+    finally:
+        survey.terminate()
+        survey.communicate(timeout=60)
+    # The scheduler, its HTTP routes, the two nannies and the two workers at least.
+    assert len(sockets) >= 5, sockets
+    assert all(address.is_loopback for address, _ in sockets), sockets
+    assert 8787 not in [port for _, port in sockets], sockets
+
+
+def test_progress_updates_one_line_on_a_terminal(few_curves, tmp_path):
+    main, terminal = pty.openpty()
+    try:
+        survey = subprocess.Popen(survey_command(few_curves, tmp_path / "results.csv",
+                                                 "--workers", "1"),
+                                  stdout=subprocess.DEVNULL, stderr=terminal)
+    finally:
+        os.close(terminal)
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # the terminal's other side closed
+            break
+        if not chunk:
+            break
+        seen += chunk
+    os.close(main)
+    assert survey.wait(timeout=300) == 0
+    text = seen.decode().replace("\r\n", "\n")
+    assert "\rfasogram-survey: 100% (4 of 4 light curves)\n" in text
+    assert text.count("\r") >= 4
+
+
+# --- the output file: where and how it is written ---
+
+def test_new_results_get_the_mode_of_the_umask(few_curves, tmp_path):
+    for umask, mode in ((0o027, 0o640), (0o002, 0o664)):
+        output = tmp_path / f"results{umask:o}.csv"
+        done = run_survey(few_curves, output, "--workers", "1", umask=umask)
+        assert done.returncode == 0, done.stderr
+        assert stat.S_IMODE(os.stat(output).st_mode) == mode
+    assert directory_entries(tmp_path) == ["results2.csv", "results27.csv"]
+
+
+def test_a_symbolic_link_is_followed_and_the_replaced_file_keeps_its_mode(few_curves, tmp_path):
+    store, links = tmp_path / "store", tmp_path / "links"
+    store.mkdir()
+    links.mkdir()
+    results = store / "results.csv"
+    results.write_text(EARLIER)
+    os.chmod(results, 0o604)
+    if os.geteuid() == 0:
+        os.chown(results, 65534, 65534)
+    (links / "latest.csv").symlink_to("../store/results.csv")
+    (links / "dangling.csv").symlink_to("../store/new.csv")
+    for link in ("latest.csv", "dangling.csv"):
+        done = run_survey(few_curves, links / link, "--workers", "1")
+        assert done.returncode == 0, done.stderr
+    assert os.readlink(links / "latest.csv") == "../store/results.csv"
+    assert os.readlink(links / "dangling.csv") == "../store/new.csv"
+    assert directory_entries(links) == ["dangling.csv", "latest.csv"]
+    assert directory_entries(store) == ["new.csv", "results.csv"]
+    for written in (results, store / "new.csv"):
+        assert [row["file"] for row in read_rows(written)] == sorted(os.listdir(few_curves))
+    info = os.stat(results)
+    assert stat.S_IMODE(info.st_mode) == 0o604
+    if os.geteuid() == 0:
+        assert (info.st_uid, info.st_gid) == (65534, 65534)
+
+
+def test_a_link_in_a_sticky_shared_directory_is_followed_only_as_the_kernel_would(
+        few_curves, tmp_path):
+    if os.geteuid() != 0:
+        pytest.skip("links of another user need root to make")
+    shared = tmp_path / "shared"
+    shared.mkdir()
+    os.chmod(shared, 0o1777)
+    victim = tmp_path / "victim.csv"
+    victim.write_text(EARLIER)
+    planted = shared / "results.csv"
+    planted.symlink_to(victim)
+    os.lchown(planted, 65534, 65534)  # neither ours nor the directory owner's
+    done = run_survey(few_curves, planted, "--workers", "1")
+    assert_one_line_error(done, rf"will not follow the symbolic link {re.escape(str(planted))}")
+    assert victim.read_text() == EARLIER
+    assert os.readlink(planted) == str(victim)
+    assert directory_entries(shared) == ["results.csv"]
+    # A link of the directory's owner is followed, and so is one of ours.
+    os.chown(shared, 65534, 65534)
+    done = run_survey(few_curves, planted, "--workers", "1")
+    assert done.returncode == 0, done.stderr
+    assert len(read_rows(victim)) == 4
+    victim.write_text(EARLIER)
+    os.chown(shared, 0, 0)
+    os.lchown(planted, 0, 0)
+    done = run_survey(few_curves, planted, "--workers", "1")
+    assert done.returncode == 0, done.stderr
+    assert len(read_rows(victim)) == 4
+    assert directory_entries(shared) == ["results.csv"]
+
+
+@contextlib.contextmanager
+def tmpfs(path, size):
+    path.mkdir()
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(path)],
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        pytest.skip(f"cannot mount a tmpfs here: {done.stderr.strip() or done.returncode}")
+    try:
+        yield path
+    finally:
+        subprocess.run(["umount", str(path)], check=True)
+
+
+def test_a_full_disk_is_one_line_and_keeps_the_earlier_results(few_curves, tmp_path):
+    with tmpfs(tmp_path / "disk", "64k") as disk:
+        output = disk / "results.csv"
+        output.write_text(EARLIER)
+        filler = os.open(disk / "filler", os.O_WRONLY | os.O_CREAT, 0o644)
+        try:
+            with pytest.raises(OSError) as full:
+                while True:
+                    os.write(filler, b"x" * 4096)
+        finally:
+            os.close(filler)
+        assert full.value.errno == errno.ENOSPC
+        done = run_survey(few_curves, output, "--workers", "1")
+        assert_one_line_error(done, rf"cannot write {re.escape(str(output))}: "
+                                    r"No space left on device$")
+        assert output.read_text() == EARLIER
+        assert directory_entries(disk) == ["filler", "results.csv"]
+
+
+def test_an_unwritable_output_is_one_line_and_changes_nothing(few_curves, tmp_path):
+    # A directory, and a file in a directory that does not exist.
+    for output, message in ((tmp_path, "it is a directory"),
+                            (tmp_path / "missing" / "results.csv", "No such file or directory")):
+        done = run_survey(few_curves, output, "--workers", "1")
+        assert_one_line_error(done, f"cannot write {re.escape(str(output))}: {message}")
+    assert directory_entries(tmp_path) == []
+    # A file that may not be written: on a read-only mount for root (who may
+    # write any file), in a read-only directory otherwise.
+    if os.geteuid() == 0:
+        with tmpfs(tmp_path / "disk", "64k") as disk:
+            output = disk / "results.csv"
+            output.write_text(EARLIER)
+            subprocess.run(["mount", "-o", "remount,ro", str(disk)], check=True)
+            done = run_survey(few_curves, output, "--workers", "1")
+            assert_one_line_error(done, "Read-only file system")
+            assert output.read_text() == EARLIER
+            assert directory_entries(disk) == ["results.csv"]
+    else:
+        locked = tmp_path / "locked"
+        locked.mkdir()
+        output = locked / "results.csv"
+        output.write_text(EARLIER)
+        os.chmod(output, 0o444)
+        os.chmod(locked, 0o555)
+        try:
+            done = run_survey(few_curves, output, "--workers", "1")
+        finally:
+            os.chmod(locked, 0o755)
+        assert_one_line_error(done, "Permission denied")
+        assert output.read_text() == EARLIER
+        assert directory_entries(locked) == ["results.csv"]
+
+
+# --- the command as installed ---
+
+def test_pip_install_provides_the_fasogram_survey_command(few_curves, tmp_path):
+    """Installed from a copy of the sources, with the module built by CMake."""
+    source = pathlib.Path(__file__).resolve().parents[2]
+    copy = tmp_path / "source"
+    (copy / "python").mkdir(parents=True)
+    for name in ("setup.py", "setup.cfg", "pyproject.toml"):
+        shutil.copy(source / name, copy / name)
+    shutil.copytree(source / "python" / "fasogram", copy / "python" / "fasogram")
+    prefix = tmp_path / "prefix"
+    environment = dict(os.environ, FASOGRAM_PREBUILT_EXTENSION=fasogram._fasogram.__file__)
+    done = subprocess.run([sys.executable, "-m", "pip", "install", "--no-deps",
+                           "--no-build-isolation", "--no-index", "--no-cache-dir",
+                           "--prefix", str(prefix), str(copy)],
+                          capture_output=True, text=True, env=environment)
+    if done.returncode != 0 and "No module named pip" in done.stderr:
+        pytest.skip(f"pip is missing for {sys.executable}")
+    assert done.returncode == 0, done.stdout + done.stderr
+    (command,) = prefix.glob("**/bin/fasogram-survey")
+    (package,) = prefix.glob("**/fasogram/__init__.py")
+    # The Python it was installed for.
+    assert command.read_text().splitlines()[0] == f"#!{sys.executable}"
+    environment = dict(os.environ, PYTHONPATH=str(package.parent.parent))
+    where = subprocess.run([sys.executable, "-c", "import fasogram; print(fasogram.__file__)"],
+                           capture_output=True, text=True, env=environment)
+    assert where.stdout.strip() == str(package)
+    helped = subprocess.run([str(command), "--help"], capture_output=True, text=True,
+                            env=environment)
+    assert helped.returncode == 0 and helped.stdout.startswith("usage: fasogram-survey ")
+    output = tmp_path / "results.csv"
+    done = subprocess.run([str(command), str(few_curves), "--from", str(FMIN), "--to", str(FMAX),
+                           "--steps", str(STEPS), "--workers", "1", "-o", str(output)],
+                          capture_output=True, text=True, env=environment)
+    assert done.returncode == 0, done.stderr
+    rows = read_rows(output)
+    assert [row["file"] for row in rows] == sorted(os.listdir(few_curves))
+    for row in rows:
+        assert float(row["rho"]) == serial_row(few_curves / row["file"])["rho"]
