@@ -868,3 +868,17 @@ def test_pip_install_provides_the_fasogram_survey_command(few_curves, tmp_path):
     assert [row["file"] for row in rows] == sorted(os.listdir(few_curves))
     for row in rows:
         assert float(row["rho"]) == serial_row(few_curves / row["file"])["rho"]
+
+
+def test_phases_beyond_the_engines_range_give_an_error_row(tmp_path):
+    # A time of 1e308, or a frequency that overflows t*f: an error row for
+    # that curve, never a crash of the worker.
+    (tmp_path / "far.dat").write_text("1 1\n1e308 2\n3 1\n")
+    (tmp_path / "near.dat").write_text("1 1\n2 2\n3 1.5\n4 0.5\n")
+    far = fasogram.lightcurve.analyse(str(tmp_path / "far.dat"), 0.0, 1.0, 10, "square")
+    assert "beyond the phases" in far["error"]
+    assert far["frequency"] == ""
+    huge = fasogram.lightcurve.analyse(str(tmp_path / "near.dat"), 0.0, 1e308, 10, "square")
+    assert "beyond the phases" in huge["error"]
+    fine = fasogram.lightcurve.analyse(str(tmp_path / "near.dat"), 0.01, 0.5, 10, "square")
+    assert fine["error"] == "" and float(fine["rho"]) > 0
