@@ -169,4 +169,22 @@ void draw_batch_graphs(SpectrumGraph& graph, const Options& options,
     }
 }
 
+void write_graph_file(const GraphRequest& request, const Options& options,
+                      const std::function<void(const GraphPage&)>& draw,
+                      const std::function<void(const std::string&)>& note) {
+    LibraryConsole console(options.quiet);
+    const GraphScratch scratch;
+    const fs::path file = scratch.file(0, request);
+    draw(batch_page(request.format, file.string(), options));
+    std::fflush(stdout);
+    int errnum = 0;
+    if (plotix::getfst(&errnum) != 1) {
+        constexpr std::string_view failed = "no se pudo escribir el grafico";
+        throw FatalError(errnum != 0 ? system_failure(failed, request.path, errnum)
+                                     : std::string(failed) + " " + request.path);
+    }
+    move_into_place(file, request.path, request.path);
+    note("grafico en " + request.path);
+}
+
 } // namespace fasogram

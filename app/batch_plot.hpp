@@ -30,4 +30,11 @@ GraphPage batch_page(GraphFormat format, const std::string& file, const Options&
 void draw_batch_graphs(SpectrumGraph& graph, const Options& options,
                        const std::function<void(const std::string&)>& note);
 
+// Writes one graph file as draw_batch_graphs does (a temporary name, the
+// library's console, the file status), drawn by `draw` on the page it is
+// given.
+void write_graph_file(const GraphRequest& request, const Options& options,
+                      const std::function<void(const GraphPage&)>& draw,
+                      const std::function<void(const std::string&)>& note);
+
 } // namespace fasogram
