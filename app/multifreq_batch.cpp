@@ -201,7 +201,7 @@ void run_multifrequency(const Series& series, const FrequencyGrid& grid, const O
     switch (result.stop) {
     case Prewhitening::Stop::count: break;
     case Prewhitening::Stop::snr:
-        note("el siguiente pico (f = " + shortest(result.rejected.frequency) +
+        note("el siguiente pico (f = " + column(result.rejected.frequency, 10, 0).substr(1) +
              ", S/N = " + column(result.rejected_snr, 3, 0).substr(1) + ") no llega a S/N " +
              shortest(m.snr_min));
         break;
