@@ -284,7 +284,9 @@ std::vector<Peak> HarmonicSpectrum::peaks(std::span<const HarmonicPoint> points,
         if (after > 1.5 * before || before > 1.5 * after) continue;
         if (!(b.rho > a.rho && b.rho >= c.rho)) continue;
         bool near = false;
-        for (const double e : exclude) near = near || std::fabs(b.f - e) < half_line;
+        // The spectrum is even in f: a frequency excludes its mirror too.
+        for (const double e : exclude)
+            near = near || std::fabs(std::fabs(b.f) - std::fabs(e)) < half_line;
         if (!near) found.push_back({a.f, b.f, c.f, b.rho});
     }
     std::sort(found.begin(), found.end(),

@@ -99,13 +99,14 @@ Prewhitening prewhiten(std::span<const double> t, std::span<const double> y,
         for (const double f : found)
             for (int h = 1; h <= H; ++h) exclude.push_back(h * f);
         std::vector<Peak> peaks = first.peaks(current, 1, exclude);
-        if (peaks.empty() || !(peaks[0].frequency > 0.0)) {
+        // A peak at a negative frequency is its mirror's.
+        if (peaks.empty() || !(std::fabs(peaks[0].frequency) > 0.0)) {
             result.stop = Prewhitening::Stop::no_peak;
             break;
         }
         const Peak peak = peaks[0];
         std::vector<double> start = found;
-        start.push_back(peak.frequency);
+        start.push_back(std::fabs(peak.frequency));
         MultiFit fit;
         std::vector<HarmonicPoint> residual;
         try {

@@ -173,6 +173,19 @@ TEST(HarmonicSpectrum, PeaksAreRefinedAndPassOverExcludedFrequencies) {
     ASSERT_EQ(rest.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(rest[i].frequency, peaks[i + 1].frequency);
     EXPECT_TRUE(hs.peaks(points, 0).empty());
+
+    // A grid that crosses zero holds each peak twice, at f and -f: the
+    // excluded frequency takes its mirror with it.
+    const FrequencyGrid both{-2.0, 2.0, 12000, hs.line_width()};
+    std::vector<HarmonicPoint> mirrored;
+    hs.run(both, [&](const HarmonicPoint& p) { mirrored.push_back(p); });
+    const std::vector<Peak> pair = hs.peaks(mirrored, 2);
+    ASSERT_EQ(pair.size(), 2u);
+    EXPECT_NEAR(pair[0].frequency, -pair[1].frequency, 1e-9);
+    EXPECT_NEAR(std::fabs(pair[0].frequency), kSignals[0].f, 2e-5);
+    const std::vector<Peak> next = hs.peaks(mirrored, 1, exclude);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_GT(std::fabs(std::fabs(next[0].frequency) - kSignals[0].f), 1e-3);
 }
 
 // ---------------------------------------------------------------------------

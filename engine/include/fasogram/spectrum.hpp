@@ -313,7 +313,7 @@ class HarmonicSpectrum {
     // rho between its grid neighbours.  A Peak's amplitude is the point's
     // (that of the fundamental alone when H = 1), its phase and c1 those of
     // the fundamental.  Maxima closer than half a line width to a frequency
-    // of `exclude` are passed over.
+    // of `exclude` (or to its mirror -f) are passed over.
     std::vector<Peak> peaks(std::span<const HarmonicPoint> points, std::size_t k,
                             std::span<const double> exclude = {}) const;
 
