@@ -4,6 +4,7 @@
 #include "batch_plot.hpp"
 #include "console_out.hpp"
 #include "error.hpp"
+#include "multifreq_batch.hpp"
 #include "plot_spectrum.hpp"
 #include "series.hpp"
 #include "table_csv.hpp"
@@ -16,6 +17,7 @@
 #include <iostream>
 #include <limits>
 #include <new>
+#include <optional>
 #include <system_error>
 
 namespace fasogram {
@@ -90,7 +92,8 @@ void run(const Options& options) {
                              "definida)");
     }
     const std::string name = options.series == "-" ? std::string(stdin_name) : options.series;
-    const Series series = read_input(options);
+    const auto say = [&options](const std::string& text) { note(options, text); };
+    const Series series = remove_trend(read_input(options), options, say);
     if (series.header_line > 0) {
         note(options, name + ", linea " + std::to_string(series.header_line) +
                           ": cabecera ignorada: '" + series.header + "'");
@@ -123,7 +126,11 @@ void run(const Options& options) {
     // A CSV table carries every digit a double holds, each of them exact.
     const Digits digits = is_csv_name(options.table) ? Digits::full : Digits::eight;
     PlotArrays curve;
-    if (graphs) {
+    std::optional<HarmonicTable> harmonic;
+    if (options.multi.harmonics > 1) {
+        harmonic.emplace(series, options);
+        curve = harmonic->run(grid, on_point, graphs);
+    } else if (graphs) {
         curve = compute_spectrum(engine, grid, on_point, options.threads, digits);
     } else {
         engine.run(grid, on_point, options.threads, digits);
@@ -134,13 +141,15 @@ void run(const Options& options) {
     draw_batch_graphs(graph, options, outputs);
 
     if (options.peaks > 0) {
-        const std::vector<Peak> peaks = finder.peaks(engine, options.threads);
+        const std::vector<Peak> peaks =
+            harmonic ? harmonic->peaks(options.peaks) : finder.peaks(engine, options.threads);
         if (peaks.size() < options.peaks) {
             note(options, "el espectro tiene " + std::to_string(peaks.size()) +
                               (peaks.size() == 1 ? " pico" : " picos"));
         }
         print_data(format_peak_table(peaks));
     }
+    run_multifrequency(series, grid, options, outputs, say, print_data);
 
     // Every output is complete: they replace the earlier files together.
     outputs.commit();

@@ -109,4 +109,20 @@ void show_batch_graph(SpectrumGraph& graph, const Options& options) {
     std::fflush(stdout);
 }
 
+void write_graph_file(const GraphRequest& request, const Options& options, RunOutputs& outputs,
+                      const std::function<void(const GraphPage&)>& draw,
+                      const std::function<void(const std::string&)>& note) {
+    LibraryConsole console(options.quiet);
+    const fs::path file = outputs.graph(request.path, request.path);
+    draw(batch_page(request.format, file.string(), options));
+    std::fflush(stdout);
+    int errnum = 0;
+    if (plotix::getfst(&errnum) != 1) {
+        constexpr std::string_view failed = "no se pudo escribir el grafico";
+        throw FatalError(errnum != 0 ? system_failure(failed, request.path, errnum)
+                                     : std::string(failed) + " " + quoted_input(request.path));
+    }
+    note("grafico en " + quoted_input(request.path));
+}
+
 } // namespace fasogram

@@ -34,4 +34,11 @@ void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs&
 // place.
 void show_batch_graph(SpectrumGraph& graph, const Options& options);
 
+// Writes one graph file as draw_batch_graphs does (staged in `outputs`, the
+// library's console, the file status), drawn by `draw` on the page it is
+// given.
+void write_graph_file(const GraphRequest& request, const Options& options, RunOutputs& outputs,
+                      const std::function<void(const GraphPage&)>& draw,
+                      const std::function<void(const std::string&)>& note);
+
 } // namespace fasogram

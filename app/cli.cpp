@@ -3,6 +3,7 @@
 
 #include "batch_plot.hpp"
 #include "error.hpp"
+#include "multifreq_cli.hpp"
 #include "numbers.hpp"
 
 #include <plotix.h>
@@ -77,6 +78,16 @@ const struct option long_options[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    // Several frequencies (multifreq_cli.cpp).
+    {"prewhiten", required_argument, nullptr, opt_prewhiten},
+    {"harmonics", required_argument, nullptr, opt_harmonics},
+    {"detrend", required_argument, nullptr, opt_detrend},
+    {"snr-min", required_argument, nullptr, opt_snr_min},
+    {"snr-band", required_argument, nullptr, opt_snr_band},
+    {"fit-table", required_argument, nullptr, opt_fit_table},
+    {"residuals", required_argument, nullptr, opt_residuals},
+    {"phase-plot", required_argument, nullptr, opt_phase_plot},
+    {"window-spectrum", required_argument, nullptr, opt_window_spectrum},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -207,6 +218,9 @@ class Parser {
         case 'q': options.quiet = true; break;
         case 'h': help = true; return false;
         case 'V': version = true; return false;
+        default:
+            if (std::string problem = take_multifreq_option(code, value, options); !problem.empty())
+                throw Usage{std::move(problem)};
         }
         return true;
     }
@@ -239,6 +253,8 @@ class Parser {
                         to_text_ + ")"};
         if (options.table == "-" && options.peaks > 0)
             throw Usage{"--table - y --peaks escribirian los dos en la salida estandar"};
+        if (std::string problem = multifreq_problem(options); !problem.empty())
+            throw Usage{std::move(problem)};
     }
 
   private:
@@ -276,6 +292,13 @@ class Parser {
 };
 
 } // namespace
+
+std::optional<GraphFormat> graph_format_of(std::string_view path) {
+    const std::vector<FormatRow> rows = format_rows();
+    const FormatRow* row = format_of(rows, path);
+    if (row == nullptr || !row->available) return std::nullopt;
+    return row->format;
+}
 
 bool graph_format_available(GraphFormat format) {
     for (const FormatRow& row : format_rows()) {
@@ -362,7 +385,8 @@ una primera linea sin numeros se toma como cabecera.
       --screen           muestra tambien el grafico en una ventana
   -j, --threads N        hilos de calculo (por omision 0: todos los nucleos)
   -q, --quiet            sin notas ni resumenes de la biblioteca de graficos
-  -h, --help             muestra esta ayuda
+)" + multifreq_help() +
+           R"(  -h, --help             muestra esta ayuda
   -V, --version          muestra la version
 
 Las frecuencias van en ciclos por unidad de tiempo de la serie.  Los numeros

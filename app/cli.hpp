@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fasogram {
@@ -30,6 +31,18 @@ inline constexpr int max_image_side = 16384;
 // side rounded to the nearest pixel (3507.9 x 2480.3).
 inline constexpr ImageSize default_image_size{3508, 2480};
 
+// Several frequencies (multifreq_cli.cpp): prewhitening, the simultaneous
+// fit and what is written of it, harmonics, trends, the spectral window.
+struct MultiOptions {
+    std::size_t prewhiten = 0; // K; 0: no prewhitening
+    int harmonics = 1;         // the spectrum's model and the fit's
+    int detrend = -1;          // degree of the trend removed first; -1: none
+    double snr_min = 4.0;
+    double snr_band = 0.0; // half width of the noise band; 0: 100 line widths
+    std::string residuals, fit_table, window_spectrum; // empty: not written
+    std::optional<GraphRequest> phase_plot;
+};
+
 struct Options {
     std::string series = "datos.dat"; // "-": standard input
     Window window = Window::hanning;
@@ -43,6 +56,7 @@ struct Options {
     bool screen = false;
     unsigned threads = 0; // 0: every core
     bool quiet = false;
+    MultiOptions multi;
 };
 
 // What the command line asks for.
@@ -60,6 +74,10 @@ struct CommandLine {
 // Nothing is printed; the arguments are not changed.  Not reentrant (getopt's
 // state is global), but it may be called any number of times.
 CommandLine parse_command_line(int argc, const char* const argv[]);
+
+// The graph format a file name asks for by its extension, if any the
+// library writes.
+std::optional<GraphFormat> graph_format_of(std::string_view path);
 
 // Whether the plotting library can write the format.
 bool graph_format_available(GraphFormat format);

@@ -28,7 +28,8 @@ import numpy as np
 
 from . import _fasogram
 
-__all__ = ["spectrum", "Spectrum", "Peak"]
+__all__ = ["spectrum", "Spectrum", "Peak",
+           "fit", "prewhiten", "trend", "spectral_window", "FitResult", "FitTerm", "Trend"]
 
 Peak = namedtuple("Peak", "frequency period rho amplitude phase")
 Peak.__doc__ = """A peak of a spectrum, refined to its maximum between the grid neighbours.
@@ -137,7 +138,8 @@ def _series(values, name):
     return array
 
 
-def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None):
+def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None, harmonics=1,
+             detrend=None):
     """The spectrum of the series (t, y) from fmin to fmax in `steps` steps.
 
     t, y     times and values: any sequences of real numbers of the same length
@@ -153,6 +155,13 @@ def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None):
              span D, line width 2/D) or "square" (equal weights, 1/D).
     threads  how many threads compute the spectrum; None uses every core.  The
              result does not depend on it.  The GIL is released meanwhile.
+    harmonics
+             H: the model of each frequency has H harmonics (f, 2f, ... Hf) and
+             rho is the share of the weighted variance they explain; c1 is then
+             the constant and c2, c3 the fundamental's coefficients (computed by
+             a path of its own, good to about 1e-12 of the variance).
+    detrend  a degree D: the weighted least-squares polynomial of degree D in
+             time is removed from y first (see `trend`).
 
     Returns a `Spectrum`: numpy arrays frequency, rho, c1, c2, c3, which also
     unpack as a tuple in that order, and the method peaks(k).  The values are
@@ -187,4 +196,15 @@ def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None):
             raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
     if steps >= 2**63:
         raise ValueError(f"steps is too large: {steps}")
+    if detrend is not None:
+        y = y - trend(t, y, _whole_number(detrend, "detrend"), window=window)(t)
+    if harmonics != 1:
+        harmonics = _harmonics(harmonics)
+        if harmonics > 1:
+            return Spectrum(_fasogram.harmonic_spectrum(t, y, None, fmin, fmax, steps, window,
+                                                        harmonics, threads))
     return Spectrum(_fasogram.compute(t, y, fmin, fmax, steps, window, threads))
+
+
+from .multifreq import FitResult, FitTerm, Trend, fit, prewhiten, spectral_window, trend  # noqa: E402
+from .multifreq import _harmonics  # noqa: E402

@@ -20,6 +20,12 @@
 #include <vector>
 
 namespace py = pybind11;
+
+// Several frequencies (multifreq_module.cpp).
+namespace fasogram_python {
+void bind_multifreq(py::module_& m);
+}
+
 using fasogram::FrequencyGrid;
 using fasogram::SeriesError;
 using fasogram::SpectrumEngine;
@@ -210,4 +216,6 @@ PYBIND11_MODULE(_fasogram, m) {
     m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("fmin"), py::arg("fmax"),
           py::arg("steps"), py::arg("window"), py::arg("threads"),
           "Computes the spectrum of (t, y); threads = 0 uses every core.");
+
+    fasogram_python::bind_multifreq(m);
 }

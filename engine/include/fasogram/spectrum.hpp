@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -229,5 +230,225 @@ class PeakFinder {
 // The same over a whole spectrum held in arrays (frequencies increasing).
 std::vector<Peak> find_peaks(const SpectrumEngine& engine, std::span<const SpectrumPoint> spectrum,
                              std::size_t k, unsigned threads = 0);
+
+} // namespace fasogram
+
+// ===========================================================================
+// Several frequencies: spectra of a harmonic model, the simultaneous fit of
+// several sinusoids, prewhitening, trends and the spectral window.
+//
+// These entries stand apart from SpectrumEngine and take the errors of the
+// values themselves: every point weighs its window weight (Hanning
+// 2 sin^2(pi d/D), d its distance to the nearer end of the series and D the
+// time span, or 1 for the square window) over sigma^2, with sigma = 1 for
+// every point when `sigma` is empty.  Times, values and errors are checked
+// as SpectrumEngine checks a series (SeriesError), errors must be finite and
+// positive, and every other argument raises std::invalid_argument naming
+// what is wrong.
+// ===========================================================================
+namespace fasogram {
+
+// The most harmonics of one frequency, frequencies of one fit and degree of
+// a trend the entries below take.
+inline constexpr int max_harmonics = 20;
+inline constexpr std::size_t max_fit_frequencies = 100;
+// The most coefficients of one fit besides C0: K (2H + 1) <= this.
+inline constexpr std::size_t max_fit_coefficients = 1000;
+inline constexpr int max_trend_degree = 20;
+
+// The weight of every point in the fits below (input order).
+std::vector<double> fit_weights(std::span<const double> t, std::span<const double> sigma,
+                                Window window);
+
+// A polynomial in time fitted by weighted least squares.  It is held in
+// Legendre polynomials of u = (t - centre)/scale, centre the middle of the
+// series and scale half its span, so that times of any size and degrees up
+// to max_trend_degree stay well conditioned.
+struct Trend {
+    int degree = -1; // -1: no trend (the value is 0 everywhere)
+    double centre = 0.0;
+    double scale = 1.0;
+    std::vector<double> coefficients; // of P_0(u) .. P_degree(u)
+    double operator()(double t) const;
+};
+Trend fit_trend(std::span<const double> t, std::span<const double> y, std::span<const double> sigma,
+                Window window, int degree);
+
+// One frequency of the spectrum of the H-harmonic model
+//     Y = C0 + sum_h a_h cos(2 pi h f t) + b_h sin(2 pi h f t),  h = 1 .. H,
+// fitted by weighted least squares.  rho is the share of the weighted
+// variance the model explains; amplitude is sqrt(sum_h a_h^2 + b_h^2), the
+// amplitude of the sinusoid of the same power; a1 and b1 are the
+// coefficients of the fundamental (times measured from 0).  Where the fit
+// is singular every value but f is NaN.
+struct HarmonicPoint {
+    double f = 0.0;
+    double rho = 0.0;
+    double amplitude = 0.0;
+    double c0 = 0.0, a1 = 0.0, b1 = 0.0;
+};
+
+// The spectrum of the H-harmonic model.  With H = 1 and no errors it is the
+// spectrum SpectrumEngine computes, by a path of its own (good to about
+// 1e-12 of the variance, not to every printed digit).
+class HarmonicSpectrum {
+  public:
+    HarmonicSpectrum(std::span<const double> t, std::span<const double> y,
+                     std::span<const double> sigma, Window window, int harmonics);
+    ~HarmonicSpectrum();
+    HarmonicSpectrum(HarmonicSpectrum&&) noexcept;
+    HarmonicSpectrum& operator=(HarmonicSpectrum&&) noexcept;
+
+    std::size_t size() const;
+    int harmonics() const;
+    Window window() const;
+    double time_span() const;
+    double line_width() const; // 2/D for the Hanning window, 1/D for the square one
+    double mean() const;       // weighted mean
+    double variance() const;   // weighted variance
+
+    // Every frequency of the grid that is not skipped, in increasing j, on
+    // `threads` threads (0: every core; the values do not depend on it).
+    void run(const FrequencyGrid& grid, const std::function<void(const HarmonicPoint&)>& on_point,
+             unsigned threads = 0) const;
+    // The fits at the given frequencies, in their order.
+    std::vector<HarmonicPoint> at(std::span<const double> freqs) const;
+    // The k highest local maxima of rho among `points` (a grid run in
+    // increasing frequency), highest first, each refined to the maximum of
+    // rho between its grid neighbours.  A Peak's amplitude is the point's
+    // (that of the fundamental alone when H = 1), its phase and c1 those of
+    // the fundamental.  Maxima closer than half a line width to a frequency
+    // of `exclude` (or to its mirror -f) are passed over.
+    std::vector<Peak> peaks(std::span<const HarmonicPoint> points, std::size_t k,
+                            std::span<const double> exclude = {}) const;
+
+    struct Impl;
+
+  private:
+    const Impl& impl() const;
+    std::unique_ptr<Impl> impl_;
+};
+
+// One term of a simultaneous fit: harmonic h of frequency k, written
+//     amplitude cos(2 pi (h f_k (t - epoch) - phase)),
+// phase in cycles, 0 <= phase < 1.  The errors are 1-sigma: from the
+// covariance matrix of the fit, and the analytic ones of an evenly sampled
+// series of the same number of points, span and residual scatter
+// (Montgomery & O'Donoghue 1999): sigma_f = sqrt(6) sigma_N / (pi sqrt(N)
+// A T), sigma_A = sqrt(2/N) sigma_N, sigma_phase = sigma_A / (2 pi A).
+struct FitTerm {
+    std::size_t index = 0; // k, from 0
+    int harmonic = 1;      // h
+    double frequency = 0.0, frequency_error = 0.0, frequency_error_analytic = 0.0;
+    double amplitude = 0.0, amplitude_error = 0.0, amplitude_error_analytic = 0.0;
+    double phase = 0.0, phase_error = 0.0, phase_error_analytic = 0.0;
+    double a = 0.0, b = 0.0; // a cos(2 pi h f_k (t - epoch)) + b sin(...)
+};
+
+struct FitOptions {
+    int harmonics = 1;
+    // The time the phases refer to; NaN: the weighted mean time, where a
+    // phase and its frequency are uncorrelated.
+    double epoch = std::numeric_limits<double>::quiet_NaN();
+    int max_iterations = 200;
+};
+
+// The simultaneous weighted least-squares fit of
+//     Y = C0 + sum_k sum_h a_kh cos(2 pi h f_k (t - epoch)) + b_kh sin(...)
+// with every frequency, coefficient and C0 free (Levenberg-Marquardt).
+struct MultiFit {
+    int harmonics = 1;
+    double epoch = 0.0;
+    double c0 = 0.0, c0_error = 0.0;
+    std::vector<double> frequencies, frequency_errors; // f_k and its error
+    std::vector<FitTerm> terms;                        // k-major, then h
+    std::vector<double> residuals;                     // y - model, input order
+    std::size_t points = 0;                            // points that carry weight (N)
+    double time_span = 0.0;                            // T
+    double residual_rms = 0.0;  // sigma_N: window-weighted rms of the residuals
+    double chi_square = 0.0;    // sum of weight * residual^2
+    bool errors_scaled = false; // no sigma: errors scaled by the residual variance
+    int iterations = 0;
+    bool converged = false;
+
+    double model(double t) const;
+    // Frequency k's harmonics alone (without C0).
+    double component(std::size_t k, double t) const;
+};
+
+// Starts from `frequencies` (finite, positive, each at least a hundredth of
+// a line width from the others, at most max_fit_frequencies of them and
+// max_fit_coefficients coefficients) with the coefficients of the linear fit
+// at them.  There must be more points that carry weight than parameters.
+MultiFit fit_frequencies(std::span<const double> t, std::span<const double> y,
+                         std::span<const double> sigma, Window window,
+                         std::span<const double> frequencies, const FitOptions& options = {});
+
+// The mean amplitude of a spectrum within `half_width` of f (the points of
+// the grid run that lie there; NaN when none does).
+double mean_amplitude(std::span<const HarmonicPoint> spectrum, double f, double half_width);
+
+// What prewhitening has found when it considers a further frequency.
+struct PrewhitenStep {
+    std::size_t index = 0;                   // how many frequencies were accepted before
+    Peak peak;                               // the highest peak of the residuals' spectrum
+    std::span<const HarmonicPoint> spectrum; // that spectrum
+    const MultiFit* fit = nullptr;           // the fit with the candidate
+    std::span<const HarmonicPoint> residual; // the spectrum of that fit's residuals
+    double snr = 0.0;                        // the candidate's S/N
+};
+
+struct PrewhitenOptions {
+    std::size_t max_frequencies = 1; // K
+    int harmonics = 1;
+    double snr_min = 4.0;
+    // The band over which the noise around a frequency is averaged: the
+    // residual spectrum within +-snr_half_width of it; 0: 100 line widths.
+    double snr_half_width = 0.0;
+    unsigned threads = 0;
+    int max_iterations = 200;
+    // A further stop, asked after the S/N test has passed: true rejects the
+    // candidate and ends the search (the place for a false-alarm limit).
+    std::function<bool(const PrewhitenStep&)> extra_stop;
+};
+
+struct Prewhitening {
+    enum class Stop { count, snr, extra, no_peak };
+    MultiFit fit;            // of the accepted frequencies (none: C0 alone)
+    std::vector<double> snr; // of each accepted frequency in the final residuals
+    std::vector<double> noise;
+    Stop stop = Stop::count;
+    Peak rejected; // the candidate that stopped the search (snr, extra)
+    double rejected_snr = 0.0;
+    // Frequencies accepted on the way whose S/N in the final residuals fell
+    // below snr_min: dropped, and the others fitted again without them.
+    std::vector<double> dropped;
+    double snr_half_width = 0.0;                  // the band used
+    std::vector<HarmonicPoint> residual_spectrum; // of the final residuals
+};
+
+// Finds up to K frequencies one after the other: the highest peak of the
+// spectrum of the current residuals over `grid`, then the simultaneous fit
+// of every frequency found so far started from the peaks, then new
+// residuals.  A candidate is accepted when its fitted amplitude
+// sqrt(sum_h A_h^2) over the mean amplitude of the new residuals' spectrum
+// within the band around it is at least snr_min (and extra_stop does not
+// object).  At the end every frequency's S/N is taken again in the final
+// residuals; one below snr_min there (an alias taken before its true
+// frequency, say) is dropped and the rest fitted again, until all pass.
+// The grid's line_width sets which frequencies are skipped.
+Prewhitening prewhiten(std::span<const double> t, std::span<const double> y,
+                       std::span<const double> sigma, Window window, const FrequencyGrid& grid,
+                       const PrewhitenOptions& options);
+
+// The spectral window: |sum_i w_i exp(2 pi i f t_i)| / sum_i w_i at every
+// frequency of the grid (none skipped), with the weights of fit_weights.
+struct WindowPoint {
+    double f = 0.0;
+    double amplitude = 0.0;
+};
+std::vector<WindowPoint> spectral_window(std::span<const double> t, std::span<const double> sigma,
+                                         Window window, const FrequencyGrid& grid,
+                                         unsigned threads = 0);
 
 } // namespace fasogram
