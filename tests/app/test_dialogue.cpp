@@ -199,7 +199,7 @@ TEST(Dialogue, ErrorStopsReportOnceAndWriteNothingMore) {
          "fasogram: error: fin de la entrada al esperar la respuesta a 'ventana Hanning (h) o "
          "cuadrada (c)?'\n",
          " ventana Hanning (h) o cuadrada (c)?"},
-        {"malformed frequency", small_series.c_str(), "h\n1,5x\n1.5x\n",
+        {"malformed frequency", small_series.c_str(), "h\n1, 5x\n1.5x\n",
          "fasogram: error: respuesta no valida a 'frecuencia final?': '1.5x'\n",
          " frecuencia final?"},
         {"end of input at final frequency", small_series.c_str(), "h\n0\n",
