@@ -81,8 +81,8 @@ TEST(Batch, HelpAndVersion) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind("Uso: fasogram [OPCIONES] [SERIE]\n", 0), 0u) << r.out;
     for (const char* option :
-         {"--window", "--from", "--to", "--steps", "--table", "--plot", "--size", "--peaks",
-          "--screen", "--threads", "--quiet", "--help", "--version"})
+         {"--window", "--errors", "--from", "--to", "--steps", "--oversample", "--table", "--plot",
+          "--size", "--peaks", "--screen", "--threads", "--quiet", "--help", "--version"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("Ejemplos:\n  fasogram "), std::string::npos);
     EXPECT_NE(r.out.find(".eps\n                         .svg .png"), std::string::npos);
@@ -107,7 +107,8 @@ TEST(Batch, UsageErrorsExitWithTwoBeforeAnyWork) {
     const std::pair<std::string, std::string> cases[] = {
         {"--bogus", "opcion desconocida o ambigua: '--bogus'"},
         {"--from", "a la opcion '--from' le falta su valor"},
-        {"--to 1", "faltan --from y --steps: la malla"},
+        {"--oversample 0", "--oversample: se espera un numero de puntos por ancho de linea"},
+        {"--steps 5 --oversample 4", "--oversample y --steps se excluyen"},
         {"--from 0.5 --to 0.5 --steps 5", "--to debe ser mayor que --from (--from 0.5, --to 0.5)"},
         {"--from 0 --to 1 --steps 0", "--steps: se espera un numero entero de pasos mayor que 0"},
         {"--from 0 --to 1 --steps 5 --size 15x600", "--size: se espera ANCHOxALTO"},
@@ -155,6 +156,9 @@ TEST(Batch, SeriesFromAFileOrStandardInputWithCommentsAndAHeader) {
                         "fasogram: 61 pares (tiempo, valor) en serie.txt\n"
                         "fasogram: ventana cuadrada; ancho de cada linea espectral =  "
                         "0.0322580645\n"
+                        "fasogram: el paso de la malla (0.025) pasa de la mitad del ancho de "
+                        "linea (0.0161290323): un pico puede caer entre dos frecuencias; para "
+                        "muestrearlos todos hacen falta 7 pasos: --from 0.2 --to 0.3 --steps 7\n"
                         "fasogram: espectro de 5 frecuencias en fasogram.dat\n");
     const std::string table = dir.read("fasogram.dat");
     const std::vector<std::string> rows = lines_of(table);
