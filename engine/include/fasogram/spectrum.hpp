@@ -204,9 +204,9 @@ void check_grid(const FrequencyGrid& grid, double t_max);
 // A grid to be completed from the series: what is left out is chosen by
 // auto_grid.
 struct GridRequest {
-    std::optional<double> f_ini;
-    std::optional<double> f_fin;
-    std::optional<std::int64_t> n_points;
+    std::optional<double> f_ini = std::nullopt;
+    std::optional<double> f_fin = std::nullopt;
+    std::optional<std::int64_t> n_points = std::nullopt;
     // Grid points per line width: the step left to auto_grid is
     // line_width/oversample.
     double oversample = 10.0;
