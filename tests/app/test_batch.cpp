@@ -790,5 +790,34 @@ TEST(Batch, TheUndersamplingNoteAtHalfTheLineWidthAndJustAbove) {
     EXPECT_TRUE(notes_with(fine.err, "el paso de la malla").empty()) << fine.err;
 }
 
+TEST(Batch, TheExampleWithErrorsNeedsNeitherAGridNorAnythingButItsErrors) {
+    // Poor nights, three in ten, carry errors twenty times those of the good
+    // ones: weighted by them, the 0.8127-day signal stands out at once.
+    ScratchDir dir;
+    fs::copy_file(FASOGRAM_EXAMPLE_ERRORS, dir.path() / "errores.dat");
+    const Outcome weighted = run(dir, "-e --peaks 3 errores.dat");
+    ASSERT_EQ(weighted.status, 0) << weighted.err;
+    const auto w = peak_rows(weighted.out);
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_NEAR(1 / w[0].first, 0.8127, 2e-4);
+    EXPECT_GT(w[0].second, 0.7);
+    // Its daily aliases come next, well below it.
+    for (std::size_t k = 1; k < 3; ++k) {
+        EXPECT_NEAR(std::fabs(w[k].first - w[0].first), 1.0, 0.01);
+        EXPECT_LT(w[k].second, w[0].second - 0.2);
+    }
+    // Taken at face value the poor nights drown it: the highest peak is
+    // noise, and a note points at the errors column.
+    const Outcome plain = run(dir, "--peaks 3 errores.dat");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const auto p = peak_rows(plain.out);
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_GT(std::fabs(1 / p[0].first - 0.8127), 0.01);
+    EXPECT_LT(p[0].second, 0.05);
+    EXPECT_EQ(notes_with(plain.err, "errores.dat, linea 2: la tercera columna no se lee").size(),
+              1u)
+        << plain.err;
+}
+
 } // namespace
 } // namespace fasogram
