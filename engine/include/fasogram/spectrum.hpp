@@ -227,10 +227,11 @@ struct AutoGrid {
     bool capped = false;
 };
 
-// Completes the request: the step, unless n_points is given, is
-// line_width/oversample (n_points the fewest that reach it); f_ini is one
-// such step; f_fin is the largest f_ini + k·step not above `nyquist`, k at
-// least 1 and at most max_auto_steps.  Raises std::invalid_argument for an
+// Completes the request.  With step = line_width/oversample: f_ini, unless
+// given, is one step; f_fin, unless given, is the largest f_ini + k·step not
+// above `nyquist`, k at least 1 and at most max_auto_steps; n_points, unless
+// given, is that k, or with a given f_fin the fewest steps no wider than
+// `step`.  Raises std::invalid_argument for an
 // oversample that is not a finite number above 0, given limits that are not
 // finite or not increasing, a chosen f_fin that would not lie above a given
 // f_ini, or more steps than a grid can have.
