@@ -48,8 +48,23 @@ std::string column(double value, int digits, int width, bool fixed = false) {
     return " " + text;
 }
 
+// A number as it reads back: the fewest digits that give the same double.
+std::string exact_text(double value) {
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string(buffer, end);
+}
+
+// A number with nine significant digits, for the notes.
+std::string short_text(double value) {
+    char buffer[64];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 9).ptr;
+    return std::string(buffer, end);
+}
+
 Series read_input(const Options& options) {
-    const SeriesLayout layout{std::numeric_limits<std::size_t>::max(), true};
+    const SeriesLayout layout{std::numeric_limits<std::size_t>::max(), true, options.errors};
     if (options.series == "-") {
         Series series = read_series(std::cin, stdin_name, layout);
         if (std::cin.bad()) throw FatalError("error al leer la " + std::string(stdin_name));
@@ -60,6 +75,7 @@ Series read_input(const Options& options) {
 
 SpectrumEngine prepare_engine(const Series& series, Window window, const std::string& name) {
     try {
+        if (!series.sigma.empty()) return SpectrumEngine(series.t, series.x, series.sigma, window);
         return SpectrumEngine(series.t, series.x, window);
     } catch (const SeriesError& error) {
         switch (error.kind()) {
@@ -84,6 +100,73 @@ void print_data(const std::string& text) {
                          std::string(std::strerror(errno == 0 ? EIO : errno)));
 }
 
+// The grid the options ask for, what they leave out chosen from the series;
+// notes say what was chosen and whether the grid can miss peaks.
+FrequencyGrid choose_grid(const Options& options, const SpectrumEngine& engine,
+                          const std::string& name) {
+    const std::string where = "--from/--to/--steps con " + name + ": ";
+    FrequencyGrid grid;
+    const bool automatic = !options.f_ini || !options.f_fin || !options.steps;
+    if (!automatic) {
+        grid = {*options.f_ini, *options.f_fin, *options.steps, engine.line_width()};
+        if (const std::string problem = grid_problem(grid, engine); !problem.empty())
+            throw FatalError(where + problem);
+    } else {
+        const GridRequest request{options.f_ini, options.f_fin, options.steps,
+                                  options.oversample.value_or(GridRequest{}.oversample)};
+        const double nyquist = 0.5 / engine.median_spacing();
+        const double first = engine.line_width() / request.oversample;
+        if (options.f_ini && !options.f_fin && !(nyquist > *options.f_ini))
+            throw FatalError(where +
+                             "--from no queda por debajo de la frecuencia de Nyquist del "
+                             "espaciado mediano de los tiempos (" +
+                             short_text(nyquist) + "): falta --to");
+        if (options.f_fin && !options.f_ini && !(*options.f_fin > first))
+            throw FatalError(where + "--to no pasa de la frecuencia inicial automatica (" +
+                             short_text(first) + ", un paso): falta --from");
+        AutoGrid chosen;
+        try {
+            chosen = auto_grid(engine, request);
+        } catch (const std::invalid_argument& error) {
+            const std::string problem =
+                grid_problem(FrequencyGrid{options.f_ini.value_or(first),
+                                           options.f_fin.value_or(nyquist), 1, 0.0},
+                             engine);
+            throw FatalError(where + (problem.empty() ? quoted_input(error.what()) : problem));
+        }
+        grid = chosen.grid;
+        std::string text = "malla automatica: de " + short_text(grid.f_ini) + " a " +
+                           short_text(grid.f_fin) + " en " + std::to_string(grid.n_points) +
+                           " pasos de " + short_text(grid.step());
+        if (!options.steps) text += " (ancho de linea / " + short_text(request.oversample) + ")";
+        if (!options.f_fin) {
+            text += chosen.capped
+                        ? "; la frecuencia final queda a " + std::to_string(max_auto_steps) +
+                              " pasos, por debajo de la de Nyquist del espaciado mediano (" +
+                              short_text(chosen.nyquist) + "): --to para ir mas alla"
+                        : "; la final no pasa de 1/(2 x el espaciado mediano de los tiempos, " +
+                              short_text(engine.median_spacing()) + ")";
+        }
+        note(options, text);
+    }
+    if (grid.undersampled()) {
+        std::string text = "el paso de la malla (" + short_text(grid.step()) +
+                           ") pasa de la mitad del ancho de linea (" +
+                           short_text(grid.line_width / 2.0) +
+                           "): un pico puede caer entre dos frecuencias; ";
+        try {
+            const std::int64_t steps = resolving_steps(grid);
+            text += "para muestrearlos todos hacen falta " + std::to_string(steps) +
+                    " pasos: --from " + exact_text(grid.f_ini) + " --to " + exact_text(grid.f_fin) +
+                    " --steps " + std::to_string(steps);
+        } catch (const std::invalid_argument&) {
+            text += "ninguna malla de estos limites los muestrea todos";
+        }
+        note(options, text);
+    }
+    return grid;
+}
+
 void run(const Options& options) {
     if (options.screen) {
         const char* display = std::getenv("DISPLAY");
@@ -98,20 +181,21 @@ void run(const Options& options) {
         note(options, name + ", linea " + std::to_string(series.header_line) +
                           ": cabecera ignorada: '" + series.header + "'");
     }
+    if (!options.errors && series.third_column_line > 0) {
+        note(options, name + ", linea " + std::to_string(series.third_column_line) +
+                          ": la tercera columna no se lee; con -e/--errors es el error de cada "
+                          "valor y cada punto pesa 1/error^2");
+    }
     const SpectrumEngine engine = prepare_engine(series, options.window, name);
-    note(options, std::to_string(series.size()) + " pares (tiempo, valor) en " +
+    note(options, std::to_string(series.size()) +
+                      (options.errors ? " ternas (tiempo, valor, error) en "
+                                      : " pares (tiempo, valor) en ") +
                       (options.series == "-" ? "la " : "") + name);
     note(options, std::string("ventana ") +
                       (options.window == Window::hanning ? "Hanning" : "cuadrada") +
                       "; ancho de cada linea espectral =" + format_real_item(engine.line_width()));
 
-    FrequencyGrid grid;
-    grid.f_ini = options.f_ini;
-    grid.f_fin = options.f_fin;
-    grid.n_points = options.steps;
-    grid.line_width = engine.line_width();
-    if (const std::string problem = grid_problem(grid, engine); !problem.empty())
-        throw FatalError("--from/--to/--steps con " + name + ": " + problem);
+    const FrequencyGrid grid = choose_grid(options, engine, name);
 
     RunOutputs outputs;
     TableOutput table(options.table, outputs);
@@ -137,7 +221,7 @@ void run(const Options& options) {
     }
     table.finish();
 
-    SpectrumGraph graph(curve, options.f_ini, options.f_fin);
+    SpectrumGraph graph(curve, grid.f_ini, grid.f_fin);
     draw_batch_graphs(graph, options, outputs);
 
     if (options.peaks > 0) {

@@ -60,15 +60,18 @@ enum : int {
     opt_size,
     opt_peaks,
     opt_screen,
+    opt_oversample,
 };
 
-constexpr const char* short_options = ":w:o:p:j:qhV";
+constexpr const char* short_options = ":w:eo:p:j:qhV";
 
 const struct option long_options[] = {
     {"window", required_argument, nullptr, 'w'},
     {"from", required_argument, nullptr, opt_from},
     {"to", required_argument, nullptr, opt_to},
     {"steps", required_argument, nullptr, opt_steps},
+    {"oversample", required_argument, nullptr, opt_oversample},
+    {"errors", no_argument, nullptr, 'e'},
     {"table", required_argument, nullptr, 'o'},
     {"plot", required_argument, nullptr, 'p'},
     {"size", required_argument, nullptr, opt_size},
@@ -167,14 +170,8 @@ class Parser {
         const std::string_view value = value_text == nullptr ? "" : value_text;
         switch (code) {
         case 'w': options.window = window(value); break;
-        case opt_from:
-            options.f_ini = real(code, value);
-            have_from_ = true;
-            break;
-        case opt_to:
-            options.f_fin = real(code, value);
-            have_to_ = true;
-            break;
+        case opt_from: options.f_ini = real(code, value); break;
+        case opt_to: options.f_fin = real(code, value); break;
         case opt_steps: {
             const auto n = parse_count(value);
             if (!n || *n == 0 || *n > static_cast<std::uint64_t>(INT64_MAX - 1))
@@ -183,6 +180,16 @@ class Parser {
             options.steps = static_cast<std::int64_t>(*n);
             break;
         }
+        case opt_oversample: {
+            const std::optional<double> k = parse_real(value);
+            if (!k || !(*k > 0.0))
+                throw Usage{"--oversample: se espera un numero de puntos por ancho de linea "
+                            "mayor que 0: " +
+                            quoted_arg(value)};
+            options.oversample = *k;
+            break;
+        }
+        case 'e': options.errors = true; break;
         case 'o':
             if (value.empty()) throw Usage{"-o/--table: falta el nombre del archivo"};
             options.table = value;
@@ -234,23 +241,12 @@ class Parser {
             if (operands[0].empty()) throw Usage{"el nombre de la serie esta vacio"};
             options.series = operands[0];
         }
-        std::vector<std::string_view> missing;
-        if (!have_from_) missing.push_back("--from");
-        if (!have_to_) missing.push_back("--to");
-        if (options.steps == 0) missing.push_back("--steps");
-        if (!missing.empty()) {
-            std::string list;
-            for (std::size_t i = 0; i < missing.size(); ++i)
-                list += (i == 0                    ? ""
-                         : i + 1 == missing.size() ? " y "
-                                                   : ", ") +
-                        std::string(missing[i]);
-            throw Usage{(missing.size() == 1 ? "falta " : "faltan ") + list +
-                        ": la malla de frecuencias necesita --from, --to y --steps"};
-        }
-        if (!(options.f_fin > options.f_ini))
+        if (options.f_ini && options.f_fin && !(*options.f_fin > *options.f_ini))
             throw Usage{"--to debe ser mayor que --from (--from " + from_text_ + ", --to " +
                         to_text_ + ")"};
+        if (options.oversample && options.steps)
+            throw Usage{"--oversample y --steps se excluyen: el paso de la malla sale de uno u "
+                        "otro"};
         if (options.table == "-" && options.peaks > 0)
             throw Usage{"--table - y --peaks escribirian los dos en la salida estandar"};
         if (std::string problem = multifreq_problem(options); !problem.empty())
@@ -258,8 +254,6 @@ class Parser {
     }
 
   private:
-    bool have_from_ = false;
-    bool have_to_ = false;
     std::string from_text_, to_text_;
 
     Window window(std::string_view value) {
@@ -369,10 +363,17 @@ entrada estandar).  Se saltan las lineas vacias y las que empiezan por # o %;
 una primera linea sin numeros se toma como cabecera.
 
   -w, --window VENTANA   hanning (h) o square (cuadrada, c); por omision hanning
-      --from F           frecuencia inicial            (necesaria)
-      --to F             frecuencia final, mayor que F (necesaria)
+  -e, --errors           cada linea lleva tiempo, valor y el error del valor;
+                         cada punto pesa lo que le da la ventana / error^2
+      --from F           frecuencia inicial (por omision, un paso)
+      --to F             frecuencia final, mayor que F (por omision, la de
+                         Nyquist del espaciado mediano de los tiempos, sin pasar
+                         de 1000000 pasos)
       --steps N          numero de pasos, N > 0: N+1 frecuencias con los dos
-                         limites incluidos             (necesario)
+                         limites incluidos (por omision, los que dan un paso de
+                         ancho de linea / K)
+      --oversample K     K puntos de la malla por ancho de linea (por omision 10;
+                         no con --steps)
   -o, --table ARCHIVO    la tabla del espectro (por omision fasogram.dat; - es la
                          salida estandar; un nombre terminado en .csv da valores
                          separados por comas con una linea de cabecera y todos
@@ -394,6 +395,7 @@ se escriben con punto decimal (1.5, 2e-3, 1.5D+03).  Las notas van a la salida
 de errores; la salida estandar lleva solo la tabla (-o -) o los picos.
 
 Ejemplos:
+  fasogram -e --peaks 3 estrella.dat
   fasogram --from 0 --to 0.5 --steps 5000 --peaks 5 estrella.dat
   fasogram -w c --from 0.01 --to 2 --steps 20000 -o espectro.csv -p espectro.pdf -q serie.dat
   awk '{print $1, $3}' fotometria.txt | fasogram --from 0 --to 1 --steps 1000 -o - - > espectro.dat

@@ -46,9 +46,13 @@ struct MultiOptions {
 struct Options {
     std::string series = "datos.dat"; // "-": standard input
     Window window = Window::hanning;
-    double f_ini = 0.0;
-    double f_fin = 0.0;
-    std::int64_t steps = 0;
+    // The frequency grid; what is left out is chosen from the series
+    // (auto_grid).
+    std::optional<double> f_ini;
+    std::optional<double> f_fin;
+    std::optional<std::int64_t> steps;
+    std::optional<double> oversample;   // grid points per line width; none: 10
+    bool errors = false;                // the third number of each line is the value's error
     std::string table = "fasogram.dat"; // "-": standard output
     std::vector<GraphRequest> graphs;
     std::optional<ImageSize> size; // none: default_image_size

@@ -12,7 +12,9 @@ namespace fasogram {
 // each read starts on a fresh line; leading blanks are skipped; the value
 // ends at a blank, a comma or the end of the line; an empty line is skipped;
 // the rest of the line is discarded.  Invalid input and end of input raise
-// FatalError naming the question.
+// FatalError naming the question.  A real number written with a decimal
+// comma ("0,5", which would read as 0) is refused with a note on the prompt
+// stream and the question asked again.
 class AnswerReader {
   public:
     // `prompt_out` is flushed before every read so the question is visible.
@@ -28,6 +30,12 @@ class AnswerReader {
     std::string read_value(std::string_view question);
 
   private:
+    struct Answer {
+        std::string value; // the answer as read_value gives it
+        std::string after; // what follows it up to a blank (from its comma on), if anything
+    };
+    Answer next_answer(std::string_view question);
+
     std::istream& in_;
     std::ostream& out_;
 };

@@ -75,6 +75,11 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
     }
     write_line(out,
                {"son ", static_cast<long long>(series.size()), "    datos en la serie temporal"});
+    if (series.more) {
+        write_line(out,
+                   {std::string(series_file_name) + " tiene mas datos: se leen solo los primeros",
+                    static_cast<long long>(max_pairs), " pares"});
+    }
     write_line(out, {});
 
     AnswerReader answers(in, out);

@@ -64,7 +64,7 @@ Series remove_trend(Series series, const Options& options, const NoteFunction& n
     if (degree < 0) return series;
     Trend trend;
     try {
-        trend = fit_trend(series.t, series.x, {}, options.window, degree);
+        trend = fit_trend(series.t, series.x, series.sigma, options.window, degree);
     } catch (const SeriesError&) {
         return series; // a series with no spectrum: said when the engine refuses it
     } catch (const std::invalid_argument&) {
@@ -79,7 +79,7 @@ Series remove_trend(Series series, const Options& options, const NoteFunction& n
 }
 
 HarmonicTable::HarmonicTable(const Series& series, const Options& options)
-    : spectrum_(series.t, series.x, {}, options.window, options.multi.harmonics),
+    : spectrum_(series.t, series.x, series.sigma, options.window, options.multi.harmonics),
       keep_(options.peaks > 0), threads_(options.threads) {}
 
 PlotArrays HarmonicTable::run(const FrequencyGrid& grid,
@@ -172,7 +172,7 @@ void run_multifrequency(const Series& series, const FrequencyGrid& grid, const O
     const MultiOptions& m = options.multi;
     if (!m.window_spectrum.empty()) {
         const std::vector<WindowPoint> points =
-            spectral_window(series.t, {}, options.window, grid, options.threads);
+            spectral_window(series.t, series.sigma, options.window, grid, options.threads);
         const bool csv = is_csv_name(m.window_spectrum);
         std::string text = csv ? "frecuencia,amplitud\n" : "";
         for (const WindowPoint& p : points)
@@ -188,7 +188,8 @@ void run_multifrequency(const Series& series, const FrequencyGrid& grid, const O
     po.snr_min = m.snr_min;
     po.snr_half_width = m.snr_band;
     po.threads = options.threads;
-    const Prewhitening result = prewhiten(series.t, series.x, {}, options.window, grid, po);
+    const Prewhitening result =
+        prewhiten(series.t, series.x, series.sigma, options.window, grid, po);
     const std::size_t found = result.fit.frequencies.size();
     note("preblanqueo: " + std::to_string(found) + (found == 1 ? " frecuencia" : " frecuencias") +
          " con S/N >= " + shortest(m.snr_min) + " (ruido medio en +-" +

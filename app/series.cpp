@@ -5,6 +5,7 @@
 #include "numbers.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -14,21 +15,37 @@ namespace fasogram {
 
 namespace {
 
-bool is_separator(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == ',';
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
 }
 
-// Splits a line into its values.
-std::vector<std::string_view> split_values(std::string_view line) {
-    std::vector<std::string_view> values;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && is_separator(line[i])) ++i;
-        const std::size_t start = i;
-        while (i < line.size() && !is_separator(line[i])) ++i;
-        if (i > start) values.push_back(line.substr(start, i - start));
+// Splits a line into its fields: commas split it into items, blanks split
+// an item into words, and each word is a field.  An item without a word is
+// an empty field when the line has a comma ("1,,2" has three fields, the
+// second empty; "1 2" and "1, 2" have two).
+std::vector<std::string_view> split_fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    const bool commas = line.find(',') != std::string_view::npos;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = line.find(',', start);
+        const std::string_view item = line.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        bool word = false;
+        for (std::size_t i = 0; i < item.size();) {
+            while (i < item.size() && is_blank(item[i])) ++i;
+            const std::size_t begin = i;
+            while (i < item.size() && !is_blank(item[i])) ++i;
+            if (i > begin) {
+                fields.push_back(item.substr(begin, i - begin));
+                word = true;
+            }
+        }
+        if (!word && commas) fields.push_back(std::string_view());
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
     }
-    return values;
+    return fields;
 }
 
 bool is_comment(std::string_view line) {
@@ -36,12 +53,44 @@ bool is_comment(std::string_view line) {
     return first != std::string_view::npos && (line[first] == '#' || line[first] == '%');
 }
 
-bool has_number(const std::vector<std::string_view>& values) {
-    for (std::string_view value : values) {
-        if (parse_real(value)) return true;
+bool all_empty(const std::vector<std::string_view>& fields) {
+    for (std::string_view field : fields)
+        if (!field.empty()) return false;
+    return true;
+}
+
+bool has_number(const std::vector<std::string_view>& fields) {
+    for (std::string_view field : fields) {
+        if (parse_real(field)) return true;
     }
     return false;
 }
+
+// Reads the lines of one input, with the file's name and the current line
+// number for the messages.
+class LineReader {
+  public:
+    LineReader(std::string_view name, long line) : name_(name), line_(line) {}
+
+    [[noreturn]] void fail(const std::string& what) const {
+        throw FatalError(std::string(name_) + ", linea " + std::to_string(line_) + ": " + what);
+    }
+
+    // The number in fields[k] (the k-th column, from 0).
+    double number(const std::vector<std::string_view>& fields, std::size_t k) const {
+        const std::string_view field = fields[k];
+        if (field.empty())
+            fail("campo vacio en la columna " + std::to_string(k + 1) +
+                 " (dos separadores seguidos o uno al principio)");
+        const std::optional<double> value = parse_real(field);
+        if (!value) fail("numero mal formado: '" + quoted_input(field) + "'");
+        return *value;
+    }
+
+  private:
+    std::string_view name_;
+    long line_;
+};
 
 } // namespace
 
@@ -57,33 +106,54 @@ Series read_series(std::istream& in, std::string_view name, const SeriesLayout& 
         std::string_view text = line;
         if (line_number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
         if (is_comment(text)) continue;
-        const std::vector<std::string_view> values = split_values(text);
-        if (values.empty()) continue;
+        const std::vector<std::string_view> fields = split_fields(text);
+        if (all_empty(fields)) continue;
         if (first_line) {
             first_line = false;
-            if (layout.header && !has_number(values)) {
+            if (layout.header && !has_number(fields)) {
                 if (text.ends_with('\r')) text.remove_suffix(1);
                 series.header = std::string(text);
                 series.header_line = line_number;
                 continue;
             }
         }
-        for (std::string_view value : values) {
-            const std::optional<double> number = parse_real(value);
-            if (!number) {
-                throw FatalError(std::string(name) + ", linea " + std::to_string(line_number) +
-                                 ": numero mal formado: '" + quoted_input(value) + "'");
-            }
+        const LineReader reader(name, line_number);
+        if (layout.errors) {
+            if (fields.size() < 3)
+                reader.fail("se esperan tres numeros (tiempo, valor y error) y hay " +
+                            std::to_string(fields.size()));
+            const double t = reader.number(fields, 0);
+            const double x = reader.number(fields, 1);
+            const double sigma = reader.number(fields, 2);
+            if (!std::isfinite(sigma) || !(sigma > 0.0))
+                reader.fail("el error debe ser un numero mayor que 0: '" + quoted_input(fields[2]) +
+                            "'");
+            series.t.push_back(t);
+            series.x.push_back(x);
+            series.sigma.push_back(sigma);
+            continue;
+        }
+        for (std::size_t k = 0; k < fields.size(); ++k) {
+            const double number = reader.number(fields, k);
             if (!have_time) {
                 have_time = true;
-                time = *number;
+                time = number;
                 continue;
             }
             series.t.push_back(time);
-            series.x.push_back(*number);
+            series.x.push_back(number);
             have_time = false;
+            // A third number after a pair that fills its line's first two
+            // columns: a column of errors, perhaps, that is not read.
+            if (k == 1 && fields.size() > 2 && series.third_column_line == 0 &&
+                parse_real(fields[2]))
+                series.third_column_line = line_number;
             break; // the rest of the line after a pair is ignored
         }
+    }
+    if (series.size() == layout.limit) {
+        while (!series.more && std::getline(in, line))
+            series.more = !is_comment(line) && !all_empty(split_fields(line));
     }
     return series;
 }

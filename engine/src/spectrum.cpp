@@ -27,36 +27,58 @@ namespace detail {
 
 namespace {
 
-// The pairs in order of time (and of value among equal times), so that the
-// order of the input lines cannot change any result.
-void sort_pairs(std::span<const double> t, std::span<const double> x, std::vector<double>& ts,
-                std::vector<double>& xs) {
+// The points in order of time (and of value, then of error, among equal
+// times), so that the order of the input lines cannot change any result.
+void sort_points(std::span<const double> t, std::span<const double> x,
+                 std::span<const double> sigma, Prepared& p) {
     std::vector<std::size_t> order(t.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
+    const bool errors = !sigma.empty();
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return t[a] < t[b] || (t[a] == t[b] && x[a] < x[b]);
+        if (t[a] != t[b]) return t[a] < t[b];
+        if (x[a] != x[b]) return x[a] < x[b];
+        return errors && sigma[a] < sigma[b];
     });
-    ts.resize(t.size());
-    xs.resize(t.size());
+    p.t.resize(t.size());
+    p.x.resize(t.size());
+    if (errors) p.sigma.resize(t.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
-        ts[i] = t[order[i]];
-        xs[i] = x[order[i]];
+        p.t[i] = t[order[i]];
+        p.x[i] = x[order[i]];
+        if (errors) p.sigma[i] = sigma[order[i]];
     }
+}
+
+// The errors scaled by the power of two that puts the smallest in [1/2, 1).
+void scale_errors(Prepared& p) {
+    if (p.sigma.empty()) return;
+    const double smallest = *std::min_element(p.sigma.begin(), p.sigma.end());
+    int e = 0;
+    std::frexp(smallest, &e);
+    for (double& s : p.sigma) s = std::ldexp(s, -e);
 }
 
 // The raw window weight of every point.  The Hanning weight
 // 1 + cos(2 pi (t - t_mid)/D) is evaluated as 2 sin^2(pi d/D), d the distance
 // to the nearer end of the series, so that it keeps its relative accuracy
 // near the ends and is exactly 0 at the earliest and the latest time.
-std::vector<double> raw_weights(const std::vector<double>& t, Window window) {
+// With errors each is then divided by the square of the point's (scaled)
+// error.
+std::vector<double> raw_weights(const std::vector<double>& t, const std::vector<double>& sigma,
+                                Window window) {
     std::vector<double> h(t.size(), 1.0);
-    if (window == Window::square) return h;
-    const double first = t.front(), last = t.back(), span = last - first;
-    const double pi = two_pi() / 2.0;
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        const double d = std::min(t[i] - first, last - t[i]);
-        const double s = std::sin(pi * (d / span));
-        h[i] = 2.0 * s * s;
+    if (window == Window::hanning) {
+        const double first = t.front(), last = t.back(), span = last - first;
+        const double pi = two_pi() / 2.0;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            const double d = std::min(t[i] - first, last - t[i]);
+            const double s = std::sin(pi * (d / span));
+            h[i] = 2.0 * s * s;
+        }
+    }
+    for (std::size_t i = 0; i < sigma.size(); ++i) {
+        const double s2 = sigma[i] * sigma[i];
+        h[i] = std::isfinite(s2) ? h[i] / s2 : 0.0;
     }
     return h;
 }
@@ -93,16 +115,18 @@ void set_moments(Prepared& p) {
 
 } // namespace
 
-Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window) {
+Prepared prepare_series(std::span<const double> t, std::span<const double> x,
+                        std::span<const double> sigma, Window window) {
     Prepared p;
-    sort_pairs(t, x, p.t, p.x);
+    sort_points(t, x, sigma, p);
+    scale_errors(p);
     double largest = 0.0;
     for (const double v : p.x) largest = std::max(largest, std::fabs(v));
     if (largest > 0.0 && std::isfinite(largest)) {
         std::frexp(largest, &p.scale);
         for (double& v : p.x) v = std::ldexp(v, -p.scale);
     }
-    p.h = raw_weights(p.t, window);
+    p.h = raw_weights(p.t, p.sigma, window);
     for (const double ti : p.t) p.t_max = std::max(p.t_max, std::fabs(ti));
     set_moments(p);
     p.layout = make_layout(p);
@@ -114,6 +138,7 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
     p.t = series.t;
     p.x = series.x;
     p.scale = series.scale;
+    p.sigma = series.sigma;
     p.t_max = series.t_max;
     const std::size_t n = p.t.size();
     p.h.assign(n, 1.0);
@@ -131,6 +156,17 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
             p.h[i] = w.hi;
             p.h_lo[i] = w.lo;
         }
+    }
+    // Divided by the exact square of each error.
+    for (std::size_t i = 0; i < p.sigma.size(); ++i) {
+        const dd::DD s2 = dd::two_prod(p.sigma[i], p.sigma[i]);
+        if (!std::isfinite(s2.hi) || !std::isfinite(s2.lo)) {
+            p.h[i] = p.h_lo[i] = 0.0;
+            continue;
+        }
+        const dd::DD w = dd::DD{p.h[i], p.h_lo[i]} / s2;
+        p.h[i] = w.hi;
+        p.h_lo[i] = w.lo;
     }
     set_moments(p);
     p.any_weight_zero = series.any_weight_zero;
@@ -396,18 +432,47 @@ void check_grid(const FrequencyGrid& grid, double t_max) {
         bad("the line width is not a finite number of 0 or more");
 }
 
+namespace {
+
+std::string number_text(double v) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
+
+} // namespace
+
 SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window,
                                EngineOptions options)
+    : SpectrumEngine(t, x, std::span<const double>(), window, options, true) {}
+
+SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x,
+                               std::span<const double> sigma, Window window, EngineOptions options)
+    : SpectrumEngine(t, x, sigma, window, options, false) {}
+
+SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double> x,
+                               std::span<const double> sigma, Window window, EngineOptions options,
+                               bool without_errors)
     : impl_(std::make_unique<Impl>()) {
     using Kind = SeriesError::Kind;
     if (window != Window::hanning && window != Window::square) bad("unknown window");
     check_options(options);
     if (t.size() != x.size())
         throw SeriesError(Kind::size_mismatch, "times and values differ in number");
+    if (!without_errors && sigma.size() != t.size())
+        throw SeriesError(Kind::size_mismatch, "times and errors differ in number");
     if (t.size() < 2) throw SeriesError(Kind::too_few_points, "fewer than two points");
     for (std::size_t i = 0; i < t.size(); ++i)
         if (!std::isfinite(t[i]) || !std::isfinite(x[i]))
-            throw SeriesError(Kind::not_finite, "a time or a value is not finite");
+            throw SeriesError(Kind::not_finite,
+                              "a time or a value is not finite (point " + std::to_string(i) + ")",
+                              i);
+    for (std::size_t i = 0; i < sigma.size(); ++i)
+        if (!std::isfinite(sigma[i]) || !(sigma[i] > 0.0))
+            throw SeriesError(Kind::bad_error,
+                              "error " + std::to_string(i) + " is not a finite number above 0 (" +
+                                  number_text(sigma[i]) + ")",
+                              i);
     const auto [lo, hi] = std::minmax_element(t.begin(), t.end());
     const double span = *hi - *lo;
     if (!std::isfinite(span))
@@ -416,7 +481,7 @@ SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double
     impl_->window = window;
     impl_->options = options;
     impl_->span = span;
-    impl_->series = detail::prepare_series(t, x, window);
+    impl_->series = detail::prepare_series(t, x, sigma, window);
     impl_->series.careful_lanes = options.careful_lanes;
     impl_->series.interruption_point = options.interruption_point;
     // The weighted variance is zero exactly when every point that carries
@@ -462,6 +527,24 @@ double SpectrumEngine::variance() const {
 }
 double SpectrumEngine::largest_time() const {
     return impl().series.t_max;
+}
+bool SpectrumEngine::has_errors() const {
+    return !impl().series.sigma.empty();
+}
+double SpectrumEngine::median_spacing() const {
+    const std::vector<double>& t = impl().series.t; // in time order
+    std::vector<double> gaps;
+    gaps.reserve(t.size());
+    for (std::size_t i = 1; i < t.size(); ++i)
+        if (t[i] > t[i - 1]) gaps.push_back(t[i] - t[i - 1]);
+    // At least one gap: the times span an interval.
+    const std::size_t mid = gaps.size() / 2;
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(mid), gaps.end());
+    const double upper = gaps[mid];
+    if (gaps.size() % 2 == 1) return upper;
+    const double lower =
+        *std::max_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(mid));
+    return lower / 2.0 + upper / 2.0;
 }
 
 EngineStats SpectrumEngine::stats() const {
@@ -557,6 +640,68 @@ std::vector<SpectrumPoint> SpectrumEngine::fit(std::span<const double> freqs,
     points.reserve(out.size());
     for (const detail::Evaluation& e : out) points.push_back(e.point);
     return points;
+}
+
+std::int64_t resolving_steps(const FrequencyGrid& grid) {
+    if (!grid.undersampled()) return grid.n_points;
+    const double range = grid.f_fin - grid.f_ini;
+    const double wanted = std::ceil(range / (grid.line_width / 2.0));
+    if (!(wanted < 0x1p62)) bad("no grid of these limits has its points half a line width apart");
+    auto n = std::max(grid.n_points, static_cast<std::int64_t>(wanted));
+    // The step as the grid computes it may round up past the half width.
+    while (FrequencyGrid{grid.f_ini, grid.f_fin, n, grid.line_width}.undersampled()) ++n;
+    return n;
+}
+
+namespace {
+
+// The number of steps of `step` that fit in `range` (rounded up or down)
+// does), refused beyond what a grid holds.
+std::int64_t steps_in(double range, double step, bool up) {
+    const double n = up ? std::ceil(range / step) : std::floor(range / step);
+    if (!(n < 0x1p62))
+        bad("the grid would need more than 2^62 steps: give fewer steps or closer limits");
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(n));
+}
+
+} // namespace
+
+AutoGrid auto_grid(const SpectrumEngine& engine, const GridRequest& request) {
+    const double t_max = engine.largest_time();
+    if (!std::isfinite(request.oversample) || !(request.oversample > 0.0))
+        bad("the oversampling factor must be a finite number above 0");
+    if (request.n_points && *request.n_points < 1) bad("the grid needs at least one step");
+    if (request.f_ini) check_frequency(*request.f_ini, t_max, "the initial frequency");
+    if (request.f_fin) check_frequency(*request.f_fin, t_max, "the final frequency");
+    AutoGrid out;
+    const double line_width = engine.line_width();
+    const double step = line_width / request.oversample;
+    if (!std::isfinite(step) || !(step > 0.0)) bad("the step line_width/oversample is not finite");
+    out.nyquist = 0.5 / engine.median_spacing();
+    FrequencyGrid& g = out.grid;
+    g.line_width = line_width;
+    g.f_ini = request.f_ini.value_or(step);
+    std::int64_t k = 0; // the steps of the chosen f_fin
+    if (request.f_fin) {
+        g.f_fin = *request.f_fin;
+    } else {
+        if (!(out.nyquist > g.f_ini))
+            bad("the initial frequency is not below the highest the sampling supports (" +
+                number_text(out.nyquist) + "): give the final frequency");
+        k = steps_in(out.nyquist - g.f_ini, step, false);
+        if (k > max_auto_steps) {
+            k = max_auto_steps;
+            out.capped = true;
+        }
+        g.f_fin = g.f_ini + static_cast<double>(k) * step;
+    }
+    if (!(g.f_fin > g.f_ini)) bad("the final frequency must be greater than the initial one");
+    if (request.n_points)
+        g.n_points = *request.n_points;
+    else
+        g.n_points = k > 0 ? k : steps_in(g.f_fin - g.f_ini, step, true);
+    check_grid(g, t_max);
+    return out;
 }
 
 Spectrum compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& grid,

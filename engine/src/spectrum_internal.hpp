@@ -40,6 +40,11 @@ struct Prepared {
     // The weights' low parts, h + h_lo good to about 1e-32 (runs that print
     // every digit a double holds); empty when h alone is the weight.
     std::vector<double> h_lo;
+    // The measurement errors times 2^-sigma_scale, in the order of t (empty
+    // for a series without them): the smallest lies in [1/2, 1), so that
+    // the weights h/sigma^2 stay within range whatever the scale of the
+    // errors.  A point whose sigma^2 leaves the range of a double weighs 0.
+    std::vector<double> sigma;
     dd::DD sum_h;           // S
     dd::DD mean;            // m
     dd::DD variance;        // V
@@ -64,7 +69,9 @@ struct Prepared {
     std::shared_ptr<const Layout> layout;
 };
 
-Prepared prepare_series(std::span<const double> t, std::span<const double> x, Window window);
+// `sigma` is empty, or the measurement error of every point (finite, above 0).
+Prepared prepare_series(std::span<const double> t, std::span<const double> x,
+                        std::span<const double> sigma, Window window);
 // The same series with the window weights in double-double, for the fits
 // that must get 17 digits right (the weights' own rounding is a unit of the
 // 16th digit).

@@ -16,19 +16,26 @@ share of the weighted variance of y that the fitted sinusoid explains
 >>> round(best.period, 3)
 2.7
 
+With measurement errors and the grid chosen from the sampling:
+
+>>> dy = np.full(t.size, 0.05)
+>>> round(fasogram.spectrum(t, y, dy=dy).peaks(1)[0].period, 3)
+2.7
+
 The same engine computes the table of the command line program `fasogram`;
 for a whole directory of light curves see `python3 -m fasogram.survey`.
 """
 
 import math
 import numbers
+import warnings
 from collections import namedtuple
 
 import numpy as np
 
 from . import _fasogram
 
-__all__ = ["spectrum", "Spectrum", "Peak",
+__all__ = ["spectrum", "Spectrum", "Peak", "Grid", "UndersampledGridWarning",
            "fit", "prewhiten", "trend", "spectral_window", "FitResult", "FitTerm", "Trend"]
 
 Peak = namedtuple("Peak", "frequency period rho amplitude phase")
@@ -40,6 +47,14 @@ rho        the spectral correlation coefficient there
 amplitude  sqrt(c2**2 + c3**2)
 phase      in cycles, 0 <= phase < 1: the fit is c1 + amplitude*cos(2 pi (f t - phase))
 """
+
+Grid = namedtuple("Grid", "fmin fmax steps")
+Grid.__doc__ = """The frequency grid of a spectrum: steps + 1 frequencies from fmin to fmax."""
+
+
+class UndersampledGridWarning(UserWarning):
+    """The grid's frequencies lie more than half a line width apart: a peak can fall
+    between two of them and be missed or shown far too low."""
 
 
 class Spectrum:
@@ -53,8 +68,10 @@ class Spectrum:
 
     and window ("hanning" or "square"), line_width (2/D for the Hanning
     window, 1/D for the square one, D the time span of the series), mean and
-    variance (weighted, of y).  At a frequency where the fit is singular
-    every value but the frequency is NaN.
+    variance (weighted, of y), grid (a `Grid`: the limits and steps
+    computed, those chosen from the sampling included) and has_errors
+    (whether the points were weighted by dy).  At a frequency where the fit
+    is singular every value but the frequency is NaN.
 
     The result unpacks as a tuple:
 
@@ -85,6 +102,14 @@ class Spectrum:
     @property
     def variance(self):
         return self._result.variance
+
+    @property
+    def grid(self):
+        return Grid(*self._result.grid)
+
+    @property
+    def has_errors(self):
+        return self._result.has_errors
 
     def peaks(self, k=1):
         """The k highest peaks, highest rho first, as a list of `Peak`.
@@ -138,8 +163,21 @@ def _series(values, name):
     return array
 
 
-def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None, harmonics=1,
-             detrend=None):
+def _errors(dy, n):
+    """dy as one float64 array of n errors: a scalar is every point's error."""
+    if np.ndim(dy) == 0 and not isinstance(dy, (str, bytes)):
+        value = _real_number(dy, "dy")
+        if not (math.isfinite(value) and value > 0):
+            raise ValueError(f"dy must be a finite number above 0, got {dy!r}")
+        return np.full(n, value)
+    array = _series(dy, "dy")
+    if array.shape[0] != n:
+        raise ValueError(f"t and dy differ in length ({n} and {array.shape[0]})")
+    return array
+
+
+def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=None, dy=None,
+             oversample=10, harmonics=1, detrend=None):
     """The spectrum of the series (t, y) from fmin to fmax in `steps` steps.
 
     t, y     times and values: any sequences of real numbers of the same length
@@ -155,6 +193,21 @@ def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None, harmonics=
              span D, line width 2/D) or "square" (equal weights, 1/D).
     threads  how many threads compute the spectrum; None uses every core.  The
              result does not depend on it.  The GIL is released meanwhile.
+    dy       the measurement error of each value (a sequence of the length of
+             t, or one number for all), finite and above 0: each point then
+             weighs its window weight divided by dy**2.  With the square
+             window rho is astropy's LombScargle(t, y, dy) standard power.
+    oversample
+             grid points per line width where the steps are chosen (below).
+
+    fmin, fmax and steps may each be left out (None): the step is then
+    line_width/oversample, fmin one such step, and fmax the highest
+    fmin + k*step not above 1/(2 s), s the median spacing of the distinct
+    times (the Nyquist frequency of evenly spaced times, of the spacing
+    within the nights of clustered ones), at most 1000000 steps above fmin.
+    The result's grid tells what was chosen.  A grid whose frequencies lie
+    more than half a line width apart warns (UndersampledGridWarning) with
+    the number of steps that would sample every peak.
     harmonics
              H: the model of each frequency has H harmonics (f, 2f, ... Hf) and
              rho is the share of the weighted variance they explain; c1 is then
@@ -168,9 +221,10 @@ def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None, harmonics=
     those of the program's table fasogram.dat for the same series and answers.
 
     Raises ValueError for input that has no spectrum: lengths that differ,
-    fewer than 2 points, times or values that are not finite, all times equal,
-    values that do not vary under the window, fmax <= fmin, steps < 1, an
-    unknown window.
+    fewer than 2 points, times, values or errors that are not finite, an
+    error not above 0 (each naming the first bad index), all times equal,
+    values that do not vary under the window, fmax <= fmin, steps < 1,
+    oversample not above 0, an unknown window.
 
     Example:
 
@@ -183,9 +237,12 @@ def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None, harmonics=
     """
     t = _series(t, "t")
     y = _series(y, "y")
-    fmin = _real_number(fmin, "fmin")
-    fmax = _real_number(fmax, "fmax")
-    steps = _whole_number(steps, "steps")
+    if dy is not None:
+        dy = _errors(dy, t.shape[0])
+    fmin = None if fmin is None else _real_number(fmin, "fmin")
+    fmax = None if fmax is None else _real_number(fmax, "fmax")
+    steps = None if steps is None else _whole_number(steps, "steps")
+    oversample = _real_number(oversample, "oversample")
     if not isinstance(window, str):
         raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
     if threads is None:
@@ -194,16 +251,28 @@ def spectrum(t, y, fmin, fmax, steps, window="hanning", threads=None, harmonics=
         threads = _whole_number(threads, "threads")
         if threads < 1:
             raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
-    if steps >= 2**63:
+    if steps is not None and steps >= 2**63:
         raise ValueError(f"steps is too large: {steps}")
     if detrend is not None:
-        y = y - trend(t, y, _whole_number(detrend, "detrend"), window=window)(t)
+        y = y - trend(t, y, _whole_number(detrend, "detrend"), dy=dy, window=window)(t)
     if harmonics != 1:
         harmonics = _harmonics(harmonics)
         if harmonics > 1:
-            return Spectrum(_fasogram.harmonic_spectrum(t, y, None, fmin, fmax, steps, window,
+            if fmin is None or fmax is None or steps is None:
+                raise ValueError("harmonics above 1 need fmin, fmax and steps")
+            return Spectrum(_fasogram.harmonic_spectrum(t, y, dy, fmin, fmax, steps, window,
                                                         harmonics, threads))
-    return Spectrum(_fasogram.compute(t, y, fmin, fmax, steps, window, threads))
+    result = Spectrum(_fasogram.compute(t, y, dy, fmin, fmax, steps, window, threads, oversample))
+    needed = result._result.resolving_steps
+    if needed is not None:
+        grid = result.grid
+        remedy = (f"{needed} steps from fmin={grid.fmin!r} to fmax={grid.fmax!r} sample every peak"
+                  if needed > 0 else "no grid of these limits samples every peak")
+        warnings.warn(
+            f"the grid's step {(grid.fmax - grid.fmin) / grid.steps!r} is more than half the "
+            f"line width {result.line_width!r}: a peak can fall between two frequencies; "
+            + remedy, UndersampledGridWarning, stacklevel=2)
+    return result
 
 
 from .multifreq import FitResult, FitTerm, Trend, fit, prewhiten, spectral_window, trend  # noqa: E402

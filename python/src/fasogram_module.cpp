@@ -71,6 +71,8 @@ std::string series_message(const SeriesError& error, std::size_t n, Window windo
         return "a spectrum needs at least 2 points, got " + std::to_string(n);
     case SeriesError::Kind::not_finite: return "a time or a value is not finite";
     case SeriesError::Kind::no_time_span: return "every time in t is the same: no time span";
+    case SeriesError::Kind::bad_error:
+        return "dy[" + std::to_string(error.index()) + "] must be above 0";
     case SeriesError::Kind::zero_variance:
         return "y does not vary under the " + window_name(window) +
                " window (zero weighted variance" +
@@ -98,8 +100,9 @@ fasogram::EngineOptions interruptible() {
 
 class Result {
   public:
-    Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads)
-        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads) {
+    Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
+           const FrequencyGrid& grid)
+        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid) {
         const auto n = static_cast<py::ssize_t>(points_.size());
         Array f(n), rho(n), c1(n), c2(n), c3(n);
         auto fv = f.mutable_unchecked<1>();
@@ -124,6 +127,18 @@ class Result {
     double mean() const { return engine_.mean(); }
     double variance() const { return engine_.variance(); }
     std::size_t size() const { return engine_.size(); }
+    bool has_errors() const { return engine_.has_errors(); }
+    py::tuple grid() const { return py::make_tuple(grid_.f_ini, grid_.f_fin, grid_.n_points); }
+    // The fewest steps over the same limits that sample every peak, None
+    // when the grid's own do, 0 when no grid of these limits can.
+    std::optional<std::int64_t> resolving_steps() const {
+        if (!grid_.undersampled()) return std::nullopt;
+        try {
+            return fasogram::resolving_steps(grid_);
+        } catch (const std::invalid_argument&) {
+            return 0;
+        }
+    }
 
     std::vector<std::tuple<double, double, double, double, double>> peaks(std::int64_t k) const {
         if (k < 0) throw py::value_error("k must be 0 or more, got " + std::to_string(k));
@@ -149,41 +164,68 @@ class Result {
     SpectrumEngine engine_;
     std::vector<SpectrumPoint> points_;
     unsigned threads_;
+    FrequencyGrid grid_;
     py::tuple arrays_;
 };
 
-Result compute(const Array& t_in, const Array& y_in, double fmin, double fmax, std::int64_t steps,
-               const std::string& window_text, std::int64_t threads) {
+// A positive error for every point: dy[i] finite and above 0.
+std::span<const double> checked_errors(const Array& a, std::size_t n) {
+    const std::span<const double> dy = checked_series(a, "dy");
+    if (dy.size() != n)
+        throw py::value_error("t and dy differ in length (" + std::to_string(n) + " and " +
+                              std::to_string(dy.size()) + ")");
+    for (std::size_t i = 0; i < dy.size(); ++i)
+        if (!(dy[i] > 0.0))
+            throw py::value_error("dy[" + std::to_string(i) + "] must be above 0, got " +
+                                  number_text(dy[i]));
+    return dy;
+}
+
+Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>& dy_in,
+               std::optional<double> fmin, std::optional<double> fmax,
+               std::optional<std::int64_t> steps, const std::string& window_text,
+               std::int64_t threads, double oversample) {
     const Window window = parse_window(window_text);
     if (t_in.ndim() == 1 && y_in.ndim() == 1 && t_in.shape(0) != y_in.shape(0))
         throw py::value_error("t and y differ in length (" + std::to_string(t_in.shape(0)) +
                               " and " + std::to_string(y_in.shape(0)) + ")");
     const std::span<const double> t = checked_series(t_in, "t");
     const std::span<const double> y = checked_series(y_in, "y");
+    const std::span<const double> dy =
+        dy_in ? checked_errors(*dy_in, t.size()) : std::span<const double>();
     if (t.size() < 2)
         throw py::value_error("a spectrum needs at least 2 points, got " +
                               std::to_string(t.size()));
-    if (!std::isfinite(fmin) || !std::isfinite(fmax))
-        throw py::value_error("fmin and fmax must be finite, got " + number_text(fmin) + " and " +
-                              number_text(fmax));
-    if (!(fmax > fmin))
-        throw py::value_error("fmax must be greater than fmin, got fmin = " + number_text(fmin) +
-                              " and fmax = " + number_text(fmax));
-    if (steps < 1) throw py::value_error("steps must be 1 or more, got " + std::to_string(steps));
+    if ((fmin && !std::isfinite(*fmin)) || (fmax && !std::isfinite(*fmax)))
+        throw py::value_error("fmin and fmax must be finite, got " +
+                              (fmin ? number_text(*fmin) : "None") + " and " +
+                              (fmax ? number_text(*fmax) : "None"));
+    if (fmin && fmax && !(*fmax > *fmin))
+        throw py::value_error("fmax must be greater than fmin, got fmin = " + number_text(*fmin) +
+                              " and fmax = " + number_text(*fmax));
+    if (steps && *steps < 1)
+        throw py::value_error("steps must be 1 or more, got " + std::to_string(*steps));
+    if (!std::isfinite(oversample) || !(oversample > 0.0))
+        throw py::value_error("oversample must be a finite number above 0, got " +
+                              number_text(oversample));
     if (threads < 0)
         throw py::value_error("threads must be 1 or more, got " + std::to_string(threads));
 
     const auto n_threads = static_cast<unsigned>(threads);
     std::optional<SpectrumEngine> engine;
     std::vector<SpectrumPoint> points;
+    FrequencyGrid grid;
     try {
         py::gil_scoped_release nogil;
-        engine.emplace(t, y, window, interruptible());
-        FrequencyGrid grid;
-        grid.f_ini = fmin;
-        grid.f_fin = fmax;
-        grid.n_points = steps;
-        grid.line_width = engine->line_width();
+        if (dy_in)
+            engine.emplace(t, y, dy, window, interruptible());
+        else
+            engine.emplace(t, y, window, interruptible());
+        if (fmin && fmax && steps) {
+            grid = FrequencyGrid{*fmin, *fmax, *steps, engine->line_width()};
+        } else {
+            grid = fasogram::auto_grid(*engine, {fmin, fmax, steps, oversample}).grid;
+        }
         // All the room at once: a grid too large for memory fails here, before
         // any work, with MemoryError.
         points.reserve(static_cast<std::size_t>(grid.size()));
@@ -194,7 +236,7 @@ Result compute(const Array& t_in, const Array& y_in, double fmin, double fmax, s
     } catch (const Interrupted&) {
         throw py::error_already_set(); // the KeyboardInterrupt
     }
-    return Result(std::move(*engine), std::move(points), n_threads);
+    return Result(std::move(*engine), std::move(points), n_threads, grid);
 }
 
 } // namespace
@@ -210,12 +252,19 @@ PYBIND11_MODULE(_fasogram, m) {
         .def_property_readonly("mean", &Result::mean)
         .def_property_readonly("variance", &Result::variance)
         .def_property_readonly("size", &Result::size, "number of points of the series")
+        .def_property_readonly("has_errors", &Result::has_errors)
+        .def_property_readonly("grid", &Result::grid, "(fmin, fmax, steps) of the grid computed")
+        .def_property_readonly(
+            "resolving_steps", &Result::resolving_steps,
+            "steps that would sample every peak, None when the grid does, 0 when none can")
         .def("peaks", &Result::peaks, py::arg("k"),
              "The k highest refined peaks as (frequency, period, rho, amplitude, phase).");
 
-    m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("fmin"), py::arg("fmax"),
-          py::arg("steps"), py::arg("window"), py::arg("threads"),
-          "Computes the spectrum of (t, y); threads = 0 uses every core.");
+    m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("fmin"),
+          py::arg("fmax"), py::arg("steps"), py::arg("window"), py::arg("threads"),
+          py::arg("oversample"),
+          "Computes the spectrum of (t, y) with errors dy (or None); a grid limit or the steps "
+          "given as None are chosen from the series; threads = 0 uses every core.");
 
     fasogram_python::bind_multifreq(m);
 }

@@ -81,8 +81,8 @@ TEST(Batch, HelpAndVersion) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind("Uso: fasogram [OPCIONES] [SERIE]\n", 0), 0u) << r.out;
     for (const char* option :
-         {"--window", "--from", "--to", "--steps", "--table", "--plot", "--size", "--peaks",
-          "--screen", "--threads", "--quiet", "--help", "--version"})
+         {"--window", "--errors", "--from", "--to", "--steps", "--oversample", "--table", "--plot",
+          "--size", "--peaks", "--screen", "--threads", "--quiet", "--help", "--version"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("Ejemplos:\n  fasogram "), std::string::npos);
     EXPECT_NE(r.out.find(".eps\n                         .svg .png"), std::string::npos);
@@ -107,7 +107,8 @@ TEST(Batch, UsageErrorsExitWithTwoBeforeAnyWork) {
     const std::pair<std::string, std::string> cases[] = {
         {"--bogus", "opcion desconocida o ambigua: '--bogus'"},
         {"--from", "a la opcion '--from' le falta su valor"},
-        {"--to 1", "faltan --from y --steps: la malla"},
+        {"--oversample 0", "--oversample: se espera un numero de puntos por ancho de linea"},
+        {"--steps 5 --oversample 4", "--oversample y --steps se excluyen"},
         {"--from 0.5 --to 0.5 --steps 5", "--to debe ser mayor que --from (--from 0.5, --to 0.5)"},
         {"--from 0 --to 1 --steps 0", "--steps: se espera un numero entero de pasos mayor que 0"},
         {"--from 0 --to 1 --steps 5 --size 15x600", "--size: se espera ANCHOxALTO"},
@@ -155,6 +156,9 @@ TEST(Batch, SeriesFromAFileOrStandardInputWithCommentsAndAHeader) {
                         "fasogram: 61 pares (tiempo, valor) en serie.txt\n"
                         "fasogram: ventana cuadrada; ancho de cada linea espectral =  "
                         "0.0322580645\n"
+                        "fasogram: el paso de la malla (0.025) pasa de la mitad del ancho de "
+                        "linea (0.0161290323): un pico puede caer entre dos frecuencias; para "
+                        "muestrearlos todos hacen falta 7 pasos: --from 0.2 --to 0.3 --steps 7\n"
                         "fasogram: espectro de 5 frecuencias en fasogram.dat\n");
     const std::string table = dir.read("fasogram.dat");
     const std::vector<std::string> rows = lines_of(table);
@@ -563,6 +567,257 @@ TEST(Batch, AGraphThatCannotBeWrittenStopsTheRun) {
     EXPECT_EQ(dir.read("g.svg"), "old\n");
     EXPECT_EQ(files_in(dir), (std::set<std::string>{"datos.dat", "g.svg", "tmp"}));
     EXPECT_TRUE(fs::is_empty(dir.path() / "tmp"));
+}
+
+// The rows of a peak table: frequency, rho.
+std::vector<std::pair<double, double>> peak_rows(const std::string& out) {
+    std::vector<std::pair<double, double>> rows;
+    for (const std::string& line : lines_of(out)) {
+        std::istringstream in(line);
+        int n = 0;
+        double f = 0, period = 0, rho = 0;
+        if (in >> n >> f >> period >> rho) rows.emplace_back(f, rho);
+    }
+    return rows;
+}
+
+// The notes of a run that start with `head`.
+std::vector<std::string> notes_with(const std::string& err, const std::string& head) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines_of(err))
+        if (line.rfind("fasogram: " + head, 0) == 0) found.push_back(line);
+    return found;
+}
+
+// 60 points of a clean sinusoid with errors of 0.01, and one point 1 mag
+// off with an error of 1 mag.
+constexpr double kSignal = 0.137;
+std::string series_with_errors(const char* separator = " ") {
+    std::string text;
+    for (int i = 0; i < 61; ++i) {
+        const double t = 1.3 * i + 0.37 * ((i * 7) % 5);
+        const double x = 15.0 + 0.4 * std::cos(2 * M_PI * kSignal * t + 0.3) + (i == 23 ? 1.0 : 0);
+        char line[120];
+        std::snprintf(line, sizeof line, "%.6f%s%.9f%s%s\n", t, separator, x, separator,
+                      i == 23 ? "1.0" : "0.01");
+        text += line;
+    }
+    return text;
+}
+
+TEST(Batch, TheErrorsColumnWeighsEachPoint) {
+    ScratchDir dir;
+    dir.write("s.dat", series_with_errors());
+    const Outcome weighted = run(dir, "-e -w c --peaks 1 -o w.csv s.dat");
+    ASSERT_EQ(weighted.status, 0) << weighted.err;
+    EXPECT_EQ(notes_with(weighted.err, "61 ternas (tiempo, valor, error) en s.dat").size(), 1u)
+        << weighted.err;
+    EXPECT_TRUE(notes_with(weighted.err, "s.dat, linea").empty()) << weighted.err;
+    const Outcome plain = run(dir, "-w c --peaks 1 -o p.dat s.dat");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    // One note for the column that is not read, at its first line.
+    EXPECT_EQ(notes_with(plain.err, "s.dat"),
+              std::vector<std::string>{"fasogram: s.dat, linea 1: la tercera columna no se lee; "
+                                       "con -e/--errors es el error de cada valor y cada punto "
+                                       "pesa 1/error^2"});
+    EXPECT_EQ(notes_with(plain.err, "61 pares (tiempo, valor) en s.dat").size(), 1u);
+    EXPECT_EQ(run(dir, "-q -w c --peaks 1 -o p.dat s.dat").err, "");
+
+    // The poor point down-weighted leaves the peak where the signal is.
+    const auto w = peak_rows(weighted.out), p = peak_rows(plain.out);
+    ASSERT_EQ(w.size(), 1u);
+    ASSERT_EQ(p.size(), 1u);
+    const double line_width = 1.0 / (1.3 * 60 + 0.37 * ((60 * 7) % 5));
+    EXPECT_NEAR(w[0].first, kSignal, 2e-3 * line_width);
+    EXPECT_GT(w[0].second, 0.9995);
+    EXPECT_LT(p[0].second, 0.9);
+
+    // Every digit of the CSV table is the weighted fit's (the reference in
+    // quadruple precision, the errors read as the program reads them):
+    // within half a unit of the seventeenth digit.
+    std::vector<double> t, x, sigma;
+    std::istringstream in(dir.read("s.dat"));
+    for (double a, b, c; in >> a >> b >> c;) {
+        t.push_back(a);
+        x.push_back(b);
+        sigma.push_back(c);
+    }
+    ASSERT_EQ(t.size(), 61u);
+    const reference::Reference exact(t, x, sigma, false);
+    const std::vector<std::string> rows = lines_of(dir.read("w.csv"));
+    ASSERT_GT(rows.size(), 100u);
+    int compared = 0;
+    for (std::size_t r = 1; r < rows.size(); r += 7) {
+        std::istringstream values(rows[r]);
+        std::vector<std::string> field;
+        for (std::string v; std::getline(values, v, ',');) field.push_back(v);
+        ASSERT_EQ(field.size(), 5u) << rows[r];
+        const reference::Point want = exact.fit(std::stod(field[0]));
+        const reference::quad wants[4] = {want.rho, want.c1, want.c2, want.c3};
+        for (int k = 0; k < 4; ++k, ++compared) {
+            const reference::quad got =
+                strtoflt128(field[static_cast<std::size_t>(k) + 1].c_str(), nullptr);
+            const int e10 = static_cast<int>(floorq(log10q(fabsq(wants[k]))));
+            EXPECT_LE(fabsq(got - wants[k]),
+                      0.5Q * powq(10.0Q, e10 - 16) + 1e-25Q * fabsq(wants[k]))
+                << rows[r] << " field " << k + 1 << " exact " << reference::to_string(wants[k]);
+        }
+    }
+    EXPECT_GT(compared, 60);
+
+    // Commas as separators, and the same numbers.
+    dir.write("s.csv", series_with_errors(","));
+    ASSERT_EQ(run(dir, "-q -e -w c -o c.csv s.csv").status, 0);
+    EXPECT_EQ(dir.read("c.csv"), dir.read("w.csv"));
+}
+
+TEST(Batch, BadErrorsAndEmptyFieldsStopTheRunAtTheirLine) {
+    ScratchDir dir;
+    dir.write("zero.dat", "1 2 0.1\n2 3 0.1\n3 1 0\n4 5 0.1\n");
+    dir.write("short.dat", "1 2 0.1\n2 3\n");
+    dir.write("hole.csv", "2458000.1,12.1,0.02\n2458000.2,,0.02\n2458000.3,12.3,0.02\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"-e zero.dat", "zero.dat, linea 3: el error debe ser un numero mayor que 0: '0'"},
+        {"-e short.dat",
+         "short.dat, linea 2: se esperan tres numeros (tiempo, valor y error) y hay 2"},
+        {"-e hole.csv", "hole.csv, linea 2: campo vacio en la columna 2"},
+        {"hole.csv", "hole.csv, linea 2: campo vacio en la columna 2"},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome r = run(dir, "-q -o t.dat " + args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err.rfind("fasogram: error: " + message, 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_FALSE(dir.exists("t.dat"));
+}
+
+TEST(Batch, TheGridIsChosenFromTheSamplingWhenLeftOut) {
+    ScratchDir dir;
+    copy_example(dir);
+    const Outcome r = run(dir, "--peaks 5");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> grid_note = notes_with(r.err, "malla automatica: de ");
+    ASSERT_EQ(grid_note.size(), 1u) << r.err;
+    EXPECT_TRUE(notes_with(r.err, "el paso de la malla").empty());
+    // Read back: the first frequency and the step are a tenth of the line
+    // width, the last one is below 1/(2 s), s the median spacing of the
+    // distinct times, and within a step of it.
+    double f_ini = 0, f_fin = 0, step = 0;
+    long long steps = 0;
+    ASSERT_EQ(std::sscanf(grid_note[0].c_str(),
+                          "fasogram: malla automatica: de %lf a %lf en %lld pasos de %lf", &f_ini,
+                          &f_fin, &steps, &step),
+              4)
+        << grid_note[0];
+    const testing::Series s = testing::example_series();
+    std::vector<double> times = s.t, gaps;
+    std::sort(times.begin(), times.end());
+    for (std::size_t i = 1; i < times.size(); ++i)
+        if (times[i] > times[i - 1]) gaps.push_back(times[i] - times[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    const double median = gaps.size() % 2 ? gaps[gaps.size() / 2]
+                                          : (gaps[gaps.size() / 2 - 1] + gaps[gaps.size() / 2]) / 2;
+    const double line_width = 2.0 / (times.back() - times.front());
+    EXPECT_NEAR(f_ini, line_width / 10, 1e-8 * f_ini);
+    EXPECT_NEAR(step, line_width / 10, 1e-8 * step);
+    EXPECT_LE(f_fin, 0.5 / median * (1 + 1e-9));
+    EXPECT_GT(f_fin + step, 0.5 / median);
+    EXPECT_EQ(lines_of(dir.read("fasogram.dat")).size(), static_cast<std::size_t>(steps + 1));
+    // The two signals of the series, the 2.7-day one first.
+    const auto peaks = peak_rows(r.out);
+    ASSERT_EQ(peaks.size(), 5u);
+    EXPECT_NEAR(1 / peaks[0].first, 2.7, 1e-3);
+    EXPECT_TRUE(std::any_of(peaks.begin(), peaks.end(),
+                            [](const auto& p) { return std::fabs(1 / p.first - 37.0) < 0.2; }));
+
+    // A coarser oversampling, and a given final frequency.
+    const Outcome coarse = run(dir, "--oversample 2.5 -o c.dat");
+    ASSERT_EQ(coarse.status, 0) << coarse.err;
+    const std::vector<std::string> c = lines_of(dir.read("c.dat"));
+    EXPECT_NEAR(std::stod(c[1].substr(0, 15)) - std::stod(c[0].substr(0, 15)), line_width / 2.5,
+                1e-7 * line_width);
+    const Outcome to = run(dir, "--to 0.5 -o t.dat");
+    ASSERT_EQ(to.status, 0) << to.err;
+    const std::vector<std::string> n = notes_with(to.err, "malla automatica: de ");
+    ASSERT_EQ(n.size(), 1u);
+    const long long wanted = static_cast<long long>(std::ceil((0.5 - f_ini) / f_ini));
+    EXPECT_NE(n[0].find(" a 0.5 en " + std::to_string(wanted) + " pasos"), std::string::npos)
+        << n[0];
+    EXPECT_EQ(n[0].find("espaciado"), std::string::npos) << n[0];
+}
+
+TEST(Batch, AutomaticLimitsThatLeaveNoGridAreAnError) {
+    ScratchDir dir;
+    copy_example(dir);
+    const Outcome above = run(dir, "-q --from 100");
+    EXPECT_EQ(above.status, 1);
+    EXPECT_EQ(above.err.rfind("fasogram: error: --from/--to/--steps con datos.dat: --from no "
+                              "queda por debajo de la frecuencia de Nyquist",
+                              0),
+              0u)
+        << above.err;
+    const Outcome below = run(dir, "-q --to 1e-6");
+    EXPECT_EQ(below.status, 1);
+    EXPECT_NE(below.err.find("--to no pasa de la frecuencia inicial automatica"), std::string::npos)
+        << below.err;
+    EXPECT_FALSE(dir.exists("fasogram.dat"));
+}
+
+TEST(Batch, TheUndersamplingNoteAtHalfTheLineWidthAndJustAbove) {
+    // Times 0..64: the Hanning line width is 1/32, and 64 steps over 0..1
+    // are half of it apart.
+    ScratchDir dir;
+    std::string text;
+    for (int i = 0; i <= 64; ++i)
+        text += std::to_string(i) + " " + std::to_string(std::sin(1.3 * i)) + "\n";
+    dir.write("s.dat", text);
+    const Outcome at = run(dir, "--from 0 --to 1 --steps 64 s.dat");
+    ASSERT_EQ(at.status, 0) << at.err;
+    EXPECT_TRUE(notes_with(at.err, "el paso de la malla").empty()) << at.err;
+    const Outcome over = run(dir, "--from 0 --to 1 --steps 63 s.dat");
+    ASSERT_EQ(over.status, 0) << over.err;
+    EXPECT_EQ(notes_with(over.err, "el paso de la malla"),
+              std::vector<std::string>{
+                  "fasogram: el paso de la malla (0.0158730159) pasa de la mitad del ancho de "
+                  "linea (0.015625): un pico puede caer entre dos frecuencias; para muestrearlos "
+                  "todos hacen falta 64 pasos: --from 0 --to 1 --steps 64"});
+    EXPECT_EQ(run(dir, "-q --from 0 --to 1 --steps 63 s.dat").err, "");
+    // An automatic grid of fewer than two points a line width says so too.
+    const Outcome coarse = run(dir, "--oversample 1.5 s.dat");
+    ASSERT_EQ(coarse.status, 0) << coarse.err;
+    EXPECT_EQ(notes_with(coarse.err, "el paso de la malla").size(), 1u) << coarse.err;
+    const Outcome fine = run(dir, "--oversample 2 s.dat");
+    EXPECT_TRUE(notes_with(fine.err, "el paso de la malla").empty()) << fine.err;
+}
+
+TEST(Batch, TheExampleWithErrorsNeedsNeitherAGridNorAnythingButItsErrors) {
+    // Poor nights, three in ten, carry errors twenty times those of the good
+    // ones: weighted by them, the 0.8127-day signal stands out at once.
+    ScratchDir dir;
+    fs::copy_file(FASOGRAM_EXAMPLE_ERRORS, dir.path() / "errores.dat");
+    const Outcome weighted = run(dir, "-e --peaks 3 errores.dat");
+    ASSERT_EQ(weighted.status, 0) << weighted.err;
+    const auto w = peak_rows(weighted.out);
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_NEAR(1 / w[0].first, 0.8127, 2e-4);
+    EXPECT_GT(w[0].second, 0.7);
+    // Its daily aliases come next, well below it.
+    for (std::size_t k = 1; k < 3; ++k) {
+        EXPECT_NEAR(std::fabs(w[k].first - w[0].first), 1.0, 0.01);
+        EXPECT_LT(w[k].second, w[0].second - 0.2);
+    }
+    // Taken at face value the poor nights drown it: the highest peak is
+    // noise, and a note points at the errors column.
+    const Outcome plain = run(dir, "--peaks 3 errores.dat");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const auto p = peak_rows(plain.out);
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_GT(std::fabs(1 / p[0].first - 0.8127), 0.01);
+    EXPECT_LT(p[0].second, 0.05);
+    EXPECT_EQ(notes_with(plain.err, "errores.dat, linea 2: la tercera columna no se lee").size(),
+              1u)
+        << plain.err;
 }
 
 } // namespace

@@ -75,13 +75,15 @@ TEST(CommandLine, EveryOptionInLongAndShortForm) {
     EXPECT_FALSE(d.options.size.has_value());
     EXPECT_EQ(d.options.peaks, 0u);
     EXPECT_EQ(d.options.threads, 0u);
-    EXPECT_FALSE(d.options.screen || d.options.quiet);
+    EXPECT_FALSE(d.options.screen || d.options.quiet || d.options.errors);
+    EXPECT_FALSE(d.options.oversample.has_value());
 
     EXPECT_EQ(parse({"--from", "0", "--to", "1", "--steps", "1", "-", "--"}).options.series, "-");
     EXPECT_EQ(parse({"--version", "--bogus"}).action, CommandLine::Action::version);
     EXPECT_EQ(parse({"-q", "-h"}).action, CommandLine::Action::help);
     EXPECT_EQ(parse({"--bogus", "--help"}).action, CommandLine::Action::usage_error);
-    EXPECT_EQ(parse_command_line(0, nullptr).action, CommandLine::Action::usage_error);
+    // No arguments at all (the program asks its questions instead): every default.
+    EXPECT_EQ(parse_command_line(0, nullptr).action, CommandLine::Action::run);
     EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "--peaks", "2", "-o", "-"}),
               "--table - y --peaks escribirian los dos en la salida estandar");
     EXPECT_EQ(error_of({"-qx"}), "opcion desconocida o ambigua: '-x'");
@@ -129,6 +131,35 @@ TEST(CommandLine, ValuesAtTheirLimits) {
               "--from: numero no valido: '1e999'");
     EXPECT_EQ(error_of({"--from", "0", "--to", "1e-400", "--steps", "1"}),
               "--to debe ser mayor que --from (--from 0, --to 1e-400)");
+}
+
+TEST(CommandLine, GridPartsLeftOutAndTheErrorsColumn) {
+    // Each part of the grid may be left out: none of them is filled in here.
+    const CommandLine none = parse({"-e", "s.dat"});
+    ASSERT_EQ(none.action, CommandLine::Action::run) << none.error;
+    EXPECT_TRUE(none.options.errors);
+    EXPECT_FALSE(none.options.f_ini || none.options.f_fin || none.options.steps);
+    const CommandLine to = parse({"--errors", "--to", "2", "--oversample", "2.5"});
+    ASSERT_EQ(to.action, CommandLine::Action::run) << to.error;
+    EXPECT_FALSE(to.options.f_ini.has_value());
+    EXPECT_EQ(to.options.f_fin, 2.0);
+    EXPECT_EQ(to.options.oversample, 2.5);
+    EXPECT_TRUE(to.options.errors);
+    EXPECT_EQ(parse({"--from", "3", "--steps", "9"}).options.steps, 9);
+    // --from above --to only counts when both are given.
+    EXPECT_EQ(error_of({"--from", "3"}), "accepted");
+    EXPECT_EQ(error_of({"--from", "3", "--to", "2"}),
+              "--to debe ser mayor que --from (--from 3, --to 2)");
+    // The oversampling factor: any number above 0, and not with --steps.
+    EXPECT_EQ(error_of({"--oversample", "1e-300"}), "accepted");
+    for (const char* bad : {"0", "-1", "-0", "1e999", "x", ""})
+        EXPECT_NE(error_of({"--oversample", bad}).find("--oversample: se espera"),
+                  std::string::npos)
+            << bad;
+    EXPECT_EQ(error_of({"--oversample", "4", "--steps", "10"}),
+              "--oversample y --steps se excluyen: el paso de la malla sale de uno u otro");
+    EXPECT_EQ(error_of({"-e", "x"}), "accepted");
+    EXPECT_EQ(error_of({"-ex"}), "opcion desconocida o ambigua: '-x'");
 }
 
 TEST(CommandLine, GraphFormatFromTheExtension) {

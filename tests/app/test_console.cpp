@@ -88,6 +88,28 @@ TEST(ConsoleInput, ValuesEndAtBlankOrCommaAndEmptyLinesAreSkipped) {
     EXPECT_THROW(reader.read_char("q5"), FatalError);
 }
 
+TEST(ConsoleInput, ADecimalCommaIsRefusedAndAskedAgain) {
+    std::istringstream in("0,5\n-12,75e3 x\n 0.5\n0, 5\n1,x\n2.5,7\n+3,0\n7\n,5\n");
+    std::ostringstream out;
+    AnswerReader reader(in, out);
+    EXPECT_EQ(reader.read_real("frecuencia inicial?"), 0.5);
+    EXPECT_EQ(out.str(), " los decimales se escriben con punto, no con coma: '0,5'\n"
+                         " frecuencia inicial?\n"
+                         " los decimales se escriben con punto, no con coma: '-12,75e3'\n"
+                         " frecuencia inicial?\n");
+    out.str("");
+    // A comma and a blank, a comma before a letter, a number with a point:
+    // lists as before, the first value taken.
+    EXPECT_EQ(reader.read_real("frecuencia final?"), 0.0);
+    EXPECT_EQ(reader.read_real("frecuencia final?"), 1.0);
+    EXPECT_EQ(reader.read_real("frecuencia final?"), 2.5);
+    EXPECT_EQ(out.str(), "");
+    // The other answers are not real numbers: read up to the comma.
+    EXPECT_EQ(reader.read_int("Numero de puntos que tendra el espectro?"), 3);
+    EXPECT_EQ(reader.read_char("ventana?"), '7');
+    EXPECT_THROW(reader.read_real("frecuencia final?"), FatalError); // ",5": empty
+}
+
 TEST(ConsoleInput, ErrorsNameTheQuestionAndTheAnswer) {
     auto message = [](const std::string& input, bool integer) {
         std::istringstream in(input);

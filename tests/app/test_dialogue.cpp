@@ -145,9 +145,42 @@ TEST(Dialogue, TwentyThousandPairsAtMostAndNothingReadBeyond) {
     dir.write("datos.dat", text);
     const Outcome run = run_in(dir, "c\n0.1\n0.2\n1\n0\n");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("\n son  20000    datos en la serie temporal\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\n son  20000    datos en la serie temporal\n"
+                           " datos.dat tiene mas datos: se leen solo los primeros 20000 pares\n\n"),
+              std::string::npos);
     // D = 19999 with the square window.
     EXPECT_NE(run.out.find("ancho de cada linea espectral =  5.00025001E-05\n"), std::string::npos);
+}
+
+TEST(Dialogue, ExactlyTwentyThousandPairsSayNothingMore) {
+    ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += std::to_string(i) + " " + std::to_string(i % 7) + "\n";
+    dir.write("datos.dat", text + "# the end\n\n");
+    const Outcome run = run_in(dir, "c\n0.1\n0.2\n1\n0\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n son  20000    datos en la serie temporal\n\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("tiene mas datos"), std::string::npos);
+}
+
+TEST(Dialogue, ADecimalCommaIsAskedAgainAndNothingElseChanges) {
+    ScratchDir plain_dir, comma_dir;
+    plain_dir.write("datos.dat", small_series);
+    comma_dir.write("datos.dat", small_series);
+    const Outcome plain = run_in(plain_dir, "c\n0.1\n0.2\n4\n0\n");
+    const Outcome comma = run_in(comma_dir, "c\n0,1\n0.1\n0,2\n0.2\n4\n0\n");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(comma.status, 0);
+    EXPECT_EQ(comma.err, "");
+    // The two refusals, each a note and the question again, and the same
+    // session otherwise.
+    std::string expected = plain.out;
+    const std::string ini = " frecuencia inicial?\n", fin = " frecuencia final?\n";
+    const std::string note = " los decimales se escriben con punto, no con coma: ";
+    expected.insert(expected.find(fin) + fin.size(), note + "'0,2'\n" + fin);
+    expected.insert(expected.find(ini) + ini.size(), note + "'0,1'\n" + ini);
+    EXPECT_EQ(comma.out, expected);
+    EXPECT_EQ(comma_dir.read("fasogram.dat"), plain_dir.read("fasogram.dat"));
 }
 
 TEST(Dialogue, ZeroDeterminantIsWrittenAsNonFiniteFields) {
@@ -200,7 +233,7 @@ TEST(Dialogue, ErrorStopsReportOnceAndWriteNothingMore) {
          "fasogram: error: fin de la entrada al esperar la respuesta a 'ventana Hanning (h) o "
          "cuadrada (c)?'\n",
          " ventana Hanning (h) o cuadrada (c)?"},
-        {"malformed frequency", small_series.c_str(), "h\n1,5x\n1.5x\n",
+        {"malformed frequency", small_series.c_str(), "h\n1, 5x\n1.5x\n",
          "fasogram: error: respuesta no valida a 'frecuencia final?': '1.5x'\n",
          " frecuencia final?"},
         {"end of input at final frequency", small_series.c_str(), "h\n0\n",

@@ -251,6 +251,24 @@ TEST(MultiFreqBatch, PrewhiteningFindsTheExamplesThreeFrequenciesAndWritesItsFit
     EXPECT_EQ(read_fit_csv(dir.read("again.csv")).size(), 0u);
 }
 
+// The errors of -e weigh the prewhitening as they weigh the spectrum: the
+// faint variable of the example with errors is found only with them.
+TEST(MultiFreqBatch, PrewhiteningWeighsTheMeasurementErrors) {
+    ScratchDir dir;
+    fs::copy_file(FASOGRAM_EXAMPLE_ERRORS, dir.path() / "errores.dat");
+    const double truth = 1.0 / 0.8127;
+    Outcome r = run(dir, "-e -o /dev/null --prewhiten 1 --fit-table e.csv errores.dat");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<FitRow> fit = read_fit_csv(dir.read("e.csv"));
+    ASSERT_EQ(fit.size(), 1u);
+    EXPECT_NEAR(fit[0].f, truth, 1e-3);
+    EXPECT_LT(fit[0].f_err, 1e-4);
+    r = run(dir, "-o /dev/null --prewhiten 1 --fit-table plain.csv errores.dat");
+    ASSERT_EQ(r.status, 0) << r.err;
+    fit = read_fit_csv(dir.read("plain.csv"));
+    EXPECT_TRUE(fit.empty() || std::fabs(fit[0].f - truth) > 1e-3);
+}
+
 TEST(MultiFreqBatch, TrendsAreRemovedFirstAndHarmonicsRaiseRho) {
     ScratchDir dir;
     // The example with a strong quadratic trend over its four seasons.

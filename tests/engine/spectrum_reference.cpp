@@ -11,12 +11,17 @@
 namespace fasogram::reference {
 
 Reference::Reference(std::span<const double> t, std::span<const double> x, bool hanning)
+    : Reference(t, x, {}, hanning) {}
+
+Reference::Reference(std::span<const double> t, std::span<const double> x,
+                     std::span<const double> sigma, bool hanning)
     : t_(t.begin(), t.end()), h_(t.size()), xc_(t.size()) {
     const quad lo = *std::min_element(t.begin(), t.end());
     const quad hi = *std::max_element(t.begin(), t.end());
     const quad span = hi - lo, mid = (lo + hi) / 2;
     for (std::size_t i = 0; i < t.size(); ++i) {
         h_[i] = hanning ? 1 + cosq(2 * M_PIq * ((quad)t[i] - mid) / span) : 1;
+        if (!sigma.empty()) h_[i] /= (quad)sigma[i] * (quad)sigma[i];
         sum_ += h_[i];
         mean_ += h_[i] * x[i];
     }

@@ -1,5 +1,6 @@
 // An independent evaluation of the sinusoid fit in quadruple precision, to
-// judge the engine: weights 1 + cos(2 pi (t - t_mid)/D) and phases from the
+// judge the engine: weights 1 + cos(2 pi (t - t_mid)/D) (divided by sigma^2
+// for a series with measurement errors) and phases from the
 // exact product t*f in 113-bit arithmetic, the 3 x 3 normal equations of the
 // centred values solved by Gaussian elimination, and the fitted power from a
 // second pass over the points.
@@ -23,6 +24,9 @@ struct Point {
 class Reference {
   public:
     Reference(std::span<const double> t, std::span<const double> x, bool hanning);
+    // With the measurement error sigma[i] of every value.
+    Reference(std::span<const double> t, std::span<const double> x, std::span<const double> sigma,
+              bool hanning);
     Point fit(double f) const;
 
   private:

@@ -32,7 +32,9 @@ struct Answer {
 // Reads the answers by the rules: each answer starts on a fresh line; lines
 // of blanks, tabs and CRs only are skipped; the value runs from the first
 // other character to the next blank, tab, CR, comma or the end of the line;
-// the rest of the line is dropped.
+// the rest of the line is dropped.  A real answer of digits (a sign first)
+// that stops at a comma with a digit right after it is a decimal comma: it
+// is refused and the next answer read instead.
 class ReferenceAnswers {
   public:
     explicit ReferenceAnswers(std::string_view text) : text_(text) {}
@@ -49,6 +51,13 @@ class ReferenceAnswers {
             const std::size_t stop = line.find_first_of(std::string_view(" \t\r,"), first);
             value = std::string(line.substr(
                 first, stop == std::string_view::npos ? std::string_view::npos : stop - first));
+            if (kind == real && stop != std::string_view::npos && line[stop] == ',' &&
+                stop + 1 < line.size() && line[stop + 1] >= '0' && line[stop + 1] <= '9') {
+                std::string digits = *value;
+                if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.erase(0, 1);
+                if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos)
+                    value.reset();
+            }
         }
         if (!value) {
             return {"",

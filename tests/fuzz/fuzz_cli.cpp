@@ -3,8 +3,9 @@
 //   - the same arguments give the same result on every call, and under a
 //     locale that writes a decimal comma;
 //   - a usage error is one non-empty line;
-//   - a run request holds what the batch run relies on (an increasing grid
-//     of at least one step, limits of sizes, peaks and threads, a format
+//   - a run request holds what the batch run relies on (grid limits that
+//     are finite and increasing where both are given, at least one step or
+//     an oversampling factor above 0, never both, limits of sizes, peaks and threads, a format
 //     that is the extension of each graph name, no two outputs on standard
 //     output);
 //   - the request written back as a plain command line (every number with
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,10 +47,16 @@ std::string describe(const CommandLine& c) {
     if (c.action == CommandLine::Action::usage_error) return s + " error '" + c.error + "'";
     if (c.action != CommandLine::Action::run) return s;
     const Options& o = c.options;
-    char num[96];
-    std::snprintf(num, sizeof num, " from %a to %a steps %lld", o.f_ini, o.f_fin,
-                  static_cast<long long>(o.steps));
-    s += num;
+    char num[64];
+    auto optional_number = [&](const char* name, const std::optional<double>& v) {
+        if (!v) return std::string(" ") + name + " none";
+        std::snprintf(num, sizeof num, " %s %a", name, *v);
+        return std::string(num);
+    };
+    s += optional_number("from", o.f_ini) + optional_number("to", o.f_fin) +
+         optional_number("oversample", o.oversample);
+    s += " steps " + (o.steps ? std::to_string(*o.steps) : std::string("none"));
+    s += " errors " + std::to_string(o.errors);
     s += " window " + std::to_string(static_cast<int>(o.window)) + " series '" + o.series +
          "' table '" + o.table + "'";
     for (const auto& g : o.graphs)
@@ -65,8 +73,12 @@ bool same(const CommandLine& a, const CommandLine& b) {
         return describe(a) == describe(b);
     // Compared by bits too: describe() prints -0 and 0 apart already, but
     // the check should not rest on the printing.
-    return describe(a) == describe(b) && same_bits(a.options.f_ini, b.options.f_ini) &&
-           same_bits(a.options.f_fin, b.options.f_fin);
+    auto same_value = [](const std::optional<double>& x, const std::optional<double>& y) {
+        return x.has_value() == y.has_value() && (!x || same_bits(*x, *y));
+    };
+    return describe(a) == describe(b) && same_value(a.options.f_ini, b.options.f_ini) &&
+           same_value(a.options.f_fin, b.options.f_fin) &&
+           same_value(a.options.oversample, b.options.oversample);
 }
 
 std::string lower_extension(const std::string& path) {
@@ -94,9 +106,14 @@ bool format_matches(const fasogram::GraphRequest& g) {
 }
 
 void check_run(const Options& o, const std::string& shown) {
-    fuzz::check(std::isfinite(o.f_ini) && std::isfinite(o.f_fin) && o.f_fin > o.f_ini,
+    fuzz::check((!o.f_ini || std::isfinite(*o.f_ini)) && (!o.f_fin || std::isfinite(*o.f_fin)) &&
+                    (!o.f_ini || !o.f_fin || *o.f_fin > *o.f_ini),
                 "grid limits not finite and increasing: " + shown);
-    fuzz::check(o.steps >= 1 && o.steps < INT64_MAX, "steps out of range: " + shown);
+    fuzz::check(!o.steps || (*o.steps >= 1 && *o.steps < INT64_MAX),
+                "steps out of range: " + shown);
+    fuzz::check(!o.oversample || (std::isfinite(*o.oversample) && *o.oversample > 0),
+                "oversampling factor out of range: " + shown);
+    fuzz::check(!(o.oversample && o.steps), "both steps and oversampling factor: " + shown);
     fuzz::check(!o.series.empty() && !o.table.empty(), "empty file name: " + shown);
     fuzz::check(o.threads <= fasogram::max_threads, "threads above the limit: " + shown);
     fuzz::check(o.peaks <= 1000000, "peaks above the limit: " + shown);
@@ -121,12 +138,14 @@ std::vector<std::string> written_back(const Options& o) {
         std::snprintf(buf, sizeof buf, "%.17g", v);
         return std::string(buf);
     };
-    std::vector<std::string> a{
-        "--window", o.window == fasogram::Window::hanning ? "hanning" : "square",
-        "--from",   number(o.f_ini),
-        "--to",     number(o.f_fin),
-        "--steps",  std::to_string(o.steps),
-        "--table",  o.table};
+    std::vector<std::string> a{"--window",
+                               o.window == fasogram::Window::hanning ? "hanning" : "square",
+                               "--table", o.table};
+    if (o.f_ini) a.insert(a.end(), {"--from", number(*o.f_ini)});
+    if (o.f_fin) a.insert(a.end(), {"--to", number(*o.f_fin)});
+    if (o.steps) a.insert(a.end(), {"--steps", std::to_string(*o.steps)});
+    if (o.oversample) a.insert(a.end(), {"--oversample", number(*o.oversample)});
+    if (o.errors) a.push_back("--errors");
     for (const auto& g : o.graphs) {
         a.push_back("--plot");
         a.push_back(g.path);

@@ -27,23 +27,49 @@ bool separates(char c) {
 }
 
 // The rules, one character at a time: lines end at '\n'; blanks, tabs, CR
-// and commas separate numbers; the first number of a pair starts it, the
-// second ends it and the rest of its line is skipped; a UTF-8 byte order
-// mark opens the first line at most; reading stops after max_pairs pairs.
+// and commas separate numbers; a comma with no number since the line's start
+// or the comma before it, and a last comma with none after it, stand for an
+// empty field, an error where a number is read unless the line holds no
+// number at all; the first number of a pair starts it, the second ends it
+// and the rest of its line is skipped; a UTF-8 byte order mark opens the
+// first line at most; reading stops after max_pairs pairs.
 Outcome reference_read(std::string_view text) {
     Outcome out;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     long line = 1;
     bool have_time = false, skip_rest = false, line_start = true;
+    bool word_since_comma = false; // a word since the line's start or its last comma
+    bool line_has_word = false;
+    bool comma_on_line = false;
+    int column = 0; // fields of the line so far
     double time = 0.0;
     std::size_t i = 0;
+    auto empty_field = [&] {
+        ++column;
+        if (skip_rest || !line_has_word) return false;
+        out.error = std::string(kName) + ", linea " + std::to_string(line) +
+                    ": campo vacio en la columna " + std::to_string(column) +
+                    " (dos separadores seguidos o uno al principio)";
+        return true;
+    };
+    auto new_line = [&] {
+        const std::size_t end = text.find('\n', i);
+        const std::string_view rest = text.substr(i, end == std::string_view::npos ? end : end - i);
+        line_has_word = rest.find_first_not_of(std::string_view(" \t\r,", 4)) != rest.npos;
+        word_since_comma = false;
+        comma_on_line = false;
+        column = 0;
+    };
+    new_line();
     while (i < text.size() && out.t.size() < fasogram::max_pairs) {
         const char c = text[i];
         if (c == '\n') {
+            if (comma_on_line && !word_since_comma && empty_field()) return out;
             ++line;
             skip_rest = false;
             line_start = true;
             ++i;
+            new_line();
             continue;
         }
         // A line whose first character other than a blank is '#' or '%' is a
@@ -52,6 +78,13 @@ Outcome reference_read(std::string_view text) {
             line_start = false;
             if (c == '#' || c == '%') skip_rest = true;
         }
+        if (c == ',') {
+            if (!word_since_comma && empty_field()) return out;
+            word_since_comma = false;
+            comma_on_line = true;
+            ++i;
+            continue;
+        }
         if (skip_rest || separates(c)) {
             ++i;
             continue;
@@ -59,6 +92,9 @@ Outcome reference_read(std::string_view text) {
         std::size_t end = i;
         while (end < text.size() && !separates(text[end]) && text[end] != '\n') ++end;
         const std::string_view word = text.substr(i, end - i);
+        word_since_comma = true;
+        ++column;
+        i = end;
         const std::optional<double> v = fuzz::reference_real(word);
         if (!v) {
             out.error = std::string(kName) + ", linea " + std::to_string(line) +
@@ -74,8 +110,9 @@ Outcome reference_read(std::string_view text) {
             time = *v;
             have_time = true;
         }
-        i = end;
     }
+    // The last line, without a line end.
+    if (i == text.size() && comma_on_line && !word_since_comma) empty_field();
     return out;
 }
 

@@ -52,6 +52,11 @@ def series_seeds():
         "hex_inf_nan.dat": b"0x10 1\ninf nan\n",
         "signs.dat": b"+1 -2\n+-1 2\n",
         "julian_days.dat": b"2450001.55693 12.3838\n2450001.63324 12.2295\n",
+        "errors_column.dat": b"2458000.1 12.1 0.02\n2458000.2,12.3,0.03\n",
+        "empty_field.dat": b"2458000.1,12.1,0.02\n2458000.2,,0.02\n",
+        "empty_fields_ignored.dat": b"1,2,,x\n3,4,\n,,\n , \n5 , 6\n",
+        "empty_first_field.dat": b"1 2\n,3,4\n",
+        "empty_value_at_line_end.dat": b"19580510,317.1\n19580517,\n19580524,317.5\n",
     }
     return s
 
@@ -94,6 +99,9 @@ def answer_seeds():
         "non_ascii.txt": plan(LETTER, REAL) + b"\xc3\xb1\n\xc3\xb1\n",
         "no_final_newline.txt": plan(LETTER, REAL) + b"c\n0.25",
         "raw_values.txt": plan(RAW, RAW, RAW, RAW) + b"a b\nc,d\n\te\n f\r\n",
+        "decimal_comma.txt": plan(LETTER, REAL, REAL, INTEGER) + b"c\n0,5\n-12,75e3\n0.5\n0, 5\n"
+        b"1,5\n",
+        "comma_lists.txt": plan(REAL, REAL, REAL) + b"1,x\n2.5,7\n+3,\n",
     }
 
 
@@ -276,6 +284,7 @@ def cli_seeds():
         "missing_value.args": ["--from"],
         "missing_short_value.args": ["--from", "0", "--to", "1", "--steps", "5", "-o"],
         "missing_grid.args": ["--to", "1"],
+        "from_above_to.args": ["--from", "3", "--to", "2"],
         "equal_limits.args": ["--from", "0.5", "--to", "0.5", "--steps", "5"],
         "zero_steps.args": ["--from", "0", "--to", "1", "--steps", "0"],
         "steps_limit.args": ["--from", "0", "--to", "1", "--steps", "9223372036854775806"],
@@ -304,6 +313,10 @@ def cli_seeds():
         "dash_values.args": ["--from", "0", "--to", "1", "--steps", "5", "-o", "-x", "-p",
                              "-y.png", "--", "--from"],
         "empty_argument.args": [""],
+        "errors_auto_grid.args": ["-e", "--peaks", "3", "estrella.dat"],
+        "only_to.args": ["--errors", "--to", "2", "--oversample", "2.5"],
+        "oversample_and_steps.args": ["--oversample", "4", "--steps", "10"],
+        "bad_oversample.args": ["--oversample", "0"],
     }
     return {name: b"\0".join(a.encode("utf-8") for a in args) for name, args in lines.items()}
 

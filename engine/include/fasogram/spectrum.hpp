@@ -7,6 +7,8 @@
 // by weighted least squares, and the spectral correlation coefficient
 // rho = |(P - m^2) / V| is reported: P is the weighted mean square of the
 // fitted curve, m the weighted mean and V the weighted variance of the data.
+// Each point weighs what the window gives it, divided by the square of its
+// measurement error when the series comes with errors.
 //
 // The numbers are those of the exact fit of the series as given (times and
 // values as doubles, weights normalised to sum 1 exactly), each good to far
@@ -19,6 +21,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -45,7 +48,15 @@ struct FrequencyGrid {
     std::int64_t size() const { return n_points < 0 ? 0 : n_points + 1; }
     double frequency(std::int64_t j) const { return static_cast<double>(j) * step() + f_ini; }
     bool skipped(double f) const { return !(f >= skip_threshold() || f <= -skip_threshold()); }
+    // Whether the points lie more than half a line width apart, so that a
+    // peak can fall between two of them and be missed or shown far too low.
+    bool undersampled() const { return step() > line_width / 2.0; }
 };
+
+// The fewest steps over the same limits whose points lie at most half a
+// line width apart (the grid's own number when they already do).  Raises
+// std::invalid_argument when no number of steps a grid can have is enough.
+std::int64_t resolving_steps(const FrequencyGrid& grid);
 
 // One computed spectrum point, as written to the table.  At a frequency
 // where the normal equations are exactly singular every value but f is NaN.
@@ -77,13 +88,19 @@ class SeriesError : public std::invalid_argument {
         not_finite,     // a time or a value is NaN or infinite
         no_time_span,   // every time is the same
         zero_variance,  // the weighted values do not vary
+        bad_error,      // a measurement error is not finite or not above 0
     };
-    SeriesError(Kind kind, const std::string& message)
-        : std::invalid_argument(message), kind_(kind) {}
+    static constexpr std::size_t no_index = std::numeric_limits<std::size_t>::max();
+    SeriesError(Kind kind, const std::string& message, std::size_t index = no_index)
+        : std::invalid_argument(message), kind_(kind), index_(index) {}
     Kind kind() const { return kind_; }
+    // The position in the input of the point at fault (bad_error and
+    // not_finite), or no_index.
+    std::size_t index() const { return index_; }
 
   private:
     Kind kind_;
+    std::size_t index_;
 };
 
 // How the engine evaluates a uniform grid: chosen from the estimated cost of
@@ -132,6 +149,13 @@ class SpectrumEngine {
     // Raises SeriesError when the series has no spectrum.
     SpectrumEngine(std::span<const double> t, std::span<const double> x, Window window,
                    EngineOptions options = {});
+    // The same series with the measurement error sigma[i] of each value:
+    // every weight is the window's divided by sigma[i]^2.  With the square
+    // window rho is then the share of the chi-square of the constant model
+    // that the sinusoid removes.  A sigma that is not finite or not above 0
+    // raises SeriesError (bad_error, its index in the message and index()).
+    SpectrumEngine(std::span<const double> t, std::span<const double> x,
+                   std::span<const double> sigma, Window window, EngineOptions options = {});
     ~SpectrumEngine();
     SpectrumEngine(SpectrumEngine&&) noexcept;
     SpectrumEngine& operator=(SpectrumEngine&&) noexcept;
@@ -143,6 +167,9 @@ class SpectrumEngine {
     double mean() const;         // weighted mean m
     double variance() const;     // weighted variance V
     double largest_time() const; // the largest |t|
+    bool has_errors() const;     // made with measurement errors
+    // The median of the gaps between consecutive distinct times.
+    double median_spacing() const;
 
     // Fits every frequency of the grid that is not skipped and hands the
     // points to `on_point` in increasing j.  Memory stays bounded whatever
@@ -167,6 +194,9 @@ class SpectrumEngine {
     struct Impl;
 
   private:
+    SpectrumEngine(std::span<const double> t, std::span<const double> x,
+                   std::span<const double> sigma, Window window, EngineOptions options,
+                   bool without_errors);
     const Impl& impl() const;
     std::unique_ptr<Impl> impl_;
 };
@@ -175,6 +205,42 @@ class SpectrumEngine {
 // largest |t| is `t_max`: at least one step, finite increasing limits, a
 // finite step and line width, and phases within the supported range.
 void check_grid(const FrequencyGrid& grid, double t_max);
+
+// A grid to be completed from the series: what is left out is chosen by
+// auto_grid.
+struct GridRequest {
+    std::optional<double> f_ini = std::nullopt;
+    std::optional<double> f_fin = std::nullopt;
+    std::optional<std::int64_t> n_points = std::nullopt;
+    // Grid points per line width: the step left to auto_grid is
+    // line_width/oversample.
+    double oversample = 10.0;
+};
+
+// The most steps auto_grid puts below the highest frequency it chooses.
+inline constexpr std::int64_t max_auto_steps = 1000000;
+
+// The grid auto_grid chose and why it ends where it does.
+struct AutoGrid {
+    FrequencyGrid grid;
+    // 1/(2 median_spacing()): on evenly spaced times the highest frequency
+    // the sampling tells apart from a lower one; on clustered times (a few
+    // points a night) the same for the spacing within the clusters.
+    double nyquist = 0.0;
+    // Whether f_fin was held to max_auto_steps steps above f_ini, below the
+    // Nyquist frequency (long series sampled in dense clusters).
+    bool capped = false;
+};
+
+// Completes the request.  With step = line_width/oversample: f_ini, unless
+// given, is one step; f_fin, unless given, is the largest f_ini + k·step not
+// above `nyquist`, k at least 1 and at most max_auto_steps; n_points, unless
+// given, is that k, or with a given f_fin the fewest steps no wider than
+// `step`.  Raises std::invalid_argument for an
+// oversample that is not a finite number above 0, given limits that are not
+// finite or not increasing, a chosen f_fin that would not lie above a given
+// f_ini, or more steps than a grid can have.
+AutoGrid auto_grid(const SpectrumEngine& engine, const GridRequest& request = {});
 
 // Every point of a grid run, in order.
 struct Spectrum {
