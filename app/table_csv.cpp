@@ -36,11 +36,8 @@ std::string format_csv_line(const SpectrumPoint& point) {
     for (const auto& [value, tail] : {std::pair{point.rho, t.rho}, std::pair{point.c1, t.c1},
                                       std::pair{point.c2, t.c2}, std::pair{point.c3, t.c3}}) {
         line += ',';
-        if (std::isfinite(value)) {
-            line += format_full_digits(value, tail);
-        } else {
-            append_number(line, value);
-        }
+        // Non-finite values spelt as in the table: NaN, Infinity, -Infinity.
+        line += format_full_digits(value, tail);
     }
     return line;
 }

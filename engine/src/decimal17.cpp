@@ -3,6 +3,8 @@
 
 #include "fasogram/spectrum.hpp"
 
+#include <mpfr.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,45 @@ dd::DD pow10(int k) {
     return k < 0 ? dd::DD{1.0, 0.0} / p : p;
 }
 
+// hi + lo and err exactly, in binary wide enough for any two doubles.
+constexpr mpfr_prec_t kWide = 2 * 1100 + 64;
+
+// Digits and decade of a positive value as MPFR rounds it to 17 digits
+// (correctly, ties to even).
+void digits_of(mpfr_srcptr v, std::uint64_t& digits, int& exponent) {
+    char buf[64];
+    mpfr_exp_t e = 0;
+    mpfr_get_str(buf, &e, 10, 17, v, MPFR_RNDN);
+    digits = std::strtoull(buf, nullptr, 10);
+    exponent = static_cast<int>(e) - 1;
+}
+
+// Values outside the range where the powers of ten are good double-doubles
+// (subnormals included): exactly, in wide binary.
+Decimal17 round17_wide(Decimal17 out, dd::DD a, double err, bool* settled) {
+    mpfr_t v, w;
+    mpfr_inits2(kWide, v, w, static_cast<mpfr_ptr>(nullptr));
+    mpfr_set_d(v, a.hi, MPFR_RNDN);
+    mpfr_add_d(v, v, a.lo, MPFR_RNDN); // exact at this width
+    digits_of(v, out.digits, out.exponent);
+    if (settled != nullptr) {
+        // Rounding is monotonic: the two ends of the interval decide.
+        Decimal17 lo, hi;
+        mpfr_sub_d(w, v, err, MPFR_RNDN);
+        if (mpfr_sgn(w) > 0) {
+            digits_of(w, lo.digits, lo.exponent);
+            mpfr_add_d(w, v, err, MPFR_RNDN);
+            digits_of(w, hi.digits, hi.exponent);
+            *settled = lo.digits == hi.digits && lo.exponent == hi.exponent &&
+                       lo.digits == out.digits && lo.exponent == out.exponent;
+        } else {
+            *settled = false;
+        }
+    }
+    mpfr_clears(v, w, static_cast<mpfr_ptr>(nullptr));
+    return out;
+}
+
 } // namespace
 
 Decimal17 round17(dd::DD value, double err, bool* settled) {
@@ -40,18 +81,7 @@ Decimal17 round17(dd::DD value, double err, bool* settled) {
         if (settled != nullptr) *settled = err == 0.0;
         return out;
     }
-    if (!(a.hi > 1e-290 && a.hi < 1e290)) {
-        // Far out of the range of any spectrum: the double's own digits.
-        char buf[40];
-        std::snprintf(buf, sizeof buf, "%.16e", a.hi);
-        std::uint64_t digits = static_cast<std::uint64_t>(buf[0] - '0');
-        for (int i = 2; i < 18; ++i)
-            digits = digits * 10 + static_cast<std::uint64_t>(buf[i] - '0');
-        out.digits = digits;
-        out.exponent = std::atoi(buf + 19);
-        if (settled != nullptr) *settled = err == 0.0 && a.lo == 0.0;
-        return out;
-    }
+    if (!(a.hi > 1e-280 && a.hi < 1e280)) return round17_wide(out, a, err, settled);
     // The decade from log10, corrected when the whole part of the scaled
     // value (high and low parts together) falls outside 10^16 .. 10^17.
     int e = static_cast<int>(std::floor(std::log10(a.hi)));

@@ -222,7 +222,9 @@ Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
     const Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);
-    if (e.settled || e.converged) return e;
+    // With every digit printed only a settled value will do: one whose bound
+    // is merely small may still straddle a boundary.
+    if (e.settled || (digits == Digits::eight && e.converged)) return e;
     if (singular(p, f)) return singular_point(f);
     return evaluate_exact(p, f, e, digits);
 }

@@ -8,6 +8,7 @@
 
 #include <mpfr.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace fasogram::detail {
@@ -87,13 +88,41 @@ template <> Mp from_dd<Mp>(dd::DD v) {
 
 Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, Digits digits) {
     Evaluation result = best;
-    for (mpfr_prec_t prec = 192; prec <= 1536; prec *= 2) {
+    // Doubled until the digits are settled.  Only a value that sits exactly
+    // on a rounding boundary (a tie, ties go to the even digit) never
+    // settles; at the last precision its bound is so far below any digit
+    // that the rounding of the value found is the exact value's.
+    constexpr mpfr_prec_t kLastPrecision = mpfr_prec_t{1} << 14;
+    for (mpfr_prec_t prec = 192; prec <= kLastPrecision; prec *= 2) {
         working_precision = prec;
         mpfr_t two_pi, r, a, c, s, hc, hs, term, xm, hw;
         mpfr_inits2(prec, two_pi, r, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
         mpfr_const_pi(two_pi, MPFR_RNDN);
         mpfr_mul_2ui(two_pi, two_pi, 1, MPFR_RNDN);
+        // S, the mean and the variance at this precision from the values as
+        // read: their double-double values would leave an error of 2^-106
+        // in the centring, which a nearly singular fit multiplies by its
+        // condition number.
+        const auto weight = [&](std::size_t i) {
+            if (p.h_lo.empty())
+                mpfr_set_d(hw, p.h[i], MPFR_RNDN);
+            else
+                set_dd(hw, {p.h[i], p.h_lo[i]});
+        };
+        Moments<Mp> m;
+        Mp hx;
+        double x_max = 0.0;
+        for (std::size_t i = 0; i < p.t.size(); ++i) {
+            if (p.h[i] == 0.0) continue;
+            weight(i);
+            mpfr_add(m.sum_h.get(), m.sum_h.get(), hw, MPFR_RNDN);
+            mpfr_mul_d(term, hw, p.x[i], MPFR_RNDN);
+            mpfr_add(hx.get(), hx.get(), term, MPFR_RNDN);
+            x_max = std::max(x_max, std::fabs(p.x[i]));
+        }
+        m.mean = hx / m.sum_h;
         Sums<Mp> sums;
+        Mp hyy;
         double sum_h = 0, sum_hy = 0;
         std::size_t n = 0;
         for (std::size_t i = 0; i < p.t.size(); ++i) {
@@ -112,15 +141,10 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
                 mpfr_mul(a, r, two_pi, MPFR_RNDN);
                 mpfr_sin_cos(s, c, a, MPFR_RNDN);
             }
-            if (p.h_lo.empty()) {
-                mpfr_mul_d(hc, c, h, MPFR_RNDN);
-                mpfr_mul_d(hs, s, h, MPFR_RNDN);
-            } else {
-                set_dd(hw, {h, p.h_lo[i]});
-                mpfr_mul(hc, c, hw, MPFR_RNDN);
-                mpfr_mul(hs, s, hw, MPFR_RNDN);
-            }
-            set_dd(xm, p.xm[i]);
+            weight(i);
+            mpfr_mul(hc, c, hw, MPFR_RNDN);
+            mpfr_mul(hs, s, hw, MPFR_RNDN);
+            mpfr_d_sub(xm, p.x[i], m.mean.get(), MPFR_RNDN);
             mpfr_add(sums.hc.get(), sums.hc.get(), hc, MPFR_RNDN);
             mpfr_add(sums.hs.get(), sums.hs.get(), hs, MPFR_RNDN);
             mpfr_mul(term, hc, c, MPFR_RNDN);
@@ -133,20 +157,29 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
             mpfr_add(sums.hyc.get(), sums.hyc.get(), term, MPFR_RNDN);
             mpfr_mul(term, hs, xm, MPFR_RNDN);
             mpfr_add(sums.hys.get(), sums.hys.get(), term, MPFR_RNDN);
+            mpfr_mul(term, hw, xm, MPFR_RNDN);
+            mpfr_mul(term, term, xm, MPFR_RNDN);
+            mpfr_add(hyy.get(), hyy.get(), term, MPFR_RNDN);
             sum_h += h;
             sum_hy += std::fabs(h * p.xm[i].hi);
         }
         mpfr_clears(two_pi, r, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
+        m.variance = hyy / m.sum_h;
         // Every operation is good to one unit of the precision; a sum of n
         // terms to n of them (a plain worst-case bound: cheap at this width).
         const double unit = std::ldexp(1.0, -static_cast<int>(prec) + 1);
         const double nd = static_cast<double>(n) + 8.0;
+        m.mean_err = 4.0 * nd * unit * x_max;
         SumBounds bd;
         bd.mu = 4.0 * nd * unit * sum_h;
-        bd.eta = 4.0 * nd * unit * sum_hy;
+        bd.eta = 4.0 * nd * unit * (sum_hy + sum_h * x_max);
         bd.unit = unit;
-        result = solve_fit(sums, p, dd::DD{}, bd, f, digits);
-        if (result.settled || result.converged) break;
+        result = solve_fit(sums, p, m, dd::DD{}, bd, f, digits);
+        if (result.settled) break;
+        // The double-double the value is handed on in holds no more: past
+        // this, more bits cannot settle the eight digits of a value within
+        // 1e-11 of a boundary.
+        if (digits == Digits::eight && result.converged) break;
     }
     // The constants and tables MPFR keeps for this thread go with it.
     mpfr_free_cache();

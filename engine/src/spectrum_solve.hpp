@@ -54,10 +54,33 @@ inline Evaluation singular_point(double f) {
 // `offset` is the mean less the centre the y values were taken from.
 // With Digits::full the values are settled when their 17-digit rounding is
 // certain, and their tails are kept.
+// The weighted sum S, the mean and the variance the sums were taken with;
+// `mean_err` bounds the error of the values' centre (the mean the y values
+// were taken from, less the true one), which the centring of Y below
+// leaves as cbar and sbar times that error.
+template <class T> struct Moments {
+    T sum_h, mean, variance;
+    double mean_err = 0.0;
+};
+
+template <class T>
+Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, dd::DD offset,
+                     const SumBounds& b, double f, Digits digits = Digits::eight);
+
 template <class T>
 Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const SumBounds& b,
                      double f, Digits digits = Digits::eight) {
-    const T S = from_dd<T>(p.sum_h);
+    // Double-double S, mean and variance: the mean good to a few units of
+    // 2^-106 of itself.
+    const Moments<T> m{from_dd<T>(p.sum_h), from_dd<T>(p.mean), from_dd<T>(p.variance),
+                       8.0 * dd::kUnit * std::fabs(p.mean.hi)};
+    return solve_fit(u, p, m, offset, b, f, digits);
+}
+
+template <class T>
+Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, dd::DD offset,
+                     const SumBounds& b, double f, Digits digits) {
+    const T S = m.sum_h;
     const T dm = from_dd<T>(offset);
     const T cbar = u.hc / S, sbar = u.hs / S;
     const T mcc = u.hcc / S - cbar * cbar;
@@ -68,9 +91,9 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
     const T det = mcc * mss - mcs * mcs;
     const T c2 = (mss * y1 - mcs * y2) / det;
     const T c3 = (mcc * y2 - mcs * y1) / det;
-    const T c1 = from_dd<T>(p.mean) - c2 * cbar - c3 * sbar;
+    const T c1 = m.mean - c2 * cbar - c3 * sbar;
     const T rv = c2 * y1 + c3 * y2; // P - m^2
-    const T var = from_dd<T>(p.variance);
+    const T var = m.variance;
 
     Evaluation e;
     e.point.f = f;
@@ -91,7 +114,8 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
     const double mu = 3.0 * b.mu / sd + 8.0 * b.unit;
     const double a1 = std::fabs(as_double(cbar)), a2 = std::fabs(as_double(sbar));
     const double eta = (b.eta + std::fabs(as_double(dm)) * b.mu) / sd +
-                       8.0 * b.unit * (std::fabs(as_double(y1)) + std::fabs(as_double(y2)));
+                       8.0 * b.unit * (std::fabs(as_double(y1)) + std::fabs(as_double(y2))) +
+                       m.mean_err * std::max(a1, a2);
     const double dt = as_double(det);
     const double i11 = std::fabs(as_double(mss)) / dt, i22 = std::fabs(as_double(mcc)) / dt,
                  i12 = std::fabs(as_double(mcs)) / dt;
@@ -102,7 +126,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
     const double r = 2.0 * (eta + mu * cabs);
     double e2 = (i11 + i12) * r, e3 = (i12 + i22) * r;
     double e1 = a1 * e2 + a2 * e3 + 2.0 * mu * cabs +
-                8.0 * b.unit * (std::fabs(as_double(p.mean.hi)) + cabs);
+                8.0 * b.unit * (std::fabs(as_double(m.mean)) + cabs) + m.mean_err;
     const double erv =
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
