@@ -9,6 +9,7 @@
 #include "series.hpp"
 #include "table_csv.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -199,11 +200,11 @@ void run(const Options& options) {
 
     RunOutputs outputs;
     TableOutput table(options.table, outputs);
-    PeakFinder finder(options.peaks);
+    PeakFinder finder(std::max(options.peaks, options.graph_style.mark_peaks));
     std::int64_t written = 0;
     auto on_point = [&](const SpectrumPoint& point) {
         table.write(point);
-        if (options.peaks > 0) finder.add(point);
+        if (options.peaks > 0 || options.graph_style.mark_peaks > 0) finder.add(point);
         ++written;
     };
     const bool graphs = !options.graphs.empty() || options.screen;
@@ -221,12 +222,17 @@ void run(const Options& options) {
     }
     table.finish();
 
-    SpectrumGraph graph(curve, grid.f_ini, grid.f_fin);
+    // The peaks of the table and those marked on the graphs (the highest
+    // first: the table's are the first of them).
+    const std::size_t wanted = std::max(options.peaks, graphs ? options.graph_style.mark_peaks : 0);
+    std::vector<Peak> peaks;
+    if (wanted > 0)
+        peaks = harmonic ? harmonic->peaks(wanted) : finder.peaks(engine, options.threads);
+    const BatchGraph graph(curve, grid.f_ini, grid.f_fin, options.graph_style, peaks);
     draw_batch_graphs(graph, options, outputs);
 
     if (options.peaks > 0) {
-        const std::vector<Peak> peaks =
-            harmonic ? harmonic->peaks(options.peaks) : finder.peaks(engine, options.threads);
+        if (peaks.size() > options.peaks) peaks.resize(options.peaks);
         if (peaks.size() < options.peaks) {
             note(options, "el espectro tiene " + std::to_string(peaks.size()) +
                               (peaks.size() == 1 ? " pico" : " picos"));

@@ -82,7 +82,7 @@ GraphPage batch_page(GraphFormat format, const std::string& file, const Options&
     return page;
 }
 
-void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs& outputs) {
+void draw_batch_graphs(const BatchGraph& graph, const Options& options, RunOutputs& outputs) {
     if (options.graphs.empty()) return;
     LibraryConsole console(options.quiet);
     {
@@ -102,7 +102,7 @@ void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs&
     }
 }
 
-void show_batch_graph(SpectrumGraph& graph, const Options& options) {
+void show_batch_graph(const BatchGraph& graph, const Options& options) {
     if (!options.screen) return;
     LibraryConsole console(options.quiet);
     graph.draw(batch_page(GraphFormat::pdf, "", options));

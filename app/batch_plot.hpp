@@ -1,6 +1,7 @@
 // The graphs of a batch run: the files asked for with --plot and the screen.
 #pragma once
 
+#include "batch_graph.hpp"
 #include "cli.hpp"
 #include "output_file.hpp"
 #include "plot_spectrum.hpp"
@@ -28,11 +29,11 @@ GraphPage batch_page(GraphFormat format, const std::string& file, const Options&
 // --quiet.  A graph that could not be written (the library's file status)
 // raises FatalError naming its file and the system's reason; no part of it
 // is left.
-void draw_batch_graphs(SpectrumGraph& graph, const Options& options, RunOutputs& outputs);
+void draw_batch_graphs(const BatchGraph& graph, const Options& options, RunOutputs& outputs);
 
 // Shows the spectrum on the screen (--screen), once the run's files are in
 // place.
-void show_batch_graph(SpectrumGraph& graph, const Options& options);
+void show_batch_graph(const BatchGraph& graph, const Options& options);
 
 // Writes one graph file as draw_batch_graphs does (staged in `outputs`, the
 // library's console, the file status), drawn by `draw` on the page it is

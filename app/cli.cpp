@@ -3,6 +3,7 @@
 
 #include "batch_plot.hpp"
 #include "error.hpp"
+#include "graph_style_cli.hpp"
 #include "multifreq_cli.hpp"
 #include "numbers.hpp"
 
@@ -91,6 +92,15 @@ const struct option long_options[] = {
     {"residuals", required_argument, nullptr, opt_residuals},
     {"phase-plot", required_argument, nullptr, opt_phase_plot},
     {"window-spectrum", required_argument, nullptr, opt_window_spectrum},
+    // The look of the graphs (graph_style_cli.cpp).
+    graph_long_options[0],
+    graph_long_options[1],
+    graph_long_options[2],
+    graph_long_options[3],
+    graph_long_options[4],
+    graph_long_options[5],
+    graph_long_options[6],
+    graph_long_options[7],
     {nullptr, 0, nullptr, 0},
 };
 
@@ -226,6 +236,11 @@ class Parser {
         case 'h': help = true; return false;
         case 'V': version = true; return false;
         default:
+            if (is_graph_option(code)) {
+                if (std::string problem = take_graph_option(code, value, options); !problem.empty())
+                    throw Usage{std::move(problem)};
+                break;
+            }
             if (std::string problem = take_multifreq_option(code, value, options); !problem.empty())
                 throw Usage{std::move(problem)};
         }
@@ -387,6 +402,7 @@ una primera linea sin numeros se toma como cabecera.
   -j, --threads N        hilos de calculo (por omision 0: todos los nucleos)
   -q, --quiet            sin notas ni resumenes de la biblioteca de graficos
 )" + multifreq_help() +
+           graph_options_help() +
            R"(  -h, --help             muestra esta ayuda
   -V, --version          muestra la version
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fasogram/spectrum.hpp"
+#include "graph_style.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -61,6 +62,7 @@ struct Options {
     unsigned threads = 0; // 0: every core
     bool quiet = false;
     MultiOptions multi;
+    GraphStyle graph_style; // the look of the --plot and --screen graphs
 };
 
 // What the command line asks for.

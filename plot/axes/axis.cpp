@@ -230,6 +230,12 @@ void plotix::ticks(int n, std::string_view axes) {
     for_axes(axes, [n](State::Axes::Axis& a) { a.ticks = n; });
 }
 
+void plotix::labdig(int ndig, std::string_view axes) {
+    chkini("labdig");
+    if (jqqval(ndig, -1, 20) != 0) return;
+    for_axes(axes, [ndig](State::Axes::Axis& a) { a.digits = ndig; });
+}
+
 void plotix::name(std::string_view text, std::string_view axes) {
     chkini("name");
     std::string t;

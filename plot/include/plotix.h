@@ -151,6 +151,8 @@ void axslen(int nxl, int nyl); // width and height in plot units, each >= 2
 void graf(float xa, float xe, float xor_, float xstep, float ya, float ye, float yor, float ystep);
 void ticks(int n, std::string_view axes);                // tick intervals per label, 0..1000
 void name(std::string_view text, std::string_view axes); // axis name of "X", "Y", "Z"
+// Decimals of the axis labels, -1..20 (-1: rounded integers; default 1).
+void labdig(int ndig, std::string_view axes);
 // Plot position of a user coordinate (levels 2..3): unrounded and rounded.
 float xposn(float x);
 float yposn(float y);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "core/format.h"
 #include "core/helpers.h"
@@ -132,12 +133,24 @@ void strsft(std::string& s) {
     s = out;
 }
 
+namespace {
+TextObserver& text_observer() {
+    static TextObserver observer;
+    return observer;
+}
+} // namespace
+
+void set_text_observer(TextObserver observer) {
+    text_observer() = std::move(observer);
+}
+
 void qqmess(std::string_view s, int x, int y) {
     if (jqqlev(1, 3, "messag") != 0) return;
     State::Text& t = g.text;
     const int n = take_string(s);
     if (n == 0) return;
     const std::string text = t.buffer.substr(0, static_cast<std::size_t>(n));
+    if (text_observer()) text_observer()(text, x, y);
     start_string();
 
     if (x != 999 || y != 999) {

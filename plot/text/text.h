@@ -4,6 +4,7 @@
 #define PLOTIX_TEXT_TEXT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,11 @@ void qqmess(std::string_view s, int x, int y);
 void dtext(std::string_view s, int x, int y, int angle, int height);
 void dnumqq(float value, int ndig, int x, int y);
 int flen(float value, int ndig);
+// Test and tooling hook: when set, every string drawn (axis labels and
+// names, titles, messages, headers) is handed to it as it is drawn, with its
+// start in plot units.  The strokes drawn are the same with or without it.
+using TextObserver = std::function<void(std::string_view text, int x, int y)>;
+void set_text_observer(TextObserver observer);
 // Character-shift processing of the accented letters (only while switched on).
 void strsft(std::string& s);
 

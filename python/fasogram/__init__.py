@@ -28,6 +28,7 @@ for a whole directory of light curves see `python3 -m fasogram.survey`.
 
 import math
 import numbers
+import operator
 import warnings
 from collections import namedtuple
 
@@ -35,7 +36,7 @@ import numpy as np
 
 from . import _fasogram
 
-__all__ = ["spectrum", "Spectrum", "Peak", "Grid", "UndersampledGridWarning",
+__all__ = ["spectrum", "Spectrum", "Peak", "Point", "Grid", "UndersampledGridWarning",
            "fit", "prewhiten", "trend", "spectral_window", "FitResult", "FitTerm", "Trend"]
 
 Peak = namedtuple("Peak", "frequency period rho amplitude phase")
@@ -46,6 +47,14 @@ period     1/|frequency|
 rho        the spectral correlation coefficient there
 amplitude  sqrt(c2**2 + c3**2)
 phase      in cycles, 0 <= phase < 1: the fit is c1 + amplitude*cos(2 pi (f t - phase))
+"""
+
+Point = namedtuple("Point", "frequency rho c1 c2 c3")
+Point.__doc__ = """The values of a spectrum at one frequency, as `Spectrum` indexing gives them.
+
+frequency  the trial frequency (cycles per unit of time)
+rho        the spectral correlation coefficient (also `Spectrum.power`)
+c1, c2, c3 the fitted y = c1 + c2 cos(2 pi f t) + c3 sin(2 pi f t)
 """
 
 Grid = namedtuple("Grid", "fmin fmax steps")
@@ -60,22 +69,54 @@ class UndersampledGridWarning(UserWarning):
 class Spectrum:
     """The spectrum of a series, as returned by `spectrum`.
 
-    Attributes (one-dimensional float64 arrays, one entry per frequency):
+    Attributes
+    ----------
+    frequency : numpy.ndarray
+        The trial frequencies (float64, one entry per frequency).
+    rho : numpy.ndarray
+        The spectral correlation coefficient at each frequency: the share of
+        the weighted variance of y that the fitted sinusoid explains.
+    power : numpy.ndarray
+        The same array as `rho`, under the name other period-search tools
+        give it.
+    c1, c2, c3 : numpy.ndarray
+        The fitted y = c1 + c2 cos(2 pi f t) + c3 sin(2 pi f t).
+    window : str
+        "hanning" or "square".
+    line_width : float
+        2/D for the Hanning window, 1/D for the square one, D the time span.
+    mean, variance : float
+        Weighted, of y.
+    grid : Grid or None
+        The limits and steps computed (those chosen from the sampling
+        included); None for frequencies given one by one.
+    has_errors : bool
+        Whether the points were weighted by dy.
 
-    frequency  the trial frequencies
-    rho        the spectral correlation coefficient
-    c1, c2, c3 the fitted y = c1 + c2 cos(2 pi f t) + c3 sin(2 pi f t)
+    Notes
+    -----
+    At a frequency where the fit is singular every value but the frequency
+    is NaN.  The result unpacks as the tuple of the five arrays
+    (frequency, rho, c1, c2, c3); ``len(result)`` is the number of
+    frequencies, ``result[i]`` the `Point` of the i-th one, and
+    ``numpy.asarray(result)`` the table of those points, one row each.
 
-    and window ("hanning" or "square"), line_width (2/D for the Hanning
-    window, 1/D for the square one, D the time span of the series), mean and
-    variance (weighted, of y), grid (a `Grid`: the limits and steps
-    computed, those chosen from the sampling included) and has_errors
-    (whether the points were weighted by dy).  At a frequency where the fit
-    is singular every value but the frequency is NaN.
-
-    The result unpacks as a tuple:
-
-    >>> f, rho, c1, c2, c3 = fasogram.spectrum(t, y, 0.01, 1.0, 5000)  # doctest: +SKIP
+    Examples
+    --------
+    >>> import numpy as np, fasogram
+    >>> t = np.arange(200) * 0.37
+    >>> y = np.sin(2 * np.pi * 0.25 * t)
+    >>> result = fasogram.spectrum(t, y, frequency=[0.25, 0.1])
+    >>> len(result)
+    2
+    >>> point = result[0]
+    >>> float(point.frequency), round(float(point.rho), 6)
+    (0.25, 1.0)
+    >>> np.asarray(result).shape
+    (2, 5)
+    >>> result.power is result.rho
+    True
+    >>> f, rho, c1, c2, c3 = result
     """
 
     __slots__ = ("frequency", "rho", "c1", "c2", "c3", "_result")
@@ -86,6 +127,30 @@ class Spectrum:
 
     def __iter__(self):
         return iter((self.frequency, self.rho, self.c1, self.c2, self.c3))
+
+    def __len__(self):
+        return len(self.frequency)
+
+    def __getitem__(self, index):
+        if isinstance(index, (bool, np.bool_)):
+            raise TypeError("a spectrum is indexed by a whole number, not a boolean")
+        try:
+            i = operator.index(index)
+        except TypeError:
+            raise TypeError(f"a spectrum is indexed by a whole number, got {index!r}") from None
+        n = len(self.frequency)
+        if not -n <= i < n:
+            raise IndexError(f"frequency index {i} out of range for {n} frequencies")
+        return Point(float(self.frequency[i]), float(self.rho[i]), float(self.c1[i]),
+                     float(self.c2[i]), float(self.c3[i]))
+
+    def __array__(self, dtype=None, copy=None):
+        table = np.column_stack((self.frequency, self.rho, self.c1, self.c2, self.c3))
+        return table if dtype is None else table.astype(dtype)
+
+    @property
+    def power(self):
+        return self.rho
 
     @property
     def window(self):
@@ -105,22 +170,44 @@ class Spectrum:
 
     @property
     def grid(self):
-        return Grid(*self._result.grid)
+        grid = self._result.grid
+        return None if grid is None else Grid(*grid)
 
     @property
     def has_errors(self):
         return self._result.has_errors
 
     def peaks(self, k=1):
-        """The k highest peaks, highest rho first, as a list of `Peak`.
+        """The k highest peaks, highest rho first.
 
-        A peak is a grid frequency whose rho is above its lower neighbour
-        and not below its upper one; it is refined by fitting between the
-        two neighbours to where rho is highest.  Fewer than k are returned
-        when the spectrum has fewer peaks.
+        A peak is a frequency whose rho is above that of its lower neighbour
+        and not below its upper one (neighbours in increasing frequency,
+        whatever the order the frequencies were given in); it is refined by
+        fitting between the two neighbours to where rho is highest.
 
-        >>> result.peaks(2)  # doctest: +SKIP
-        [Peak(frequency=0.37037..., period=2.7000..., rho=0.99..., amplitude=0.30..., phase=0.0...), ...]
+        Parameters
+        ----------
+        k : int
+            How many peaks, 0 or more.
+
+        Returns
+        -------
+        list of Peak
+            Fewer than k when the spectrum has fewer peaks.
+
+        Raises
+        ------
+        ValueError
+            When k is not a whole number of 0 or more (booleans included).
+
+        Examples
+        --------
+        >>> import numpy as np, fasogram
+        >>> t = np.arange(200) * 0.37
+        >>> y = np.sin(2 * np.pi * 0.25 * t)
+        >>> best = fasogram.spectrum(t, y, 0.0, 1.0, 1000).peaks(1)[0]
+        >>> round(best.period, 6)
+        4.0
         """
         k = _whole_number(k, "k")
         return [Peak(*p) for p in self._result.peaks(k)]
@@ -134,7 +221,7 @@ class Spectrum:
 
 
 def _whole_number(value, name):
-    if isinstance(value, bool):
+    if isinstance(value, (bool, np.bool_)):
         raise ValueError(f"{name} must be a whole number, got {value!r}")
     if isinstance(value, numbers.Integral):
         return int(value)
@@ -144,6 +231,8 @@ def _whole_number(value, name):
 
 
 def _real_number(value, name):
+    if isinstance(value, (bool, np.bool_)):
+        raise ValueError(f"{name} must be a number, got {value!r}")
     try:
         return float(value)
     except (TypeError, ValueError):
@@ -155,6 +244,11 @@ def _series(values, name):
     try:
         if np.iscomplexobj(values):
             raise ValueError("complex numbers")
+        if isinstance(values, (bool, np.bool_)) or (
+                isinstance(values, np.ndarray) and values.dtype == np.bool_) or (
+                isinstance(values, (list, tuple)) and any(
+                    isinstance(v, (bool, np.bool_)) for v in values)):
+            raise ValueError("booleans are not numbers")
         array = np.ascontiguousarray(values, dtype=np.float64)
     except (TypeError, ValueError) as error:
         raise ValueError(f"{name} must be a sequence of real numbers ({error})") from None
@@ -177,64 +271,97 @@ def _errors(dy, n):
 
 
 def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=None, dy=None,
-             oversample=10, harmonics=1, detrend=None):
-    """The spectrum of the series (t, y) from fmin to fmax in `steps` steps.
+             oversample=10, harmonics=1, detrend=None, frequency=None):
+    """The spectrum of the series (t, y) on a frequency grid or at given frequencies.
 
-    t, y     times and values: any sequences of real numbers of the same length
-             (lists, numpy arrays of any float type, strided views), at least 2
-             points, all finite; the order of the points does not matter.
-    fmin, fmax
-             the frequency range, fmax > fmin, in cycles per unit of time.
-    steps    the number of steps: the spectrum is computed at the steps + 1
-             frequencies fmin + j*(fmax - fmin)/steps, j = 0 .. steps, except
-             those closer to zero than a hundredth of the line width (they are
-             left out of the result).
-    window   "hanning" (the points weighted by a Hanning taper over the time
-             span D, line width 2/D) or "square" (equal weights, 1/D).
-    threads  how many threads compute the spectrum; None uses every core.  The
-             result does not depend on it.  The GIL is released meanwhile.
-    dy       the measurement error of each value (a sequence of the length of
-             t, or one number for all), finite and above 0: each point then
-             weighs its window weight divided by dy**2.  With the square
-             window rho is astropy's LombScargle(t, y, dy) standard power.
-    oversample
-             grid points per line width where the steps are chosen (below).
+    Parameters
+    ----------
+    t, y : array_like
+        Times and values: sequences of real numbers of the same length
+        (lists, numpy arrays of any float type, strided views), at least 2
+        points, all finite; the order of the points does not matter.
+    fmin, fmax : float, optional
+        The frequency range, fmax > fmin, in cycles per unit of time.
+    steps : int, optional
+        The number of steps: the spectrum is computed at the steps + 1
+        frequencies fmin + j*(fmax - fmin)/steps, j = 0 .. steps, except
+        those closer to zero than a hundredth of the line width (left out).
+        fmin, fmax and steps may each be left out: the step is then
+        line_width/oversample, fmin one such step, and fmax the highest
+        fmin + k*step not above 1/(2 s), s the median spacing of the
+        distinct times, at most 1000000 steps above fmin.  A grid whose
+        frequencies lie more than half a line width apart warns
+        (UndersampledGridWarning) with the number of steps that would
+        sample every peak.
+    window : {"hanning", "square"}
+        The Hanning taper over the time span D (line width 2/D) or equal
+        weights (1/D).
+    threads : int, optional
+        How many threads compute the spectrum; None uses every core.  The
+        result does not depend on it.  The GIL is released meanwhile.
+    dy : array_like or float, optional
+        The measurement error of each value (or one number for all), finite
+        and above 0: each point then weighs its window weight divided by
+        dy**2.  With the square window rho is the standard generalised
+        periodogram power of (t, y, dy).
+    oversample : float
+        Grid points per line width where the steps are chosen.
+    harmonics : int
+        H: the model of each frequency has H harmonics (f, 2f, ... Hf) and
+        rho is the share of the weighted variance they explain; c1 is the
+        constant and c2, c3 the fundamental's coefficients.
+    detrend : int, optional
+        A degree D: the weighted least-squares polynomial of degree D in
+        time is removed from y first (see `trend`).
+    frequency : array_like, optional
+        The frequencies to fit, one-dimensional, finite, in any order
+        (repeats allowed), instead of a grid: the result keeps their order
+        and its grid is None.  It excludes fmin, fmax, steps and harmonics
+        above 1.
 
-    fmin, fmax and steps may each be left out (None): the step is then
-    line_width/oversample, fmin one such step, and fmax the highest
-    fmin + k*step not above 1/(2 s), s the median spacing of the distinct
-    times (the Nyquist frequency of evenly spaced times, of the spacing
-    within the nights of clustered ones), at most 1000000 steps above fmin.
-    The result's grid tells what was chosen.  A grid whose frequencies lie
-    more than half a line width apart warns (UndersampledGridWarning) with
-    the number of steps that would sample every peak.
-    harmonics
-             H: the model of each frequency has H harmonics (f, 2f, ... Hf) and
-             rho is the share of the weighted variance they explain; c1 is then
-             the constant and c2, c3 the fundamental's coefficients (computed by
-             a path of its own, good to about 1e-12 of the variance).
-    detrend  a degree D: the weighted least-squares polynomial of degree D in
-             time is removed from y first (see `trend`).
+    Returns
+    -------
+    Spectrum
+        The numpy arrays frequency, rho (also power), c1, c2, c3, which
+        unpack as a tuple in that order, and the method peaks(k).  The values
+        are those of the program's table fasogram.dat for the same series and
+        answers.
 
-    Returns a `Spectrum`: numpy arrays frequency, rho, c1, c2, c3, which also
-    unpack as a tuple in that order, and the method peaks(k).  The values are
-    those of the program's table fasogram.dat for the same series and answers.
+    Raises
+    ------
+    ValueError
+        For input that has no spectrum: lengths that differ, fewer than 2
+        points, times, values, errors or frequencies that are not finite, an
+        error not above 0 (each naming the first bad index), all times
+        equal, values that do not vary under the window, fmax <= fmin,
+        steps < 1, oversample not above 0, an unknown window, a boolean where
+        a number is expected, frequency together with a grid.
 
-    Raises ValueError for input that has no spectrum: lengths that differ,
-    fewer than 2 points, times, values or errors that are not finite, an
-    error not above 0 (each naming the first bad index), all times equal,
-    values that do not vary under the window, fmax <= fmin, steps < 1,
-    oversample not above 0, an unknown window.
-
-    Example:
-
+    Examples
+    --------
     >>> import numpy as np, fasogram
     >>> t = np.arange(200) * 0.37
     >>> y = np.sin(2 * np.pi * 0.25 * t)
     >>> f, rho, c1, c2, c3 = fasogram.spectrum(t, y, 0.0, 1.0, 1000, window="square")
     >>> float(f[rho.argmax()])
     0.25
+
+    At frequencies of one's own, in their order:
+
+    >>> result = fasogram.spectrum(t, y, frequency=[0.3, 0.25, 0.2])
+    >>> [round(float(r), 3) for r in result.power]
+    [0.0, 1.0, 0.0]
+    >>> result.grid is None
+    True
     """
+    if frequency is not None:
+        if fmin is not None or fmax is not None or steps is not None:
+            raise ValueError("frequency excludes fmin, fmax and steps")
+        if np.asarray(frequency).dtype == np.bool_:
+            raise ValueError("frequency must be a sequence of real numbers, got booleans")
+        if _harmonics(harmonics) != 1:
+            raise ValueError("frequency works with harmonics=1 only")
+        frequency = _series(np.atleast_1d(frequency), "frequency")
     t = _series(t, "t")
     y = _series(y, "y")
     if dy is not None:
@@ -255,13 +382,15 @@ def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=N
         raise ValueError(f"steps is too large: {steps}")
     if detrend is not None:
         y = y - trend(t, y, _whole_number(detrend, "detrend"), dy=dy, window=window)(t)
-    if harmonics != 1:
+    if isinstance(harmonics, (bool, np.bool_)) or harmonics != 1:
         harmonics = _harmonics(harmonics)
         if harmonics > 1:
             if fmin is None or fmax is None or steps is None:
                 raise ValueError("harmonics above 1 need fmin, fmax and steps")
             return Spectrum(_fasogram.harmonic_spectrum(t, y, dy, fmin, fmax, steps, window,
                                                         harmonics, threads))
+    if frequency is not None:
+        return Spectrum(_fasogram.compute_at(t, y, dy, frequency, window, threads))
     result = Spectrum(_fasogram.compute(t, y, dy, fmin, fmax, steps, window, threads, oversample))
     needed = result._result.resolving_steps
     if needed is not None:

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -102,8 +103,16 @@ class Result {
   public:
     Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
            const FrequencyGrid& grid)
-        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid) {
-        const auto n = static_cast<py::ssize_t>(points_.size());
+        : Result(std::move(engine), std::move(points), threads, grid, {}) {}
+
+    // The fits at frequencies given one by one (`given`, in their order);
+    // `points` holds them in increasing frequency for the peaks.
+    Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
+           const FrequencyGrid& grid, std::optional<std::vector<SpectrumPoint>> given)
+        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid),
+          given_(given.has_value()) {
+        const std::vector<SpectrumPoint>& shown = given ? *given : points_;
+        const auto n = static_cast<py::ssize_t>(shown.size());
         Array f(n), rho(n), c1(n), c2(n), c3(n);
         auto fv = f.mutable_unchecked<1>();
         auto rv = rho.mutable_unchecked<1>();
@@ -111,7 +120,7 @@ class Result {
         auto bv = c2.mutable_unchecked<1>();
         auto cv = c3.mutable_unchecked<1>();
         for (py::ssize_t i = 0; i < n; ++i) {
-            const SpectrumPoint& p = points_[static_cast<std::size_t>(i)];
+            const SpectrumPoint& p = shown[static_cast<std::size_t>(i)];
             fv(i) = p.f;
             rv(i) = p.rho;
             av(i) = p.c1;
@@ -128,11 +137,15 @@ class Result {
     double variance() const { return engine_.variance(); }
     std::size_t size() const { return engine_.size(); }
     bool has_errors() const { return engine_.has_errors(); }
-    py::tuple grid() const { return py::make_tuple(grid_.f_ini, grid_.f_fin, grid_.n_points); }
+    // None for frequencies given one by one.
+    py::object grid() const {
+        if (given_) return py::none();
+        return py::make_tuple(grid_.f_ini, grid_.f_fin, grid_.n_points);
+    }
     // The fewest steps over the same limits that sample every peak, None
     // when the grid's own do, 0 when no grid of these limits can.
     std::optional<std::int64_t> resolving_steps() const {
-        if (!grid_.undersampled()) return std::nullopt;
+        if (given_ || !grid_.undersampled()) return std::nullopt;
         try {
             return fasogram::resolving_steps(grid_);
         } catch (const std::invalid_argument&) {
@@ -165,6 +178,7 @@ class Result {
     std::vector<SpectrumPoint> points_;
     unsigned threads_;
     FrequencyGrid grid_;
+    bool given_ = false;
     py::tuple arrays_;
 };
 
@@ -239,6 +253,54 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
     return Result(std::move(*engine), std::move(points), n_threads, grid);
 }
 
+// The fits at the frequencies of `freqs_in` (finite, any order), in that
+// order.
+Result compute_at(const Array& t_in, const Array& y_in, const std::optional<Array>& dy_in,
+                  const Array& freqs_in, const std::string& window_text, std::int64_t threads) {
+    const Window window = parse_window(window_text);
+    if (t_in.ndim() == 1 && y_in.ndim() == 1 && t_in.shape(0) != y_in.shape(0))
+        throw py::value_error("t and y differ in length (" + std::to_string(t_in.shape(0)) +
+                              " and " + std::to_string(y_in.shape(0)) + ")");
+    const std::span<const double> t = checked_series(t_in, "t");
+    const std::span<const double> y = checked_series(y_in, "y");
+    const std::span<const double> dy =
+        dy_in ? checked_errors(*dy_in, t.size()) : std::span<const double>();
+    const std::span<const double> freqs = checked_series(freqs_in, "frequency");
+    if (t.size() < 2)
+        throw py::value_error("a spectrum needs at least 2 points, got " +
+                              std::to_string(t.size()));
+    if (threads < 0)
+        throw py::value_error("threads must be 1 or more, got " + std::to_string(threads));
+    const auto n_threads = static_cast<unsigned>(threads);
+    std::optional<SpectrumEngine> engine;
+    std::vector<SpectrumPoint> given;
+    try {
+        py::gil_scoped_release nogil;
+        if (dy_in)
+            engine.emplace(t, y, dy, window, interruptible());
+        else
+            engine.emplace(t, y, window, interruptible());
+        double largest = 0.0;
+        for (double f : freqs) largest = std::max(largest, std::fabs(f));
+        if (!(largest * engine->largest_time() < 0x1p1000))
+            throw std::invalid_argument("frequencies too high for the times of the series "
+                                        "(|t*f| must stay below 2**1000)");
+        given = engine->fit(freqs, n_threads);
+    } catch (const SeriesError& error) {
+        throw py::value_error(series_message(error, t.size(), window));
+    } catch (const std::invalid_argument& error) {
+        throw py::value_error(error.what());
+    } catch (const Interrupted&) {
+        throw py::error_already_set();
+    }
+    std::vector<SpectrumPoint> sorted = given;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.f < b.f; });
+    FrequencyGrid grid;
+    if (!sorted.empty()) grid = FrequencyGrid{sorted.front().f, sorted.back().f, 1, 0.0};
+    return Result(std::move(*engine), std::move(sorted), n_threads, grid, std::move(given));
+}
+
 } // namespace
 
 PYBIND11_MODULE(_fasogram, m) {
@@ -265,6 +327,11 @@ PYBIND11_MODULE(_fasogram, m) {
           py::arg("oversample"),
           "Computes the spectrum of (t, y) with errors dy (or None); a grid limit or the steps "
           "given as None are chosen from the series; threads = 0 uses every core.");
+
+    m.def("compute_at", &compute_at, py::arg("t"), py::arg("y"), py::arg("dy"),
+          py::arg("frequency"), py::arg("window"), py::arg("threads"),
+          "The fits of (t, y) with errors dy (or None) at the given frequencies, in their "
+          "order; threads = 0 uses every core.");
 
     fasogram_python::bind_multifreq(m);
 }

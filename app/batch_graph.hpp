@@ -1,0 +1,55 @@
+// The spectrum graph of a batch run, drawn for publication: plain units on
+// the frequency (or period) axis with a label that names them, the y range
+// fitted to the data, the peaks marked, and every text open to the command
+// line.  The interactive dialogue keeps its own graph (plot_spectrum.hpp).
+#pragma once
+
+#include "fasogram/spectrum.hpp"
+#include "graph_style.hpp"
+#include "plot_spectrum.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+
+// The unit's name for "cycles per ...": "d" is "day", "h" "hour" and so on;
+// any other unit is named as it is written; none is "unit of time".
+std::string unit_name(const std::string& time_unit);
+// The default axis names.
+std::string default_xlabel(const GraphStyle& style);
+std::string default_ylabel();
+
+// A "nice" axis: its ends, first label, label step and label decimals for
+// the range [lo, hi] (lo < hi), about five labels, steps of 1, 2 or 5 times
+// a power of ten.
+struct AxisScale {
+    double start = 0.0, end = 1.0, step = 0.2;
+    int digits = 1;
+};
+AxisScale nice_axis(double lo, double hi);
+
+// The y range drawn: the style's, or from 0 to a little above the highest
+// value of the curve (at most 1).
+std::pair<double, double> y_range(const GraphStyle& style, const PlotArrays& curve);
+
+// A peak's label: its period with the time unit, 4 significant digits.
+std::string peak_label(const Peak& peak, const std::string& time_unit);
+
+class BatchGraph {
+  public:
+    // `curve` in plain frequencies; `peaks` highest first (those beyond
+    // style.mark_peaks are not marked).
+    BatchGraph(PlotArrays curve, double f_ini, double f_fin, GraphStyle style,
+               std::vector<Peak> peaks);
+    void draw(const GraphPage& page) const;
+
+  private:
+    PlotArrays curve_;
+    double f_ini_, f_fin_;
+    GraphStyle style_;
+    std::vector<Peak> peaks_;
+};
+
+} // namespace fasogram

@@ -1,0 +1,93 @@
+// The command-line options of the look of the batch graphs.
+#include "graph_style_cli.hpp"
+
+#include "numbers.hpp"
+
+#include <cmath>
+#include <optional>
+
+namespace fasogram {
+
+namespace {
+
+std::string quoted(std::string_view text) {
+    std::string out = "'";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[u / 16];
+            out += hex[u % 16];
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+} // namespace
+
+std::string take_graph_option(int code, std::string_view value, Options& options) {
+    GraphStyle& style = options.graph_style;
+    switch (code) {
+    case opt_time_unit: style.time_unit = value; return {};
+    case opt_x_axis:
+        if (value == "period" || value == "periodo") {
+            style.period_axis = true;
+        } else if (value == "frequency" || value == "frecuencia") {
+            style.period_axis = false;
+        } else {
+            return "--x: se espera frequency o period: " + quoted(value);
+        }
+        return {};
+    case opt_ylim: {
+        const std::size_t colon = value.find(':');
+        std::optional<double> lo, hi;
+        if (colon != std::string_view::npos) {
+            lo = parse_real(value.substr(0, colon));
+            hi = parse_real(value.substr(colon + 1));
+        }
+        if (!lo || !hi || !std::isfinite(*lo) || !std::isfinite(*hi) || !(*hi > *lo))
+            return "--ylim: se espera MIN:MAX con MIN menor que MAX: " + quoted(value);
+        style.ylim = std::make_pair(*lo, *hi);
+        return {};
+    }
+    case opt_title: style.title = std::string(value); return {};
+    case opt_xlabel: style.xlabel = std::string(value); return {};
+    case opt_ylabel: style.ylabel = std::string(value); return {};
+    case opt_mark_peaks: {
+        std::size_t k = 0;
+        bool digits = !value.empty();
+        for (char c : value) {
+            if (c < '0' || c > '9' || k > 1000) {
+                digits = false;
+                break;
+            }
+            k = k * 10 + static_cast<std::size_t>(c - '0');
+        }
+        if (!digits || k < 1 || k > 100)
+            return "--mark-peaks: se espera un numero de picos de 1 a 100: " + quoted(value);
+        style.mark_peaks = k;
+        return {};
+    }
+    case opt_stamp: style.stamp = true; return {};
+    default: return "opcion de grafico desconocida";
+    }
+}
+
+std::string graph_options_help() {
+    return R"(  Aspecto de los graficos de --plot y --screen:
+      --time-unit U      unidad del tiempo de la serie (d, h, min, s, yr u
+                         otra): nombra las unidades de los ejes
+      --x frequency|period  eje x en frecuencia (por omision) o en periodo
+      --ylim MIN:MAX     limites del eje y (por omision, ajustados a los datos)
+      --title TEXTO      titulo encima del grafico
+      --xlabel TEXTO     nombre del eje x
+      --ylabel TEXTO     nombre del eje y
+      --mark-peaks K     rotula los K picos mas altos con su periodo (1 a 100)
+      --stamp            fecha y hora en el margen
+)";
+}
+
+} // namespace fasogram
