@@ -1,5 +1,6 @@
 // The spectrum graph: scale factor and axis name, the data as drawn, and one
 // plotting cycle seen through the plotting state and a recording driver.
+#include "messages.hpp"
 #include "plot_spectrum.hpp"
 #include "test_support.hpp"
 
@@ -269,6 +270,8 @@ TEST_F(GraphCycle, EmptyCurveDrawsTheAxesAndWarns) {
 // formats: its bytes are those recorded (sha256) when the output was last
 // meant to change.
 TEST(SavedGraph, KeepsItsBytesInEveryFormat) {
+    // The dialogue's graph: its labels in Spanish, as the dialogue draws it.
+    const SpanishMessages spanish;
     ScratchDir dir;
     WorkingDir here{dir.path()};
     PlotConsole console;
