@@ -4,6 +4,7 @@
 #include "batch_plot.hpp"
 #include "console_out.hpp"
 #include "error.hpp"
+#include "messages.hpp"
 #include "multifreq_batch.hpp"
 #include "plot_spectrum.hpp"
 #include "series.hpp"
@@ -25,7 +26,10 @@ namespace fasogram {
 
 namespace {
 
-constexpr std::string_view stdin_name = "entrada estandar";
+// The name of standard input in messages.
+std::string stdin_name() {
+    return _("standard input");
+}
 
 void note(const Options& options, const std::string& text) {
     if (options.quiet) return;
@@ -67,8 +71,8 @@ std::string short_text(double value) {
 Series read_input(const Options& options) {
     const SeriesLayout layout{std::numeric_limits<std::size_t>::max(), true, options.errors};
     if (options.series == "-") {
-        Series series = read_series(std::cin, stdin_name, layout);
-        if (std::cin.bad()) throw FatalError("error al leer la " + std::string(stdin_name));
+        Series series = read_series(std::cin, stdin_name(), layout);
+        if (std::cin.bad()) throw FatalError(_("cannot read from ") + stdin_name());
         return series;
     }
     return read_series_file(options.series, options.series, layout);
@@ -81,15 +85,14 @@ SpectrumEngine prepare_engine(const Series& series, Window window, const std::st
     } catch (const SeriesError& error) {
         switch (error.kind()) {
         case SeriesError::Kind::too_few_points:
-            throw FatalError(name + ": se necesitan al menos 2 pares (tiempo, valor) y hay " +
+            throw FatalError(name +
+                             _(": at least 2 (time, value) pairs are needed and there are ") +
                              std::to_string(series.size()));
         case SeriesError::Kind::no_time_span:
-            throw FatalError(
-                name + ": todos los tiempos son iguales; la serie no abarca ningun intervalo");
+            throw FatalError(name + _(": all the times are equal; the series spans no interval"));
         case SeriesError::Kind::zero_variance:
-            throw FatalError(name +
-                             ": la serie no varia con esta ventana (varianza ponderada nula); "
-                             "no tiene espectro");
+            throw FatalError(name + _(": the series does not vary under this window (zero weighted "
+                                      "variance); it has no spectrum"));
         default: throw FatalError(name + ": " + error.what());
         }
     }
@@ -97,7 +100,7 @@ SpectrumEngine prepare_engine(const Series& series, Window window, const std::st
 
 void print_data(const std::string& text) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-        throw FatalError("error al escribir en la salida estandar: " +
+        throw FatalError(_("cannot write to standard output: ") +
                          std::string(std::strerror(errno == 0 ? EIO : errno)));
 }
 
@@ -105,7 +108,7 @@ void print_data(const std::string& text) {
 // notes say what was chosen and whether the grid can miss peaks.
 FrequencyGrid choose_grid(const Options& options, const SpectrumEngine& engine,
                           const std::string& name) {
-    const std::string where = "--from/--to/--steps con " + name + ": ";
+    const std::string where = _("--from/--to/--steps with ") + name + ": ";
     FrequencyGrid grid;
     const bool automatic = !options.f_ini || !options.f_fin || !options.steps;
     if (!automatic) {
@@ -119,12 +122,12 @@ FrequencyGrid choose_grid(const Options& options, const SpectrumEngine& engine,
         const double first = engine.line_width() / request.oversample;
         if (options.f_ini && !options.f_fin && !(nyquist > *options.f_ini))
             throw FatalError(where +
-                             "--from no queda por debajo de la frecuencia de Nyquist del "
-                             "espaciado mediano de los tiempos (" +
-                             short_text(nyquist) + "): falta --to");
+                             _("--from is not below the Nyquist frequency of the median spacing of "
+                               "the times (") +
+                             short_text(nyquist) + _("): --to is missing"));
         if (options.f_fin && !options.f_ini && !(*options.f_fin > first))
-            throw FatalError(where + "--to no pasa de la frecuencia inicial automatica (" +
-                             short_text(first) + ", un paso): falta --from");
+            throw FatalError(where + _("--to does not go beyond the automatic first frequency (") +
+                             short_text(first) + _(", one step): --from is missing"));
         AutoGrid chosen;
         try {
             chosen = auto_grid(engine, request);
@@ -136,32 +139,32 @@ FrequencyGrid choose_grid(const Options& options, const SpectrumEngine& engine,
             throw FatalError(where + (problem.empty() ? quoted_input(error.what()) : problem));
         }
         grid = chosen.grid;
-        std::string text = "malla automatica: de " + short_text(grid.f_ini) + " a " +
-                           short_text(grid.f_fin) + " en " + std::to_string(grid.n_points) +
-                           " pasos de " + short_text(grid.step());
-        if (!options.steps) text += " (ancho de linea / " + short_text(request.oversample) + ")";
+        std::string text = _("automatic grid: from ") + short_text(grid.f_ini) + _(" to ") +
+                           short_text(grid.f_fin) + _(" in ") + std::to_string(grid.n_points) +
+                           _(" steps of ") + short_text(grid.step());
+        if (!options.steps) text += _(" (line width / ") + short_text(request.oversample) + ")";
         if (!options.f_fin) {
             text += chosen.capped
-                        ? "; la frecuencia final queda a " + std::to_string(max_auto_steps) +
-                              " pasos, por debajo de la de Nyquist del espaciado mediano (" +
-                              short_text(chosen.nyquist) + "): --to para ir mas alla"
-                        : "; la final no pasa de 1/(2 x el espaciado mediano de los tiempos, " +
+                        ? _("; the last frequency stays at ") + std::to_string(max_auto_steps) +
+                              _(" steps, below the Nyquist frequency of the median spacing (") +
+                              short_text(chosen.nyquist) + _("): --to to go further")
+                        : _("; the last one does not go beyond 1/(2 x the median spacing of the "
+                            "times, ") +
                               short_text(engine.median_spacing()) + ")";
         }
         note(options, text);
     }
     if (grid.undersampled()) {
-        std::string text = "el paso de la malla (" + short_text(grid.step()) +
-                           ") pasa de la mitad del ancho de linea (" +
-                           short_text(grid.line_width / 2.0) +
-                           "): un pico puede caer entre dos frecuencias; ";
+        std::string text =
+            _("the grid step (") + short_text(grid.step()) + _(") exceeds half the line width (") +
+            short_text(grid.line_width / 2.0) + _("): a peak can fall between two frequencies; ");
         try {
             const std::int64_t steps = resolving_steps(grid);
-            text += "para muestrearlos todos hacen falta " + std::to_string(steps) +
-                    " pasos: --from " + exact_text(grid.f_ini) + " --to " + exact_text(grid.f_fin) +
-                    " --steps " + std::to_string(steps);
+            text += _("sampling them all takes ") + std::to_string(steps) + _(" steps: --from ") +
+                    exact_text(grid.f_ini) + " --to " + exact_text(grid.f_fin) + " --steps " +
+                    std::to_string(steps);
         } catch (const std::invalid_argument&) {
-            text += "ninguna malla de estos limites los muestrea todos";
+            text += _("no grid of these limits samples them all");
         }
         note(options, text);
     }
@@ -172,29 +175,29 @@ void run(const Options& options) {
     if (options.screen) {
         const char* display = std::getenv("DISPLAY");
         if (display == nullptr || *display == '\0')
-            throw FatalError("--screen: no hay pantalla donde mostrar el grafico (DISPLAY no esta "
-                             "definida)");
+            throw FatalError(
+                _("--screen: there is no display to show the graph on (DISPLAY is not set)"));
     }
-    const std::string name = options.series == "-" ? std::string(stdin_name) : options.series;
+    const std::string name = options.series == "-" ? stdin_name() : options.series;
     const auto say = [&options](const std::string& text) { note(options, text); };
     const Series series = remove_trend(read_input(options), options, say);
     if (series.header_line > 0) {
-        note(options, name + ", linea " + std::to_string(series.header_line) +
-                          ": cabecera ignorada: '" + series.header + "'");
+        note(options, name + _(", line ") + std::to_string(series.header_line) +
+                          _(": header ignored: '") + series.header + "'");
     }
     if (!options.errors && series.third_column_line > 0) {
-        note(options, name + ", linea " + std::to_string(series.third_column_line) +
-                          ": la tercera columna no se lee; con -e/--errors es el error de cada "
-                          "valor y cada punto pesa 1/error^2");
+        note(options, name + _(", line ") + std::to_string(series.third_column_line) +
+                          _(": the third column is not read; with -e/--errors it is the error of "
+                            "each value and each point weighs 1/error^2"));
     }
     const SpectrumEngine engine = prepare_engine(series, options.window, name);
     note(options, std::to_string(series.size()) +
-                      (options.errors ? " ternas (tiempo, valor, error) en "
-                                      : " pares (tiempo, valor) en ") +
-                      (options.series == "-" ? "la " : "") + name);
-    note(options, std::string("ventana ") +
-                      (options.window == Window::hanning ? "Hanning" : "cuadrada") +
-                      "; ancho de cada linea espectral =" + format_real_item(engine.line_width()));
+                      (options.errors ? _(" (time, value, error) triples in ")
+                                      : _(" (time, value) pairs in ")) +
+                      (options.series == "-" ? std::string(_("the standard input")) : name));
+    note(options,
+         std::string(options.window == Window::hanning ? _("Hanning window") : _("square window")) +
+             _("; width of each spectral line =") + format_real_item(engine.line_width()));
 
     const FrequencyGrid grid = choose_grid(options, engine, name);
 
@@ -234,8 +237,8 @@ void run(const Options& options) {
     if (options.peaks > 0) {
         if (peaks.size() > options.peaks) peaks.resize(options.peaks);
         if (peaks.size() < options.peaks) {
-            note(options, "el espectro tiene " + std::to_string(peaks.size()) +
-                              (peaks.size() == 1 ? " pico" : " picos"));
+            note(options, _("the spectrum has ") + std::to_string(peaks.size()) +
+                              (peaks.size() == 1 ? _(" peak") : _(" peaks")));
         }
         print_data(format_peak_table(peaks));
     }
@@ -243,18 +246,20 @@ void run(const Options& options) {
 
     // Every output is complete: they replace the earlier files together.
     outputs.commit();
-    note(options, "espectro de " + std::to_string(written) + " frecuencias en " +
-                      (options.table == "-" ? "la " : "") + quoted_input(table.name()));
+    if (!options.table.empty())
+        note(options, _("spectrum of ") + std::to_string(written) + _(" frequencies in ") +
+                          (options.table == "-" ? std::string(_("the standard output"))
+                                                : quoted_input(table.name())));
     for (const GraphRequest& request : options.graphs)
-        note(options, "grafico en " + quoted_input(request.path));
+        note(options, _("graph in ") + quoted_input(request.path));
     show_batch_graph(graph, options);
 }
 
 } // namespace
 
 std::string format_peak_table(const std::vector<Peak>& peaks) {
-    std::string text = "  n       frecuencia          periodo       rho        amplitud"
-                       "  fase (ciclos)               C1\n";
+    std::string text = _("  n        frequency           period       rho       amplitude phase "
+                         "(cycles)               C1\n");
     int n = 0;
     for (const Peak& p : peaks) {
         char index[16];
@@ -280,11 +285,11 @@ int run_batch(const Options& options) {
         std::fprintf(stderr, "fasogram: error: %s\n", error.what());
     } catch (const std::bad_alloc&) {
         std::fflush(stdout);
-        std::fprintf(stderr, "fasogram: error: memoria insuficiente para el espectro\n");
+        std::fprintf(stderr, "fasogram: error: %s\n", _("not enough memory for the spectrum"));
     } catch (const std::system_error& error) {
         std::fflush(stdout);
-        std::fprintf(stderr, "fasogram: error: no se pudo iniciar un hilo de calculo: %s\n",
-                     error.what());
+        std::fprintf(stderr, "fasogram: error: %s%s\n",
+                     _("a computing thread could not be started: "), error.what());
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "fasogram: error: %s\n", quoted_input(error.what()).c_str());

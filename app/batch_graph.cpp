@@ -134,6 +134,7 @@ void BatchGraph::draw(const GraphPage& page) const {
 
     plotix::metafl(page.keyword);
     if (!page.file.empty()) plotix::setfil(page.file);
+    plotix::shwfil(page.shown_file);
     if (page.before_start) page.before_start();
     plotix::disini();
     if (page.page) page.page();

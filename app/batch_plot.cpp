@@ -2,6 +2,7 @@
 #include "batch_plot.hpp"
 
 #include "error.hpp"
+#include "messages.hpp"
 #include "output_file.hpp"
 
 #include <cerrno>
@@ -88,12 +89,14 @@ void draw_batch_graphs(const BatchGraph& graph, const Options& options, RunOutpu
     {
         for (const GraphRequest& request : options.graphs) {
             const fs::path file = outputs.graph(request.path, request.path);
-            graph.draw(batch_page(request.format, file.string(), options));
+            GraphPage page = batch_page(request.format, file.string(), options);
+            page.shown_file = request.path; // not the staging name
+            graph.draw(page);
             std::fflush(stdout);
             // The library removes a graph it could not write completely.
             int errnum = 0;
             if (plotix::getfst(&errnum) != 1) {
-                constexpr std::string_view failed = "no se pudo escribir el grafico";
+                const std::string_view failed = _("cannot write the graph");
                 throw FatalError(errnum != 0
                                      ? system_failure(failed, request.path, errnum)
                                      : std::string(failed) + " " + quoted_input(request.path));
@@ -114,15 +117,17 @@ void write_graph_file(const GraphRequest& request, const Options& options, RunOu
                       const std::function<void(const std::string&)>& note) {
     LibraryConsole console(options.quiet);
     const fs::path file = outputs.graph(request.path, request.path);
-    draw(batch_page(request.format, file.string(), options));
+    GraphPage page = batch_page(request.format, file.string(), options);
+    page.shown_file = request.path; // not the staging name
+    draw(page);
     std::fflush(stdout);
     int errnum = 0;
     if (plotix::getfst(&errnum) != 1) {
-        constexpr std::string_view failed = "no se pudo escribir el grafico";
+        const std::string_view failed = _("cannot write the graph");
         throw FatalError(errnum != 0 ? system_failure(failed, request.path, errnum)
                                      : std::string(failed) + " " + quoted_input(request.path));
     }
-    note("grafico en " + quoted_input(request.path));
+    note(_("graph in ") + quoted_input(request.path));
 }
 
 } // namespace fasogram

@@ -4,6 +4,7 @@
 #include "batch_plot.hpp"
 #include "error.hpp"
 #include "graph_style_cli.hpp"
+#include "messages.hpp"
 #include "multifreq_cli.hpp"
 #include "numbers.hpp"
 
@@ -185,7 +186,7 @@ class Parser {
         case opt_steps: {
             const auto n = parse_count(value);
             if (!n || *n == 0 || *n > static_cast<std::uint64_t>(INT64_MAX - 1))
-                throw Usage{"--steps: se espera un numero entero de pasos mayor que 0: " +
+                throw Usage{_("--steps: expected a whole number of steps greater than 0: ") +
                             quoted_arg(value)};
             options.steps = static_cast<std::int64_t>(*n);
             break;
@@ -193,23 +194,24 @@ class Parser {
         case opt_oversample: {
             const std::optional<double> k = parse_real(value);
             if (!k || !(*k > 0.0))
-                throw Usage{"--oversample: se espera un numero de puntos por ancho de linea "
-                            "mayor que 0: " +
-                            quoted_arg(value)};
+                throw Usage{
+                    _("--oversample: expected a number of points per line width greater than 0: ") +
+                    quoted_arg(value)};
             options.oversample = *k;
             break;
         }
         case 'e': options.errors = true; break;
         case 'o':
-            if (value.empty()) throw Usage{"-o/--table: falta el nombre del archivo"};
+            if (value.empty()) throw Usage{_("-o/--table: the file name is missing")};
             options.table = value;
+            table_given_ = true;
             break;
         case 'p': options.graphs.push_back(graph(value)); break;
         case opt_size: {
             const auto size = parse_size(value);
             if (!size)
-                throw Usage{"--size: se espera ANCHOxALTO en pixeles, cada uno de " +
-                            std::to_string(min_image_side) + " a " +
+                throw Usage{_("--size: expected WIDTHxHEIGHT in pixels, each from ") +
+                            std::to_string(min_image_side) + _(" to ") +
                             std::to_string(max_image_side) + ": " + quoted_arg(value)};
             options.size = size;
             break;
@@ -217,7 +219,7 @@ class Parser {
         case opt_peaks: {
             const auto k = parse_count(value);
             if (!k || *k == 0 || *k > 1000000)
-                throw Usage{"--peaks: se espera un numero de picos de 1 a 1000000: " +
+                throw Usage{_("--peaks: expected a number of peaks from 1 to 1000000: ") +
                             quoted_arg(value)};
             options.peaks = static_cast<std::size_t>(*k);
             break;
@@ -226,9 +228,9 @@ class Parser {
         case 'j': {
             const auto n = parse_count(value);
             if (!n || *n > max_threads)
-                throw Usage{"-j/--threads: se espera un numero de hilos de 0 (todos los "
-                            "nucleos) a " +
-                            std::to_string(max_threads) + ": " + quoted_arg(value)};
+                throw Usage{
+                    _("-j/--threads: expected a number of threads from 0 (every core) to ") +
+                    std::to_string(max_threads) + ": " + quoted_arg(value)};
             options.threads = static_cast<unsigned>(*n);
             break;
         }
@@ -250,38 +252,45 @@ class Parser {
     // The checks that concern several options, after the last one.
     void finish(const std::vector<std::string>& operands) {
         if (operands.size() > 1)
-            throw Usage{"sobra el argumento " + quoted_arg(operands[1]) +
-                        ": se lee una sola serie"};
+            throw Usage{_("one argument too many: ") + quoted_arg(operands[1]) +
+                        _(": a single series is read")};
         if (operands.size() == 1) {
-            if (operands[0].empty()) throw Usage{"el nombre de la serie esta vacio"};
+            if (operands[0].empty()) throw Usage{_("the name of the series is empty")};
             options.series = operands[0];
         }
         if (options.f_ini && options.f_fin && !(*options.f_fin > *options.f_ini))
-            throw Usage{"--to debe ser mayor que --from (--from " + from_text_ + ", --to " +
+            throw Usage{_("--to must be greater than --from (--from ") + from_text_ + ", --to " +
                         to_text_ + ")"};
         if (options.oversample && options.steps)
-            throw Usage{"--oversample y --steps se excluyen: el paso de la malla sale de uno u "
-                        "otro"};
+            throw Usage{_("--oversample and --steps exclude each other: the grid step comes from "
+                          "one or the other")};
         if (options.table == "-" && options.peaks > 0)
-            throw Usage{"--table - y --peaks escribirian los dos en la salida estandar"};
+            throw Usage{_("--table - and --peaks would both write to standard output")};
         if (std::string problem = multifreq_problem(options); !problem.empty())
             throw Usage{std::move(problem)};
+        // Files only where asked: without -o the table is written only when
+        // nothing else is, and then to standard output.
+        if (!table_given_ && options.graphs.empty() && options.peaks == 0 &&
+            options.multi.prewhiten == 0)
+            options.table = "-";
     }
 
   private:
     std::string from_text_, to_text_;
+    bool table_given_ = false;
 
     Window window(std::string_view value) {
         const std::string v = lower(value);
         if (v == "hanning" || v == "h") return Window::hanning;
         if (v == "square" || v == "cuadrada" || v == "c") return Window::square;
-        throw Usage{"-w/--window: se espera hanning (h) o square (cuadrada, c): " +
+        throw Usage{_("-w/--window: expected hanning (h) or square (cuadrada, c): ") +
                     quoted_arg(value)};
     }
 
     double real(int code, std::string_view value) {
         const std::optional<double> number = parse_real(value);
-        if (!number) throw Usage{option_name(code) + ": numero no valido: " + quoted_arg(value)};
+        if (!number)
+            throw Usage{option_name(code) + _(": not a valid number: ") + quoted_arg(value)};
         (code == opt_from ? from_text_ : to_text_) = value;
         return *number;
     }
@@ -291,11 +300,11 @@ class Parser {
         const FormatRow* row = format_of(rows, value);
         if (row == nullptr)
             throw Usage{"-p/--plot " + quoted_arg(value) +
-                        ": el formato sale de la extension del nombre: " + extension_list(rows)};
+                        _(": the format comes from the name's extension: ") + extension_list(rows)};
         if (!row->available)
-            throw Usage{"-p/--plot " + quoted_arg(value) + ": el formato " +
+            throw Usage{"-p/--plot " + quoted_arg(value) + _(": the format ") +
                         lower(row->extension.substr(1)) +
-                        " no esta disponible en esta version de la biblioteca de graficos"};
+                        _(" is not available in this version of the plotting library")};
         return GraphRequest{std::string(value), row->format};
     }
 };
@@ -336,13 +345,13 @@ CommandLine parse_command_line(int argc, const char* const argv[]) {
                 const std::string given = optopt != 0
                                               ? "-" + std::string(1, static_cast<char>(optopt))
                                               : std::string(args[optind - 1]);
-                throw Usage{"opcion desconocida o ambigua: " + quoted_arg(given)};
+                throw Usage{_("unknown or ambiguous option: ") + quoted_arg(given)};
             }
             if (code == ':') {
                 const std::string given = optopt != 0 && optopt < 256
                                               ? "-" + std::string(1, static_cast<char>(optopt))
                                               : std::string(args[optind - 1]);
-                throw Usage{"a la opcion " + quoted_arg(given) + " le falta su valor"};
+                throw Usage{_("the option ") + quoted_arg(given) + _(" lacks its value")};
             }
             if (!parser.take(code, optarg)) break;
         }
@@ -367,57 +376,57 @@ CommandLine parse_command_line(int argc, const char* const argv[]) {
 }
 
 std::string help_text() {
-    return R"(Uso: fasogram [OPCIONES] [SERIE]
+    return std::string(_(R"(Usage: fasogram [OPTIONS] [SERIES]
 
-Sin argumentos, fasogram hace sus preguntas (ventana, frecuencias, numero de
-puntos) y lee la serie de datos.dat.  Con argumentos calcula el espectro sin
-preguntar nada.
+Without arguments, fasogram asks its questions in Spanish (window,
+frequencies, number of points) and reads the series from datos.dat.  With
+arguments it computes the spectrum without asking anything.
 
-SERIE es el archivo de pares tiempo valor (por omision datos.dat; - lee la
-entrada estandar).  Se saltan las lineas vacias y las que empiezan por # o %;
-una primera linea sin numeros se toma como cabecera.
+SERIES is the file of time value pairs (default datos.dat; - reads standard
+input).  Empty lines and lines that start with # or % are skipped; a first
+line without numbers is taken as a header.
 
-  -w, --window VENTANA   hanning (h) o square (cuadrada, c); por omision hanning
-  -e, --errors           cada linea lleva tiempo, valor y el error del valor;
-                         cada punto pesa lo que le da la ventana / error^2
-      --from F           frecuencia inicial (por omision, un paso)
-      --to F             frecuencia final, mayor que F (por omision, la de
-                         Nyquist del espaciado mediano de los tiempos, sin pasar
-                         de 1000000 pasos)
-      --steps N          numero de pasos, N > 0: N+1 frecuencias con los dos
-                         limites incluidos (por omision, los que dan un paso de
-                         ancho de linea / K)
-      --oversample K     K puntos de la malla por ancho de linea (por omision 10;
-                         no con --steps)
-  -o, --table ARCHIVO    la tabla del espectro (por omision fasogram.dat; - es la
-                         salida estandar; un nombre terminado en .csv da valores
-                         separados por comas con una linea de cabecera y todos
-                         los digitos)
-  -p, --plot ARCHIVO     el grafico; el formato sale de la extension: .pdf .ps .eps
-                         .svg .png .bmp .tif/.tiff (se puede repetir)
-      --size ANCHOxALTO  tamano en pixeles de los graficos raster, de 16 a 16384
-                         cada uno (por omision 3508x2480: A4 apaisado a 300 ppp)
-      --peaks K          muestra los K picos mas altos
-      --screen           muestra tambien el grafico en una ventana
-  -j, --threads N        hilos de calculo (por omision 0: todos los nucleos)
-  -q, --quiet            sin notas ni resumenes de la biblioteca de graficos
-)" + multifreq_help() +
-           graph_options_help() +
-           R"(  -h, --help             muestra esta ayuda
-  -V, --version          muestra la version
+  -w, --window WINDOW    hanning (h) or square (cuadrada, c); default hanning
+  -e, --errors           each line holds time, value and the value's error;
+                         each point weighs its window weight / error^2
+      --from F           first frequency (default, one step)
+      --to F             last frequency, greater than F (default, the Nyquist
+                         frequency of the median spacing of the times, at most
+                         1000000 steps)
+      --steps N          number of steps, N > 0: N+1 frequencies with both
+                         limits included (default, those that give a step of
+                         a line width / K)
+      --oversample K     K grid points per line width (default 10; not with
+                         --steps)
+  -o, --table FILE       the spectrum table (- is standard output; a name
+                         ending in .csv gives comma-separated values with a
+                         header line and every digit); without -o the table
+                         goes to standard output when neither -p, --peaks nor
+                         --prewhiten is given, and is not written when one is
+  -p, --plot FILE        the graph; the format comes from the extension: .pdf
+                         .ps .eps .svg .png .bmp .tif/.tiff (may be repeated)
+      --size WIDTHxHEIGHT  pixel size of raster graphs, 16 to 16384 each
+                         (default 3508x2480: A4 landscape at 300 dpi)
+      --peaks K          print the K highest peaks
+      --screen           also show the graph in a window
+  -j, --threads N        computing threads (default 0: every core)
+  -q, --quiet            no notes, no summaries of the plotting library
+)")) + multifreq_help() +
+           graph_options_help() + _(R"(  -h, --help             print this help
+  -V, --version          print the version
 
-Las frecuencias van en ciclos por unidad de tiempo de la serie.  Los numeros
-se escriben con punto decimal (1.5, 2e-3, 1.5D+03).  Las notas van a la salida
-de errores; la salida estandar lleva solo la tabla (-o -) o los picos.
+Frequencies are in cycles per unit of time of the series.  Numbers are
+written with a decimal point (1.5, 2e-3, 1.5D+03).  Notes go to standard
+error; standard output carries only the table (-o -) or the peaks.
 
-Ejemplos:
-  fasogram -e --peaks 3 estrella.dat
-  fasogram --from 0 --to 0.5 --steps 5000 --peaks 5 estrella.dat
-  fasogram -w c --from 0.01 --to 2 --steps 20000 -o espectro.csv -p espectro.pdf -q serie.dat
-  awk '{print $1, $3}' fotometria.txt | fasogram --from 0 --to 1 --steps 1000 -o - - > espectro.dat
+Examples:
+  fasogram -e --peaks 3 star.dat
+  fasogram --from 0 --to 0.5 --steps 5000 --peaks 5 star.dat
+  fasogram -w c --from 0.01 --to 2 --steps 20000 -o spectrum.csv -p spectrum.pdf -q series.dat
+  awk '{print $1, $3}' photometry.txt | fasogram --from 0 --to 1 --steps 1000 -o - - > spectrum.dat
 
-Estado de salida: 0 si todo fue bien, 1 ante un error, 2 ante un error de uso.
-)";
+Exit status: 0 if all went well, 1 after an error, 2 after a usage error.
+)");
 }
 
 std::string version_text(float library_version) {
@@ -425,7 +434,7 @@ std::string version_text(float library_version) {
     const auto end = std::to_chars(library, library + sizeof library, library_version,
                                    std::chars_format::fixed, 1)
                          .ptr;
-    return "fasogram version 22/04/03\nbiblioteca de graficos plotix " + std::string(library, end) +
+    return _("fasogram version 22/04/03\nplotting library plotix ") + std::string(library, end) +
            "\n";
 }
 

@@ -52,9 +52,11 @@ struct Options {
     std::optional<double> f_ini;
     std::optional<double> f_fin;
     std::optional<std::int64_t> steps;
-    std::optional<double> oversample;   // grid points per line width; none: 10
-    bool errors = false;                // the third number of each line is the value's error
-    std::string table = "fasogram.dat"; // "-": standard output
+    std::optional<double> oversample; // grid points per line width; none: 10
+    bool errors = false;              // the third number of each line is the value's error
+    // "-": standard output; empty: no table (without -o, the parser sends it
+    // to standard output when no graph, peak table or prewhitening is asked).
+    std::string table;
     std::vector<GraphRequest> graphs;
     std::optional<ImageSize> size; // none: default_image_size
     std::size_t peaks = 0;         // 0: no peak table

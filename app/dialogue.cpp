@@ -1,6 +1,8 @@
 // The interactive dialogue: the series of datos.dat, the window, the grid, the table and the graph.
 #include "dialogue.hpp"
 
+#include "messages.hpp"
+
 #include "console_in.hpp"
 #include "console_out.hpp"
 #include "error.hpp"
@@ -155,6 +157,9 @@ void run(std::istream& in, std::ostream& out, const std::filesystem::path& dir) 
 
 int run_fasogram(std::istream& in, std::ostream& out, std::ostream& err,
                  const std::filesystem::path& dir) {
+    // The dialogue speaks Spanish whatever the locale, the messages it
+    // shares with batch runs too.
+    const SpanishMessages spanish;
     try {
         run(in, out, dir);
         flush_output(out);

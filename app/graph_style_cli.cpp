@@ -1,6 +1,7 @@
 // The command-line options of the look of the batch graphs.
 #include "graph_style_cli.hpp"
 
+#include "messages.hpp"
 #include "numbers.hpp"
 
 #include <cmath>
@@ -38,7 +39,7 @@ std::string take_graph_option(int code, std::string_view value, Options& options
         } else if (value == "frequency" || value == "frecuencia") {
             style.period_axis = false;
         } else {
-            return "--x: se espera frequency o period: " + quoted(value);
+            return std::string(_("--x: expected frequency or period: ")) + quoted(value);
         }
         return {};
     case opt_ylim: {
@@ -49,7 +50,8 @@ std::string take_graph_option(int code, std::string_view value, Options& options
             hi = parse_real(value.substr(colon + 1));
         }
         if (!lo || !hi || !std::isfinite(*lo) || !std::isfinite(*hi) || !(*hi > *lo))
-            return "--ylim: se espera MIN:MAX con MIN menor que MAX: " + quoted(value);
+            return std::string(_("--ylim: expected MIN:MAX with MIN less than MAX: ")) +
+                   quoted(value);
         style.ylim = std::make_pair(*lo, *hi);
         return {};
     }
@@ -67,27 +69,28 @@ std::string take_graph_option(int code, std::string_view value, Options& options
             k = k * 10 + static_cast<std::size_t>(c - '0');
         }
         if (!digits || k < 1 || k > 100)
-            return "--mark-peaks: se espera un numero de picos de 1 a 100: " + quoted(value);
+            return std::string(_("--mark-peaks: expected a number of peaks from 1 to 100: ")) +
+                   quoted(value);
         style.mark_peaks = k;
         return {};
     }
     case opt_stamp: style.stamp = true; return {};
-    default: return "opcion de grafico desconocida";
+    default: return std::string(_("unknown graph option"));
     }
 }
 
 std::string graph_options_help() {
-    return R"(  Aspecto de los graficos de --plot y --screen:
-      --time-unit U      unidad del tiempo de la serie (d, h, min, s, yr u
-                         otra): nombra las unidades de los ejes
-      --x frequency|period  eje x en frecuencia (por omision) o en periodo
-      --ylim MIN:MAX     limites del eje y (por omision, ajustados a los datos)
-      --title TEXTO      titulo encima del grafico
-      --xlabel TEXTO     nombre del eje x
-      --ylabel TEXTO     nombre del eje y
-      --mark-peaks K     rotula los K picos mas altos con su periodo (1 a 100)
-      --stamp            fecha y hora en el margen
-)";
+    return _(R"(  Look of the graphs of --plot and --screen:
+      --time-unit U      unit of the series' times (d, h, min, s, yr or
+                         another): names the units of the axes
+      --x frequency|period  x axis in frequency (default) or in period
+      --ylim MIN:MAX     limits of the y axis (default, fitted to the data)
+      --title TEXT       title above the graph
+      --xlabel TEXT      name of the x axis
+      --ylabel TEXT      name of the y axis
+      --mark-peaks K     labels the K highest peaks with their periods (1 to 100)
+      --stamp            date and time in the margin
+)");
 }
 
 } // namespace fasogram

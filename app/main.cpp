@@ -2,6 +2,7 @@
 #include "batch.hpp"
 #include "cli.hpp"
 #include "dialogue.hpp"
+#include "messages.hpp"
 #include "output_file.hpp"
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 int main(int argc, char* argv[]) {
     fasogram::install_signal_cleanup();
     if (argc <= 1) return fasogram::run_fasogram(std::cin, std::cout, std::cerr);
+    fasogram::use_locale_messages();
 
     const fasogram::CommandLine command = fasogram::parse_command_line(argc, argv);
     switch (command.action) {
@@ -23,14 +25,13 @@ int main(int argc, char* argv[]) {
         std::fputs(fasogram::version_text(plotix::getver()).c_str(), stdout);
         break;
     case fasogram::CommandLine::Action::usage_error:
-        std::fprintf(stderr,
-                     "fasogram: error: %s\nPruebe 'fasogram --help' para mas informacion.\n",
-                     command.error.c_str());
+        std::fprintf(stderr, "fasogram: error: %s\n%s\n", command.error.c_str(),
+                     _("Try 'fasogram --help' for more information."));
         return 2;
     case fasogram::CommandLine::Action::run: return fasogram::run_batch(command.options);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("fasogram: error: error al escribir en la salida estandar\n", stderr);
+        std::fprintf(stderr, "fasogram: error: %s\n", _("cannot write to standard output"));
         return 1;
     }
     return 0;

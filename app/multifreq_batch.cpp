@@ -2,6 +2,7 @@
 
 #include "batch_plot.hpp"
 #include "error.hpp"
+#include "messages.hpp"
 #include "output_file.hpp"
 #include "phase_plot.hpp"
 #include "table_csv.hpp"
@@ -54,7 +55,7 @@ void write_file(RunOutputs& outputs, const std::string& path, const std::string&
 }
 
 const char* window_name(Window window) {
-    return window == Window::hanning ? "Hanning" : "cuadrada";
+    return window == Window::hanning ? "Hanning" : _("square");
 }
 
 } // namespace
@@ -68,12 +69,12 @@ Series remove_trend(Series series, const Options& options, const NoteFunction& n
     } catch (const SeriesError&) {
         return series; // a series with no spectrum: said when the engine refuses it
     } catch (const std::invalid_argument&) {
-        throw FatalError("--detrend " + std::to_string(degree) + ": un polinomio de grado " +
-                         std::to_string(degree) + " necesita al menos " +
-                         std::to_string(degree + 1) + " tiempos distintos con peso");
+        throw FatalError("--detrend " + std::to_string(degree) + _(": a polynomial of degree ") +
+                         std::to_string(degree) + _(" needs at least ") +
+                         std::to_string(degree + 1) + _(" distinct times with weight"));
     }
     for (std::size_t i = 0; i < series.size(); ++i) series.x[i] -= trend(series.t[i]);
-    note("tendencia de grado " + std::to_string(degree) + " restada (ventana " +
+    note(_("trend of degree ") + std::to_string(degree) + _(" subtracted (window ") +
          window_name(options.window) + ")");
     return series;
 }
@@ -113,9 +114,9 @@ std::vector<Peak> HarmonicTable::peaks(std::size_t k) const {
 
 std::string format_fit_table(const Prewhitening& result) {
     const MultiFit& fit = result.fit;
-    std::string text = "  n  h       frecuencia    error f  error f MO          periodo"
-                       "      amplitud    error A  error A MO  fase (ciclos) error fase"
-                       " err fase MO    S/N\n";
+    std::string text =
+        _("  n  h        frequency    error f  error f MO           period     amplitude    error "
+          "A  error A MO phase (cycles)  phase err   err ph MO    S/N\n");
     for (const FitTerm& term : fit.terms) {
         char head[16];
         std::snprintf(head, sizeof head, "%3zu %2d", term.index + 1, term.harmonic);
@@ -134,11 +135,11 @@ std::string format_fit_table(const Prewhitening& result) {
         text += '\n';
     }
     text += "C0 =" + column(fit.c0, 10, 0) + " +-" + column(fit.c0_error, 3, 0) +
-            "; fases respecto de T0 =" + column(fit.epoch, 15, 0) + "\n";
-    text += "residuos: sigma =" + column(fit.residual_rms, 6, 0) +
+            _("; phases from T0 =") + column(fit.epoch, 15, 0) + "\n";
+    text += _("residuals: sigma =") + column(fit.residual_rms, 6, 0) +
             ", N = " + std::to_string(fit.points) + ", T =" + column(fit.time_span, 8, 0) +
-            (fit.errors_scaled ? "; errores escalados con la varianza de los residuos"
-                               : "; errores de las sigmas dadas") +
+            (fit.errors_scaled ? _("; errors scaled by the variance of the residuals")
+                               : _("; errors from the given sigmas")) +
             "\n";
     return text;
 }
@@ -178,7 +179,7 @@ void run_multifrequency(const Series& series, const FrequencyGrid& grid, const O
         for (const WindowPoint& p : points)
             text += shortest(p.f) + (csv ? "," : " ") + full(p.amplitude) + "\n";
         write_file(outputs, m.window_spectrum, text);
-        note("espectro de la ventana en " + m.window_spectrum);
+        note(_("spectral window in ") + m.window_spectrum);
     }
     if (m.prewhiten == 0) return;
 
@@ -191,36 +192,39 @@ void run_multifrequency(const Series& series, const FrequencyGrid& grid, const O
     const Prewhitening result =
         prewhiten(series.t, series.x, series.sigma, options.window, grid, po);
     const std::size_t found = result.fit.frequencies.size();
-    note("preblanqueo: " + std::to_string(found) + (found == 1 ? " frecuencia" : " frecuencias") +
-         " con S/N >= " + shortest(m.snr_min) + " (ruido medio en +-" +
+    note(_("prewhitening: ") + std::to_string(found) +
+         (found == 1 ? _(" frequency") : _(" frequencies")) + _(" with S/N >= ") +
+         shortest(m.snr_min) + _(" (mean noise within +-") +
          column(result.snr_half_width, 6, 0).substr(1) + ")");
     for (const double f : result.dropped)
-        note("frecuencia " + shortest(f) +
-             " quitada: su S/N en los residuos finales no llega al minimo");
+        note(_("frequency ") + shortest(f) +
+             _(" removed: its S/N in the final residuals falls short of the minimum"));
     switch (result.stop) {
     case Prewhitening::Stop::count: break;
     case Prewhitening::Stop::snr:
-        note("el siguiente pico (f = " + column(result.rejected.frequency, 10, 0).substr(1) +
-             ", S/N = " + column(result.rejected_snr, 3, 0).substr(1) + ") no llega a S/N " +
+        note(_("the next peak (f = ") + column(result.rejected.frequency, 10, 0).substr(1) +
+             ", S/N = " + column(result.rejected_snr, 3, 0).substr(1) + _(") falls short of S/N ") +
              shortest(m.snr_min));
         break;
-    case Prewhitening::Stop::extra: note("la busqueda paro por el criterio adicional"); break;
-    case Prewhitening::Stop::no_peak: note("no quedan picos que ajustar"); break;
+    case Prewhitening::Stop::extra:
+        note(_("the search stopped by the additional criterion"));
+        break;
+    case Prewhitening::Stop::no_peak: note(_("no peaks left to fit")); break;
     }
     if (found > 0 && !result.fit.converged)
-        note("aviso: el ajuste no convergio del todo; los errores pueden no valer");
+        note(_("warning: the fit did not fully converge; the errors may not hold"));
     print(format_fit_table(result));
     if (!m.fit_table.empty()) {
         write_file(outputs, m.fit_table, format_fit_csv(result));
-        note("tabla del ajuste en " + m.fit_table);
+        note(_("fit table in ") + m.fit_table);
     }
     if (!m.residuals.empty()) {
         write_file(outputs, m.residuals, format_residuals(series.t, result.fit.residuals));
-        note("residuos en " + m.residuals);
+        note(_("residuals in ") + m.residuals);
     }
     if (m.phase_plot) {
         if (found == 0) {
-            note("sin frecuencias: no hay curva de fase que dibujar en " + m.phase_plot->path);
+            note(_("no frequencies: there is no phase curve to draw in ") + m.phase_plot->path);
         } else {
             const PhaseFold fold = fold_series(result.fit, 0, series.t);
             write_graph_file(

@@ -1,4 +1,5 @@
 #include "multifreq_cli.hpp"
+#include "messages.hpp"
 
 #include "error.hpp"
 #include "numbers.hpp"
@@ -23,10 +24,9 @@ std::optional<int> whole(std::string_view text, int low, int high) {
 }
 
 std::string file_name(std::string_view option, std::string_view value, std::string& out) {
-    if (value.empty()) return std::string(option) + ": falta el nombre del archivo";
+    if (value.empty()) return std::string(option) + _(": the file name is missing");
     if (value == "-")
-        return std::string(option) + ": se espera un nombre de archivo (- no es la salida " +
-               "estandar aqui)";
+        return std::string(option) + _(": expected a file name (- is not standard output here)");
     out = value;
     return {};
 }
@@ -39,7 +39,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
     case opt_prewhiten: {
         const auto k = whole(value, 1, static_cast<int>(max_fit_frequencies));
         if (!k)
-            return "--prewhiten: se espera un numero de frecuencias de 1 a " +
+            return _("--prewhiten: expected a number of frequencies from 1 to ") +
                    std::to_string(max_fit_frequencies) + ": " + quoted(value);
         m.prewhiten = static_cast<std::size_t>(*k);
         return {};
@@ -47,7 +47,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
     case opt_harmonics: {
         const auto h = whole(value, 1, max_harmonics);
         if (!h)
-            return "--harmonics: se espera un numero de armonicos de 1 a " +
+            return _("--harmonics: expected a number of harmonics from 1 to ") +
                    std::to_string(max_harmonics) + ": " + quoted(value);
         m.harmonics = *h;
         return {};
@@ -55,7 +55,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
     case opt_detrend: {
         const auto d = whole(value, 0, max_trend_degree);
         if (!d)
-            return "--detrend: se espera el grado del polinomio, de 0 a " +
+            return _("--detrend: expected the degree of the polynomial, from 0 to ") +
                    std::to_string(max_trend_degree) + ": " + quoted(value);
         m.detrend = *d;
         return {};
@@ -65,9 +65,9 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         const std::optional<double> x = parse_real(value);
         const bool band = code == opt_snr_band;
         if (!x || !std::isfinite(*x) || (band ? !(*x > 0.0) : *x < 0.0))
-            return band ? "--snr-band: se espera una semianchura de frecuencia mayor que 0: " +
+            return band ? _("--snr-band: expected a frequency half width greater than 0: ") +
                               quoted(value)
-                        : "--snr-min: se espera una relacion senal/ruido de 0 o mas: " +
+                        : _("--snr-min: expected a signal to noise ratio of 0 or more: ") +
                               quoted(value);
         (band ? m.snr_band : m.snr_min) = *x;
         return {};
@@ -79,13 +79,13 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         const std::optional<GraphFormat> format = graph_format_of(value);
         if (!format)
             return "--phase-plot " + quoted(value) +
-                   ": el formato sale de la extension del nombre: .pdf .ps .eps .svg .png .bmp "
-                   ".tif .tiff";
+                   _(": the format comes from the name's extension: ") +
+                   ".pdf .ps .eps .svg .png .bmp .tif .tiff";
         m.phase_plot = GraphRequest{std::string(value), *format};
         return {};
     }
     }
-    return "opcion desconocida";
+    return _("unknown option");
 }
 
 std::string multifreq_problem(const Options& options) {
@@ -94,42 +94,43 @@ std::string multifreq_problem(const Options& options) {
         for (const auto& [given, name] : {std::pair{!m.fit_table.empty(), "--fit-table"},
                                           std::pair{!m.residuals.empty(), "--residuals"},
                                           std::pair{m.phase_plot.has_value(), "--phase-plot"}})
-            if (given) return std::string(name) + " necesita --prewhiten";
+            if (given) return std::string(name) + _(" needs --prewhiten");
     }
     if (options.table == "-" && m.prewhiten > 0)
-        return "--table - y --prewhiten escribirian los dos en la salida estandar";
+        return _("--table - and --prewhiten would both write to standard output");
     if (m.prewhiten * static_cast<std::size_t>(2 * m.harmonics + 1) > max_fit_coefficients)
-        return "--prewhiten " + std::to_string(m.prewhiten) + " con --harmonics " +
-               std::to_string(m.harmonics) + " pasa de " + std::to_string(max_fit_coefficients) +
-               " coeficientes en el ajuste";
+        return "--prewhiten " + std::to_string(m.prewhiten) + _(" with --harmonics ") +
+               std::to_string(m.harmonics) + _(" goes beyond ") +
+               std::to_string(max_fit_coefficients) + _(" coefficients in the fit");
     return {};
 }
 
 std::string multifreq_help() {
-    return R"(      --harmonics H      el modelo de cada frecuencia lleva H armonicos (f, 2f, ...,
-                         Hf): rho es la parte de la varianza que explican; tambien
-                         en --prewhiten (por omision 1)
-      --detrend D        resta primero el polinomio de grado D en el tiempo
-                         ajustado por minimos cuadrados ponderados (0 a 20)
-      --prewhiten K      busca hasta K frecuencias: el pico mas alto del espectro
-                         de los residuos, el ajuste simultaneo de todas las
-                         halladas y nuevos residuos; para antes si la senal/ruido
-                         del siguiente no llega a --snr-min.  La tabla del ajuste
-                         (frecuencias, amplitudes y fases con sus errores) sale
-                         por la salida estandar
-      --snr-min S        senal/ruido minima de una frecuencia (por omision 4): su
-                         amplitud sobre la amplitud media del espectro de los
-                         residuos a su alrededor
-      --snr-band W       ese alrededor: +-W en frecuencia (por omision 100 anchos
-                         de linea)
-      --fit-table ARCHIVO  la tabla del ajuste en CSV, con 17 cifras
-      --residuals ARCHIVO  tiempo y residuo de cada punto, como una serie
-      --phase-plot ARCHIVO la serie plegada con el periodo de la primera frecuencia
-                         (dos ciclos, sin las demas frecuencias) y el modelo; el
-                         formato sale de la extension, como en --plot
-      --window-spectrum ARCHIVO  el espectro de la ventana |sum w e^(2 pi i f t)|/sum w
-                         en la malla (.csv: valores separados por comas)
-)";
+    return _(R"(      --harmonics H      the model of each frequency carries H harmonics (f, 2f,
+                         ..., Hf): rho is the share of the variance they explain;
+                         also in --prewhiten (default 1)
+      --detrend D        first subtract the polynomial of degree D in time fitted
+                         by weighted least squares (0 to 20)
+      --prewhiten K      look for up to K frequencies: the highest peak of the
+                         spectrum of the residuals, the simultaneous fit of all
+                         those found and new residuals; stops when the signal to
+                         noise ratio of the next one falls short of --snr-min.
+                         The fit table (frequencies, amplitudes and phases with
+                         their errors) goes to standard output
+      --snr-min S        least signal to noise ratio of a frequency (default 4):
+                         its amplitude over the mean amplitude of the spectrum of
+                         the residuals around it
+      --snr-band W       that surrounding: +-W in frequency (default 100 line
+                         widths)
+      --fit-table FILE   the fit table as CSV, with 17 digits
+      --residuals FILE   time and residual of each point, as a series
+      --phase-plot FILE  the series folded with the period of the first
+                         frequency (two cycles, without the other frequencies)
+                         and the model; the format comes from the extension, as
+                         in --plot
+      --window-spectrum FILE  the spectral window |sum w e^(2 pi i f t)|/sum w
+                         on the grid (.csv: comma-separated values)
+)");
 }
 
 } // namespace fasogram

@@ -3,6 +3,7 @@
 #include "output_file.hpp"
 
 #include "error.hpp"
+#include "messages.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -167,21 +168,18 @@ fs::path output_target(const fs::path& target, std::string_view name) {
     for (int hops = 0;; ++hops) {
         struct stat link {};
         if (::lstat(p.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return p;
-        if (hops == 40)
-            throw FatalError(system_failure("no se puede crear el archivo", name, ELOOP));
+        if (hops == 40) throw FatalError(system_failure(_("cannot create the file"), name, ELOOP));
         const fs::path dir = dir_of(p);
         struct stat d {};
         if (::stat(dir.c_str(), &d) == 0 && (d.st_mode & S_ISVTX) != 0 &&
             (d.st_mode & S_IWOTH) != 0 && link.st_uid != ::geteuid() && link.st_uid != d.st_uid)
-            throw FatalError("no se puede crear el archivo " + quoted_input(name) +
-                             ": es un enlace simbolico de otro usuario en un directorio "
-                             "compartido (" +
-                             quoted_input(dir.string()) + "); no se sigue");
+            throw FatalError(_("cannot create the file") + (" " + quoted_input(name)) +
+                             _(": it is another user's symbolic link in a shared directory (") +
+                             quoted_input(dir.string()) + _("); it is not followed"));
         std::string to(static_cast<std::size_t>(link.st_size) + 1, '\0');
         const ssize_t n = ::readlink(p.c_str(), to.data(), to.size());
         if (n < 0 || static_cast<std::size_t>(n) >= to.size())
-            throw FatalError(
-                system_failure("no se puede leer el enlace", name, n < 0 ? errno : EIO));
+            throw FatalError(system_failure(_("cannot read the link"), name, n < 0 ? errno : EIO));
         to.resize(static_cast<std::size_t>(n));
         const fs::path next(to);
         p = next.is_absolute() ? next : dir / next;
@@ -193,12 +191,12 @@ ReplacingFile::ReplacingFile(const fs::path& target, std::string_view name)
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            throw FatalError(system_failure("no se puede crear el archivo", name_, EISDIR));
+            throw FatalError(system_failure(_("cannot create the file"), name_, EISDIR));
         if (!S_ISREG(st.st_mode)) {
             // A device or a pipe: there is nothing to replace.
             stream_ = std::fopen(target_.c_str(), "wbe");
             if (stream_ == nullptr)
-                throw FatalError(system_failure("no se puede crear el archivo", name_, errno));
+                throw FatalError(system_failure(_("cannot create the file"), name_, errno));
             return;
         }
         kept_ = {true, static_cast<unsigned>(st.st_mode & 07777), st.st_uid, st.st_gid};
@@ -217,7 +215,7 @@ ReplacingFile::ReplacingFile(const fs::path& target, std::string_view name)
     if (fd < 0) {
         const int error = errno;
         temporary_.clear();
-        throw FatalError(system_failure("no se puede crear el archivo", name_, error));
+        throw FatalError(system_failure(_("cannot create the file"), name_, error));
     }
     if (kept_.replace) {
         // The owner first: a change of owner clears the set-id bits.
@@ -229,7 +227,7 @@ ReplacingFile::ReplacingFile(const fs::path& target, std::string_view name)
     if (stream_ == nullptr) {
         const int error = errno;
         ::close(fd);
-        throw FatalError(system_failure("no se puede crear el archivo", name_, error));
+        throw FatalError(system_failure(_("cannot create the file"), name_, error));
     }
 }
 
@@ -241,7 +239,7 @@ ReplacingFile::~ReplacingFile() {
 
 void ReplacingFile::fail(int error) {
     if (error == 0) error = EIO;
-    throw FatalError(system_failure("error al escribir el archivo", name_, error));
+    throw FatalError(system_failure(_("cannot write the file"), name_, error));
 }
 
 void ReplacingFile::write(std::string_view text) {
@@ -273,7 +271,7 @@ void ReplacingFile::commit() {
     finish();
     if (temporary_.empty()) return; // written directly
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-        throw FatalError(system_failure("no se puede crear el archivo", name_, errno));
+        throw FatalError(system_failure(_("cannot create the file"), name_, errno));
     temporary_.clear();
     unregister_cleanup(cleanup_);
     cleanup_ = 0;
@@ -303,7 +301,7 @@ fs::path RunOutputs::graph(const fs::path& target, std::string_view name) {
     const fs::path resolved = output_target(target, name);
     struct stat st {};
     if (::stat(resolved.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw FatalError(system_failure("no se puede crear el archivo", name, EISDIR));
+        throw FatalError(system_failure(_("cannot create the file"), name, EISDIR));
     Graph g;
     int error = 0;
     {
@@ -319,7 +317,7 @@ fs::path RunOutputs::graph(const fs::path& target, std::string_view name) {
         }
         if (error == 0) g.cleanup = register_cleanup(g.dir.string(), kDir);
     }
-    if (error != 0) throw FatalError(system_failure("no se puede crear el archivo", name, error));
+    if (error != 0) throw FatalError(system_failure(_("cannot create the file"), name, error));
     g.file = g.dir / resolved.filename();
     g.target = resolved;
     g.name = std::string(name);
@@ -333,12 +331,12 @@ void RunOutputs::commit() {
     for (const auto& f : files_) f->finish();
     for (const Graph& g : graphs_) {
         const int fd = ::open(g.file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw FatalError(system_failure("no se puede leer el archivo", g.name, errno));
+        if (fd < 0) throw FatalError(system_failure(_("cannot read the file"), g.name, errno));
         const int synced = ::fsync(fd);
         const int error = errno;
         ::close(fd);
         if (synced != 0)
-            throw FatalError(system_failure("error al escribir el archivo", g.name, error));
+            throw FatalError(system_failure(_("cannot write the file"), g.name, error));
     }
     // The names change together: a signal waits until they all have.
     const SignalsHeld held;
@@ -355,7 +353,7 @@ void RunOutputs::commit() {
             ReplacingFile out(g.target, g.name);
             std::FILE* in = std::fopen(g.file.c_str(), "rbe");
             if (in == nullptr)
-                throw FatalError(system_failure("no se puede leer el archivo", g.name, errno));
+                throw FatalError(system_failure(_("cannot read the file"), g.name, errno));
             char buffer[65536];
             std::size_t n = 0;
             while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
@@ -370,7 +368,7 @@ void RunOutputs::commit() {
             ::chmod(g.file.c_str(), st.st_mode & 07777);
         }
         if (std::rename(g.file.c_str(), g.target.c_str()) != 0)
-            throw FatalError(system_failure("no se puede crear el archivo", g.name, errno));
+            throw FatalError(system_failure(_("cannot create the file"), g.name, errno));
         const int dir = ::open(dir_of(g.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir >= 0) {
             ::fsync(dir);

@@ -1,5 +1,7 @@
 #include "phase_plot.hpp"
 
+#include "messages.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -83,12 +85,12 @@ void draw_phase_plot(const PhaseFold& fold, const GraphPage& page) {
     plotix::complx();
     plotix::axspos(400, 1800);
     plotix::axslen(2200, 1500);
-    plotix::name("fase (ciclos)", "X");
-    plotix::name(exponent == 0 ? std::string("valor - C0")
-                               : "(valor - C0) x 1e" + std::to_string(-exponent),
+    plotix::name(_("phase (cycles)"), "X");
+    plotix::name(exponent == 0 ? std::string(_("value - C0"))
+                               : _("(value - C0) x 1e") + std::to_string(-exponent),
                  "Y");
     plotix::ticks(5, "XY");
-    plotix::titlin("Curva de fase", 2);
+    plotix::titlin(_("Phase curve"), 2);
     plotix::titlin("f = " + number(fold.frequency, 10) + "   P = " +
                        number(1.0 / fold.frequency, 10) + "   C0 = " + number(fold.c0, 8),
                    4);

@@ -1,6 +1,8 @@
 // The spectrum graph: the curve, its frequency scale and the plotting cycle.
 #include "plot_spectrum.hpp"
 
+#include "messages.hpp"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -34,10 +36,9 @@ std::string grid_problem(const FrequencyGrid& grid, const SpectrumEngine& engine
     const double t_max = engine.largest_time();
     const double f_max = std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin));
     if (std::isfinite(f_max) && !(f_max * t_max < 0x1p1000 && std::isfinite(4.0 * f_max)))
-        return "frecuencias demasiado altas para los tiempos de la serie (|t*f| debe ser menor "
-               "que 2^1000)";
-    if (!std::isfinite(grid.step())) return "el intervalo de frecuencias es demasiado ancho";
-    return "malla de frecuencias no valida";
+        return _("frequencies too high for the times of the series (|t*f| must be below 2^1000)");
+    if (!std::isfinite(grid.step())) return _("the frequency range is too wide");
+    return _("invalid frequency grid");
 }
 
 namespace {
@@ -49,10 +50,10 @@ struct ScaleRow {
 };
 
 constexpr ScaleRow scale_rows[] = {
-    {1e-6f, 1e8f, "frecuencia x 1e8"},  {1e-5f, 1e7f, "frecuencia x 1e7"},
-    {1e-4f, 1e6f, "frecuencia x 1e6"},  {0.001f, 1e5f, "frecuencia x 1e5"},
-    {0.01f, 1e4f, "frecuencia x 1e4"},  {0.1f, 1000.0f, "frecuencia x 1000"},
-    {1.0f, 100.0f, "frecuencia x 100"}, {10.0f, 10.0f, "frecuencia x 10"},
+    {1e-6f, 1e8f, "frequency x 1e8"},  {1e-5f, 1e7f, "frequency x 1e7"},
+    {1e-4f, 1e6f, "frequency x 1e6"},  {0.001f, 1e5f, "frequency x 1e5"},
+    {0.01f, 1e4f, "frequency x 1e4"},  {0.1f, 1000.0f, "frequency x 1000"},
+    {1.0f, 100.0f, "frequency x 100"}, {10.0f, 10.0f, "frequency x 10"},
 };
 
 constexpr std::size_t label_width = 20;
@@ -60,7 +61,7 @@ constexpr std::size_t label_width = 20;
 } // namespace
 
 FrequencyScale frequency_scale(float f_fin) {
-    FrequencyScale scale{1.0f, "frecuencia"};
+    FrequencyScale scale{1.0f, "frequency"};
     for (const ScaleRow& row : scale_rows) {
         if (f_fin < row.below) {
             scale = {row.factor, row.label};
@@ -128,6 +129,7 @@ void SpectrumGraph::draw(const GraphPage& page) {
     const bool file = !page.file.empty();
     plotix::metafl(page.keyword);
     if (file) plotix::setfil(page.file);
+    plotix::shwfil(page.shown_file);
     if (page.before_start) page.before_start();
     plotix::disini();
     if (page.page) page.page();
@@ -136,10 +138,15 @@ void SpectrumGraph::draw(const GraphPage& page) {
     plotix::complx();
     plotix::axspos(400, 1800);
     plotix::axslen(2200, 1600);
-    plotix::name(scale_.label, "X");
-    plotix::name("CCE", "Y");
+    // The label in the messages' language, blank-padded as the scale's.
+    std::string x_label = scale_.label;
+    x_label.erase(x_label.find_last_not_of(' ') + 1);
+    x_label = translate(x_label.c_str());
+    x_label.resize(std::max(x_label.size(), scale_.label.size()), ' ');
+    plotix::name(x_label, "X");
+    plotix::name(_("SCC"), "Y");
     plotix::ticks(10, "XY");
-    plotix::titlin("Periodograma", 3);
+    plotix::titlin(_("Periodogram"), 3);
 
     const float s = scale_.factor;
     if (a_ * s < (file ? 10.0f : 1.0f)) a_ = 0.0f;

@@ -51,6 +51,7 @@ std::string_view output_file(Output output);
 struct GraphPage {
     std::string_view keyword; // output format keyword
     std::string file;         // file name; empty for the screen
+    std::string shown_file;   // the name the library's summary shows; empty: file
     // Settings made after the format and the file are chosen, before the
     // plot starts (may be empty).
     std::function<void()> before_start;

@@ -2,6 +2,7 @@
 #include "series.hpp"
 
 #include "error.hpp"
+#include "messages.hpp"
 #include "numbers.hpp"
 
 #include <cerrno>
@@ -73,17 +74,17 @@ class LineReader {
     LineReader(std::string_view name, long line) : name_(name), line_(line) {}
 
     [[noreturn]] void fail(const std::string& what) const {
-        throw FatalError(std::string(name_) + ", linea " + std::to_string(line_) + ": " + what);
+        throw FatalError(std::string(name_) + _(", line ") + std::to_string(line_) + ": " + what);
     }
 
     // The number in fields[k] (the k-th column, from 0).
     double number(const std::vector<std::string_view>& fields, std::size_t k) const {
         const std::string_view field = fields[k];
         if (field.empty())
-            fail("campo vacio en la columna " + std::to_string(k + 1) +
-                 " (dos separadores seguidos o uno al principio)");
+            fail(_("empty field in column ") + std::to_string(k + 1) +
+                 _(" (two separators in a row or one at the start)"));
         const std::optional<double> value = parse_real(field);
-        if (!value) fail("numero mal formado: '" + quoted_input(field) + "'");
+        if (!value) fail(_("malformed number: '") + quoted_input(field) + "'");
         return *value;
     }
 
@@ -120,14 +121,14 @@ Series read_series(std::istream& in, std::string_view name, const SeriesLayout& 
         const LineReader reader(name, line_number);
         if (layout.errors) {
             if (fields.size() < 3)
-                reader.fail("se esperan tres numeros (tiempo, valor y error) y hay " +
+                reader.fail(_("three numbers (time, value and error) are expected and there are ") +
                             std::to_string(fields.size()));
             const double t = reader.number(fields, 0);
             const double x = reader.number(fields, 1);
             const double sigma = reader.number(fields, 2);
             if (!std::isfinite(sigma) || !(sigma > 0.0))
-                reader.fail("el error debe ser un numero mayor que 0: '" + quoted_input(fields[2]) +
-                            "'");
+                reader.fail(_("the error must be a number greater than 0: '") +
+                            quoted_input(fields[2]) + "'");
             series.t.push_back(t);
             series.x.push_back(x);
             series.sigma.push_back(sigma);
@@ -165,13 +166,12 @@ Series read_series_file(const std::filesystem::path& path, std::string_view name
                           std::strerror(error == 0 ? EIO : error));
     };
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw failed("no se puede abrir el archivo", EISDIR);
+    if (std::filesystem::is_directory(path, ec)) throw failed(_("cannot open the file"), EISDIR);
     errno = 0;
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw failed("no se puede abrir el archivo", errno);
+    if (!in) throw failed(_("cannot open the file"), errno);
     Series series = read_series(in, name, layout);
-    if (in.bad()) throw failed("error al leer el archivo", errno);
+    if (in.bad()) throw failed(_("error reading the file"), errno);
     return series;
 }
 

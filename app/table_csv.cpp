@@ -2,19 +2,19 @@
 #include "table_csv.hpp"
 
 #include "error.hpp"
+#include "messages.hpp"
 #include "table.hpp"
 
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace fasogram {
 
 namespace {
-
-constexpr std::string_view stdout_name = "salida estandar";
 
 void append_number(std::string& line, double value) {
     char buffer[64];
@@ -23,8 +23,8 @@ void append_number(std::string& line, double value) {
 }
 
 [[noreturn]] void stdout_failed(int error) {
-    throw FatalError(
-        system_failure("error al escribir en la", stdout_name, error == 0 ? EIO : error));
+    throw FatalError(_("cannot write to standard output: ") +
+                     std::string(std::strerror(error == 0 ? EIO : error)));
 }
 
 } // namespace
@@ -51,8 +51,12 @@ bool is_csv_name(std::string_view name) {
 }
 
 TableOutput::TableOutput(const std::string& destination, RunOutputs& outputs) {
+    if (destination.empty()) {
+        discard_ = true;
+        return;
+    }
     if (destination == "-") {
-        name_ = stdout_name;
+        name_ = _("standard output");
         return;
     }
     name_ = destination;
@@ -62,6 +66,7 @@ TableOutput::TableOutput(const std::string& destination, RunOutputs& outputs) {
 }
 
 void TableOutput::put(std::string_view line) {
+    if (discard_) return;
     line_.assign(line);
     line_ += '\n';
     if (file_) {
@@ -76,6 +81,7 @@ void TableOutput::write(const SpectrumPoint& point) {
 }
 
 void TableOutput::finish() {
+    if (discard_) return;
     if (file_) {
         file_->finish();
         return;

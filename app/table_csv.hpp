@@ -15,7 +15,8 @@ namespace fasogram {
 // fewest digits that read back as exactly the same double, rho, C1, C2 and
 // C3 with 17 significant digits, value + tail correctly rounded (NaN reads
 // "nan", infinities "inf" and "-inf").  No line end.
-inline constexpr std::string_view csv_header = "frecuencia,rho,C1,C2,C3";
+// The same column identifiers in every language.
+inline constexpr std::string_view csv_header = "frequency,rho,C1,C2,C3";
 std::string format_csv_line(const SpectrumPoint& point);
 
 // Whether a table name asks for CSV (it ends in .csv, in any case).
@@ -23,7 +24,7 @@ bool is_csv_name(std::string_view name);
 
 class TableOutput {
   public:
-    // "-" is standard output (fixed columns); any other name a file of
+    // "-" is standard output (fixed columns), "" writes nothing; any other name a file of
     // `outputs`, complete after finish() and put in place with the run's
     // other outputs.  Failures raise FatalError naming the file and the
     // system's reason.
@@ -40,6 +41,7 @@ class TableOutput {
     std::string name_;
     bool csv_ = false;
     ReplacingFile* file_ = nullptr; // none: standard output
+    bool discard_ = false;          // no table asked for
     std::string line_;
 };
 

@@ -5,6 +5,8 @@ set -euo pipefail
 
 pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
       zlib1g-dev libx11-dev libmpfr-dev libfftw3-dev clang-format locales
+      # the message catalogues (msgfmt) and the check of the manual page (groff)
+      gettext groff-base
       ghostscript qpdf libtiff-tools python3 python3-pil poppler-utils
       hershey-fonts-data xvfb xdotool x11-apps libxml2-utils librsvg2-bin
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
@@ -29,9 +31,14 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The locale tests run part of the suite under a locale whose decimal
-# separator is a comma.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+# separator is a comma, and the batch messages under a Spanish locale.
+for loc in de_DE es_ES; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8$"; then
+    sed -i "s/^# *\($loc.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" >> /etc/locale.gen
+    need_locale_gen=1
+  fi
+done
+if [ -n "${need_locale_gen:-}" ]; then
   locale-gen >/dev/null
 fi

@@ -181,6 +181,11 @@ void warn_file(int number, std::string_view name) {
     if (printing()) message_write(head(number) + "   (" + printable(name) + ")\n");
 }
 
+// The output file's name as the summary shows it.
+static const std::string& shown_file() {
+    return g.out.shownname.empty() ? g.out.filename : g.out.shownname;
+}
+
 std::string summary_box(int flag) {
     const std::string border =
         "\n <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<";
@@ -192,7 +197,7 @@ std::string summary_box(int flag) {
     s += "\n <<  Vectors : " + pad_right(fmt_int(g.count.vectors), 10) +
          "  Warnings: " + pad_right(fmt_int(g.count.warnings), 8) +
          "  Fileformat: " + pad_left(g.out.keyword, 4) + "  <<";
-    if (flag != 10) s += box_name("Metafile: ", flag % 10 != 0 ? g.out.filename : "");
+    if (flag != 10) s += box_name("Metafile: ", flag % 10 != 0 ? shown_file() : "");
     if (flag > 9) s += box_name("Err-file: ", g.msg.errname);
     s += border + "\n";
     s += "\n";
@@ -208,7 +213,7 @@ std::string summary_text(int flag) {
     s += "\n Vectors      : " + fmt_int(g.count.vectors);
     s += "\n Warnings  : " + fmt_int(g.count.warnings);
     s += "\n Fileformat  : " + g.out.keyword;
-    if (flag == 1 || flag == 11) s += "\n Metafile     : " + printable(g.out.filename);
+    if (flag == 1 || flag == 11) s += "\n Metafile     : " + printable(shown_file());
     if (flag > 9) s += "\n Error file    : " + printable(g.msg.errname);
     return s;
 }

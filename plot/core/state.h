@@ -32,6 +32,7 @@ struct State {
         std::string filename;         // current output file name
         int filestate = 0;            // 0 none given, 1 given by setfil, 2 given and saved
         std::string savedname;        // the name given by setfil
+        std::string shownname;        // the name the summary shows (shwfil); empty: filename
         int filemode = 0;             // existing files: 0 a version number, 1 replaced (filmod)
         // Output file of the last finished plot: 1 written completely, 0 the
         // plot had none, -1 it failed (errnum: the system's error number).

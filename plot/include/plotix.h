@@ -33,6 +33,12 @@ void winupd();  // the same, also allowed at level 0
 // ---- output format and file -----------------------------------------------
 void metafl(std::string_view keyword); // output format: "PS", "PDF", "SVG", "BMP", ... (level 0)
 void setfil(std::string_view name);    // output file name, kept whole (level 0)
+// The file name the summary (box and text) shows for the plots that follow,
+// in place of the output file's own name: for a program that writes under a
+// staging name and then moves the file to the name its user asked for
+// (level 0, persistent; an empty name shows the output file's name again).
+// Warnings name the file actually written.
+void shwfil(std::string_view name);
 // Output files. A plot's file is written under a temporary name of its own
 // (made by this process alone, in the directory the file goes to, with the
 // permissions the process's umask leaves of 0666) and takes its name only

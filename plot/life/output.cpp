@@ -65,6 +65,12 @@ void plotix::setfil(std::string_view name) {
     g.out.filestate = 1;
 }
 
+void plotix::shwfil(std::string_view name) {
+    using namespace plotix::detail;
+    if (jqqlev(0, 0, "shwfil") != 0) return;
+    g.out.shownname.assign(name);
+}
+
 void plotix::filmod(std::string_view keyword) {
     using namespace plotix::detail;
     if (jqqlev(0, 0, "filmod") != 0) return;

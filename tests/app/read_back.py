@@ -31,7 +31,7 @@ def check_csv(path, f_ini, f_fin, steps):
     step = (f_fin - f_ini) / steps
     with open(path, newline="") as f:
         rows = list(csv.reader(f))
-    if rows[0] != ["frecuencia", "rho", "C1", "C2", "C3"]:
+    if rows[0] != ["frequency", "rho", "C1", "C2", "C3"]:
         print("header", rows[0])
     grid = {}
     for j in range(steps + 1):

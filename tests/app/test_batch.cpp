@@ -8,6 +8,7 @@
 #include "common/support.hpp"
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -32,8 +33,13 @@ struct Outcome {
     std::string err;
 };
 
+// The environment of a run in the C locale, whatever the test's own: the
+// messages in English.
+const std::string english = "-u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C ";
+
 // Runs the program in `dir` with the arguments (a shell word list), the
-// given standard input and no display; standard output goes to `out`.
+// given standard input and no display (in the C locale unless `environment`
+// says otherwise); standard output goes to `out`.
 // `shell` is run by the same shell first (limits, signal dispositions).
 Outcome run(const ScratchDir& dir, const std::string& args, const std::string& input = "",
             const std::string& environment = "", const std::string& out = ".stdout",
@@ -41,8 +47,8 @@ Outcome run(const ScratchDir& dir, const std::string& args, const std::string& i
     dir.write(".stdin", input);
     dir.write(".stdout", "");
     const std::string command = "cd '" + dir.path().string() + "' && " + shell +
-                                " env -u DISPLAY " + environment + " '" + FASOGRAM_BINARY + "' " +
-                                args + " <.stdin >" + out + " 2>.stderr";
+                                " env -u DISPLAY " + english + environment + " '" +
+                                FASOGRAM_BINARY + "' " + args + " <.stdin >" + out + " 2>.stderr";
     const int raw = std::system(command.c_str());
     Outcome result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -79,21 +85,22 @@ TEST(Batch, HelpAndVersion) {
     Outcome r = run(dir, "--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind("Uso: fasogram [OPCIONES] [SERIE]\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: fasogram [OPTIONS] [SERIES]\n", 0), 0u) << r.out;
     for (const char* option :
          {"--window", "--errors", "--from", "--to", "--steps", "--oversample", "--table", "--plot",
           "--size", "--peaks", "--screen", "--threads", "--quiet", "--help", "--version"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
-    EXPECT_NE(r.out.find("Ejemplos:\n  fasogram "), std::string::npos);
-    EXPECT_NE(r.out.find(".eps\n                         .svg .png"), std::string::npos);
-    EXPECT_NE(r.out.find("por omision 3508x2480"), std::string::npos);
+    EXPECT_NE(r.out.find("Examples:\n  fasogram "), std::string::npos);
+    EXPECT_NE(r.out.find(".pdf\n                         .ps .eps .svg .png .bmp .tif/.tiff"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("default 3508x2480"), std::string::npos);
     EXPECT_EQ(run(dir, "-h").out, r.out);
     // --help ends the reading: what follows is not looked at.
     EXPECT_EQ(run(dir, "--help --bogus").status, 0);
 
     r = run(dir, "--version");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "fasogram version 22/04/03\nbiblioteca de graficos plotix 8.0\n");
+    EXPECT_EQ(r.out, "fasogram version 22/04/03\nplotting library plotix 8.0\n");
     EXPECT_EQ(run(dir, "-V").out, r.out);
     EXPECT_TRUE(files_in(dir).empty());
 }
@@ -101,20 +108,21 @@ TEST(Batch, HelpAndVersion) {
 TEST(Batch, UsageErrorsExitWithTwoBeforeAnyWork) {
     ScratchDir dir;
     copy_example(dir);
-    const std::string hint = "Pruebe 'fasogram --help' para mas informacion.\n";
+    const std::string hint = "Try 'fasogram --help' for more information.\n";
     // The usage errors that a user meets first; the parser's own test
     // pins the rest.
     const std::pair<std::string, std::string> cases[] = {
-        {"--bogus", "opcion desconocida o ambigua: '--bogus'"},
-        {"--from", "a la opcion '--from' le falta su valor"},
-        {"--oversample 0", "--oversample: se espera un numero de puntos por ancho de linea"},
-        {"--steps 5 --oversample 4", "--oversample y --steps se excluyen"},
-        {"--from 0.5 --to 0.5 --steps 5", "--to debe ser mayor que --from (--from 0.5, --to 0.5)"},
-        {"--from 0 --to 1 --steps 0", "--steps: se espera un numero entero de pasos mayor que 0"},
-        {"--from 0 --to 1 --steps 5 --size 15x600", "--size: se espera ANCHOxALTO"},
+        {"--bogus", "unknown or ambiguous option: '--bogus'"},
+        {"--from", "the option '--from' lacks its value"},
+        {"--oversample 0", "--oversample: expected a number of points per line width"},
+        {"--steps 5 --oversample 4", "--oversample and --steps exclude each other"},
+        {"--from 0.5 --to 0.5 --steps 5",
+         "--to must be greater than --from (--from 0.5, --to 0.5)"},
+        {"--from 0 --to 1 --steps 0", "--steps: expected a whole number of steps greater than 0"},
+        {"--from 0 --to 1 --steps 5 --size 15x600", "--size: expected WIDTHxHEIGHT"},
         {"--from 0 --to 1 --steps 5 -w hamming",
-         "-w/--window: se espera hanning (h) o square (cuadrada, c)"},
-        {"--from 0 --to 1 --steps 5 a.dat b.dat", "sobra el argumento 'b.dat'"},
+         "-w/--window: expected hanning (h) or square (cuadrada, c)"},
+        {"--from 0 --to 1 --steps 5 a.dat b.dat", "one argument too many: 'b.dat'"},
     };
     for (const auto& [args, message] : cases) {
         // Every option before and after the faulty one is a valid request for
@@ -149,18 +157,19 @@ TEST(Batch, SeriesFromAFileOrStandardInputWithCommentsAndAHeader) {
     dir.write("serie.txt", commented_series());
     const std::string args = "-w c --from 0.2 --to 0.3 --steps 4 ";
 
+    // Nothing else asked for: the table goes to standard output.
     const Outcome file = run(dir, args + "serie.txt");
     ASSERT_EQ(file.status, 0) << file.err;
-    EXPECT_EQ(file.out, "");
-    EXPECT_EQ(file.err, "fasogram: serie.txt, linea 4: cabecera ignorada: 'JD\tmag'\n"
-                        "fasogram: 61 pares (tiempo, valor) en serie.txt\n"
-                        "fasogram: ventana cuadrada; ancho de cada linea espectral =  "
+    EXPECT_EQ(files_in(dir), std::set<std::string>{"serie.txt"});
+    EXPECT_EQ(file.err, "fasogram: serie.txt, line 4: header ignored: 'JD\tmag'\n"
+                        "fasogram: 61 (time, value) pairs in serie.txt\n"
+                        "fasogram: square window; width of each spectral line =  "
                         "0.0322580645\n"
-                        "fasogram: el paso de la malla (0.025) pasa de la mitad del ancho de "
-                        "linea (0.0161290323): un pico puede caer entre dos frecuencias; para "
-                        "muestrearlos todos hacen falta 7 pasos: --from 0.2 --to 0.3 --steps 7\n"
-                        "fasogram: espectro de 5 frecuencias en fasogram.dat\n");
-    const std::string table = dir.read("fasogram.dat");
+                        "fasogram: the grid step (0.025) exceeds half the line width "
+                        "(0.0161290323): a peak can fall between two frequencies; sampling "
+                        "them all takes 7 steps: --from 0.2 --to 0.3 --steps 7\n"
+                        "fasogram: spectrum of 5 frequencies in the standard output\n");
+    const std::string table = file.out;
     const std::vector<std::string> rows = lines_of(table);
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0].substr(0, 15), "  2.0000000E-01");
@@ -191,9 +200,9 @@ TEST(Batch, EveryPairIsReadBeyondTheDialoguesLimit) {
     dir.write("long.dat", text);
     const Outcome r = run(dir, "--from 0.19 --to 0.21 --steps 2 --peaks 1 -o long.csv long.dat");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("fasogram: 25000 pares (tiempo, valor) en long.dat\n"), std::string::npos);
+    EXPECT_NE(r.err.find("fasogram: 25000 (time, value) pairs in long.dat\n"), std::string::npos);
     // The Hanning line width 2/D shows D = 24999, the last time read.
-    EXPECT_NE(r.err.find("ancho de cada linea espectral =  8.00032001E-05"), std::string::npos)
+    EXPECT_NE(r.err.find("width of each spectral line =  8.00032001E-05"), std::string::npos)
         << r.err;
 }
 
@@ -250,8 +259,8 @@ TEST(Batch, PeakTableOfTheExampleSeries) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 6u) << r.out;
-    EXPECT_EQ(lines[0], "  n       frecuencia          periodo       rho        amplitud"
-                        "  fase (ciclos)               C1");
+    EXPECT_EQ(lines[0], "  n        frequency           period       rho       amplitude"
+                        " phase (cycles)               C1");
     struct Row {
         double f, period, rho, amplitude, phase, c1;
     };
@@ -321,7 +330,7 @@ TEST(Batch, PhasesBeyondTheEnginesRangeAreAnErrorNotACrash) {
     dir.write("two.dat", "1 1\n2 2\n");
     dir.write("far.dat", "1 1\n1e308 2\n3 1\n");
     copy_example(dir);
-    const std::string phases = "frecuencias demasiado altas para los tiempos de la serie";
+    const std::string phases = "frequencies too high for the times of the series";
     const struct {
         std::string args, file;
     } cases[] = {
@@ -333,8 +342,8 @@ TEST(Batch, PhasesBeyondTheEnginesRangeAreAnErrorNotACrash) {
     for (const auto& c : cases) {
         const Outcome r = run(dir, "-q " + c.args);
         EXPECT_EQ(r.status, 1) << c.args;
-        EXPECT_EQ(r.err, "fasogram: error: --from/--to/--steps con " + c.file + ": " + phases +
-                             " (|t*f| debe ser menor que 2^1000)\n")
+        EXPECT_EQ(r.err, "fasogram: error: --from/--to/--steps with " + c.file + ": " + phases +
+                             " (|t*f| must be below 2^1000)\n")
             << c.args;
         EXPECT_EQ(r.out, "") << c.args;
     }
@@ -355,18 +364,18 @@ TEST(Batch, FailuresNameTheFileAndExitWithOne) {
         std::string error;
     };
     const Case cases[] = {
-        {"missing.dat", "no se puede abrir el archivo missing.dat: No such file or directory"},
-        {"no_dir_here/x.dat", "no se puede abrir el archivo no_dir_here/x.dat: No such file or "
+        {"missing.dat", "cannot open the file missing.dat: No such file or directory"},
+        {"no_dir_here/x.dat", "cannot open the file no_dir_here/x.dat: No such file or "
                               "directory"},
-        {"bad.dat", "bad.dat, linea 3: numero mal formado: 'x7'"},
-        {"flat.dat", "flat.dat: la serie no varia con esta ventana"},
-        {"-o /dev/full", "error al escribir el archivo /dev/full: No space left on device"},
-        {"-o no/such/t.csv", "no se puede crear el archivo no/such/t.csv: No such file or "
+        {"bad.dat", "bad.dat, line 3: malformed number: 'x7'"},
+        {"flat.dat", "flat.dat: the series does not vary under this window"},
+        {"-o /dev/full", "cannot write the file /dev/full: No space left on device"},
+        {"-o no/such/t.csv", "cannot create the file no/such/t.csv: No such file or "
                              "directory"},
-        {"-o .", "no se puede crear el archivo .: Is a directory"},
-        {"-p no/such/g.png", "no se puede crear el archivo no/such/g.png: No such file or "
+        {"-o .", "cannot create the file .: Is a directory"},
+        {"-p no/such/g.png", "cannot create the file no/such/g.png: No such file or "
                              "directory"},
-        {"--screen", "--screen: no hay pantalla"},
+        {"--screen", "--screen: there is no display"},
     };
     copy_example(dir);
     for (const Case& c : cases) {
@@ -378,9 +387,8 @@ TEST(Batch, FailuresNameTheFileAndExitWithOne) {
     // A full standard output is a failure as well.
     const Outcome full = run(dir, std::string(grid) + " -q -o -", "", "", "/dev/full");
     EXPECT_EQ(full.status, 1);
-    EXPECT_EQ(
-        full.err,
-        "fasogram: error: error al escribir en la salida estandar: No space left on device\n");
+    EXPECT_EQ(full.err,
+              "fasogram: error: cannot write to standard output: No space left on device\n");
     // Nothing half-written is left behind, and no output of a run that
     // failed (the table of the run whose graph could not be made).
     EXPECT_EQ(files_in(dir), (std::set<std::string>{"bad.dat", "datos.dat", "flat.dat"}));
@@ -435,7 +443,7 @@ TEST(Batch, OutputsFollowLinksAndCrossFileSystems) {
     const Outcome r = run(dir, std::string(grid) + " -q -o link.csv -p graph.png", "", tmpdir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir.path() / "link.csv"));
-    EXPECT_EQ(dir.read("real.csv").substr(0, 24), "frecuencia,rho,C1,C2,C3\n");
+    EXPECT_EQ(dir.read("real.csv").substr(0, 23), "frequency,rho,C1,C2,C3\n");
     EXPECT_EQ(read_graph(dir.path() / "graph.png").size, "3508 2480") << tmpdir;
     EXPECT_EQ(files_in(dir),
               (std::set<std::string>{"datos.dat", "real.csv", "link.csv", "graph.png"}));
@@ -458,8 +466,8 @@ TEST(Batch, GraphsInEveryFormatReadByOutsidePrograms) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(files_in(dir),
-              (std::set<std::string>{"datos.dat", "fasogram.dat", "g.pdf", "g.ps", "g.eps", "g.svg",
-                                     "g.png", "g.bmp", "g.tif", "G.TIFF", long_dir}));
+              (std::set<std::string>{"datos.dat", "g.pdf", "g.ps", "g.eps", "g.svg", "g.png",
+                                     "g.bmp", "g.tif", "G.TIFF", long_dir}));
 
     // Raster images, read by PIL: 297 x 210 mm at 300 dots per inch.
     for (const std::string name : {"g.png", "g.bmp", "g.tif", "G.TIFF", long_name.c_str()}) {
@@ -558,10 +566,9 @@ TEST(Batch, AGraphThatCannotBeWrittenStopsTheRun) {
     EXPECT_EQ(r.status, 1);
     const std::vector<std::string> err = lines_of(r.err);
     ASSERT_FALSE(err.empty());
-    EXPECT_EQ(err.back(), "fasogram: error: no se pudo escribir el grafico g.svg: File too large")
-        << r.err;
+    EXPECT_EQ(err.back(), "fasogram: error: cannot write the graph g.svg: File too large") << r.err;
     EXPECT_EQ(std::count(err.begin(), err.end(),
-                         "fasogram: error: no se pudo escribir el grafico g.svg: File too large"),
+                         "fasogram: error: cannot write the graph g.svg: File too large"),
               1);
     EXPECT_EQ(r.err.find("fasogram: grafico en"), std::string::npos) << r.err;
     EXPECT_EQ(dir.read("g.svg"), "old\n");
@@ -610,17 +617,17 @@ TEST(Batch, TheErrorsColumnWeighsEachPoint) {
     dir.write("s.dat", series_with_errors());
     const Outcome weighted = run(dir, "-e -w c --peaks 1 -o w.csv s.dat");
     ASSERT_EQ(weighted.status, 0) << weighted.err;
-    EXPECT_EQ(notes_with(weighted.err, "61 ternas (tiempo, valor, error) en s.dat").size(), 1u)
+    EXPECT_EQ(notes_with(weighted.err, "61 (time, value, error) triples in s.dat").size(), 1u)
         << weighted.err;
-    EXPECT_TRUE(notes_with(weighted.err, "s.dat, linea").empty()) << weighted.err;
+    EXPECT_TRUE(notes_with(weighted.err, "s.dat, line").empty()) << weighted.err;
     const Outcome plain = run(dir, "-w c --peaks 1 -o p.dat s.dat");
     ASSERT_EQ(plain.status, 0) << plain.err;
     // One note for the column that is not read, at its first line.
     EXPECT_EQ(notes_with(plain.err, "s.dat"),
-              std::vector<std::string>{"fasogram: s.dat, linea 1: la tercera columna no se lee; "
-                                       "con -e/--errors es el error de cada valor y cada punto "
-                                       "pesa 1/error^2"});
-    EXPECT_EQ(notes_with(plain.err, "61 pares (tiempo, valor) en s.dat").size(), 1u);
+              std::vector<std::string>{"fasogram: s.dat, line 1: the third column is not read; "
+                                       "with -e/--errors it is the error of each value and each "
+                                       "point weighs 1/error^2"});
+    EXPECT_EQ(notes_with(plain.err, "61 (time, value) pairs in s.dat").size(), 1u);
     EXPECT_EQ(run(dir, "-q -w c --peaks 1 -o p.dat s.dat").err, "");
 
     // The poor point down-weighted leaves the peak where the signal is.
@@ -677,11 +684,11 @@ TEST(Batch, BadErrorsAndEmptyFieldsStopTheRunAtTheirLine) {
     dir.write("short.dat", "1 2 0.1\n2 3\n");
     dir.write("hole.csv", "2458000.1,12.1,0.02\n2458000.2,,0.02\n2458000.3,12.3,0.02\n");
     const std::pair<std::string, std::string> cases[] = {
-        {"-e zero.dat", "zero.dat, linea 3: el error debe ser un numero mayor que 0: '0'"},
+        {"-e zero.dat", "zero.dat, line 3: the error must be a number greater than 0: '0'"},
         {"-e short.dat",
-         "short.dat, linea 2: se esperan tres numeros (tiempo, valor y error) y hay 2"},
-        {"-e hole.csv", "hole.csv, linea 2: campo vacio en la columna 2"},
-        {"hole.csv", "hole.csv, linea 2: campo vacio en la columna 2"},
+         "short.dat, line 2: three numbers (time, value and error) are expected and there are 2"},
+        {"-e hole.csv", "hole.csv, line 2: empty field in column 2"},
+        {"hole.csv", "hole.csv, line 2: empty field in column 2"},
     };
     for (const auto& [args, message] : cases) {
         const Outcome r = run(dir, "-q -o t.dat " + args);
@@ -695,18 +702,18 @@ TEST(Batch, BadErrorsAndEmptyFieldsStopTheRunAtTheirLine) {
 TEST(Batch, TheGridIsChosenFromTheSamplingWhenLeftOut) {
     ScratchDir dir;
     copy_example(dir);
-    const Outcome r = run(dir, "--peaks 5");
+    const Outcome r = run(dir, "--peaks 5 -o s.dat");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> grid_note = notes_with(r.err, "malla automatica: de ");
+    const std::vector<std::string> grid_note = notes_with(r.err, "automatic grid: from ");
     ASSERT_EQ(grid_note.size(), 1u) << r.err;
-    EXPECT_TRUE(notes_with(r.err, "el paso de la malla").empty());
+    EXPECT_TRUE(notes_with(r.err, "the grid step").empty());
     // Read back: the first frequency and the step are a tenth of the line
     // width, the last one is below 1/(2 s), s the median spacing of the
     // distinct times, and within a step of it.
     double f_ini = 0, f_fin = 0, step = 0;
     long long steps = 0;
     ASSERT_EQ(std::sscanf(grid_note[0].c_str(),
-                          "fasogram: malla automatica: de %lf a %lf en %lld pasos de %lf", &f_ini,
+                          "fasogram: automatic grid: from %lf to %lf in %lld steps of %lf", &f_ini,
                           &f_fin, &steps, &step),
               4)
         << grid_note[0];
@@ -723,7 +730,7 @@ TEST(Batch, TheGridIsChosenFromTheSamplingWhenLeftOut) {
     EXPECT_NEAR(step, line_width / 10, 1e-8 * step);
     EXPECT_LE(f_fin, 0.5 / median * (1 + 1e-9));
     EXPECT_GT(f_fin + step, 0.5 / median);
-    EXPECT_EQ(lines_of(dir.read("fasogram.dat")).size(), static_cast<std::size_t>(steps + 1));
+    EXPECT_EQ(lines_of(dir.read("s.dat")).size(), static_cast<std::size_t>(steps + 1));
     // The two signals of the series, the 2.7-day one first.
     const auto peaks = peak_rows(r.out);
     ASSERT_EQ(peaks.size(), 5u);
@@ -739,12 +746,136 @@ TEST(Batch, TheGridIsChosenFromTheSamplingWhenLeftOut) {
                 1e-7 * line_width);
     const Outcome to = run(dir, "--to 0.5 -o t.dat");
     ASSERT_EQ(to.status, 0) << to.err;
-    const std::vector<std::string> n = notes_with(to.err, "malla automatica: de ");
+    const std::vector<std::string> n = notes_with(to.err, "automatic grid: from ");
     ASSERT_EQ(n.size(), 1u);
     const long long wanted = static_cast<long long>(std::ceil((0.5 - f_ini) / f_ini));
-    EXPECT_NE(n[0].find(" a 0.5 en " + std::to_string(wanted) + " pasos"), std::string::npos)
+    EXPECT_NE(n[0].find(" to 0.5 in " + std::to_string(wanted) + " steps"), std::string::npos)
         << n[0];
-    EXPECT_EQ(n[0].find("espaciado"), std::string::npos) << n[0];
+    EXPECT_EQ(n[0].find("spacing"), std::string::npos) << n[0];
+}
+
+// A table file only with -o: peaks, graphs or prewhitening alone write none;
+// with none of them the table goes to standard output.
+TEST(Batch, TheTableIsWrittenOnlyWhereAsked) {
+    ScratchDir dir;
+    copy_example(dir);
+    const std::string g = std::string(grid) + " -q ";
+    const Outcome peaks = run(dir, g + "--peaks 2");
+    ASSERT_EQ(peaks.status, 0) << peaks.err;
+    EXPECT_EQ(peak_rows(peaks.out).size(), 2u);
+    const Outcome graph = run(dir, g + "-p g.svg");
+    ASSERT_EQ(graph.status, 0) << graph.err;
+    EXPECT_EQ(graph.out, "");
+    const Outcome prewhiten = run(dir, g + "--prewhiten 1");
+    ASSERT_EQ(prewhiten.status, 0) << prewhiten.err;
+    EXPECT_NE(prewhiten.out, "");
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"datos.dat", "g.svg"}));
+
+    // Neither: the 2000 lines on standard output (the frequency 0 is
+    // skipped), no file.
+    const Outcome plain = run(dir, g);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(lines_of(plain.out).size(), 2000u);
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"datos.dat", "g.svg"}));
+
+    // With -o the file is written beside the peaks, and the same table.
+    const Outcome both = run(dir, g + "--peaks 2 -o t.dat");
+    ASSERT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(both.out, peaks.out);
+    EXPECT_EQ(dir.read("t.dat"), plain.out);
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"datos.dat", "g.svg", "t.dat"}));
+}
+
+// The plotting library's summary box names the file asked for, not the
+// staging file it is written under; -q leaves the box out.
+TEST(Batch, TheSummaryBoxNamesTheFileAskedFor) {
+    ScratchDir dir;
+    copy_example(dir);
+    fs::create_directory(dir.path() / "out");
+    const Outcome r = run(dir, std::string(grid) + " -p out/g.svg -p g.png");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(" <<  Metafile: out/g.svg "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" <<  Metafile: g.png "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(".fasogram-"), std::string::npos) << r.err;
+    const Outcome quiet = run(dir, std::string(grid) + " -q -p g.png");
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+}
+
+// The messages follow LC_ALL, LC_MESSAGES, LANG and LANGUAGE: English in the
+// C locale and in one the system does not know, Spanish in a Spanish one;
+// the numbers keep their decimal point.
+TEST(Batch, MessagesInTheLanguageOfTheLocale) {
+    ScratchDir dir;
+    copy_example(dir);
+    const std::string spanish_locale = "es_ES.UTF-8";
+    if (std::setlocale(LC_MESSAGES, spanish_locale.c_str()) == nullptr)
+        GTEST_SKIP() << "the locale " << spanish_locale << " is not installed (tools/setup.sh)";
+    std::setlocale(LC_MESSAGES, "C");
+    const std::string usage = "--bogus";
+    const std::string english_error = "fasogram: error: unknown or ambiguous option: '--bogus'\n"
+                                      "Try 'fasogram --help' for more information.\n";
+    const std::string spanish_error = "fasogram: error: opcion desconocida o ambigua: '--bogus'\n"
+                                      "Pruebe 'fasogram --help' para mas informacion.\n";
+    const struct {
+        std::string environment;
+        bool spanish;
+    } cases[] = {
+        {"LANG=C", false},
+        {"LANG=" + spanish_locale, true},
+        {"LANG=xx_YY.UTF-8", false}, // unknown: English
+        {"LC_ALL=" + spanish_locale, true},
+        {"LANG=" + spanish_locale + " LC_MESSAGES=C", false},
+        {"LANG=C LC_MESSAGES=" + spanish_locale, true},
+        {"LC_ALL=C LANG=" + spanish_locale, false},
+        {"LANG=de_DE.UTF-8 LANGUAGE=es", true},
+        {"LANG=" + spanish_locale + " FASOGRAM_LOCALEDIR=" + dir.path().string(), false},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(dir, usage, "", c.environment);
+        EXPECT_EQ(r.status, 2) << c.environment;
+        EXPECT_EQ(r.err, c.spanish ? spanish_error : english_error) << c.environment;
+    }
+
+    // A whole run: notes, the peak table's header and the missing file's
+    // reason in the language; the numbers the same in both.
+    const std::string args = "-w c --from 0.3 --to 0.4 --steps 100 --peaks 2 datos.dat";
+    const Outcome en = run(dir, args);
+    const Outcome es = run(dir, args, "", "LANG=" + spanish_locale);
+    ASSERT_EQ(en.status, 0) << en.err;
+    ASSERT_EQ(es.status, 0) << es.err;
+    const std::vector<std::string> en_lines = lines_of(en.out), es_lines = lines_of(es.out);
+    ASSERT_EQ(en_lines.size(), 3u);
+    ASSERT_EQ(es_lines.size(), 3u);
+    EXPECT_EQ(en_lines[0], "  n        frequency           period       rho       amplitude "
+                           "phase (cycles)               C1");
+    EXPECT_EQ(es_lines[0], "  n       frecuencia          periodo       rho        amplitud  "
+                           "fase (ciclos)               C1");
+    EXPECT_EQ(en_lines[0].size(), es_lines[0].size());
+    EXPECT_EQ(en_lines[1], es_lines[1]);
+    EXPECT_EQ(en_lines[2], es_lines[2]);
+    EXPECT_NE(en.err.find("fasogram: 2983 (time, value) pairs in datos.dat\n"
+                          "fasogram: square window; width of each spectral line ="),
+              std::string::npos)
+        << en.err;
+    EXPECT_NE(es.err.find("fasogram: 2983 pares (tiempo, valor) en datos.dat\n"
+                          "fasogram: ventana cuadrada; ancho de cada linea espectral ="),
+              std::string::npos)
+        << es.err;
+    const Outcome missing = run(dir, "-q none.dat", "", "LANG=" + spanish_locale);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err.rfind("fasogram: error: no se puede abrir el archivo none.dat: ", 0), 0u)
+        << missing.err;
+    EXPECT_EQ(run(dir, "-q none.dat").err,
+              "fasogram: error: cannot open the file none.dat: No such file or directory\n");
+
+    // The help in both languages; the CSV header is the same in every one.
+    EXPECT_EQ(run(dir, "--help").out.rfind("Usage: fasogram [OPTIONS] [SERIES]\n", 0), 0u);
+    EXPECT_EQ(run(dir, "--help", "", "LANG=" + spanish_locale).out.rfind("Uso: fasogram ", 0), 0u);
+    ASSERT_EQ(
+        run(dir, "-q --from 0.3 --to 0.4 --steps 2 -o t.csv", "", "LANG=" + spanish_locale).status,
+        0);
+    EXPECT_EQ(lines_of(dir.read("t.csv")).at(0), "frequency,rho,C1,C2,C3");
 }
 
 TEST(Batch, AutomaticLimitsThatLeaveNoGridAreAnError) {
@@ -752,14 +883,15 @@ TEST(Batch, AutomaticLimitsThatLeaveNoGridAreAnError) {
     copy_example(dir);
     const Outcome above = run(dir, "-q --from 100");
     EXPECT_EQ(above.status, 1);
-    EXPECT_EQ(above.err.rfind("fasogram: error: --from/--to/--steps con datos.dat: --from no "
-                              "queda por debajo de la frecuencia de Nyquist",
+    EXPECT_EQ(above.err.rfind("fasogram: error: --from/--to/--steps with datos.dat: --from is not "
+                              "below the Nyquist frequency",
                               0),
               0u)
         << above.err;
     const Outcome below = run(dir, "-q --to 1e-6");
     EXPECT_EQ(below.status, 1);
-    EXPECT_NE(below.err.find("--to no pasa de la frecuencia inicial automatica"), std::string::npos)
+    EXPECT_NE(below.err.find("--to does not go beyond the automatic first frequency"),
+              std::string::npos)
         << below.err;
     EXPECT_FALSE(dir.exists("fasogram.dat"));
 }
@@ -774,21 +906,21 @@ TEST(Batch, TheUndersamplingNoteAtHalfTheLineWidthAndJustAbove) {
     dir.write("s.dat", text);
     const Outcome at = run(dir, "--from 0 --to 1 --steps 64 s.dat");
     ASSERT_EQ(at.status, 0) << at.err;
-    EXPECT_TRUE(notes_with(at.err, "el paso de la malla").empty()) << at.err;
+    EXPECT_TRUE(notes_with(at.err, "the grid step").empty()) << at.err;
     const Outcome over = run(dir, "--from 0 --to 1 --steps 63 s.dat");
     ASSERT_EQ(over.status, 0) << over.err;
-    EXPECT_EQ(notes_with(over.err, "el paso de la malla"),
+    EXPECT_EQ(notes_with(over.err, "the grid step"),
               std::vector<std::string>{
-                  "fasogram: el paso de la malla (0.0158730159) pasa de la mitad del ancho de "
-                  "linea (0.015625): un pico puede caer entre dos frecuencias; para muestrearlos "
-                  "todos hacen falta 64 pasos: --from 0 --to 1 --steps 64"});
+                  "fasogram: the grid step (0.0158730159) exceeds half the line width "
+                  "(0.015625): a peak can fall between two frequencies; sampling them all "
+                  "takes 64 steps: --from 0 --to 1 --steps 64"});
     EXPECT_EQ(run(dir, "-q --from 0 --to 1 --steps 63 s.dat").err, "");
     // An automatic grid of fewer than two points a line width says so too.
     const Outcome coarse = run(dir, "--oversample 1.5 s.dat");
     ASSERT_EQ(coarse.status, 0) << coarse.err;
-    EXPECT_EQ(notes_with(coarse.err, "el paso de la malla").size(), 1u) << coarse.err;
+    EXPECT_EQ(notes_with(coarse.err, "the grid step").size(), 1u) << coarse.err;
     const Outcome fine = run(dir, "--oversample 2 s.dat");
-    EXPECT_TRUE(notes_with(fine.err, "el paso de la malla").empty()) << fine.err;
+    EXPECT_TRUE(notes_with(fine.err, "the grid step").empty()) << fine.err;
 }
 
 TEST(Batch, TheExampleWithErrorsNeedsNeitherAGridNorAnythingButItsErrors) {
@@ -815,8 +947,7 @@ TEST(Batch, TheExampleWithErrorsNeedsNeitherAGridNorAnythingButItsErrors) {
     ASSERT_EQ(p.size(), 3u);
     EXPECT_GT(std::fabs(1 / p[0].first - 0.8127), 0.01);
     EXPECT_LT(p[0].second, 0.05);
-    EXPECT_EQ(notes_with(plain.err, "errores.dat, linea 2: la tercera columna no se lee").size(),
-              1u)
+    EXPECT_EQ(notes_with(plain.err, "errores.dat, line 2: the third column is not read").size(), 1u)
         << plain.err;
 }
 

@@ -71,7 +71,16 @@ TEST(CommandLine, EveryOptionInLongAndShortForm) {
     ASSERT_EQ(d.action, CommandLine::Action::run) << d.error;
     EXPECT_EQ(d.options.window, Window::hanning);
     EXPECT_EQ(d.options.series, "datos.dat");
-    EXPECT_EQ(d.options.table, "fasogram.dat");
+    EXPECT_EQ(d.options.table, "-"); // nothing else asked: standard output
+    for (const char* other : {"--peaks", "-p", "--prewhiten"}) {
+        const CommandLine o = parse(
+            {"--from", "0", "--to", "1", "--steps", "1", other, other[1] == 'p' ? "g.pdf" : "1"});
+        ASSERT_EQ(o.action, CommandLine::Action::run) << o.error;
+        EXPECT_EQ(o.options.table, "") << other; // no table
+        const CommandLine t = parse({"-o", "t.dat", other, other[1] == 'p' ? "g.pdf" : "1"});
+        ASSERT_EQ(t.action, CommandLine::Action::run) << t.error;
+        EXPECT_EQ(t.options.table, "t.dat") << other;
+    }
     EXPECT_TRUE(d.options.graphs.empty());
     EXPECT_FALSE(d.options.size.has_value());
     EXPECT_EQ(d.options.peaks, 0u);
@@ -86,11 +95,11 @@ TEST(CommandLine, EveryOptionInLongAndShortForm) {
     // No arguments at all (the program asks its questions instead): every default.
     EXPECT_EQ(parse_command_line(0, nullptr).action, CommandLine::Action::run);
     EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "--peaks", "2", "-o", "-"}),
-              "--table - y --peaks escribirian los dos en la salida estandar");
-    EXPECT_EQ(error_of({"-qx"}), "opcion desconocida o ambigua: '-x'");
-    EXPECT_EQ(error_of({"--s", "3"}), "opcion desconocida o ambigua: '--s'");
+              "--table - and --peaks would both write to standard output");
+    EXPECT_EQ(error_of({"-qx"}), "unknown or ambiguous option: '-x'");
+    EXPECT_EQ(error_of({"--s", "3"}), "unknown or ambiguous option: '--s'");
     EXPECT_EQ(error_of({"--from", "0", "--to", "1", "--steps", "1", "-o"}),
-              "a la opcion '-o' le falta su valor");
+              "the option '-o' lacks its value");
 }
 
 TEST(CommandLine, ValuesAtTheirLimits) {
@@ -104,7 +113,7 @@ TEST(CommandLine, ValuesAtTheirLimits) {
     EXPECT_EQ(with({"--size", "16384X16384"}), "accepted");
     for (const char* bad : {"15x16", "16x15", "16385x100", "100x16385", "x100", "100x", "100",
                             "+100x100", "100x+100", "-100x100", "1e3x100", "100x100x100", ""})
-        EXPECT_NE(with({"--size", bad}).find("--size: se espera ANCHOxALTO"), std::string::npos)
+        EXPECT_NE(with({"--size", bad}).find("--size: expected WIDTHxHEIGHT"), std::string::npos)
             << bad;
     EXPECT_EQ(with({"-j", "0"}), "accepted");
     EXPECT_EQ(with({"-j", "1024"}), "accepted");
@@ -126,12 +135,12 @@ TEST(CommandLine, ValuesAtTheirLimits) {
     // --to just above --from, equal to it, below it.
     EXPECT_EQ(error_of({"--from", "1", "--to", "1.0000000000000002", "--steps", "1"}), "accepted");
     EXPECT_EQ(error_of({"--from", "1", "--to", "1.00", "--steps", "1"}),
-              "--to debe ser mayor que --from (--from 1, --to 1.00)");
+              "--to must be greater than --from (--from 1, --to 1.00)");
     EXPECT_NE(error_of({"--from", "1", "--to", "-1", "--steps", "1"}), "accepted");
     EXPECT_EQ(error_of({"--from", "1e999", "--to", "2", "--steps", "1"}),
-              "--from: numero no valido: '1e999'");
+              "--from: not a valid number: '1e999'");
     EXPECT_EQ(error_of({"--from", "0", "--to", "1e-400", "--steps", "1"}),
-              "--to debe ser mayor que --from (--from 0, --to 1e-400)");
+              "--to must be greater than --from (--from 0, --to 1e-400)");
 }
 
 TEST(CommandLine, GridPartsLeftOutAndTheErrorsColumn) {
@@ -150,17 +159,17 @@ TEST(CommandLine, GridPartsLeftOutAndTheErrorsColumn) {
     // --from above --to only counts when both are given.
     EXPECT_EQ(error_of({"--from", "3"}), "accepted");
     EXPECT_EQ(error_of({"--from", "3", "--to", "2"}),
-              "--to debe ser mayor que --from (--from 3, --to 2)");
+              "--to must be greater than --from (--from 3, --to 2)");
     // The oversampling factor: any number above 0, and not with --steps.
     EXPECT_EQ(error_of({"--oversample", "1e-300"}), "accepted");
     for (const char* bad : {"0", "-1", "-0", "1e999", "x", ""})
-        EXPECT_NE(error_of({"--oversample", bad}).find("--oversample: se espera"),
-                  std::string::npos)
+        EXPECT_NE(error_of({"--oversample", bad}).find("--oversample: expected"), std::string::npos)
             << bad;
-    EXPECT_EQ(error_of({"--oversample", "4", "--steps", "10"}),
-              "--oversample y --steps se excluyen: el paso de la malla sale de uno u otro");
+    EXPECT_EQ(
+        error_of({"--oversample", "4", "--steps", "10"}),
+        "--oversample and --steps exclude each other: the grid step comes from one or the other");
     EXPECT_EQ(error_of({"-e", "x"}), "accepted");
-    EXPECT_EQ(error_of({"-ex"}), "opcion desconocida o ambigua: '-x'");
+    EXPECT_EQ(error_of({"-ex"}), "unknown or ambiguous option: '-x'");
 }
 
 TEST(CommandLine, GraphFormatFromTheExtension) {
@@ -205,7 +214,7 @@ TEST(CommandLine, GraphFormatsComeFromThePlottingLibrary) {
     }
     EXPECT_EQ(listed, ".pdf .ps .eps .svg .png .bmp .tif .tiff");
     EXPECT_EQ(plot_error("a.gif"),
-              "-p/--plot 'a.gif': el formato sale de la extension del nombre: " + listed);
+              "-p/--plot 'a.gif': the format comes from the name's extension: " + listed);
     EXPECT_EQ(graph_keyword(GraphFormat::tiff), "TIFF");
 
     // A change of the library's table reaches the command line: one more
@@ -221,14 +230,15 @@ TEST(CommandLine, GraphFormatsComeFromThePlottingLibrary) {
     pd::reset_formats();
     ASSERT_EQ(c.action, CommandLine::Action::run) << c.error;
     EXPECT_EQ(c.options.graphs[0].format, GraphFormat::bmp);
-    EXPECT_EQ(gif, "-p/--plot 'a.gif': el formato sale de la extension del nombre: .pdf .ps .eps "
+    EXPECT_EQ(gif, "-p/--plot 'a.gif': the format comes from the name's extension: .pdf .ps .eps "
                    ".svg .png .bmp .dib .tif .tiff");
-    EXPECT_EQ(unavailable, "-p/--plot 'a.svg': el formato svg no esta disponible en esta version "
-                           "de la biblioteca de graficos");
+    EXPECT_EQ(unavailable,
+              "-p/--plot 'a.svg': the format svg is not available in this version of the "
+              "plotting library");
     EXPECT_FALSE(svg_available);
     EXPECT_EQ(plot_error("a.svg"), "accepted");
     EXPECT_EQ(plot_error("a.dib"),
-              "-p/--plot 'a.dib': el formato sale de la extension del nombre: " + listed);
+              "-p/--plot 'a.dib': the format comes from the name's extension: " + listed);
 }
 
 TEST(Input, UnderflowingNumbersReadAsTheNearestDouble) {
@@ -278,7 +288,7 @@ TEST(Input, CommentsInBothModesAHeaderOnlyInBatchRuns) {
         read_series(again, "datos.dat");
         FAIL() << "a header in the dialogue";
     } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(), "datos.dat, linea 4: numero mal formado: 'tiempo'");
+        EXPECT_STREQ(error.what(), "datos.dat, line 4: malformed number: 'tiempo'");
     }
     std::istringstream no_header("# only comments\n1 2\n3 4\n");
     const Series d = read_series(no_header, "datos.dat");
@@ -296,8 +306,8 @@ TEST(Input, CommentsInBothModesAHeaderOnlyInBatchRuns) {
         }
         return std::string("no error");
     };
-    EXPECT_EQ(error_in_batch("JD mag\n1 2\nJD mag\n"), "s, linea 3: numero mal formado: 'JD'");
-    EXPECT_EQ(error_in_batch("t 1.5\n1 2\n"), "s, linea 1: numero mal formado: 't'");
+    EXPECT_EQ(error_in_batch("JD mag\n1 2\nJD mag\n"), "s, line 3: malformed number: 'JD'");
+    EXPECT_EQ(error_in_batch("t 1.5\n1 2\n"), "s, line 1: malformed number: 't'");
     EXPECT_EQ(error_in_batch("1 2\n"), "no error");
 }
 

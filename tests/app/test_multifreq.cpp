@@ -95,25 +95,27 @@ TEST(MultiFreqCommandLine, OptionsAreReadAndCheckedTogether) {
     EXPECT_EQ(with({"--harmonics", "20", "--detrend", "0", "--snr-min", "0"}), "accepted");
     EXPECT_EQ(with({"--detrend", "20"}), "accepted");
     const std::pair<std::vector<const char*>, std::string> refused[] = {
-        {{"--prewhiten", "0"}, "--prewhiten: se espera un numero de frecuencias de 1 a 100: '0'"},
-        {{"--prewhiten", "101"}, "--prewhiten: se espera"},
-        {{"--prewhiten", "2.5"}, "--prewhiten: se espera"},
-        {{"--harmonics", "0"}, "--harmonics: se espera un numero de armonicos de 1 a 20: '0'"},
-        {{"--harmonics", "21"}, "--harmonics: se espera"},
-        {{"--detrend", "-1"}, "--detrend: se espera el grado del polinomio, de 0 a 20: '-1'"},
-        {{"--detrend", "21"}, "--detrend: se espera"},
-        {{"--snr-min", "-1"}, "--snr-min: se espera una relacion senal/ruido de 0 o mas: '-1'"},
-        {{"--snr-band", "0"}, "--snr-band: se espera una semianchura"},
-        {{"--snr-band", "nan"}, "--snr-band: se espera una semianchura"},
-        {{"--fit-table", ""}, "--fit-table: falta el nombre del archivo"},
-        {{"--residuals", "-"}, "--residuals: se espera un nombre de archivo"},
-        {{"--phase-plot", "p.jpg"}, "--phase-plot 'p.jpg': el formato sale de la extension"},
-        {{"--fit-table", "f.csv"}, "--fit-table necesita --prewhiten"},
-        {{"--residuals", "r.dat"}, "--residuals necesita --prewhiten"},
-        {{"--phase-plot", "p.pdf"}, "--phase-plot necesita --prewhiten"},
-        {{"--prewhiten", "2", "-o", "-"}, "--table - y --prewhiten escribirian los dos"},
+        {{"--prewhiten", "0"}, "--prewhiten: expected a number of frequencies from 1 to 100: '0'"},
+        {{"--prewhiten", "101"}, "--prewhiten: expected"},
+        {{"--prewhiten", "2.5"}, "--prewhiten: expected"},
+        {{"--harmonics", "0"}, "--harmonics: expected a number of harmonics from 1 to 20: '0'"},
+        {{"--harmonics", "21"}, "--harmonics: expected"},
+        {{"--detrend", "-1"},
+         "--detrend: expected the degree of the polynomial, from 0 to 20: '-1'"},
+        {{"--detrend", "21"}, "--detrend: expected"},
+        {{"--snr-min", "-1"}, "--snr-min: expected a signal to noise ratio of 0 or more: '-1'"},
+        {{"--snr-band", "0"}, "--snr-band: expected a frequency half width"},
+        {{"--snr-band", "nan"}, "--snr-band: expected a frequency half width"},
+        {{"--fit-table", ""}, "--fit-table: the file name is missing"},
+        {{"--residuals", "-"}, "--residuals: expected a file name"},
+        {{"--phase-plot", "p.jpg"},
+         "--phase-plot 'p.jpg': the format comes from the name's extension"},
+        {{"--fit-table", "f.csv"}, "--fit-table needs --prewhiten"},
+        {{"--residuals", "r.dat"}, "--residuals needs --prewhiten"},
+        {{"--phase-plot", "p.pdf"}, "--phase-plot needs --prewhiten"},
+        {{"--prewhiten", "2", "-o", "-"}, "--table - and --prewhiten would both write"},
         {{"--prewhiten", "100", "--harmonics", "5"},
-         "--prewhiten 100 con --harmonics 5 pasa de 1000 coeficientes en el ajuste"},
+         "--prewhiten 100 with --harmonics 5 goes beyond 1000 coefficients in the fit"},
     };
     for (const auto& [extra, message] : refused)
         EXPECT_EQ(with(extra).substr(0, message.size()), message) << extra[0];
@@ -134,8 +136,10 @@ struct Outcome {
 };
 
 Outcome run(const ScratchDir& dir, const std::string& args) {
-    const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY '" +
-                                FASOGRAM_BINARY + "' " + args + " </dev/null >.stdout 2>.stderr";
+    const std::string command =
+        "cd '" + dir.path().string() +
+        "' && env -u DISPLAY -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C '" + FASOGRAM_BINARY +
+        "' " + args + " </dev/null >.stdout 2>.stderr";
     const int raw = std::system(command.c_str());
     Outcome r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -203,9 +207,9 @@ TEST(MultiFreqBatch, PrewhiteningFindsTheExamplesThreeFrequenciesAndWritesItsFit
     // The printed table: a heading, three rows, C0 and the residuals.
     const std::vector<std::string> out = lines_of(r.out);
     ASSERT_EQ(out.size(), 6u) << r.out;
-    EXPECT_EQ(out[0].substr(0, 20), "  n  h       frecuen");
+    EXPECT_EQ(out[0].substr(0, 20), "  n  h        freque");
     EXPECT_EQ(out[4].substr(0, 4), "C0 =");
-    EXPECT_EQ(out[5].substr(0, 19), "residuos: sigma = 0");
+    EXPECT_EQ(out[5].substr(0, 20), "residuals: sigma = 0");
 
     const std::vector<FitRow> fit = read_fit_csv(dir.read("ajuste.csv"));
     ASSERT_EQ(fit.size(), 3u);
@@ -302,8 +306,9 @@ TEST(MultiFreqBatch, TrendsAreRemovedFirstAndHarmonicsRaiseRho) {
     const Outcome refused =
         run(dir, "--from 0.1 --to 1 --steps 10 -o /dev/null -w c --detrend 2 short.dat");
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "fasogram: error: --detrend 2: un polinomio de grado 2 necesita al "
-                           "menos 3 tiempos distintos con peso\n")
+    EXPECT_EQ(refused.err,
+              "fasogram: error: --detrend 2: a polynomial of degree 2 needs at least 3 "
+              "distinct times with weight\n")
         << refused.err;
 
     // Nested models: every rho of two harmonics is at least that of one.

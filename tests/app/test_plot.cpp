@@ -1,5 +1,6 @@
 // The spectrum graph: scale factor and axis name, the data as drawn, and one
 // plotting cycle seen through the plotting state and a recording driver.
+#include "messages.hpp"
 #include "plot_spectrum.hpp"
 #include "test_support.hpp"
 
@@ -56,12 +57,12 @@ TEST(FrequencyScale, FirstMatchingRowOfTheTable) {
         const char* label;
     };
     const Row rows[] = {
-        {0.5f, 100.0f, "frecuencia x 100    "}, {12.0f, 1.0f, "frecuencia          "},
-        {5e-7f, 1e8f, "frecuencia x 1e8    "},  {5e-6f, 1e7f, "frecuencia x 1e7    "},
-        {5e-5f, 1e6f, "frecuencia x 1e6    "},  {5e-4f, 1e5f, "frecuencia x 1e5    "},
-        {0.005f, 1e4f, "frecuencia x 1e4    "}, {0.05f, 1000.0f, "frecuencia x 1000   "},
-        {1.0f, 10.0f, "frecuencia x 10     "},  {10.0f, 1.0f, "frecuencia          "},
-        {-3.0f, 1e8f, "frecuencia x 1e8    "},
+        {0.5f, 100.0f, "frequency x 100     "}, {12.0f, 1.0f, "frequency           "},
+        {5e-7f, 1e8f, "frequency x 1e8     "},  {5e-6f, 1e7f, "frequency x 1e7     "},
+        {5e-5f, 1e6f, "frequency x 1e6     "},  {5e-4f, 1e5f, "frequency x 1e5     "},
+        {0.005f, 1e4f, "frequency x 1e4     "}, {0.05f, 1000.0f, "frequency x 1000    "},
+        {1.0f, 10.0f, "frequency x 10      "},  {10.0f, 1.0f, "frequency           "},
+        {-3.0f, 1e8f, "frequency x 1e8     "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.f_fin);
@@ -171,11 +172,11 @@ TEST_F(GraphCycle, SettingsOfTheScreenCycle) {
     EXPECT_EQ(g.axes.y.a, 0.0f);
     EXPECT_EQ(g.axes.y.e, 1.0f);
     EXPECT_EQ(g.axes.y.step, 0.1f);
-    EXPECT_EQ(g.axes.axis[0].name, "frecuencia x 100    ");
-    EXPECT_EQ(g.axes.axis[1].name, "CCE");
+    EXPECT_EQ(g.axes.axis[0].name, "frequency x 100     ");
+    EXPECT_EQ(g.axes.axis[1].name, "SCC");
     EXPECT_EQ(g.axes.axis[0].ticks, 10);
     EXPECT_EQ(g.axes.axis[1].ticks, 10);
-    EXPECT_EQ(g.axes.title[2], "Periodograma");
+    EXPECT_EQ(g.axes.title[2], "Periodogram");
     EXPECT_EQ(g.axes.curves, 1);
     EXPECT_EQ(g.text.family, 3); // the complex font
     // The last settings: green, dashed.
@@ -269,6 +270,8 @@ TEST_F(GraphCycle, EmptyCurveDrawsTheAxesAndWarns) {
 // formats: its bytes are those recorded (sha256) when the output was last
 // meant to change.
 TEST(SavedGraph, KeepsItsBytesInEveryFormat) {
+    // The dialogue's graph: its labels in Spanish, as the dialogue draws it.
+    const SpanishMessages spanish;
     ScratchDir dir;
     WorkingDir here{dir.path()};
     PlotConsole console;

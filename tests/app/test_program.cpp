@@ -117,6 +117,44 @@ TEST(Program, ErrorStopsExitWithOne) {
     EXPECT_FALSE(dir.exists("fasogram.dat"));
 }
 
+// The dialogue speaks Spanish in every locale, the messages it shares with
+// batch runs too: the same bytes on both streams and the same table.
+TEST(Program, TheDialogueIsSpanishInEveryLocale) {
+    const std::string answers = "c\n0.2\n0.3\n4\n0\n";
+    const std::string locales[] = {"LANG=C", "LANG=es_ES.UTF-8", "LANG=xx_YY.UTF-8",
+                                   "LC_ALL=es_ES.UTF-8 LANGUAGE=es", "LANG=en_US.UTF-8"};
+    ScratchDir reference_dir;
+    reference_dir.write("datos.dat", sinusoid_series());
+    const Result reference = run_program(reference_dir, answers, "-u LC_ALL -u LANGUAGE LANG=C");
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    EXPECT_NE(reference.out.find(" El espectro estara en fasogram.dat"), std::string::npos);
+    for (const std::string& locale : locales) {
+        ScratchDir dir;
+        dir.write("datos.dat", sinusoid_series());
+        const Result run = run_program(dir, answers, "-u LC_ALL -u LANGUAGE " + locale);
+        EXPECT_EQ(run.status, 0) << locale;
+        EXPECT_EQ(run.err, reference.err) << locale;
+        // The summary box carries the date and time, and the page header
+        // the clock's digits in its count of vectors: compared without them.
+        const auto without_clock = [](const std::string& text) {
+            std::istringstream in(text);
+            std::string kept;
+            for (std::string line; std::getline(in, line);)
+                if (line.find(" <<  Date    : ") != 0 && line.find(" <<  Vectors : ") != 0)
+                    kept += line + "\n";
+            return kept;
+        };
+        EXPECT_EQ(without_clock(run.out), without_clock(reference.out)) << locale;
+        EXPECT_EQ(dir.read("fasogram.dat"), reference_dir.read("fasogram.dat")) << locale;
+        // A file error of the reader, shared with batch runs, stays Spanish.
+        ScratchDir empty;
+        const Result missing = run_program(empty, "h\n", "-u LC_ALL -u LANGUAGE " + locale);
+        EXPECT_EQ(missing.err.rfind("fasogram: error: no se puede abrir el archivo datos.dat: ", 0),
+                  0u)
+            << locale << missing.err;
+    }
+}
+
 TEST(Program, LimitsBeyondThePhaseRangeAreAskedAgain) {
     ScratchDir dir;
     dir.write("datos.dat", "1 1\n2 2\n");

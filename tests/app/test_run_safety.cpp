@@ -32,8 +32,10 @@ struct Outcome {
 
 // Runs `command` (the program is $P) in `dir` with no display.
 Outcome sh(const ScratchDir& dir, const std::string& command) {
-    const std::string full = "cd '" + dir.path().string() + "' && P='" + FASOGRAM_BINARY +
-                             "' && unset DISPLAY && (" + command + ") 2>.stderr";
+    const std::string full =
+        "cd '" + dir.path().string() + "' && P='" + FASOGRAM_BINARY +
+        "' && unset DISPLAY LANGUAGE LC_ALL LC_MESSAGES && export LANG=C && (" + command +
+        ") 2>.stderr";
     const int raw = std::system(full.c_str());
     Outcome r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -67,7 +69,7 @@ TEST(RunSafety, AFailedRunReplacesNoEarlierOutput) {
     // The third graph cannot be made: the table and the first graph stay.
     Outcome r = sh(dir, std::string("$P -q ") + grid + " -o t.dat -p g.pdf -p nodir/x.pdf");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fasogram: error: no se puede crear el archivo nodir/x.pdf: No such file or "
+    EXPECT_EQ(r.err, "fasogram: error: cannot create the file nodir/x.pdf: No such file or "
                      "directory\n");
     EXPECT_EQ(dir.read("t.dat"), "earlier table\n");
     EXPECT_EQ(dir.read("g.pdf"), "earlier graph\n");
@@ -148,8 +150,7 @@ TEST(RunSafety, LinksPlantedInASharedStickyDirectoryAreRefused) {
     ASSERT_EQ(::lchown((shared / "out.dat").c_str(), 4242, 4242), 0);
     Outcome r = sh(dir, std::string("$P -q ") + grid + " -o shared/out.dat");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("shared/out.dat: es un enlace simbolico de otro usuario"),
-              std::string::npos)
+    EXPECT_NE(r.err.find("shared/out.dat: it is another user's symbolic link"), std::string::npos)
         << r.err;
     EXPECT_EQ(dir.read("victim"), "precious\n");
     r = sh(dir, std::string("$P -q ") + grid + " -p shared/out.dat.png -o shared/out.dat");
@@ -245,7 +246,7 @@ TEST(RunSafety, MemoryRunningOutIsAnErrorNeverAnAbort) {
         }
         ++failed;
         EXPECT_EQ(r.status, 1) << kb << " kB: " << r.err;
-        EXPECT_EQ(r.err, "fasogram: error: memoria insuficiente para el espectro\n") << kb;
+        EXPECT_EQ(r.err, "fasogram: error: not enough memory for the spectrum\n") << kb;
     }
     EXPECT_GT(failed, 0) << "no limit was tight enough";
     EXPECT_GT(passed, 0) << "no limit was loose enough";
@@ -264,7 +265,7 @@ TEST(RunSafety, MessagesQuoteNamesOnOneBoundedLine) {
     copy_example(dir);
     r = sh(dir, std::string("$P -q ") + grid + " -o \"$(printf 'no/a\\nb\\033c.dat')\"");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fasogram: error: no se puede crear el archivo no/a\\x0Ab\\x1Bc.dat: No such "
+    EXPECT_EQ(r.err, "fasogram: error: cannot create the file no/a\\x0Ab\\x1Bc.dat: No such "
                      "file or directory\n");
 }
 

@@ -49,14 +49,14 @@ TEST(SeriesReader, ALoneTimeOnTheLastLineIsDropped) {
 }
 
 TEST(SeriesReader, MalformedNumbersNameTheLine) {
-    EXPECT_EQ(error_of("1 2\n3 4\n\nabc 5\n"), "datos.dat, linea 4: numero mal formado: 'abc'");
-    EXPECT_EQ(error_of("1 2\n3\n4x\n"), "datos.dat, linea 3: numero mal formado: '4x'");
-    EXPECT_EQ(error_of("1 2\n3 4;\n"), "datos.dat, linea 2: numero mal formado: '4;'");
+    EXPECT_EQ(error_of("1 2\n3 4\n\nabc 5\n"), "datos.dat, line 4: malformed number: 'abc'");
+    EXPECT_EQ(error_of("1 2\n3\n4x\n"), "datos.dat, line 3: malformed number: '4x'");
+    EXPECT_EQ(error_of("1 2\n3 4;\n"), "datos.dat, line 2: malformed number: '4;'");
     // Control characters are shown as codes, whole: a NUL does not end the message.
     EXPECT_EQ(error_of(std::string("1 2\n\0\x04\xFF"
                                    "1\x1F 5\n",
                                    12)),
-              "datos.dat, linea 2: numero mal formado: '\\x00\\x04\xFF"
+              "datos.dat, line 2: malformed number: '\\x00\\x04\xFF"
               "1\\x1F'");
     // A number too small for a double is zero, not malformed.
     const Series tiny = read_text("1e-400 -2.5D-999\n");
@@ -76,18 +76,18 @@ TEST(SeriesReader, StopsAfterTwentyThousandPairsWithoutReadingFurther) {
 }
 
 TEST(SeriesReader, AnEmptyFieldWhereANumberIsReadNamesTheLine) {
-    const std::string empty = "campo vacio en la columna ";
-    const std::string why = " (dos separadores seguidos o uno al principio)";
+    const std::string empty = "empty field in column ";
+    const std::string why = " (two separators in a row or one at the start)";
     EXPECT_EQ(error_of("2458000.1,12.1\n2458000.2,,0.02\n"),
-              "datos.dat, linea 2: " + empty + "2" + why);
-    EXPECT_EQ(error_of("1 2\n,3,4\n"), "datos.dat, linea 2: " + empty + "1" + why);
-    EXPECT_EQ(error_of("1 2\n3 , ,4\n"), "datos.dat, linea 2: " + empty + "2" + why);
+              "datos.dat, line 2: " + empty + "2" + why);
+    EXPECT_EQ(error_of("1 2\n,3,4\n"), "datos.dat, line 2: " + empty + "1" + why);
+    EXPECT_EQ(error_of("1 2\n3 , ,4\n"), "datos.dat, line 2: " + empty + "2" + why);
     // A time whose value is an empty last field: the value is not taken from
     // the next line.
     EXPECT_EQ(error_of("1 2\n19580517,\n19580524,317.5\n"),
-              "datos.dat, linea 2: " + empty + "2" + why);
+              "datos.dat, line 2: " + empty + "2" + why);
     EXPECT_EQ(error_of("1,2,0.1\n3,4,,\n5,,6,1\n", with_errors),
-              "datos.dat, linea 2: " + empty + "3" + why);
+              "datos.dat, line 2: " + empty + "3" + why);
     // Empty fields after the pair, a trailing comma, a line of commas alone,
     // and blanks around single commas are no error.
     const Series s = read_text("1,2,,x\n3,4,\n,,\n , \n5 , 6\n7\n8\n");
@@ -109,18 +109,19 @@ TEST(SeriesReader, ErrorsAreTheThirdNumberOfEachLine) {
     EXPECT_EQ(plain.x, (std::vector<double>{10, 20, 30, 40, 50}));
     EXPECT_EQ(plain.third_column_line, 5);
 
-    EXPECT_EQ(error_of("1 10 0.5\n2 20\n", with_errors),
-              "datos.dat, linea 2: se esperan tres numeros (tiempo, valor y error) y hay 2");
+    EXPECT_EQ(
+        error_of("1 10 0.5\n2 20\n", with_errors),
+        "datos.dat, line 2: three numbers (time, value and error) are expected and there are 2");
     EXPECT_EQ(error_of("1 10 0.5\n2 20 abc\n", with_errors),
-              "datos.dat, linea 2: numero mal formado: 'abc'");
+              "datos.dat, line 2: malformed number: 'abc'");
     // An error must be above 0: the smallest double is, 0 and below are not.
     EXPECT_EQ(read_text("1 2 4.9e-324\n", with_errors).sigma.at(0), 4.9e-324);
     EXPECT_EQ(error_of("1 2 1\n3 4 0.0\n", with_errors),
-              "datos.dat, linea 2: el error debe ser un numero mayor que 0: '0.0'");
+              "datos.dat, line 2: the error must be a number greater than 0: '0.0'");
     EXPECT_EQ(error_of("1 2 -0.1\n", with_errors),
-              "datos.dat, linea 1: el error debe ser un numero mayor que 0: '-0.1'");
+              "datos.dat, line 1: the error must be a number greater than 0: '-0.1'");
     EXPECT_EQ(error_of("1 2 1e-400\n", with_errors),
-              "datos.dat, linea 1: el error debe ser un numero mayor que 0: '1e-400'");
+              "datos.dat, line 1: the error must be a number greater than 0: '1e-400'");
 }
 
 TEST(SeriesReader, TellsWhetherDataFollowTheLimit) {
@@ -143,8 +144,7 @@ TEST(SeriesReader, MissingFileIsReportedByName) {
         read_series_file(dir.path() / "datos.dat", "datos.dat");
         FAIL() << "no error";
     } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(),
-                     "no se puede abrir el archivo datos.dat: No such file or directory");
+        EXPECT_STREQ(error.what(), "cannot open the file datos.dat: No such file or directory");
     }
     // A directory, and a file the process may not read (unless root, who
     // reads everything).
@@ -152,7 +152,7 @@ TEST(SeriesReader, MissingFileIsReportedByName) {
         read_series_file(dir.path(), "dir");
         FAIL() << "no error";
     } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(), "no se puede abrir el archivo dir: Is a directory");
+        EXPECT_STREQ(error.what(), "cannot open the file dir: Is a directory");
     }
     if (::geteuid() != 0) {
         dir.write("locked.dat", "1 2\n3 4\n");
@@ -161,8 +161,7 @@ TEST(SeriesReader, MissingFileIsReportedByName) {
             read_series_file(dir.path() / "locked.dat", "locked.dat");
             FAIL() << "no error";
         } catch (const FatalError& error) {
-            EXPECT_STREQ(error.what(),
-                         "no se puede abrir el archivo locked.dat: Permission denied");
+            EXPECT_STREQ(error.what(), "cannot open the file locked.dat: Permission denied");
         }
     }
 }

@@ -52,7 +52,7 @@ TEST(TableWriter, ReplacesAnExistingFileAndReportsCreationFailure) {
         FAIL() << "no error";
     } catch (const FatalError& error) {
         EXPECT_STREQ(error.what(),
-                     "no se puede crear el archivo fasogram.dat: No such file or directory");
+                     "cannot create the file fasogram.dat: No such file or directory");
     }
 }
 
@@ -96,8 +96,7 @@ TEST(TableWriter, ADeviceIsWrittenInPlaceAndAFullOneIsAnError) {
         table.close();
         FAIL() << "no error";
     } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(),
-                     "error al escribir el archivo /dev/full: No space left on device");
+        EXPECT_STREQ(error.what(), "cannot write the file /dev/full: No space left on device");
     }
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full")); // not replaced
 }

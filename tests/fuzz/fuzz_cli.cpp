@@ -114,7 +114,11 @@ void check_run(const Options& o, const std::string& shown) {
     fuzz::check(!o.oversample || (std::isfinite(*o.oversample) && *o.oversample > 0),
                 "oversampling factor out of range: " + shown);
     fuzz::check(!(o.oversample && o.steps), "both steps and oversampling factor: " + shown);
-    fuzz::check(!o.series.empty() && !o.table.empty(), "empty file name: " + shown);
+    // No table file (an empty name) only when a graph, peaks or prewhitening
+    // is asked for without -o.
+    fuzz::check(!o.series.empty() &&
+                    (!o.table.empty() || !o.graphs.empty() || o.peaks > 0 || o.multi.prewhiten > 0),
+                "empty file name: " + shown);
     fuzz::check(o.threads <= fasogram::max_threads, "threads above the limit: " + shown);
     fuzz::check(o.peaks <= 1000000, "peaks above the limit: " + shown);
     fuzz::check(!(o.table == "-" && o.peaks > 0), "table and peaks both on stdout: " + shown);
@@ -139,8 +143,8 @@ std::vector<std::string> written_back(const Options& o) {
         return std::string(buf);
     };
     std::vector<std::string> a{"--window",
-                               o.window == fasogram::Window::hanning ? "hanning" : "square",
-                               "--table", o.table};
+                               o.window == fasogram::Window::hanning ? "hanning" : "square"};
+    if (!o.table.empty()) a.insert(a.end(), {"--table", o.table});
     if (o.f_ini) a.insert(a.end(), {"--from", number(*o.f_ini)});
     if (o.f_fin) a.insert(a.end(), {"--to", number(*o.f_fin)});
     if (o.steps) a.insert(a.end(), {"--steps", std::to_string(*o.steps)});

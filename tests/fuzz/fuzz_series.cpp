@@ -47,9 +47,9 @@ Outcome reference_read(std::string_view text) {
     auto empty_field = [&] {
         ++column;
         if (skip_rest || !line_has_word) return false;
-        out.error = std::string(kName) + ", linea " + std::to_string(line) +
-                    ": campo vacio en la columna " + std::to_string(column) +
-                    " (dos separadores seguidos o uno al principio)";
+        out.error = std::string(kName) + ", line " + std::to_string(line) +
+                    ": empty field in column " + std::to_string(column) +
+                    " (two separators in a row or one at the start)";
         return true;
     };
     auto new_line = [&] {
@@ -97,8 +97,8 @@ Outcome reference_read(std::string_view text) {
         i = end;
         const std::optional<double> v = fuzz::reference_real(word);
         if (!v) {
-            out.error = std::string(kName) + ", linea " + std::to_string(line) +
-                        ": numero mal formado: '" + fuzz::reference_quoted(word) + "'";
+            out.error = std::string(kName) + ", line " + std::to_string(line) +
+                        ": malformed number: '" + fuzz::reference_quoted(word) + "'";
             return out;
         }
         if (have_time) {

@@ -3,6 +3,8 @@
 #include "plotix.h"
 #include "test_support.h"
 
+#include <filesystem>
+
 using namespace plotix_test;
 namespace d = plotix::detail;
 using d::g;
@@ -126,4 +128,48 @@ TEST_F(PlotixTest, ErrorFileKeepsWarningsOfThePlot) {
     std::string text = console_text();
     EXPECT_EQ(text.find("Error file"), std::string::npos);
     EXPECT_NE(text.find("Metafile     : plotix_1.ps"), std::string::npos);
+}
+
+// shwfil: the summary names the file the user asked for while the plot is
+// written under another name; the warnings and the file itself keep the
+// real name.  An empty name, and a new plot after it, show the real one.
+TEST_F(PlotixTest, SummaryShowsTheNameGivenByShwfil) {
+    plotix::metafl("PS");
+    plotix::setfil(".stage-1234/rr.ps");
+    std::filesystem::create_directory(".stage-1234");
+    plotix::shwfil("results/final.ps");
+    plotix::disini();
+    plotix::line(0, 0, 100, 100);
+    plotix::disfin();
+    std::string text = console_text();
+    EXPECT_NE(text.find(" <<  Metafile: results/final.ps "), std::string::npos) << text;
+    EXPECT_EQ(text.find("rr.ps"), std::string::npos) << text;
+    EXPECT_TRUE(std::filesystem::exists(".stage-1234/rr.ps"));
+    EXPECT_FALSE(std::filesystem::exists("results/final.ps"));
+
+    // A missing directory is warned about under the real name; the box of
+    // a plot without a file names none.
+    plotix::setfil("missing/rr.ps");
+    plotix::disini();
+    plotix::disfin();
+    text = console_text();
+    EXPECT_NE(text.find("Warning  36"), std::string::npos) << text;
+    EXPECT_NE(text.find("(missing/rr.ps)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("final.ps"), std::string::npos) << text;
+
+    // Persistent, and refused inside a plot: the name stays.
+    plotix::setfil(".stage-1234/rr2.ps");
+    plotix::disini();
+    plotix::shwfil("other.ps");
+    plotix::disfin();
+    text = console_text();
+    EXPECT_NE(text.find("shwfil"), std::string::npos) << text;
+    EXPECT_NE(text.find("Metafile: results/final.ps "), std::string::npos) << text;
+
+    plotix::shwfil("");
+    plotix::setfil(".stage-1234/rr3.ps");
+    plotix::disini();
+    plotix::disfin();
+    text = console_text();
+    EXPECT_NE(text.find("Metafile: .stage-1234/rr3.ps "), std::string::npos) << text;
 }
