@@ -101,8 +101,9 @@ fasogram::EngineOptions interruptible() {
 class Result {
   public:
     Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
-           const FrequencyGrid& grid)
-        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid) {
+           const FrequencyGrid& grid, fasogram::FapBasis basis)
+        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid),
+          basis_(basis) {
         const auto n = static_cast<py::ssize_t>(points_.size());
         Array f(n), rho(n), c1(n), c2(n), c3(n);
         auto fv = f.mutable_unchecked<1>();
@@ -160,11 +161,30 @@ class Result {
         return out;
     }
 
+    // The false-alarm probability of a highest peak of rho over the grid's
+    // band, and its inverse (Baluev's approximation).
+    double false_alarm_probability(double rho) const {
+        try {
+            return fasogram::false_alarm_probability(rho, grid_.f_ini, grid_.f_fin, basis_);
+        } catch (const std::invalid_argument& e) {
+            throw py::value_error(e.what());
+        }
+    }
+    double false_alarm_level(double p) const {
+        try {
+            return fasogram::false_alarm_level(p, grid_.f_ini, grid_.f_fin, basis_);
+        } catch (const std::invalid_argument& e) {
+            throw py::value_error(e.what());
+        }
+    }
+    py::tuple fap_basis() const { return py::make_tuple(basis_.n_eff, basis_.t_eff); }
+
   private:
     SpectrumEngine engine_;
     std::vector<SpectrumPoint> points_;
     unsigned threads_;
     FrequencyGrid grid_;
+    fasogram::FapBasis basis_;
     py::tuple arrays_;
 };
 
@@ -236,7 +256,8 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
     } catch (const Interrupted&) {
         throw py::error_already_set(); // the KeyboardInterrupt
     }
-    return Result(std::move(*engine), std::move(points), n_threads, grid);
+    const fasogram::FapBasis basis = fasogram::fap_basis(t, dy, window);
+    return Result(std::move(*engine), std::move(points), n_threads, grid, basis);
 }
 
 } // namespace
@@ -258,7 +279,12 @@ PYBIND11_MODULE(_fasogram, m) {
             "resolving_steps", &Result::resolving_steps,
             "steps that would sample every peak, None when the grid does, 0 when none can")
         .def("peaks", &Result::peaks, py::arg("k"),
-             "The k highest refined peaks as (frequency, period, rho, amplitude, phase).");
+             "The k highest refined peaks as (frequency, period, rho, amplitude, phase).")
+        .def("false_alarm_probability", &Result::false_alarm_probability, py::arg("rho"),
+             "Baluev's false-alarm probability of a highest peak of rho over the grid's band.")
+        .def("false_alarm_level", &Result::false_alarm_level, py::arg("p"),
+             "The rho whose false-alarm probability is p.")
+        .def_property_readonly("fap_basis", &Result::fap_basis, "(n_eff, t_eff)");
 
     m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("fmin"),
           py::arg("fmax"), py::arg("steps"), py::arg("window"), py::arg("threads"),
