@@ -231,7 +231,14 @@ void run(const Options& options) {
             note(options, "el espectro tiene " + std::to_string(peaks.size()) +
                               (peaks.size() == 1 ? " pico" : " picos"));
         }
-        print_data(format_peak_table(peaks));
+        // The false-alarm probability of each height over the band searched.
+        const FapBasis basis = fap_basis(series.t, series.sigma, options.window);
+        // (one sinusoid: the approximation does not hold for a harmonic model).
+        std::vector<double> faps;
+        if (!harmonic)
+            for (const Peak& p : peaks)
+                faps.push_back(false_alarm_probability(p.rho, grid.f_ini, grid.f_fin, basis));
+        print_data(format_peak_table(peaks, faps));
     }
     run_multifrequency(series, grid, options, outputs, say, print_data);
 
@@ -246,9 +253,10 @@ void run(const Options& options) {
 
 } // namespace
 
-std::string format_peak_table(const std::vector<Peak>& peaks) {
+std::string format_peak_table(const std::vector<Peak>& peaks, const std::vector<double>& faps) {
     std::string text = "  n       frecuencia          periodo       rho        amplitud"
-                       "  fase (ciclos)               C1\n";
+                       "  fase (ciclos)               C1";
+    text += faps.empty() ? "\n" : "         fap\n";
     int n = 0;
     for (const Peak& p : peaks) {
         char index[16];
@@ -260,6 +268,11 @@ std::string format_peak_table(const std::vector<Peak>& peaks) {
         text += column(p.amplitude, 8, 15);
         text += column(p.phase, 6, 14, true);
         text += column(p.c1, 10, 16);
+        if (static_cast<std::size_t>(n) <= faps.size()) {
+            char fap[32];
+            std::snprintf(fap, sizeof fap, "%12.3e", faps[static_cast<std::size_t>(n) - 1]);
+            text += fap;
+        }
         text += '\n';
     }
     return text;
