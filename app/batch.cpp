@@ -18,6 +18,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 namespace fasogram {
@@ -232,12 +233,20 @@ void run(const Options& options) {
                               (peaks.size() == 1 ? " pico" : " picos"));
         }
         // The false-alarm probability of each height over the band searched.
-        const FapBasis basis = fap_basis(series.t, series.sigma, options.window);
-        // (one sinusoid: the approximation does not hold for a harmonic model).
+        // (one sinusoid: the approximation does not hold for a harmonic
+        // model), nan where it has nothing to go on (4 points or fewer).
         std::vector<double> faps;
-        if (!harmonic)
-            for (const Peak& p : peaks)
-                faps.push_back(false_alarm_probability(p.rho, grid.f_ini, grid.f_fin, basis));
+        if (!harmonic) {
+            const FapBasis basis = fap_basis(series.t, series.sigma, options.window);
+            for (const Peak& p : peaks) {
+                double fap = std::numeric_limits<double>::quiet_NaN();
+                try {
+                    fap = false_alarm_probability(p.rho, grid.f_ini, grid.f_fin, basis);
+                } catch (const std::invalid_argument&) {
+                }
+                faps.push_back(fap);
+            }
+        }
         print_data(format_peak_table(peaks, faps));
     }
     run_multifrequency(series, grid, options, outputs, say, print_data);

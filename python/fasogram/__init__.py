@@ -47,7 +47,8 @@ rho        the spectral correlation coefficient there
 amplitude  sqrt(c2**2 + c3**2)
 phase      in cycles, 0 <= phase < 1: the fit is c1 + amplitude*cos(2 pi (f t - phase))
 fap        the false-alarm probability of a highest peak this high over the grid's
-           band (Baluev's approximation; see Spectrum.false_alarm_probability)
+           band (Baluev's approximation; see Spectrum.false_alarm_probability),
+           None for a series of 4 points or fewer
 """
 
 Grid = namedtuple("Grid", "fmin fmax steps")
@@ -125,8 +126,15 @@ class Spectrum:
         [Peak(frequency=0.37037..., period=2.7000..., rho=0.99..., amplitude=0.30..., phase=0.0...), ...]
         """
         k = _whole_number(k, "k")
-        return [Peak(*p, fap=self._result.false_alarm_probability(p[2]))
-                for p in self._result.peaks(k)]
+        return [Peak(*p, fap=self._peak_fap(p[2])) for p in self._result.peaks(k)]
+
+    def _peak_fap(self, rho):
+        # None where the approximation has nothing to go on (4 points or
+        # fewer, times too large for their spread to be finite).
+        try:
+            return self._result.false_alarm_probability(rho)
+        except ValueError:
+            return None
 
     def false_alarm_probability(self, rho, method="baluev"):
         """The probability that pure noise gives a highest peak of at least rho.

@@ -118,3 +118,15 @@ def test_calibration_on_pure_noise(window):
     assert hits <= hi, (hits, hi)
     # An upper bound, but not a loose one: well above a quarter of the level.
     assert hits >= lo / 4, (hits, lo)
+
+
+def test_too_few_points_give_no_probability():
+    # Four points: the approximation has no degrees of freedom left; five: it has.
+    for n, defined in ((4, False), (5, True)):
+        t = np.arange(float(n)) * 1.3 + np.array([0.0, 0.1, 0.05, 0.2, 0.0][:n])
+        result = fasogram.spectrum(t, np.sin(t), fmin=0.0, fmax=1.0, steps=50, window="square")
+        peak = result.peaks(1)[0]
+        assert (peak.fap is not None) == defined
+        if not defined:
+            with pytest.raises(ValueError):
+                result.false_alarm_probability(0.5)
