@@ -131,9 +131,10 @@ class Spectrum:
     def _peak_fap(self, rho):
         # None where the approximation has nothing to go on (4 points or
         # fewer, times too large for their spread to be finite).
+        # A harmonic model has none either: the approximation is for one sinusoid.
         try:
             return self._result.false_alarm_probability(rho)
-        except ValueError:
+        except (ValueError, AttributeError):
             return None
 
     def false_alarm_probability(self, rho, method="baluev"):

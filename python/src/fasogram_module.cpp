@@ -256,7 +256,12 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
     } catch (const Interrupted&) {
         throw py::error_already_set(); // the KeyboardInterrupt
     }
-    const fasogram::FapBasis basis = fasogram::fap_basis(t, dy, window);
+    // Errors too small for a finite weight leave no basis: no probability.
+    fasogram::FapBasis basis;
+    try {
+        basis = fasogram::fap_basis(t, dy, window);
+    } catch (const std::exception&) {
+    }
     return Result(std::move(*engine), std::move(points), n_threads, grid, basis);
 }
 
