@@ -20,6 +20,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 namespace fasogram {
@@ -240,7 +241,22 @@ void run(const Options& options) {
             note(options, _("the spectrum has ") + std::to_string(peaks.size()) +
                               (peaks.size() == 1 ? _(" peak") : _(" peaks")));
         }
-        print_data(format_peak_table(peaks));
+        // The false-alarm probability of each height over the band searched.
+        // (one sinusoid: the approximation does not hold for a harmonic
+        // model), nan where it has nothing to go on (4 points or fewer).
+        std::vector<double> faps;
+        if (!harmonic) {
+            const FapBasis basis = fap_basis(series.t, series.sigma, options.window);
+            for (const Peak& p : peaks) {
+                double fap = std::numeric_limits<double>::quiet_NaN();
+                try {
+                    fap = false_alarm_probability(p.rho, grid.f_ini, grid.f_fin, basis);
+                } catch (const std::invalid_argument&) {
+                }
+                faps.push_back(fap);
+            }
+        }
+        print_data(format_peak_table(peaks, faps));
     }
     run_multifrequency(series, grid, options, outputs, say, print_data);
 
@@ -257,9 +273,10 @@ void run(const Options& options) {
 
 } // namespace
 
-std::string format_peak_table(const std::vector<Peak>& peaks) {
+std::string format_peak_table(const std::vector<Peak>& peaks, const std::vector<double>& faps) {
     std::string text = _("  n        frequency           period       rho       amplitude phase "
                          "(cycles)               C1\n");
+    if (!faps.empty()) text.insert(text.size() - 1, "         fap");
     int n = 0;
     for (const Peak& p : peaks) {
         char index[16];
@@ -271,6 +288,11 @@ std::string format_peak_table(const std::vector<Peak>& peaks) {
         text += column(p.amplitude, 8, 15);
         text += column(p.phase, 6, 14, true);
         text += column(p.c1, 10, 16);
+        if (static_cast<std::size_t>(n) <= faps.size()) {
+            char fap[32];
+            std::snprintf(fap, sizeof fap, "%12.3e", faps[static_cast<std::size_t>(n) - 1]);
+            text += fap;
+        }
         text += '\n';
     }
     return text;

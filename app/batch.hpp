@@ -11,8 +11,9 @@ namespace fasogram {
 
 // The peak table as printed: a heading line and one aligned line per peak
 // (frequency, period, rho, amplitude, phase in cycles, C1), each with a line
-// end.
-std::string format_peak_table(const std::vector<Peak>& peaks);
+// end.  With `faps` (one per peak) a last column gives each peak's
+// false-alarm probability.
+std::string format_peak_table(const std::vector<Peak>& peaks, const std::vector<double>& faps = {});
 
 // Runs the options (already checked): reads the series (a file, or standard
 // input for "-"), writes the table, the graphs and the peak table (standard

@@ -39,7 +39,7 @@ from . import _fasogram
 __all__ = ["spectrum", "Spectrum", "Peak", "Point", "Grid", "UndersampledGridWarning",
            "fit", "prewhiten", "trend", "spectral_window", "FitResult", "FitTerm", "Trend"]
 
-Peak = namedtuple("Peak", "frequency period rho amplitude phase")
+Peak = namedtuple("Peak", "frequency period rho amplitude phase fap", defaults=(None,))
 Peak.__doc__ = """A peak of a spectrum, refined to its maximum between the grid neighbours.
 
 frequency  where rho is highest (cycles per unit of time)
@@ -47,6 +47,9 @@ period     1/|frequency|
 rho        the spectral correlation coefficient there
 amplitude  sqrt(c2**2 + c3**2)
 phase      in cycles, 0 <= phase < 1: the fit is c1 + amplitude*cos(2 pi (f t - phase))
+fap        the false-alarm probability of a highest peak this high over the grid's
+           band (Baluev's approximation; see Spectrum.false_alarm_probability),
+           None for a series of 4 points or fewer
 """
 
 Point = namedtuple("Point", "frequency rho c1 c2 c3")
@@ -210,7 +213,33 @@ class Spectrum:
         4.0
         """
         k = _whole_number(k, "k")
-        return [Peak(*p) for p in self._result.peaks(k)]
+        return [Peak(*p, fap=self._peak_fap(p[2])) for p in self._result.peaks(k)]
+
+    def _peak_fap(self, rho):
+        # None where the approximation has nothing to go on (4 points or
+        # fewer, times too large for their spread to be finite).
+        # A harmonic model has none either: the approximation is for one sinusoid.
+        try:
+            return self._result.false_alarm_probability(rho)
+        except (ValueError, AttributeError):
+            return None
+
+    def false_alarm_probability(self, rho, method="baluev"):
+        """The probability that pure noise gives a highest peak of at least rho.
+
+        The null hypothesis: the values are white Gaussian noise with the
+        given errors, sampled at these times; the band searched is the
+        grid's.  method="baluev" is Baluev's (2008) approximation, an upper
+        bound that is close at small probabilities.  rho may be a number or
+        an array.  It is not the probability that the signal is real.
+        """
+        _fap_method(method)
+        return _elementwise(self._result.false_alarm_probability, rho)
+
+    def false_alarm_level(self, p, method="baluev"):
+        """The rho whose false-alarm probability is p (0 < p < 1)."""
+        _fap_method(method)
+        return _elementwise(self._result.false_alarm_level, p)
 
     def __repr__(self):
         n = len(self.frequency)
@@ -218,6 +247,18 @@ class Spectrum:
             return f"<fasogram.Spectrum: no frequencies, {self.window} window>"
         return (f"<fasogram.Spectrum: {n} frequencies from {self.frequency[0]!r} "
                 f"to {self.frequency[-1]!r}, {self.window} window>")
+
+
+def _fap_method(method):
+    if method != "baluev":
+        raise ValueError(f"method must be 'baluev', got {method!r}")
+
+
+def _elementwise(func, value):
+    arr = np.asarray(value, dtype=float)
+    if arr.ndim == 0:
+        return func(float(arr))
+    return np.vectorize(func, otypes=[float])(arr)
 
 
 def _whole_number(value, name):

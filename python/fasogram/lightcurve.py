@@ -36,7 +36,7 @@ _WORDS = re.compile(r"[^ \t\r,]+")
 
 # The columns of a survey row, in order.
 COLUMNS = ("file", "points", "frequency", "period", "rho", "amplitude", "phase",
-           "frequency2", "period2", "rho2", "error")
+           "frequency2", "period2", "rho2", "error", "fap", "fap2")
 
 _NUMBER_BYTES = re.compile(_NUMBER.pattern.encode())
 
@@ -308,9 +308,10 @@ def analyse(path, fmin, fmax, steps, window="hanning", threads=1):
         return row
     best = peaks[0]
     row.update(frequency=best.frequency, period=best.period, rho=best.rho,
-               amplitude=best.amplitude, phase=best.phase)
+               amplitude=best.amplitude, phase=best.phase, fap=best.fap)
     if len(peaks) > 1:
-        row.update(frequency2=peaks[1].frequency, period2=peaks[1].period, rho2=peaks[1].rho)
+        row.update(frequency2=peaks[1].frequency, period2=peaks[1].period, rho2=peaks[1].rho,
+                   fap2=peaks[1].fap)
     return row
 
 

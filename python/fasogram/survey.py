@@ -10,9 +10,11 @@ computed from --from to --to in --steps steps, and its two highest peaks
 written as one CSV row:
 
     file, points, frequency, period, rho, amplitude, phase,
-    frequency2, period2, rho2, error
+    frequency2, period2, rho2, error, fap, fap2
 
-(the second peak's frequency, period and rho last).  Numbers are written
+(the second peak's frequency, period and rho after the first's; fap and
+fap2 the false-alarm probabilities of the two peaks over the band, by
+Baluev's approximation).  Numbers are written
 with all their digits.  A light curve that cannot be read or has no
 spectrum gets a row with the number of points read, if any, and its error;
 the other columns stay empty.  Rows follow the order of the file names.

@@ -102,15 +102,16 @@ fasogram::EngineOptions interruptible() {
 class Result {
   public:
     Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
-           const FrequencyGrid& grid)
-        : Result(std::move(engine), std::move(points), threads, grid, {}) {}
+           const FrequencyGrid& grid, fasogram::FapBasis basis)
+        : Result(std::move(engine), std::move(points), threads, grid, basis, {}) {}
 
     // The fits at frequencies given one by one (`given`, in their order);
     // `points` holds them in increasing frequency for the peaks.
     Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
-           const FrequencyGrid& grid, std::optional<std::vector<SpectrumPoint>> given)
+           const FrequencyGrid& grid, fasogram::FapBasis basis,
+           std::optional<std::vector<SpectrumPoint>> given)
         : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid),
-          given_(given.has_value()) {
+          given_(given.has_value()), basis_(basis) {
         const std::vector<SpectrumPoint>& shown = given ? *given : points_;
         const auto n = static_cast<py::ssize_t>(shown.size());
         Array f(n), rho(n), c1(n), c2(n), c3(n);
@@ -173,12 +174,31 @@ class Result {
         return out;
     }
 
+    // The false-alarm probability of a highest peak of rho over the grid's
+    // band, and its inverse (Baluev's approximation).
+    double false_alarm_probability(double rho) const {
+        try {
+            return fasogram::false_alarm_probability(rho, grid_.f_ini, grid_.f_fin, basis_);
+        } catch (const std::invalid_argument& e) {
+            throw py::value_error(e.what());
+        }
+    }
+    double false_alarm_level(double p) const {
+        try {
+            return fasogram::false_alarm_level(p, grid_.f_ini, grid_.f_fin, basis_);
+        } catch (const std::invalid_argument& e) {
+            throw py::value_error(e.what());
+        }
+    }
+    py::tuple fap_basis() const { return py::make_tuple(basis_.n_eff, basis_.t_eff); }
+
   private:
     SpectrumEngine engine_;
     std::vector<SpectrumPoint> points_;
     unsigned threads_;
     FrequencyGrid grid_;
     bool given_ = false;
+    fasogram::FapBasis basis_;
     py::tuple arrays_;
 };
 
@@ -250,7 +270,13 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
     } catch (const Interrupted&) {
         throw py::error_already_set(); // the KeyboardInterrupt
     }
-    return Result(std::move(*engine), std::move(points), n_threads, grid);
+    // Errors too small for a finite weight leave no basis: no probability.
+    fasogram::FapBasis basis;
+    try {
+        basis = fasogram::fap_basis(t, dy, window);
+    } catch (const std::exception&) {
+    }
+    return Result(std::move(*engine), std::move(points), n_threads, grid, basis);
 }
 
 // The fits at the frequencies of `freqs_in` (finite, any order), in that
@@ -298,7 +324,9 @@ Result compute_at(const Array& t_in, const Array& y_in, const std::optional<Arra
                      [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.f < b.f; });
     FrequencyGrid grid;
     if (!sorted.empty()) grid = FrequencyGrid{sorted.front().f, sorted.back().f, 1, 0.0};
-    return Result(std::move(*engine), std::move(sorted), n_threads, grid, std::move(given));
+    // Arbitrary frequencies search no band: no false-alarm probability.
+    return Result(std::move(*engine), std::move(sorted), n_threads, grid, fasogram::FapBasis{},
+                  std::move(given));
 }
 
 } // namespace
@@ -320,7 +348,12 @@ PYBIND11_MODULE(_fasogram, m) {
             "resolving_steps", &Result::resolving_steps,
             "steps that would sample every peak, None when the grid does, 0 when none can")
         .def("peaks", &Result::peaks, py::arg("k"),
-             "The k highest refined peaks as (frequency, period, rho, amplitude, phase).");
+             "The k highest refined peaks as (frequency, period, rho, amplitude, phase).")
+        .def("false_alarm_probability", &Result::false_alarm_probability, py::arg("rho"),
+             "Baluev's false-alarm probability of a highest peak of rho over the grid's band.")
+        .def("false_alarm_level", &Result::false_alarm_level, py::arg("p"),
+             "The rho whose false-alarm probability is p.")
+        .def_property_readonly("fap_basis", &Result::fap_basis, "(n_eff, t_eff)");
 
     m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("fmin"),
           py::arg("fmax"), py::arg("steps"), py::arg("window"), py::arg("threads"),

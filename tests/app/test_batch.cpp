@@ -260,9 +260,9 @@ TEST(Batch, PeakTableOfTheExampleSeries) {
     const std::vector<std::string> lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 6u) << r.out;
     EXPECT_EQ(lines[0], "  n        frequency           period       rho       amplitude"
-                        " phase (cycles)               C1");
+                        " phase (cycles)               C1         fap");
     struct Row {
-        double f, period, rho, amplitude, phase, c1;
+        double f, period, rho, amplitude, phase, c1, fap;
     };
     std::vector<Row> rows;
     for (std::size_t i = 1; i < lines.size(); ++i) {
@@ -270,13 +270,20 @@ TEST(Batch, PeakTableOfTheExampleSeries) {
         std::istringstream in(lines[i]);
         int n = 0;
         Row row{};
-        in >> n >> row.f >> row.period >> row.rho >> row.amplitude >> row.phase >> row.c1;
+        in >> n >> row.f >> row.period >> row.rho >> row.amplitude >> row.phase >> row.c1 >>
+            row.fap;
         ASSERT_TRUE(in) << lines[i];
         EXPECT_EQ(n, static_cast<int>(i));
         EXPECT_NEAR(row.period, 1.0 / row.f, 1e-9 * row.period);
         EXPECT_GE(row.phase, 0.0);
         EXPECT_LT(row.phase, 1.0);
         EXPECT_NEAR(row.c1, 12.5, 0.01);
+        // Ranked by rho, so the probabilities never fall down the table.
+        EXPECT_GE(row.fap, 0.0);
+        EXPECT_LE(row.fap, 1.0);
+        if (!rows.empty()) {
+            EXPECT_GE(row.fap, rows.back().fap);
+        }
         rows.push_back(row);
     }
     // The 2.7-day signal first, its yearly alias (1/365.25 cycles a day
@@ -284,6 +291,7 @@ TEST(Batch, PeakTableOfTheExampleSeries) {
     // signal and an alias of the 37-day one: ranked by rho.
     EXPECT_NEAR(rows[0].f, 0.3704, 5e-5);
     EXPECT_NEAR(rows[0].period, 2.700, 5e-4);
+    EXPECT_LT(rows[0].fap, 1e-10); // the 2.7-day signal is no accident
     EXPECT_NEAR(rows[0].amplitude, 0.29, 0.02);
     EXPECT_NEAR(rows[1].f, rows[0].f - 1 / 365.25, 2e-4);
     EXPECT_NEAR(rows[2].period, 37.0, 0.1);
@@ -848,9 +856,9 @@ TEST(Batch, MessagesInTheLanguageOfTheLocale) {
     ASSERT_EQ(en_lines.size(), 3u);
     ASSERT_EQ(es_lines.size(), 3u);
     EXPECT_EQ(en_lines[0], "  n        frequency           period       rho       amplitude "
-                           "phase (cycles)               C1");
+                           "phase (cycles)               C1         fap");
     EXPECT_EQ(es_lines[0], "  n       frecuencia          periodo       rho        amplitud  "
-                           "fase (ciclos)               C1");
+                           "fase (ciclos)               C1         fap");
     EXPECT_EQ(en_lines[0].size(), es_lines[0].size());
     EXPECT_EQ(en_lines[1], es_lines[1]);
     EXPECT_EQ(en_lines[2], es_lines[2]);

@@ -293,7 +293,8 @@ def serial_row(path):
     best, second = fasogram.spectrum(data[:, 0], data[:, 1], FMIN, FMAX, STEPS).peaks(2)
     return {"points": len(data), "frequency": best.frequency, "period": best.period,
             "rho": best.rho, "amplitude": best.amplitude, "phase": best.phase,
-            "frequency2": second.frequency, "period2": second.period, "rho2": second.rho}
+            "frequency2": second.frequency, "period2": second.period, "rho2": second.rho,
+            "fap": best.fap, "fap2": second.fap}
 
 
 
@@ -375,7 +376,7 @@ def test_survey_on_a_two_worker_cluster(curves, loopback_cluster, tmp_path):
             assert float(row[key]) == value, (name, key)
     assert read_rows(output)[0].keys() == {
         "file", "points", "frequency", "period", "rho", "amplitude", "phase",
-        "frequency2", "period2", "rho2", "error"}
+        "frequency2", "period2", "rho2", "error", "fap", "fap2"}
 
 
 def test_survey_on_its_own_local_cluster(curves, tmp_path):

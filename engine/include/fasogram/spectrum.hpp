@@ -517,4 +517,26 @@ std::vector<WindowPoint> spectral_window(std::span<const double> t, std::span<co
                                          Window window, const FrequencyGrid& grid,
                                          unsigned threads = 0);
 
+// ---------------------------------------------------------------------------
+// Is the peak real?  The false-alarm probability of the highest peak.
+//
+// The null hypothesis: the values are pure white Gaussian noise with the
+// given errors, sampled at these times.  The probability is that of a peak
+// at least this high anywhere in the searched band [fmin, fmax] under that
+// hypothesis; it is not the probability that the signal is real.  It is
+// Baluev's (2008) alias-free approximation, an upper bound that becomes
+// close at small probabilities.
+struct FapBasis {
+    double n_eff = 0.0; // (Σh)²/Σh² of the window weights h: N for the square window
+    double t_eff = 0.0; // sqrt(4π Var(t)), the variance weighted as the fit weighs
+};
+// From the times, errors (empty: none) and window of the series.
+FapBasis fap_basis(std::span<const double> t, std::span<const double> sigma, Window window);
+// The probability of a highest peak of at least rho in the band; 1 at rho <= 0.
+// Raises std::invalid_argument for a band that is not fmin < fmax, rho NaN
+// or a basis of 4 effective points or fewer.
+double false_alarm_probability(double rho, double fmin, double fmax, const FapBasis& basis);
+// The rho whose probability is p, 0 < p < 1.
+double false_alarm_level(double p, double fmin, double fmax, const FapBasis& basis);
+
 } // namespace fasogram
