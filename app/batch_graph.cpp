@@ -2,6 +2,7 @@
 #include "batch_graph.hpp"
 
 #include "graph_labels.hpp"
+#include "messages.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -42,23 +43,23 @@ std::string unit_name(const std::string& time_unit) {
     static const std::pair<const char*, const char*> names[] = {{"d", "day"},      {"h", "hour"},
                                                                 {"min", "minute"}, {"s", "second"},
                                                                 {"yr", "year"},    {"y", "year"}};
-    if (time_unit.empty()) return graph_text::frequency_any_unit;
+    if (time_unit.empty()) return _(graph_text::frequency_any_unit);
     for (const auto& [unit, name] : names) {
-        if (time_unit == unit) return name;
+        if (time_unit == unit) return _(name);
     }
     return time_unit;
 }
 
 std::string default_xlabel(const GraphStyle& style) {
     if (style.period_axis) {
-        return style.time_unit.empty() ? std::string(graph_text::period_no_unit)
-                                       : printed(graph_text::period_label, style.time_unit);
+        return style.time_unit.empty() ? std::string(_(graph_text::period_no_unit))
+                                       : printed(_(graph_text::period_label), style.time_unit);
     }
-    return printed(graph_text::frequency_label, unit_name(style.time_unit));
+    return printed(_(graph_text::frequency_label), unit_name(style.time_unit));
 }
 
 std::string default_ylabel() {
-    return graph_text::rho_label;
+    return _(graph_text::rho_label);
 }
 
 AxisScale nice_axis(double lo, double hi) {

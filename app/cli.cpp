@@ -93,6 +93,7 @@ const struct option long_options[] = {
     {"residuals", required_argument, nullptr, opt_residuals},
     {"phase-plot", required_argument, nullptr, opt_phase_plot},
     {"window-spectrum", required_argument, nullptr, opt_window_spectrum},
+    {"fap-stop", required_argument, nullptr, opt_fap_stop},
     // The look of the graphs (graph_style_cli.cpp).
     graph_long_options[0],
     graph_long_options[1],

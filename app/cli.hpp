@@ -40,6 +40,9 @@ struct MultiOptions {
     int detrend = -1;          // degree of the trend removed first; -1: none
     double snr_min = 4.0;
     double snr_band = 0.0; // half width of the noise band; 0: 100 line widths
+    // Prewhitening stops before a peak whose false-alarm probability is
+    // above this; none: no such stop.
+    std::optional<double> fap_stop;
     std::string residuals, fit_table, window_spectrum; // empty: not written
     std::optional<GraphRequest> phase_plot;
 };

@@ -189,6 +189,20 @@ void run_multifrequency(const Series& series, const FrequencyGrid& grid, const O
     po.snr_min = m.snr_min;
     po.snr_half_width = m.snr_band;
     po.threads = options.threads;
+    if (m.fap_stop) {
+        // The probability that noise alone puts a peak this high anywhere
+        // in the searched band.
+        FapBasis basis;
+        try {
+            basis = fap_basis(series.t, series.sigma, options.window);
+        } catch (const std::invalid_argument& error) {
+            throw FatalError(std::string("--fap-stop: ") + error.what());
+        }
+        const double p = *m.fap_stop, lo = grid.f_ini, hi = grid.f_fin;
+        po.extra_stop = [basis, p, lo, hi](const PrewhitenStep& step) {
+            return false_alarm_probability(step.peak.rho, lo, hi, basis) > p;
+        };
+    }
     const Prewhitening result =
         prewhiten(series.t, series.x, series.sigma, options.window, grid, po);
     const std::size_t found = result.fit.frequencies.size();

@@ -72,6 +72,13 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         (band ? m.snr_band : m.snr_min) = *x;
         return {};
     }
+    case opt_fap_stop: {
+        const std::optional<double> p = parse_real(value);
+        if (!p || !(*p > 0.0) || !(*p <= 1.0))
+            return _("--fap-stop: expected a probability above 0 and at most 1: ") + quoted(value);
+        m.fap_stop = *p;
+        return {};
+    }
     case opt_fit_table: return file_name("--fit-table", value, m.fit_table);
     case opt_residuals: return file_name("--residuals", value, m.residuals);
     case opt_window_spectrum: return file_name("--window-spectrum", value, m.window_spectrum);
@@ -106,7 +113,10 @@ std::string multifreq_problem(const Options& options) {
 }
 
 std::string multifreq_help() {
-    return _(R"(      --harmonics H      the model of each frequency carries H harmonics (f, 2f,
+    return std::string(
+               _("      --fap-stop P       prewhitening also stops before a peak whose "
+                 "false-alarm\n                         probability (Baluev's) exceeds P\n")) +
+           _(R"(      --harmonics H      the model of each frequency carries H harmonics (f, 2f,
                          ..., Hf): rho is the share of the variance they explain;
                          also in --prewhiten (default 1)
       --detrend D        first subtract the polynomial of degree D in time fitted

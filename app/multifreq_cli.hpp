@@ -20,13 +20,13 @@ enum MultiOptionCode : int {
     opt_residuals,
     opt_phase_plot,
     opt_window_spectrum,
+    opt_fap_stop,
 };
 
 // Takes one of the options above with its value into options.multi;
 // returns the usage message (one line, without "fasogram: error: ") when the
-// value is not valid, empty otherwise.  A false-alarm stop of prewhitening
-// (--fap-stop P) belongs here too once the false-alarm probability is there:
-// it becomes PrewhitenOptions::extra_stop in multifreq_batch.cpp.
+// value is not valid, empty otherwise.  The false-alarm stop of prewhitening
+// (--fap-stop P) becomes PrewhitenOptions::extra_stop in multifreq_batch.cpp.
 std::string take_multifreq_option(int code, std::string_view value, Options& options);
 
 // The checks that concern several options, after the last one: the usage

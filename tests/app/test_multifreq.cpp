@@ -273,6 +273,32 @@ TEST(MultiFreqBatch, PrewhiteningWeighsTheMeasurementErrors) {
     EXPECT_TRUE(fit.empty() || std::fabs(fit[0].f - truth) > 1e-3);
 }
 
+// --fap-stop ends prewhitening at the first peak that noise alone would
+// reach with more than the given probability: the example's three signals
+// and nothing else, where no signal-to-noise limit stops the search.
+TEST(MultiFreqBatch, PrewhiteningStopsAtTheFalseAlarmLimit) {
+    ScratchDir dir;
+    fs::copy_file(multiperiodic, dir.path() / "estrella.dat");
+    Outcome r = run(dir, "-o /dev/null --prewhiten 6 --snr-min 0 --fap-stop 1e-6 "
+                         "--fit-table strict.csv estrella.dat");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<FitRow> fit = read_fit_csv(dir.read("strict.csv"));
+    ASSERT_EQ(fit.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(fit[k].f, signals[k].f, 3 * fit[k].f_err);
+    // A probability of 1 never stops it: the limit of six is reached.
+    r = run(dir, "-o /dev/null --prewhiten 6 --snr-min 0 --fap-stop 1 --fit-table loose.csv "
+                 "estrella.dat");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_fit_csv(dir.read("loose.csv")).size(), 6u);
+    for (const char* bad : {"0", "1.0000001", "-1e-3", "nan", "x"}) {
+        r = run(dir, std::string("--prewhiten 2 --fap-stop ") + bad + " estrella.dat");
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("--fap-stop: expected a probability above 0 and at most 1"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
 TEST(MultiFreqBatch, TrendsAreRemovedFirstAndHarmonicsRaiseRho) {
     ScratchDir dir;
     // The example with a strong quadratic trend over its four seasons.
