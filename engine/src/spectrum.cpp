@@ -478,6 +478,9 @@ SpectrumEngine::SpectrumEngine(std::span<const double> t, std::span<const double
     if (!std::isfinite(span))
         throw SeriesError(Kind::not_finite, "the time span is too wide for a double");
     if (!(span > 0.0)) throw SeriesError(Kind::no_time_span, "every time is the same");
+    if (!std::isfinite(2.0 / span))
+        throw SeriesError(Kind::no_time_span,
+                          "the time span is too short: its line width overflows a double");
     impl_->window = window;
     impl_->options = options;
     impl_->span = span;

@@ -128,6 +128,10 @@ TEST(EngineArguments, SeriesWithoutASpectrumAreRefusedWithTheirKind) {
     EXPECT_EQ(kind_of({-1e308, 1e308}, {1, 2}), static_cast<int>(Kind::not_finite));
     EXPECT_EQ(kind_of({0, 1, 2}, {-1.7e308, 1.7e308, 0}), -1);
     EXPECT_EQ(kind_of({0, 1, 2}, {-4.9e-324, 4.9e-324, 0}), -1);
+    // A span so short that its line width overflows, and the shortest that
+    // does not.
+    EXPECT_EQ(kind_of({0, 4.9e-324}, {1, 2}), static_cast<int>(Kind::no_time_span));
+    EXPECT_EQ(kind_of({0, 0x1p-1022}, {1, 2}), -1);
     // The widest span a double holds is accepted.
     EXPECT_EQ(kind_of({-0x1p1022, 0x1p1022}, {1, 2}), -1);
 }
