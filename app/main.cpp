@@ -15,6 +15,7 @@ int main(int argc, char* argv[]) {
     fasogram::install_signal_cleanup();
     if (argc <= 1) return fasogram::run_fasogram(std::cin, std::cout, std::cerr);
     fasogram::use_locale_messages();
+    fasogram::set_signal_note(_("interrupted by"));
 
     const fasogram::CommandLine command = fasogram::parse_command_line(argc, argv);
     switch (command.action) {

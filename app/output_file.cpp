@@ -5,6 +5,7 @@
 #include "error.hpp"
 #include "messages.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -98,6 +99,9 @@ void write_all(const char* text) {
     }
 }
 
+// The words of the handler's line, set before any signal can use them.
+char signal_words[128] = "interrumpido por";
+
 extern "C" void on_signal(int sig) {
     for (Slot& slot : slots) {
         const int state = slot.state.load(std::memory_order_acquire);
@@ -105,7 +109,9 @@ extern "C" void on_signal(int sig) {
         if (state == kDir) remove_dir_now(slot.path);
     }
     const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
-    write_all("\nfasogram: interrumpido por ");
+    write_all("\nfasogram: ");
+    write_all(signal_words);
+    write_all(" ");
     write_all(name);
     write_all("\n");
     ::_exit(128 + sig);
@@ -375,6 +381,13 @@ void RunOutputs::commit() {
             ::close(dir);
         }
     }
+}
+
+void set_signal_note(std::string_view words) {
+    const SignalsHeld held;
+    const std::size_t n = std::min(words.size(), sizeof signal_words - 1);
+    std::memcpy(signal_words, words.data(), n);
+    signal_words[n] = '\0';
 }
 
 void install_signal_cleanup() {

@@ -101,4 +101,8 @@ std::string system_failure(std::string_view what, std::string_view name, int err
 // ignored, so that a file over the size limit is an ordinary write error.
 void install_signal_cleanup();
 
+// The words of that line before the signal's name ("interrumpido por" until
+// set): the handler cannot translate, so the run sets them beforehand.
+void set_signal_note(std::string_view words);
+
 } // namespace fasogram

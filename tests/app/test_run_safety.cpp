@@ -219,7 +219,7 @@ TEST(RunSafety, SignalsLeaveNoDebrisAndEarlierFilesIntact) {
         ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
         const std::string err = dir.read(".stderr");
-        EXPECT_NE(err.find("fasogram: interrumpido por SIG"), std::string::npos) << err;
+        EXPECT_NE(err.find("fasogram: interrupted by SIG"), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err; // an empty line first
         EXPECT_EQ(dir.read("t.csv"), "earlier\n");
         EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"datos.dat", "t.csv"}));
