@@ -118,12 +118,6 @@ std::string option_name(int code) {
     return "-" + std::string(1, static_cast<char>(code));
 }
 
-// An argument in a message: control characters as \xNN, so that the
-// message stays one line and sends no control codes to the terminal.
-std::string quoted_arg(std::string_view text) {
-    return "'" + quoted_input(text) + "'";
-}
-
 // A non-negative integer of decimal digits only (an optional '+' first).
 std::optional<std::uint64_t> parse_count(std::string_view text) {
     if (text.starts_with('+')) text.remove_prefix(1);
@@ -188,7 +182,7 @@ class Parser {
             const auto n = parse_count(value);
             if (!n || *n == 0 || *n > static_cast<std::uint64_t>(INT64_MAX - 1))
                 throw Usage{_("--steps: expected a whole number of steps greater than 0: ") +
-                            quoted_arg(value)};
+                            quoted_argument(value)};
             options.steps = static_cast<std::int64_t>(*n);
             break;
         }
@@ -197,7 +191,7 @@ class Parser {
             if (!k || !(*k > 0.0))
                 throw Usage{
                     _("--oversample: expected a number of points per line width greater than 0: ") +
-                    quoted_arg(value)};
+                    quoted_argument(value)};
             options.oversample = *k;
             break;
         }
@@ -213,7 +207,7 @@ class Parser {
             if (!size)
                 throw Usage{_("--size: expected WIDTHxHEIGHT in pixels, each from ") +
                             std::to_string(min_image_side) + _(" to ") +
-                            std::to_string(max_image_side) + ": " + quoted_arg(value)};
+                            std::to_string(max_image_side) + ": " + quoted_argument(value)};
             options.size = size;
             break;
         }
@@ -221,7 +215,7 @@ class Parser {
             const auto k = parse_count(value);
             if (!k || *k == 0 || *k > 1000000)
                 throw Usage{_("--peaks: expected a number of peaks from 1 to 1000000: ") +
-                            quoted_arg(value)};
+                            quoted_argument(value)};
             options.peaks = static_cast<std::size_t>(*k);
             break;
         }
@@ -231,7 +225,7 @@ class Parser {
             if (!n || *n > max_threads)
                 throw Usage{
                     _("-j/--threads: expected a number of threads from 0 (every core) to ") +
-                    std::to_string(max_threads) + ": " + quoted_arg(value)};
+                    std::to_string(max_threads) + ": " + quoted_argument(value)};
             options.threads = static_cast<unsigned>(*n);
             break;
         }
@@ -253,7 +247,7 @@ class Parser {
     // The checks that concern several options, after the last one.
     void finish(const std::vector<std::string>& operands) {
         if (operands.size() > 1)
-            throw Usage{_("one argument too many: ") + quoted_arg(operands[1]) +
+            throw Usage{_("one argument too many: ") + quoted_argument(operands[1]) +
                         _(": a single series is read")};
         if (operands.size() == 1) {
             if (operands[0].empty()) throw Usage{_("the name of the series is empty")};
@@ -285,13 +279,13 @@ class Parser {
         if (v == "hanning" || v == "h") return Window::hanning;
         if (v == "square" || v == "cuadrada" || v == "c") return Window::square;
         throw Usage{_("-w/--window: expected hanning (h) or square (cuadrada, c): ") +
-                    quoted_arg(value)};
+                    quoted_argument(value)};
     }
 
     double real(int code, std::string_view value) {
         const std::optional<double> number = parse_real(value);
         if (!number)
-            throw Usage{option_name(code) + _(": not a valid number: ") + quoted_arg(value)};
+            throw Usage{option_name(code) + _(": not a valid number: ") + quoted_argument(value)};
         (code == opt_from ? from_text_ : to_text_) = value;
         return *number;
     }
@@ -300,10 +294,10 @@ class Parser {
         const std::vector<FormatRow> rows = format_rows();
         const FormatRow* row = format_of(rows, value);
         if (row == nullptr)
-            throw Usage{"-p/--plot " + quoted_arg(value) +
+            throw Usage{"-p/--plot " + quoted_argument(value) +
                         _(": the format comes from the name's extension: ") + extension_list(rows)};
         if (!row->available)
-            throw Usage{"-p/--plot " + quoted_arg(value) + _(": the format ") +
+            throw Usage{"-p/--plot " + quoted_argument(value) + _(": the format ") +
                         lower(row->extension.substr(1)) +
                         _(" is not available in this version of the plotting library")};
         return GraphRequest{std::string(value), row->format};
@@ -346,13 +340,13 @@ CommandLine parse_command_line(int argc, const char* const argv[]) {
                 const std::string given = optopt != 0
                                               ? "-" + std::string(1, static_cast<char>(optopt))
                                               : std::string(args[optind - 1]);
-                throw Usage{_("unknown or ambiguous option: ") + quoted_arg(given)};
+                throw Usage{_("unknown or ambiguous option: ") + quoted_argument(given)};
             }
             if (code == ':') {
                 const std::string given = optopt != 0 && optopt < 256
                                               ? "-" + std::string(1, static_cast<char>(optopt))
                                               : std::string(args[optind - 1]);
-                throw Usage{_("the option ") + quoted_arg(given) + _(" lacks its value")};
+                throw Usage{_("the option ") + quoted_argument(given) + _(" lacks its value")};
             }
             if (!parser.take(code, optarg)) break;
         }

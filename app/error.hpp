@@ -41,4 +41,9 @@ inline std::string quoted_input(std::string_view value) {
     return text;
 }
 
+// A command-line argument in a message: quoted as above, between quotes.
+inline std::string quoted_argument(std::string_view value) {
+    return "'" + quoted_input(value) + "'";
+}
+
 } // namespace fasogram

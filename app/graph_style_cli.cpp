@@ -1,6 +1,8 @@
 // The command-line options of the look of the batch graphs.
 #include "graph_style_cli.hpp"
 
+#include "error.hpp"
+
 #include "messages.hpp"
 #include "numbers.hpp"
 
@@ -8,26 +10,6 @@
 #include <optional>
 
 namespace fasogram {
-
-namespace {
-
-std::string quoted(std::string_view text) {
-    std::string out = "'";
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32 || u == 127) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[u / 16];
-            out += hex[u % 16];
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
-}
-
-} // namespace
 
 std::string take_graph_option(int code, std::string_view value, Options& options) {
     GraphStyle& style = options.graph_style;
@@ -39,7 +21,7 @@ std::string take_graph_option(int code, std::string_view value, Options& options
         } else if (value == "frequency" || value == "frecuencia") {
             style.period_axis = false;
         } else {
-            return std::string(_("--x: expected frequency or period: ")) + quoted(value);
+            return std::string(_("--x: expected frequency or period: ")) + quoted_argument(value);
         }
         return {};
     case opt_ylim: {
@@ -51,7 +33,7 @@ std::string take_graph_option(int code, std::string_view value, Options& options
         }
         if (!lo || !hi || !std::isfinite(*lo) || !std::isfinite(*hi) || !(*hi > *lo))
             return std::string(_("--ylim: expected MIN:MAX with MIN less than MAX: ")) +
-                   quoted(value);
+                   quoted_argument(value);
         style.ylim = std::make_pair(*lo, *hi);
         return {};
     }
@@ -70,7 +52,7 @@ std::string take_graph_option(int code, std::string_view value, Options& options
         }
         if (!digits || k < 1 || k > 100)
             return std::string(_("--mark-peaks: expected a number of peaks from 1 to 100: ")) +
-                   quoted(value);
+                   quoted_argument(value);
         style.mark_peaks = k;
         return {};
     }

@@ -10,10 +10,6 @@ namespace fasogram {
 
 namespace {
 
-std::string quoted(std::string_view text) {
-    return "'" + quoted_input(text) + "'";
-}
-
 // A whole number from `low` to `high`, written in decimal digits alone.
 std::optional<int> whole(std::string_view text, int low, int high) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
@@ -40,7 +36,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         const auto k = whole(value, 1, static_cast<int>(max_fit_frequencies));
         if (!k)
             return _("--prewhiten: expected a number of frequencies from 1 to ") +
-                   std::to_string(max_fit_frequencies) + ": " + quoted(value);
+                   std::to_string(max_fit_frequencies) + ": " + quoted_argument(value);
         m.prewhiten = static_cast<std::size_t>(*k);
         return {};
     }
@@ -48,7 +44,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         const auto h = whole(value, 1, max_harmonics);
         if (!h)
             return _("--harmonics: expected a number of harmonics from 1 to ") +
-                   std::to_string(max_harmonics) + ": " + quoted(value);
+                   std::to_string(max_harmonics) + ": " + quoted_argument(value);
         m.harmonics = *h;
         return {};
     }
@@ -56,7 +52,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         const auto d = whole(value, 0, max_trend_degree);
         if (!d)
             return _("--detrend: expected the degree of the polynomial, from 0 to ") +
-                   std::to_string(max_trend_degree) + ": " + quoted(value);
+                   std::to_string(max_trend_degree) + ": " + quoted_argument(value);
         m.detrend = *d;
         return {};
     }
@@ -66,16 +62,17 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
         const bool band = code == opt_snr_band;
         if (!x || !std::isfinite(*x) || (band ? !(*x > 0.0) : *x < 0.0))
             return band ? _("--snr-band: expected a frequency half width greater than 0: ") +
-                              quoted(value)
+                              quoted_argument(value)
                         : _("--snr-min: expected a signal to noise ratio of 0 or more: ") +
-                              quoted(value);
+                              quoted_argument(value);
         (band ? m.snr_band : m.snr_min) = *x;
         return {};
     }
     case opt_fap_stop: {
         const std::optional<double> p = parse_real(value);
         if (!p || !(*p > 0.0) || !(*p <= 1.0))
-            return _("--fap-stop: expected a probability above 0 and at most 1: ") + quoted(value);
+            return _("--fap-stop: expected a probability above 0 and at most 1: ") +
+                   quoted_argument(value);
         m.fap_stop = *p;
         return {};
     }
@@ -85,7 +82,7 @@ std::string take_multifreq_option(int code, std::string_view value, Options& opt
     case opt_phase_plot: {
         const std::optional<GraphFormat> format = graph_format_of(value);
         if (!format)
-            return "--phase-plot " + quoted(value) +
+            return "--phase-plot " + quoted_argument(value) +
                    _(": the format comes from the name's extension: ") +
                    ".pdf .ps .eps .svg .png .bmp .tif .tiff";
         m.phase_plot = GraphRequest{std::string(value), *format};

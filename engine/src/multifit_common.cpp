@@ -1,12 +1,9 @@
 // What the fits of several frequencies share: the weighted series, the
 // argument checks, the symmetric solvers and the parallel loop.
 #include "multifit_internal.hpp"
+#include "spectrum_internal.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 namespace fasogram {
 
@@ -211,33 +208,7 @@ bool invert_spd(const std::vector<long double>& a, std::size_t n, std::vector<lo
 
 void parallel_items(std::size_t count, unsigned threads,
                     const std::function<void(std::size_t)>& body) {
-    if (count == 0) return;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> stop{false};
-    std::exception_ptr error;
-    std::mutex error_lock;
-    auto worker = [&] {
-        try {
-            for (std::size_t i; !stop && (i = next.fetch_add(1)) < count;) body(i);
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(error_lock);
-            if (!error) error = std::current_exception();
-            stop = true;
-        }
-    };
-    std::vector<std::thread> pool;
-    try {
-        for (unsigned i = 1; i < threads; ++i) pool.emplace_back(worker);
-    } catch (...) {
-        stop = true;
-        for (auto& th : pool) th.join();
-        throw;
-    }
-    worker();
-    for (auto& th : pool) th.join();
-    if (error) std::rethrow_exception(error);
+    parallel_run(count, threads, nullptr, [&body](std::size_t i, unsigned) { body(i); });
 }
 
 } // namespace detail::multi

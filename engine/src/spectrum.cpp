@@ -232,14 +232,10 @@ bool settled(double value, double err) {
     return std::strcmp(lo, hi) == 0;
 }
 
-namespace {
+namespace {} // namespace
 
-// Runs body(item, worker) for item = 0 .. count-1 on up to `threads`
-// threads.  An exception in any of them, or a thread that cannot start,
-// reaches the caller once all have stopped.  The calling thread (worker 0)
-// passes the series' interruption point every 50 ms or so.
-template <class Body>
-void parallel_for(const Prepared& p, std::size_t count, unsigned threads, Body&& body) {
+void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
+                  const std::function<void(std::size_t, unsigned)>& body) {
     if (count == 0) return;
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
@@ -247,7 +243,7 @@ void parallel_for(const Prepared& p, std::size_t count, unsigned threads, Body&&
     std::atomic<bool> stop{false};
     std::exception_ptr error;
     std::mutex error_lock;
-    const std::function<void()>* point = p.interruption_point ? &p.interruption_point : nullptr;
+    if (point != nullptr && !*point) point = nullptr;
     auto worker = [&](unsigned id) {
         try {
             auto due = std::chrono::steady_clock::now();
@@ -278,6 +274,14 @@ void parallel_for(const Prepared& p, std::size_t count, unsigned threads, Body&&
     worker(0);
     for (auto& th : pool) th.join();
     if (error) std::rethrow_exception(error);
+}
+
+namespace {
+
+// The loop of parallel_run with the series' interruption point.
+template <class Body>
+void parallel_for(const Prepared& p, std::size_t count, unsigned threads, Body&& body) {
+    parallel_run(count, threads, &p.interruption_point, body);
 }
 
 unsigned thread_count(unsigned threads) {

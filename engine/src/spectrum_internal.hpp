@@ -155,6 +155,14 @@ class NufftEvaluator {
 GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads,
                           GridPath forced = GridPath::automatic);
 
+// Runs body(item, worker) for item = 0 .. count-1 on up to `threads` threads
+// (0: every core), the calling thread being worker 0.  An exception in any of
+// them, or a thread that cannot start, reaches the caller once all have
+// stopped.  The calling thread passes `point` (when given and not empty)
+// about every 50 ms.
+void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
+                  const std::function<void(std::size_t, unsigned)>& body);
+
 // Whether the eight-digit rounding of value is the same for every number
 // within err of it (or err is within the tolerance allowed at a rounding
 // boundary).

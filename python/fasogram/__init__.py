@@ -339,7 +339,8 @@ def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=N
         weights (1/D).
     threads : int, optional
         How many threads compute the spectrum; None uses every core.  The
-        result does not depend on it.  The GIL is released meanwhile.
+        printed digits do not depend on it (on large grids taken by the
+        transforms the doubles' last bits can).  The GIL is released meanwhile.
     dy : array_like or float, optional
         The measurement error of each value (or one number for all), finite
         and above 0: each point then weighs its window weight divided by

@@ -132,7 +132,8 @@ inline constexpr unsigned max_threads = 1024;
 
 // The series prepared for fitting: put in time order, weighted by the window
 // and reduced to its weighted mean and variance.  Fits run on `threads`
-// threads (0: every core); the results do not depend on the thread count.
+// threads (0: every core); the printed digits do not depend on the thread
+// count (on the transform path the doubles' last bits can).
 // Running out of memory raises std::bad_alloc and a thread that cannot start
 // std::system_error, in the calling thread.
 //
