@@ -49,7 +49,7 @@ class TestGivenFrequencies:
 
     @pytest.mark.parametrize("bad, message", [
         ([0.1, np.nan], "frequency"), ([[0.1, 0.2]], "one-dimensional"),
-        (["a"], "frequency"), ([True, False], "boolean"), ([1e300], "too high")])
+        (["a"], "frequency"), ([True, False], "boolean"), ([1e300], "beyond the phases")])
     def test_bad_frequencies(self, series, bad, message):
         t, y = series
         with pytest.raises(ValueError, match=message):
