@@ -57,6 +57,7 @@ std::string describe(const CommandLine& c) {
          optional_number("oversample", o.oversample);
     s += " steps " + (o.steps ? std::to_string(*o.steps) : std::string("none"));
     s += " errors " + std::to_string(o.errors);
+    s += " prewhiten " + std::to_string(o.multi.prewhiten);
     s += " window " + std::to_string(static_cast<int>(o.window)) + " series '" + o.series +
          "' table '" + o.table + "'";
     for (const auto& g : o.graphs)
@@ -161,6 +162,11 @@ std::vector<std::string> written_back(const Options& o) {
     if (o.peaks > 0) {
         a.push_back("--peaks");
         a.push_back(std::to_string(o.peaks));
+    }
+    // Prewhitening is a request of its own: without -o it leaves no table.
+    if (o.multi.prewhiten > 0) {
+        a.push_back("--prewhiten");
+        a.push_back(std::to_string(o.multi.prewhiten));
     }
     if (o.screen) a.push_back("--screen");
     a.push_back("--threads");
