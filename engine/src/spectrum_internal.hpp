@@ -156,10 +156,10 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
                           GridPath forced = GridPath::automatic);
 
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads` threads
-// (0: every core), the calling thread being worker 0.  An exception in any of
-// them, or a thread that cannot start, reaches the caller once all have
-// stopped.  The calling thread passes `point` (when given and not empty)
-// about every 50 ms.
+// (0: every core) of the process's pool, the calling thread being worker 0;
+// fewer where no more threads can be started.  An exception in any of them
+// reaches the caller once all have stopped.  The calling thread passes
+// `point` (when given and not empty) about every 50 ms.
 void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
                   const std::function<void(std::size_t, unsigned)>& body);
 

@@ -762,7 +762,7 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double direct = (3.8 * points * count + 1700.0 * count + 6e-4 * careful) /
                           std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
-    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), workers));
+    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 8));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
     const double nufft = 3e7 + 4000.0 * points / std::min(cores, 2.0) +
