@@ -350,9 +350,10 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     const std::int64_t count = grid.size();
     const unsigned nt = thread_count(threads);
     const unsigned workers = std::min(nt, kMaxNufftWorkers);
-    // The blocks are those of kMaxNufftWorkers whatever the thread count, so
-    // that the sums, and so every bit of the results, do not depend on it.
-    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, kMaxNufftWorkers), nt);
+    // The fewest blocks (each of at most the transforms' largest size),
+    // whatever the thread count: every block spreads every point again, and the
+    // sums, and so every bit of the results, must not depend on the threads.
+    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, 1), nt);
     const auto block = static_cast<std::int64_t>(nufft.block_size());
     std::vector<std::shared_ptr<NufftEvaluator::Workspace>> space(workers);
     std::vector<Evaluation> out;

@@ -746,7 +746,10 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double half_span = (series.t.back() - series.t.front()) / 2;
     if (!(2 * kPi * std::ldexp(f_max, -51) * half_span < 4e-9)) return GridPath::direct;
     if (forced != GridPath::automatic) return forced;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    // The machine's cores, not the call's threads: the path, and with it
+    // every bit of the results, must not depend on the thread count.
+    (void)threads;
+    threads = std::max(1u, std::thread::hardware_concurrency());
     // Estimated costs in nanoseconds of one thread's work, measured on an
     // x86-64 machine with AVX2 (the ratios matter, not the units).  Both
     // paths fit every frequency; the direct sums cost per point and
@@ -762,7 +765,7 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double direct = (3.8 * points * count + 1700.0 * count + 6e-4 * careful) /
                           std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
-    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 8));
+    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
     const double nufft = 3e7 + 4000.0 * points / std::min(cores, 2.0) +

@@ -45,12 +45,12 @@ TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
         SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
         const SpectrumEngine engine(s.t, s.x, w);
         // Large enough for several blocks of transforms.
-        const FrequencyGrid grid{0.0, 5.0, 30000, engine.line_width()};
+        const FrequencyGrid grid{0.0, 5.0, 300000, engine.line_width()};
         const std::size_t blocks = engine.stats().nufft_blocks;
         const auto nufft1 = points(engine, grid, GridPath::nufft, 1, Digits::eight);
-        EXPECT_GE(engine.stats().nufft_blocks - blocks, 4u) << "too few blocks to tell";
-        EXPECT_EQ(nufft1.size(), 30000u);
-        for (unsigned threads : {2u, 3u, 8u, 13u})
+        EXPECT_GE(engine.stats().nufft_blocks - blocks, 2u) << "too few blocks to tell";
+        EXPECT_EQ(nufft1.size(), 300000u);
+        for (unsigned threads : {2u, 3u, 8u})
             EXPECT_EQ(differing_bits(nufft1,
                                      points(engine, grid, GridPath::nufft, threads, Digits::eight)),
                       0u)
