@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
 #include <unistd.h>
 
 namespace fasogram::detail {
@@ -70,16 +71,31 @@ class Pool {
 
 // The pool of this process.  Never destroyed: its threads wait for work
 // until the process ends.  A child of fork() has none of its parent's
-// threads, so it leaves the parent's pool alone and makes its own.
+// threads, so it leaves the parent's pool alone and makes its own.  The
+// lock is held across fork() (pthread_atfork), so that a child never starts
+// with it taken by a thread it does not have.
+std::mutex pool_lock;
+Pool* pool = nullptr;
+pid_t pool_owner = 0;
+
+void lock_for_fork() {
+    pool_lock.lock();
+}
+void unlock_after_fork() {
+    pool_lock.unlock();
+}
+
 Pool& the_pool() {
-    static std::mutex lock;
-    static Pool* pool = nullptr;
-    static pid_t owner = 0;
-    std::lock_guard<std::mutex> guard(lock);
+    static const bool registered = [] {
+        ::pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
+        return true;
+    }();
+    (void)registered;
+    std::lock_guard<std::mutex> guard(pool_lock);
     const pid_t self = ::getpid();
-    if (pool == nullptr || owner != self) {
+    if (pool == nullptr || pool_owner != self) {
         pool = new Pool;
-        owner = self;
+        pool_owner = self;
     }
     return *pool;
 }

@@ -2,6 +2,7 @@
 // every path; the threads are those of one pool that every call reuses, from
 // any number of calling threads and from inside a call.
 #include "fasogram/spectrum.hpp"
+#include "multi_fixture.hpp"
 #include "series_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -71,9 +72,72 @@ TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
                 0u)
                 << "every digit on " << threads << " threads";
         }
+        // The refined peaks of the grid (several candidates at once).
+        const std::vector<Peak> peaks1 = find_peaks(engine, direct1, 6, 1);
+        ASSERT_EQ(peaks1.size(), 6u);
+        for (unsigned threads : {2u, 4u}) {
+            const std::vector<Peak> other = find_peaks(engine, direct1, 6, threads);
+            ASSERT_EQ(other.size(), peaks1.size());
+            EXPECT_EQ(std::memcmp(other.data(), peaks1.data(), sizeof(Peak) * peaks1.size()), 0)
+                << "peaks on " << threads << " threads";
+        }
         std::vector<double> freqs;
         for (int k = 0; k < 500; ++k) freqs.push_back(0.37 + 0.0013 * k);
         EXPECT_EQ(differing_bits(engine.fit(freqs, 1), engine.fit(freqs, 4)), 0u);
+    }
+}
+
+TEST(Threads, SeveralFrequencyAnalysesGiveTheSameBitsOnAnyNumberOfThreads) {
+    const auto s = testing::three_sinusoids(17);
+    std::vector<double> sigma(s.t.size());
+    for (std::size_t i = 0; i < sigma.size(); ++i) sigma[i] = 0.08 + 0.04 * ((i * 7) % 5);
+    const HarmonicSpectrum harmonic(s.t, s.x, sigma, Window::hanning, 2);
+    // Several blocks of frequencies, so that the threads share them out.
+    const FrequencyGrid grid{0.01, 3.0, 6000, harmonic.line_width()};
+    auto run = [&](unsigned threads) {
+        std::vector<double> bits;
+        harmonic.run(
+            grid,
+            [&](const HarmonicPoint& p) {
+                bits.insert(bits.end(), {p.f, p.rho, p.amplitude, p.c0, p.a1, p.b1});
+            },
+            threads);
+        return bits;
+    };
+    const std::vector<double> one = run(1);
+    ASSERT_GT(one.size(), 6u * 5000);
+    auto window = [&](unsigned threads) {
+        std::vector<double> bits;
+        for (const WindowPoint& w : spectral_window(s.t, sigma, Window::square, grid, threads))
+            bits.insert(bits.end(), {w.f, w.amplitude});
+        return bits;
+    };
+    const std::vector<double> window1 = window(1);
+    PrewhitenOptions options;
+    options.max_frequencies = 3;
+    options.threads = 1;
+    const Prewhitening pw1 = prewhiten(s.t, s.x, sigma, Window::hanning, grid, options);
+    ASSERT_EQ(pw1.fit.frequencies.size(), 3u);
+    for (unsigned threads : {2u, 3u, 8u}) {
+        SCOPED_TRACE(threads);
+        const std::vector<double> other = run(threads);
+        ASSERT_EQ(other.size(), one.size());
+        EXPECT_EQ(std::memcmp(other.data(), one.data(), one.size() * sizeof(double)), 0);
+        const std::vector<double> w = window(threads);
+        ASSERT_EQ(w.size(), window1.size());
+        EXPECT_EQ(std::memcmp(w.data(), window1.data(), w.size() * sizeof(double)), 0);
+        options.threads = threads;
+        const Prewhitening pw = prewhiten(s.t, s.x, sigma, Window::hanning, grid, options);
+        ASSERT_EQ(pw.fit.frequencies.size(), pw1.fit.frequencies.size());
+        EXPECT_EQ(std::memcmp(pw.fit.frequencies.data(), pw1.fit.frequencies.data(),
+                              pw1.fit.frequencies.size() * sizeof(double)),
+                  0);
+        ASSERT_EQ(pw.fit.residuals.size(), pw1.fit.residuals.size());
+        EXPECT_EQ(std::memcmp(pw.fit.residuals.data(), pw1.fit.residuals.data(),
+                              pw1.fit.residuals.size() * sizeof(double)),
+                  0);
+        ASSERT_EQ(pw.snr.size(), pw1.snr.size());
+        EXPECT_EQ(std::memcmp(pw.snr.data(), pw1.snr.data(), pw1.snr.size() * sizeof(double)), 0);
     }
 }
 

@@ -43,3 +43,27 @@ def test_near_singular_fits_do_not_depend_on_threads():
     assert same_bits(one, two)
     assert np.array([tuple(p) for p in one.peaks(3)]).tobytes() == \
         np.array([tuple(p) for p in two.peaks(3)]).tobytes()
+
+
+def test_a_forked_child_runs_on_threads_of_its_own():
+    # The parent's pool has threads running; the child has none of them and
+    # must neither wait for them nor share their work.
+    import os
+    import signal
+
+    t, y = survey_series(3000, seed=5)
+    parent = fasogram.spectrum(t, y, 0.0, 6.0, 300000, window="square", threads=2)
+    pid = os.fork()
+    if pid == 0:
+        code = 1
+        try:
+            signal.alarm(120)  # a child stuck on a lost thread fails the test
+            child = fasogram.spectrum(t, y, 0.0, 6.0, 300000, window="square", threads=2)
+            small = fasogram.spectrum(t, y, 0.1, 0.5, 3000, threads=3)
+            code = 0 if same_bits(parent, child) and len(small.frequency) == 3001 else 2
+        finally:
+            os._exit(code)
+    _, status = os.waitpid(pid, 0)
+    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, status
+    again = fasogram.spectrum(t, y, 0.0, 6.0, 300000, window="square", threads=2)
+    assert same_bits(parent, again)
