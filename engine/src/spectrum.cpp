@@ -386,17 +386,6 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
 
 } // namespace detail
 
-struct SpectrumEngine::Impl {
-    Window window = Window::hanning;
-    EngineOptions options;
-    double span = 0.0;
-    detail::Prepared series;
-    // The series with double-double weights, made by the first run that asks
-    // for every digit.
-    std::once_flag exact_once;
-    std::unique_ptr<detail::Prepared> exact;
-};
-
 namespace {
 
 // The products t·f the phase reduction takes: finite with a wide margin, so
