@@ -60,7 +60,11 @@ struct Base {
     Moments e{}, e2{}, ey{}; // phases, doubled phases, values times phases
 };
 
-// What the refinement of every bracket shares.
+// Points go four at a time, each of the four in a lane of its own.
+constexpr std::size_t kLanes = 4;
+
+// What the refinement of every bracket shares, padded to whole lanes with
+// points of no weight.
 struct Series {
     std::vector<double> tau, v, h, hy; // centred times, tau / T, weights, weights times (x - m)
     double scale = 0.0;                // 2 pi T: x per unit of frequency
@@ -70,12 +74,13 @@ struct Series {
 Series centred(const Prepared& p) {
     Series s;
     const std::size_t n = p.t.size();
+    const std::size_t padded = (n + kLanes - 1) / kLanes * kLanes;
     const double middle = 0.5 * (p.t.front() + p.t.back());
     const double half = 0.5 * (p.t.back() - p.t.front());
-    s.tau.resize(n);
-    s.v.resize(n);
-    s.h = p.h;
-    s.hy.resize(n);
+    s.tau.assign(padded, 0.0);
+    s.v.assign(padded, 0.0);
+    s.h.assign(padded, 0.0);
+    s.hy.assign(padded, 0.0);
     double largest = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         s.tau[i] = p.t[i] - middle;
@@ -87,6 +92,7 @@ Series centred(const Prepared& p) {
     const double offset = p.centre_offset.hi;
     double weight = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
+        s.h[i] = p.h[i];
         s.hy[i] = p.h[i] * (p.y[i] - offset);
         weight += p.h[i];
     }
@@ -95,30 +101,83 @@ Series centred(const Prepared& p) {
     return s;
 }
 
-// The moments of the six sums (cosines and sines of the phases, of the
-// doubled phases, and of the phases times the values), each kMoments long.
-[[gnu::always_inline]] inline void accumulate(const Series& s, double f, double* acc) {
-    for (int k = 0; k < 6 * kMoments; ++k) acc[k] = 0.0;
-    double pw[kMoments];
-    for (std::size_t i = 0; i < s.tau.size(); ++i) {
-        // The phase in cycles, reduced to [-1/2, 1/2] without losing the
-        // digits of a large product.
-        const double p = f * s.tau[i];
-        const double err = std::fma(f, s.tau[i], -p);
-        const double r = (p - std::nearbyint(p)) + err;
-        const double angle = 2.0 * 3.14159265358979323846 * r;
-        const double c = std::cos(angle), sn = std::sin(angle);
-        const double c2 = (c - sn) * (c + sn), s2 = 2.0 * c * sn;
-        const double h = s.h[i], hy = s.hy[i], v = s.v[i];
-        pw[0] = 1.0;
-        for (int m = 1; m < kMoments; ++m) pw[m] = pw[m - 1] * v;
-        const double terms[6] = {h * c, h * sn, h * c2, h * s2, hy * c, hy * sn};
-        for (int k = 0; k < 6; ++k) {
-            double* a = acc + k * kMoments;
-            const double term = terms[k];
-            for (int m = 0; m < kMoments; ++m) a[m] += pw[m] * term;
-        }
+constexpr double inverse_factorial(int n) {
+    double f = 1.0;
+    for (int k = 2; k <= n; ++k) f *= k;
+    return 1.0 / f;
+}
+
+// cos and sin of 2 pi f tau for the four points of a lane group.  The phase
+// in quarter cycles is split into a whole number q and a rest a in [-1/2,
+// 1/2] without losing the digits of a large product; the series of cos and
+// sin at pi a / 2 (to the 16th and 15th power, whose next terms are below
+// 5e-17) and the quarter of the circle q mod 4 give the values.  Nothing
+// but arithmetic, so that the four go in one vector.
+[[gnu::always_inline]] inline void phases(const double* tau, double f, double* c, double* s) {
+    constexpr double half_pi = 1.57079632679489661923;
+    for (std::size_t j = 0; j < kLanes; ++j) {
+        const double p = 4.0 * f * tau[j];
+        const double err = 4.0 * std::fma(f, tau[j], -0.25 * p);
+        const double q = std::nearbyint(p);
+        const double a = half_pi * ((p - q) + err);
+        const double a2 = a * a;
+        constexpr double i1 = 1.0, i2 = inverse_factorial(2), i3 = inverse_factorial(3),
+                         i4 = inverse_factorial(4), i5 = inverse_factorial(5),
+                         i6 = inverse_factorial(6), i7 = inverse_factorial(7),
+                         i8 = inverse_factorial(8), i9 = inverse_factorial(9),
+                         i10 = inverse_factorial(10), i11 = inverse_factorial(11),
+                         i12 = inverse_factorial(12), i13 = inverse_factorial(13),
+                         i14 = inverse_factorial(14), i15 = inverse_factorial(15),
+                         i16 = inverse_factorial(16);
+        const double sn =
+            a *
+            (i1 -
+             a2 * (i3 - a2 * (i5 - a2 * (i7 - a2 * (i9 - a2 * (i11 - a2 * (i13 - a2 * i15)))))));
+        const double cs =
+            1.0 -
+            a2 * (i2 -
+                  a2 * (i4 -
+                        a2 * (i6 - a2 * (i8 - a2 * (i10 - a2 * (i12 - a2 * (i14 - a2 * i16)))))));
+        // The quarter: odd ones swap cos and sin; cos is negative in the
+        // second and third, sin in the third and fourth.
+        const double quarter = q - 4.0 * std::floor(0.25 * q);
+        const double upper = std::floor(0.5 * quarter);
+        const double odd = quarter - 2.0 * upper;
+        const double cc = odd * sn + (1.0 - odd) * cs;
+        const double ss = odd * cs + (1.0 - odd) * sn;
+        c[j] = (1.0 - 2.0 * (odd + upper - 2.0 * odd * upper)) * cc;
+        s[j] = (1.0 - 2.0 * upper) * ss;
     }
+}
+
+// The moments of the six sums (cosines and sines of the phases, of the
+// doubled phases, and of the phases times the values), each kMoments long,
+// summed lane by lane.
+[[gnu::always_inline]] inline void accumulate(const Series& s, double f, double* acc) {
+    double lanes[6][kMoments][kLanes] = {};
+    for (std::size_t i = 0; i < s.tau.size(); i += kLanes) {
+        double c[kLanes], sn[kLanes], terms[6][kLanes], pw[kMoments][kLanes];
+        phases(&s.tau[i], f, c, sn);
+        for (std::size_t j = 0; j < kLanes; ++j) {
+            const double h = s.h[i + j], hy = s.hy[i + j];
+            terms[0][j] = h * c[j];
+            terms[1][j] = h * sn[j];
+            terms[2][j] = h * ((c[j] - sn[j]) * (c[j] + sn[j]));
+            terms[3][j] = h * (2.0 * c[j] * sn[j]);
+            terms[4][j] = hy * c[j];
+            terms[5][j] = hy * sn[j];
+            pw[0][j] = 1.0;
+        }
+        for (int m = 1; m < kMoments; ++m)
+            for (std::size_t j = 0; j < kLanes; ++j) pw[m][j] = pw[m - 1][j] * s.v[i + j];
+        for (int k = 0; k < 6; ++k)
+            for (int m = 0; m < kMoments; ++m)
+                for (std::size_t j = 0; j < kLanes; ++j) lanes[k][m][j] += pw[m][j] * terms[k][j];
+    }
+    for (int k = 0; k < 6; ++k)
+        for (int m = 0; m < kMoments; ++m)
+            acc[k * kMoments + m] =
+                (lanes[k][m][0] + lanes[k][m][1]) + (lanes[k][m][2] + lanes[k][m][3]);
 }
 
 __attribute__((target("avx2,fma"))) void accumulate_avx2(const Series& s, double f, double* acc) {

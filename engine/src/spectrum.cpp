@@ -355,7 +355,11 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     // sums, and so every bit of the results, must not depend on the threads.
     const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, 1), nt);
     const auto block = static_cast<std::int64_t>(nufft.block_size());
+    // Every workspace made here, on the calling thread, before any block.
     std::vector<std::shared_ptr<NufftEvaluator::Workspace>> space(workers);
+    const auto first_blocks = static_cast<std::size_t>((count + block - 1) / block);
+    for (std::size_t id = 0; id < std::min<std::size_t>(workers, first_blocks); ++id)
+        space[id] = nufft.workspace();
     std::vector<Evaluation> out;
     std::vector<std::size_t> careful;
     for (std::int64_t first = 0; first < count; first += workers * block) {
