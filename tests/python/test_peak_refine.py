@@ -46,7 +46,13 @@ class Reference:
             for j in range(3):
                 a[i, j] = mpmath.fsum(w * c * d for w, c, d in zip(self.w, cols[i], cols[j]))
         coef = mpmath.lu_solve(a, b)
+        self.coef = coef
         return (coef[0] * b[0] + coef[1] * b[1] + coef[2] * b[2]) / self.total
+
+    def phase(self, f):
+        """The phase in cycles of the fit at f: C2 cos + C3 sin = A cos(2 pi (f t - phase))."""
+        self.rho(f)
+        return mpmath.atan2(self.coef[2], self.coef[1]) / (2 * mpmath.pi) % 1
 
     def maximum(self, f0, width):
         """The root of d rho / df next to f0 (width: a scale of the peak)."""
@@ -74,6 +80,10 @@ def check_peak(ref, peak, width, tol):
     # No frequency is higher than the refined one by more than rounding.
     assert ref.rho(best) - ref.rho(peak.frequency) <= 1e-15 * ref.rho(best)
     assert peak.rho == pytest.approx(float(ref.rho(peak.frequency)), rel=1e-14)
+    # The phase refers to t = 0, millions of cycles away: it moves by t df
+    # cycles with the frequency, and shows a wrong maximum first.
+    turn = abs(mpmath.mpf(peak.phase) - ref.phase(best))
+    assert min(turn, 1 - turn) < 1e-8, (peak.phase, ref.phase(best))
     return best
 
 
