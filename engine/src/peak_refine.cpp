@@ -242,8 +242,11 @@ Point evaluate(const Series& s, const Base& b, double x) {
     const Jet det = mcc * mss - mcs * mcs;
     Point out;
     // Close to a singular fit (near zero frequency, or an alias of regular
-    // sampling) the sums lose too many digits to this formulation.
-    out.good = std::isfinite(det.v) && det.v > 1e-6 * std::fabs(mcc.v * mss.v);
+    // sampling) the sums lose too many digits to this formulation: the
+    // variances of the cosines and sines (at most 1) are differences that
+    // cancel, and so is the determinant.
+    out.good =
+        std::isfinite(det.v) && mcc.v > 1e-5 && mss.v > 1e-5 && det.v > 1e-6 * (mcc.v * mss.v);
     if (!out.good) return out;
     out.rho = (mss * y1 * y1 - 2.0 * (mcs * y1 * y2) + mcc * y2 * y2) / det;
     out.good = std::isfinite(out.rho.v) && std::isfinite(out.rho.d) && std::isfinite(out.rho.dd);
