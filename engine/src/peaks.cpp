@@ -1,8 +1,11 @@
 // The highest peaks of a spectrum, refined between their grid neighbours.
 #include "fasogram/spectrum.hpp"
 
+#include "spectrum_internal.hpp"
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace fasogram {
 
@@ -55,33 +58,51 @@ void PeakFinder::add(const SpectrumPoint& point) {
         if (step > 1.5 * before) have_ = 0;
     }
     if (have_ >= 2 && prev1_.rho > prev2_.rho && prev1_.rho >= point.rho)
-        offer({prev2_.f, prev1_.f, point.f, prev1_.rho});
+        offer({prev2_.f, prev1_.f, point.f, prev1_.rho, prev2_.rho, point.rho});
     prev2_ = prev1_;
     prev1_ = point;
     have_ = std::min(have_ + 1, 2);
 }
 
-std::vector<Peak> PeakFinder::peaks(const SpectrumEngine& engine, unsigned threads) const {
-    std::vector<Candidate> cands = kept_;
-    // Golden-section search for the maximum of rho in [below, above] of every
-    // candidate at once: one fit per candidate and step, all in one call.
+namespace {
+
+// Where the parabola through the grid maximum and its neighbours peaks, or
+// the grid maximum where that parabola does not lie between them.
+double parabola_top(double a, double ra, double b, double rb, double c, double rc) {
+    const double p = (b - a) * (rb - rc), q = (b - c) * (rb - ra);
+    const double den = p - q;
+    if (!(den != 0.0)) return b;
+    const double x = b - 0.5 * ((b - a) * p - (b - c) * q) / den;
+    return x > a && x < c ? x : b;
+}
+
+double rho_of(const SpectrumPoint& p) {
+    return std::isfinite(p.rho) ? p.rho : -1.0;
+}
+
+// Golden-section search for the maximum of rho in [lo, hi] of every bracket
+// at once: one fit per bracket and step, all in one call.  Slow, but it
+// needs nothing of rho but its values: the way for the fits too nearly
+// singular for the derivatives.
+std::vector<double> golden_maxima(const SpectrumEngine& engine,
+                                  const std::vector<detail::PeakBracket>& brackets,
+                                  unsigned threads) {
     const double g = (std::sqrt(5.0) - 1.0) / 2.0;
     struct Search {
         double a, b, x1, x2, r1, r2;
     };
-    std::vector<Search> s(cands.size());
+    std::vector<Search> s(brackets.size());
     std::vector<double> freqs;
-    for (std::size_t i = 0; i < cands.size(); ++i) {
-        s[i].a = cands[i].below;
-        s[i].b = cands[i].above;
+    for (std::size_t i = 0; i < brackets.size(); ++i) {
+        s[i].a = brackets[i].lo;
+        s[i].b = brackets[i].hi;
         s[i].x1 = s[i].b - g * (s[i].b - s[i].a);
         s[i].x2 = s[i].a + g * (s[i].b - s[i].a);
         freqs.push_back(s[i].x1);
         freqs.push_back(s[i].x2);
     }
-    auto rho_of = [](const SpectrumPoint& p) { return std::isfinite(p.rho) ? p.rho : -1.0; };
     std::vector<SpectrumPoint> fits = engine.fit(freqs, threads);
-    for (std::size_t i = 0; i < cands.size(); ++i) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
         s[i].r1 = rho_of(fits[2 * i]);
         s[i].r2 = rho_of(fits[2 * i + 1]);
     }
@@ -111,18 +132,49 @@ std::vector<Peak> PeakFinder::peaks(const SpectrumEngine& engine, unsigned threa
                 s[i].r1 = rho_of(fits[i]);
         }
     }
-    // The best of the grid point and the searched points.
-    freqs.clear();
-    for (std::size_t i = 0; i < s.size(); ++i)
-        freqs.push_back(s[i].r1 >= s[i].r2 ? s[i].x1 : s[i].x2);
-    fits = engine.fit(freqs, threads);
-    std::vector<Peak> out;
-    for (std::size_t i = 0; i < cands.size(); ++i) {
-        const bool searched = rho_of(fits[i]) >= cands[i].rho;
-        const SpectrumPoint p =
-            searched ? fits[i] : engine.fit(std::span<const double>(&cands[i].f, 1), threads)[0];
-        out.push_back(make_peak(p));
+    std::vector<double> out;
+    for (const Search& q : s) out.push_back(q.r1 >= q.r2 ? q.x1 : q.x2);
+    return out;
+}
+
+} // namespace
+
+std::vector<Peak> PeakFinder::peaks(const SpectrumEngine& engine, unsigned threads) const {
+    const SpectrumEngine::Impl& im = engine.impl();
+    std::vector<detail::PeakBracket> brackets;
+    for (const Candidate& c : kept_)
+        brackets.push_back({c.below,
+                            parabola_top(c.below, c.rho_below, c.f, c.rho, c.above, c.rho_above),
+                            c.above});
+    // Newton's method on the derivative where the fit allows, the golden
+    // section on rho's values elsewhere.
+    const std::vector<double> newton_best = detail::refine_maxima(im.series, brackets, threads);
+    std::vector<double> best = newton_best;
+    std::vector<detail::PeakBracket> rest;
+    for (std::size_t i = 0; i < best.size(); ++i)
+        if (!std::isfinite(best[i])) rest.push_back(brackets[i]);
+    if (!rest.empty()) {
+        const std::vector<double> found = golden_maxima(engine, rest, threads);
+        for (std::size_t i = 0, j = 0; i < best.size(); ++i)
+            if (!std::isfinite(best[i])) best[i] = found[j++];
     }
+    // The refined point, unless the grid point is higher.  Where the
+    // derivative found the point, rho there may fall short of the grid
+    // point's by its rounding: the top is flat to a double, and the root of
+    // the derivative is the better place.
+    std::vector<SpectrumPoint> fits = engine.fit(best, threads);
+    std::vector<bool> refined(kept_.size());
+    std::vector<double> again;
+    for (std::size_t i = 0; i < kept_.size(); ++i) {
+        const bool newton = std::isfinite(newton_best[i]);
+        const double slack = newton ? 4.0 * std::numeric_limits<double>::epsilon() : 0.0;
+        refined[i] = rho_of(fits[i]) >= kept_[i].rho * (1.0 - slack);
+        if (!refined[i]) again.push_back(kept_[i].f);
+    }
+    const std::vector<SpectrumPoint> grid = engine.fit(again, threads);
+    std::vector<Peak> out;
+    for (std::size_t i = 0, j = 0; i < kept_.size(); ++i)
+        out.push_back(make_peak(refined[i] ? fits[i] : grid[j++]));
     std::sort(out.begin(), out.end(), [](const Peak& a, const Peak& b) {
         return a.rho > b.rho || (a.rho == b.rho && a.frequency < b.frequency);
     });

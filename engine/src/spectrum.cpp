@@ -3,6 +3,7 @@
 #include "fasogram/spectrum.hpp"
 
 #include "spectrum_internal.hpp"
+#include "thread_pool.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -232,8 +233,10 @@ bool settled(double value, double err) {
     return std::strcmp(lo, hi) == 0;
 }
 
-namespace {} // namespace
-
+// Runs body(item, worker) for item = 0 .. count-1 on up to `threads`
+// threads of the process's pool.  An exception in any of them reaches the
+// caller once all have stopped.  The calling thread (worker 0) passes the
+// interruption point, where there is one, every 50 ms or so.
 void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
                   const std::function<void(std::size_t, unsigned)>& body) {
     if (count == 0) return;
@@ -247,7 +250,10 @@ void parallel_run(std::size_t count, unsigned threads, const std::function<void(
     auto worker = [&](unsigned id) {
         try {
             auto due = std::chrono::steady_clock::now();
-            for (std::size_t i; !stop && (i = next.fetch_add(1)) < count;) {
+            // The calling thread passes the point before taking each item,
+            // so at least once a call even when the pool's threads take
+            // every item.
+            while (!stop) {
                 if (id == 0 && point != nullptr) {
                     const auto now = std::chrono::steady_clock::now();
                     if (now >= due) {
@@ -255,6 +261,8 @@ void parallel_run(std::size_t count, unsigned threads, const std::function<void(
                         due = now + std::chrono::milliseconds(50);
                     }
                 }
+                const std::size_t i = next.fetch_add(1);
+                if (i >= count) break;
                 body(i, id);
             }
         } catch (...) {
@@ -263,16 +271,7 @@ void parallel_run(std::size_t count, unsigned threads, const std::function<void(
             stop = true;
         }
     };
-    std::vector<std::thread> pool;
-    try {
-        for (unsigned i = 1; i < threads; ++i) pool.emplace_back(worker, i);
-    } catch (...) {
-        stop = true;
-        for (auto& th : pool) th.join();
-        throw;
-    }
-    worker(0);
-    for (auto& th : pool) th.join();
+    run_on_pool(threads - 1, worker);
     if (error) std::rethrow_exception(error);
 }
 
@@ -351,9 +350,16 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     const std::int64_t count = grid.size();
     const unsigned nt = thread_count(threads);
     const unsigned workers = std::min(nt, kMaxNufftWorkers);
-    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, workers), nt);
+    // The fewest blocks (each of at most the transforms' largest size),
+    // whatever the thread count: every block spreads every point again, and the
+    // sums, and so every bit of the results, must not depend on the threads.
+    const NufftEvaluator nufft(p, grid, NufftEvaluator::choose_block(count, 1), nt);
     const auto block = static_cast<std::int64_t>(nufft.block_size());
+    // Every workspace made here, on the calling thread, before any block.
     std::vector<std::shared_ptr<NufftEvaluator::Workspace>> space(workers);
+    const auto first_blocks = static_cast<std::size_t>((count + block - 1) / block);
+    for (std::size_t id = 0; id < std::min<std::size_t>(workers, first_blocks); ++id)
+        space[id] = nufft.workspace();
     std::vector<Evaluation> out;
     std::vector<std::size_t> careful;
     for (std::int64_t first = 0; first < count; first += workers * block) {
@@ -383,17 +389,6 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
 } // namespace
 
 } // namespace detail
-
-struct SpectrumEngine::Impl {
-    Window window = Window::hanning;
-    EngineOptions options;
-    double span = 0.0;
-    detail::Prepared series;
-    // The series with double-double weights, made by the first run that asks
-    // for every digit.
-    std::once_flag exact_once;
-    std::unique_ptr<detail::Prepared> exact;
-};
 
 namespace {
 

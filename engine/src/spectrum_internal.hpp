@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -156,12 +157,25 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
                           GridPath forced = GridPath::automatic);
 
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads` threads
-// (0: every core), the calling thread being worker 0.  An exception in any of
-// them, or a thread that cannot start, reaches the caller once all have
-// stopped.  The calling thread passes `point` (when given and not empty)
-// about every 50 ms.
+// (0: every core) of the process's pool, the calling thread being worker 0;
+// fewer where no more threads can be started.  An exception in any of them
+// reaches the caller once all have stopped.  The calling thread passes
+// `point` (when given and not empty) about every 50 ms.
 void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
                   const std::function<void(std::size_t, unsigned)>& body);
+
+// A local maximum of rho to refine: between the grid neighbours lo and hi,
+// the search starting from `start`.
+struct PeakBracket {
+    double lo = 0.0, start = 0.0, hi = 0.0;
+};
+
+// The frequency of each bracket where the derivative of rho vanishes at a
+// maximum, by Newton's method on the analytic derivative (peak_refine.cpp),
+// on `threads` threads; NaN where the fit is too near singular there for
+// that, or the search does not settle.
+std::vector<double> refine_maxima(const Prepared& series, std::span<const PeakBracket> brackets,
+                                  unsigned threads);
 
 // Whether the eight-digit rounding of value is the same for every number
 // within err of it (or err is within the tolerance allowed at a rounding
@@ -169,3 +183,18 @@ void parallel_run(std::size_t count, unsigned threads, const std::function<void(
 bool settled(double value, double err);
 
 } // namespace fasogram::detail
+
+namespace fasogram {
+
+struct SpectrumEngine::Impl {
+    Window window = Window::hanning;
+    EngineOptions options;
+    double span = 0.0;
+    detail::Prepared series;
+    // The series with double-double weights, made by the first run that asks
+    // for every digit.
+    std::once_flag exact_once;
+    std::unique_ptr<detail::Prepared> exact;
+};
+
+} // namespace fasogram

@@ -38,6 +38,7 @@
 // order (2 pi delta_m u)^2/2 sum |c_i|.
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
+#include "thread_pool.hpp"
 
 #include <fftw3.h>
 
@@ -47,7 +48,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <future>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -446,23 +448,42 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     pl.l1[4] = pl.l1[0];
     pl.l1[5] = pl.l1[2];
     for (double& v : pl.l1) v *= 1.0 + 64 * kUnit;
-    // The two sets of positions, on two threads where there are two.
+    // The two sets of positions, on two threads of the pool where there are
+    // two.  A failure in either reaches the caller once both have stopped.
     std::array<double, 2> at_2f{};
-    auto second = [&] {
-        pl.at_2f = place(series.t, 2.0 * pl.df, pl.n, table);
-        at_2f = rounding_squares<2>(pl.at_2f, pl.n, {&mh, &mhu},
-                                    {kWeightRounding[4], kWeightRounding[5]});
+    std::array<double, 4> at_f{};
+    std::array<std::exception_ptr, 2> error;
+    const std::function<void(unsigned)> job = [&](unsigned id) {
+        try {
+            if (id == 0) {
+                pl.at_f = place(series.t, pl.df, pl.n, table);
+                at_f = rounding_squares<4>(pl.at_f, pl.n, {&mh, &mhy, &mhu, &mhyu},
+                                           {kWeightRounding[0], kWeightRounding[1],
+                                            kWeightRounding[2], kWeightRounding[3]});
+            } else {
+                pl.at_2f = place(series.t, 2.0 * pl.df, pl.n, table);
+                at_2f = rounding_squares<2>(pl.at_2f, pl.n, {&mh, &mhu},
+                                            {kWeightRounding[4], kWeightRounding[5]});
+            }
+        } catch (...) {
+            error[id] = std::current_exception();
+        }
     };
-    std::future<void> other;
-    if (threads != 1) other = std::async(std::launch::async, second);
-    pl.at_f = place(series.t, pl.df, pl.n, table);
-    const auto at_f = rounding_squares<4>(
-        pl.at_f, pl.n, {&mh, &mhy, &mhu, &mhyu},
-        {kWeightRounding[0], kWeightRounding[1], kWeightRounding[2], kWeightRounding[3]});
-    if (other.valid())
-        other.get();
-    else
-        second();
+    if (threads != 1) {
+        // Where the pool has no thread to give, the second set waits for
+        // the first.
+        std::atomic<bool> second_done{false};
+        run_on_pool(1, [&](unsigned id) {
+            job(id);
+            if (id == 1) second_done = true;
+        });
+        if (!second_done) job(1);
+    } else {
+        job(0);
+        job(1);
+    }
+    for (const std::exception_ptr& e : error)
+        if (e) std::rethrow_exception(e);
     for (std::size_t k = 0; k < kTransforms; ++k)
         pl.rounding[k] = kLambda * kUnit * std::sqrt(k < 4 ? at_f[k] : at_2f[k - 4]);
 }
@@ -746,7 +767,10 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double half_span = (series.t.back() - series.t.front()) / 2;
     if (!(2 * kPi * std::ldexp(f_max, -51) * half_span < 4e-9)) return GridPath::direct;
     if (forced != GridPath::automatic) return forced;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    // The machine's cores, not the call's threads: the path, and with it
+    // every bit of the results, must not depend on the thread count.
+    (void)threads;
+    threads = std::max(1u, std::thread::hardware_concurrency());
     // Estimated costs in nanoseconds of one thread's work, measured on an
     // x86-64 machine with AVX2 (the ratios matter, not the units).  Both
     // paths fit every frequency; the direct sums cost per point and
@@ -762,7 +786,7 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double direct = (3.8 * points * count + 1700.0 * count + 6e-4 * careful) /
                           std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
-    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), workers));
+    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
     const double nufft = 3e7 + 4000.0 * points / std::min(cores, 2.0) +

@@ -237,7 +237,7 @@ TEST(RunSafety, MemoryRunningOutIsAnErrorNeverAnAbort) {
     ScratchDir dir;
     copy_example(dir);
     int failed = 0, passed = 0;
-    for (int kb = 80000; kb <= 150000; kb += 5000) {
+    for (int kb = 80000; kb <= 400000; kb += 10000) {
         const Outcome r = sh(dir, "ulimit -c 0; ulimit -v " + std::to_string(kb) +
                                       " && $P -q --from 0 --to 50 --steps 3000000 -o /dev/null");
         if (r.status == 0) {

@@ -80,5 +80,26 @@ TEST(Peaks, EndsOfTheRunAndTheSkippedGapAreNotPeaks) {
     EXPECT_EQ(one[0].rho, three[0].rho);
 }
 
+TEST(Peaks, NearlySingularFitsAreStillRefinedToTheirMaximum) {
+    // Every night at nearly the same hour: near 1 cycle a day the cosine and
+    // sine columns are nearly constant, and the fits nearly singular.
+    std::vector<double> t, x;
+    for (int i = 0; i < 300; ++i) {
+        t.push_back(2450000.3 + i + 1e-3 * std::sin(1.7 * i));
+        x.push_back(std::sin(0.21 * i) + 0.3 * std::cos(2.3 * i));
+    }
+    const SpectrumEngine engine(t, x, Window::hanning);
+    const FrequencyGrid grid{0.995, 1.005, 4000, engine.line_width()};
+    const Spectrum spectrum = compute_spectrum(engine, grid);
+    const std::vector<Peak> peaks = find_peaks(engine, spectrum.points, 2);
+    ASSERT_EQ(peaks.size(), 2u);
+    for (const Peak& p : peaks) {
+        std::vector<double> dense;
+        for (int i = -100; i <= 100; ++i) dense.push_back(p.frequency + i * grid.step() / 100);
+        for (const SpectrumPoint& q : engine.fit(dense)) EXPECT_LE(q.rho, p.rho * (1 + 1e-12));
+        EXPECT_EQ(p.rho, engine.fit(std::vector<double>{p.frequency})[0].rho);
+    }
+}
+
 } // namespace
 } // namespace fasogram

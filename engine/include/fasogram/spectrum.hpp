@@ -132,8 +132,9 @@ inline constexpr unsigned max_threads = 1024;
 
 // The series prepared for fitting: put in time order, weighted by the window
 // and reduced to its weighted mean and variance.  Fits run on `threads`
-// threads (0: every core); the printed digits do not depend on the thread
-// count (on the transform path the doubles' last bits can).
+// threads (0: every core), those of one pool the process's calls share;
+// the results do not depend on the thread count, to the last bit, on every
+// path.
 // Running out of memory raises std::bad_alloc and a thread that cannot start
 // std::system_error, in the calling thread.
 //
@@ -195,6 +196,7 @@ class SpectrumEngine {
     struct Impl;
 
   private:
+    friend class PeakFinder; // refines its peaks on the prepared series
     SpectrumEngine(std::span<const double> t, std::span<const double> x,
                    std::span<const double> sigma, Window window, EngineOptions options,
                    bool without_errors);
@@ -284,6 +286,7 @@ class PeakFinder {
     struct Candidate {
         double below = 0.0, f = 0.0, above = 0.0; // neighbour frequencies and the grid maximum
         double rho = 0.0;
+        double rho_below = 0.0, rho_above = 0.0; // rho at the neighbours
     };
     void offer(const Candidate& c);
 

@@ -1,0 +1,194 @@
+// The results do not depend on the number of threads, to the last bit, on
+// every path; the threads are those of one pool that every call reuses, from
+// any number of calling threads and from inside a call.
+#include "fasogram/spectrum.hpp"
+#include "multi_fixture.hpp"
+#include "series_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+std::vector<SpectrumPoint> points(const SpectrumEngine& engine, const FrequencyGrid& grid,
+                                  GridPath path, unsigned threads, Digits digits) {
+    EngineOptions options = engine.options();
+    options.path = path;
+    const_cast<SpectrumEngine&>(engine).set_options(options);
+    std::vector<SpectrumPoint> out;
+    engine.run(
+        grid, [&](const SpectrumPoint& p) { out.push_back(p); }, threads, digits);
+    return out;
+}
+
+// How many points differ in any bit of any value.
+std::size_t differing_bits(const std::vector<SpectrumPoint>& a,
+                           const std::vector<SpectrumPoint>& b) {
+    std::size_t wrong = a.size() == b.size() ? 0 : 1;
+    for (std::size_t j = 0; j < a.size() && j < b.size(); ++j) {
+        const double va[] = {a[j].f,        a[j].rho,     a[j].c1,      a[j].c2,     a[j].c3,
+                             a[j].tail.rho, a[j].tail.c1, a[j].tail.c2, a[j].tail.c3};
+        const double vb[] = {b[j].f,        b[j].rho,     b[j].c1,      b[j].c2,     b[j].c3,
+                             b[j].tail.rho, b[j].tail.c1, b[j].tail.c2, b[j].tail.c3};
+        wrong += std::memcmp(va, vb, sizeof va) != 0;
+    }
+    return wrong;
+}
+
+TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
+    const auto s = testing::observed_series(2450000.5, 2000);
+    for (Window w : {Window::hanning, Window::square}) {
+        SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
+        const SpectrumEngine engine(s.t, s.x, w);
+        // Large enough for several blocks of transforms.
+        const FrequencyGrid grid{0.0, 5.0, 300000, engine.line_width()};
+        const std::size_t blocks = engine.stats().nufft_blocks;
+        const auto nufft1 = points(engine, grid, GridPath::nufft, 1, Digits::eight);
+        EXPECT_GE(engine.stats().nufft_blocks - blocks, 2u) << "too few blocks to tell";
+        EXPECT_EQ(nufft1.size(), 300000u);
+        for (unsigned threads : {2u, 3u, 8u})
+            EXPECT_EQ(differing_bits(nufft1,
+                                     points(engine, grid, GridPath::nufft, threads, Digits::eight)),
+                      0u)
+                << "transforms on " << threads << " threads";
+        const FrequencyGrid small{0.1, 3.0, 3000, engine.line_width()};
+        const auto direct1 = points(engine, small, GridPath::direct, 1, Digits::eight);
+        const auto careful1 = points(engine, FrequencyGrid{0.3, 0.5, 300, engine.line_width()},
+                                     GridPath::automatic, 1, Digits::full);
+        for (unsigned threads : {2u, 5u}) {
+            EXPECT_EQ(differing_bits(
+                          direct1, points(engine, small, GridPath::direct, threads, Digits::eight)),
+                      0u)
+                << "direct sums on " << threads << " threads";
+            EXPECT_EQ(
+                differing_bits(careful1,
+                               points(engine, FrequencyGrid{0.3, 0.5, 300, engine.line_width()},
+                                      GridPath::automatic, threads, Digits::full)),
+                0u)
+                << "every digit on " << threads << " threads";
+        }
+        // The refined peaks of the grid (several candidates at once).
+        const std::vector<Peak> peaks1 = find_peaks(engine, direct1, 6, 1);
+        ASSERT_EQ(peaks1.size(), 6u);
+        for (unsigned threads : {2u, 4u}) {
+            const std::vector<Peak> other = find_peaks(engine, direct1, 6, threads);
+            ASSERT_EQ(other.size(), peaks1.size());
+            EXPECT_EQ(std::memcmp(other.data(), peaks1.data(), sizeof(Peak) * peaks1.size()), 0)
+                << "peaks on " << threads << " threads";
+        }
+        std::vector<double> freqs;
+        for (int k = 0; k < 500; ++k) freqs.push_back(0.37 + 0.0013 * k);
+        EXPECT_EQ(differing_bits(engine.fit(freqs, 1), engine.fit(freqs, 4)), 0u);
+    }
+}
+
+TEST(Threads, SeveralFrequencyAnalysesGiveTheSameBitsOnAnyNumberOfThreads) {
+    const auto s = testing::three_sinusoids(17);
+    std::vector<double> sigma(s.t.size());
+    for (std::size_t i = 0; i < sigma.size(); ++i) sigma[i] = 0.08 + 0.04 * ((i * 7) % 5);
+    const HarmonicSpectrum harmonic(s.t, s.x, sigma, Window::hanning, 2);
+    // Several blocks of frequencies, so that the threads share them out.
+    const FrequencyGrid grid{0.01, 3.0, 6000, harmonic.line_width()};
+    auto run = [&](unsigned threads) {
+        std::vector<double> bits;
+        harmonic.run(
+            grid,
+            [&](const HarmonicPoint& p) {
+                bits.insert(bits.end(), {p.f, p.rho, p.amplitude, p.c0, p.a1, p.b1});
+            },
+            threads);
+        return bits;
+    };
+    const std::vector<double> one = run(1);
+    ASSERT_GT(one.size(), 6u * 5000);
+    auto window = [&](unsigned threads) {
+        std::vector<double> bits;
+        for (const WindowPoint& w : spectral_window(s.t, sigma, Window::square, grid, threads))
+            bits.insert(bits.end(), {w.f, w.amplitude});
+        return bits;
+    };
+    const std::vector<double> window1 = window(1);
+    PrewhitenOptions options;
+    options.max_frequencies = 3;
+    options.threads = 1;
+    const Prewhitening pw1 = prewhiten(s.t, s.x, sigma, Window::hanning, grid, options);
+    ASSERT_EQ(pw1.fit.frequencies.size(), 3u);
+    for (unsigned threads : {2u, 3u, 8u}) {
+        SCOPED_TRACE(threads);
+        const std::vector<double> other = run(threads);
+        ASSERT_EQ(other.size(), one.size());
+        EXPECT_EQ(std::memcmp(other.data(), one.data(), one.size() * sizeof(double)), 0);
+        const std::vector<double> w = window(threads);
+        ASSERT_EQ(w.size(), window1.size());
+        EXPECT_EQ(std::memcmp(w.data(), window1.data(), w.size() * sizeof(double)), 0);
+        options.threads = threads;
+        const Prewhitening pw = prewhiten(s.t, s.x, sigma, Window::hanning, grid, options);
+        ASSERT_EQ(pw.fit.frequencies.size(), pw1.fit.frequencies.size());
+        EXPECT_EQ(std::memcmp(pw.fit.frequencies.data(), pw1.fit.frequencies.data(),
+                              pw1.fit.frequencies.size() * sizeof(double)),
+                  0);
+        ASSERT_EQ(pw.fit.residuals.size(), pw1.fit.residuals.size());
+        EXPECT_EQ(std::memcmp(pw.fit.residuals.data(), pw1.fit.residuals.data(),
+                              pw1.fit.residuals.size() * sizeof(double)),
+                  0);
+        ASSERT_EQ(pw.snr.size(), pw1.snr.size());
+        EXPECT_EQ(std::memcmp(pw.snr.data(), pw1.snr.data(), pw1.snr.size() * sizeof(double)), 0);
+    }
+}
+
+TEST(Threads, CallsFromManyThreadsAndFromInsideACallShareThePoolSafely) {
+    const auto s = testing::observed_series(2450000.5, 1500);
+    const SpectrumEngine engine(s.t, s.x, Window::hanning);
+    const FrequencyGrid grid{0.05, 2.0, 4000, engine.line_width()};
+    const auto alone = points(engine, grid, GridPath::direct, 2, Digits::eight);
+    // Four callers at once, each asking for three threads.
+    std::vector<std::vector<SpectrumPoint>> got(4);
+    {
+        std::vector<std::thread> callers;
+        for (auto& g : got)
+            callers.emplace_back([&] {
+                engine.run(
+                    grid, [&](const SpectrumPoint& p) { g.push_back(p); }, 3);
+            });
+        for (auto& c : callers) c.join();
+    }
+    for (const auto& g : got) EXPECT_EQ(differing_bits(alone, g), 0u);
+    // A call made from the callback of another (on the calling thread).
+    std::size_t inner = 0;
+    bool nested = false;
+    engine.run(
+        FrequencyGrid{0.5, 0.6, 3, engine.line_width()},
+        [&](const SpectrumPoint&) {
+            if (nested) return;
+            nested = true;
+            inner = engine.fit(std::vector<double>(100, 0.37), 3).size();
+        },
+        2);
+    EXPECT_EQ(inner, 100u);
+}
+
+TEST(Threads, AnInterruptionStopsTheCallAndThePoolGoesOn) {
+    const auto s = testing::observed_series(2450000.5, 1500);
+    EngineOptions options;
+    int calls = 0;
+    options.interruption_point = [&] {
+        if (++calls == 1) throw std::runtime_error("stop");
+    };
+    const SpectrumEngine engine(s.t, s.x, Window::hanning, options);
+    const FrequencyGrid grid{0.05, 2.0, 20000, engine.line_width()};
+    EXPECT_THROW(engine.run(
+                     grid, [](const SpectrumPoint&) {}, 4),
+                 std::runtime_error);
+    std::size_t count = 0;
+    engine.run(
+        grid, [&](const SpectrumPoint&) { ++count; }, 4);
+    EXPECT_EQ(count, 20001u); // both ends of the grid
+}
+
+} // namespace
+} // namespace fasogram
