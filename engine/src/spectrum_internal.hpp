@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -162,6 +163,10 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
 // about every 50 ms.
 void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
                   const std::function<void(std::size_t, unsigned)>& body);
+
+// FFTW's planner is not thread-safe (executing a plan is): every plan is
+// made and destroyed under this lock.
+std::mutex& fftw_planner_lock();
 
 // Whether the eight-digit rounding of value is the same for every number
 // within err of it (or err is within the tolerance allowed at a rounding
