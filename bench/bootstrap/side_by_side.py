@@ -21,6 +21,7 @@ printed: they follow the same distribution, not the same draws.
 """
 
 import argparse
+import os
 import sys
 import time
 
@@ -84,12 +85,13 @@ def main():
                                       for k in index])
     e_wall, e_cpu = e_wall * b / few, e_cpu * b / few
 
-    print(f"{'':34} {'wall s':>9} {'CPU s':>9} {'wall ratio':>11}")
-    print(f"{'fasogram bootstrap':34} {wall:9.3f} {cpu:9.3f} {1:11.1f}")
+    print(f"{'':34} {'wall s':>9} {'CPU s':>9} {'wall ratio':>11} {'CPU ratio':>10}")
+    print(f"{'fasogram bootstrap':34} {wall:9.3f} {cpu:9.3f} {1:11.1f} {1:10.1f}")
     print(f"{f'astropy bootstrap ({b_astropy} x {scale:g})':34} {a_wall:9.3f} {a_cpu:9.3f} "
-          f"{a_wall / wall:11.1f}")
+          f"{a_wall / wall:11.1f} {a_cpu / cpu:10.1f}")
     print(f"{f'one exact spectrum each ({few} x {b / few:g})':34} {e_wall:9.3f} {e_cpu:9.3f} "
-          f"{e_wall / wall:11.1f}")
+          f"{e_wall / wall:11.1f} {e_cpu / cpu:10.1f}")
+    print(f"load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
     print("probabilities of rho", ", ".join(f"{h:g}" for h in heights))
     print("  fasogram", ", ".join(f"{float(p):.3f}" for p in ours),
           f"(+- {np.sqrt(0.25 / b):.3f} at most)")

@@ -335,6 +335,9 @@ class Spectrum:
             raise ValueError(f"seed must lie from 0 to 2**64 - 1, got {seed}")
         key = (n, seed)
         if key not in self._bootstraps:
+            if not hasattr(self._result, "bootstrap"):
+                raise ValueError("the bootstrap is for the spectrum of one sinusoid, not of a "
+                                 "harmonic model")
             self._bootstraps[key] = self._result.bootstrap(n, seed)
         return self._bootstraps[key]
 

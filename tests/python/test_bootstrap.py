@@ -150,6 +150,9 @@ def test_bootstrap_api():
     at = fasogram.spectrum(t, y, frequency=[0.3, 0.6])
     with pytest.raises(ValueError, match="no band"):
         at.false_alarm_probability(0.1, method="bootstrap", n=10)
+    harmonic = fasogram.spectrum(t, y, 0.05, 2.0, 400, harmonics=2)
+    with pytest.raises(ValueError, match="one sinusoid"):
+        harmonic.false_alarm_probability(0.1, method="bootstrap", n=10)
     # The module refuses what the package would not pass either.
     with pytest.raises(ValueError):
         result._result.bootstrap(0, 1)
