@@ -3,6 +3,9 @@ sampled at the example's times, against Baluev's approximation with a
 signal, against astropy's bootstrap in distribution, and the API."""
 import os
 import pickle
+import signal
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -158,3 +161,28 @@ def test_bootstrap_api():
         result._result.bootstrap(0, 1)
     with pytest.raises(ValueError):
         result._result.bootstrap(5, -1)
+
+
+def test_ctrl_c_stops_a_long_bootstrap_with_keyboard_interrupt():
+    # A million resamples would take minutes; SIGINT half a second in.
+    rng = np.random.default_rng(4)
+    t = np.sort(rng.uniform(0, 100, 500))
+    result = fasogram.spectrum(t, rng.normal(size=t.size), 0.01, 5.0, 5000)
+    sent = []
+
+    def interrupt():
+        time.sleep(0.5)
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    thread = threading.Thread(target=interrupt)
+    thread.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            result.false_alarm_probability(0.05, method="bootstrap", n=1_000_000)
+        stopped = time.monotonic()
+    finally:
+        thread.join()
+    assert sent and stopped - sent[0] < 3.0
+    # Nothing half-made was kept: the next call draws them all.
+    assert float(result.false_alarm_probability(0.05, method="bootstrap", n=20)) > 0
