@@ -562,10 +562,10 @@ double false_alarm_level(double p, double fmin, double fmax, const FapBasis& bas
 // platform and do not depend on the number of threads.
 //
 // The highest rho of a resample is computed in double precision by
-// non-uniform fast Fourier transforms batched over the resamples: within
-// about 1e-11 of its value of the exact fit's highest over the same grid
-// (a few 1e-12 measured), ample for a count.  The observed rho0 comes from
-// the exact engine.
+// non-uniform fast Fourier transforms batched over the resamples: it lies
+// within about 1e-11 of its size of the exact fit's highest rho over the
+// same grid (a few 1e-12 measured), ample for a count.  The observed rho0
+// comes from the exact engine.
 inline constexpr std::uint64_t default_bootstrap_seed = 0;
 
 struct BootstrapOptions {
