@@ -172,6 +172,38 @@ FrequencyGrid choose_grid(const Options& options, const SpectrumEngine& engine,
     return grid;
 }
 
+// The bootstrap of the series over the grid, as --bootstrap and --seed ask.
+Bootstrap run_bootstrap(const Series& series, const FrequencyGrid& grid, const Options& options) {
+    note(options, _("bootstrap: ") + std::to_string(options.bootstrap) +
+                      _(" resamples of the series, seed ") + std::to_string(options.seed));
+    BootstrapOptions o;
+    o.resamples = options.bootstrap;
+    o.seed = options.seed;
+    o.threads = options.threads;
+    try {
+        return bootstrap(series.t, series.x, series.sigma, options.window, grid, o);
+    } catch (const std::invalid_argument& error) {
+        throw FatalError("--bootstrap: " + quoted_input(error.what()));
+    }
+}
+
+// The rho of each --fap-levels probability: the bootstrap's when there is
+// one, otherwise Baluev's over the band of the grid.
+std::vector<FapLine> fap_lines(const Series& series, const FrequencyGrid& grid,
+                               const Options& options, const std::optional<Bootstrap>& boot) {
+    std::vector<FapLine> lines;
+    if (options.fap_levels.empty()) return lines;
+    try {
+        const FapBasis basis = fap_basis(series.t, series.sigma, options.window);
+        for (const double p : options.fap_levels)
+            lines.push_back(
+                {p, boot ? boot->level(p) : false_alarm_level(p, grid.f_ini, grid.f_fin, basis)});
+    } catch (const std::invalid_argument& error) {
+        throw FatalError("--fap-levels: " + quoted_input(error.what()));
+    }
+    return lines;
+}
+
 void run(const Options& options) {
     if (options.screen) {
         const char* display = std::getenv("DISPLAY");
@@ -232,7 +264,13 @@ void run(const Options& options) {
     std::vector<Peak> peaks;
     if (wanted > 0)
         peaks = harmonic ? harmonic->peaks(wanted) : finder.peaks(engine, options.threads);
-    const BatchGraph graph(curve, grid.f_ini, grid.f_fin, options.graph_style, peaks);
+    // The bootstrap, when asked, gives the peaks' probabilities and the
+    // levels; otherwise Baluev's approximation.
+    std::optional<Bootstrap> boot;
+    if (options.bootstrap > 0) boot = run_bootstrap(series, grid, options);
+    const std::vector<FapLine> levels =
+        graphs ? fap_lines(series, grid, options, boot) : std::vector<FapLine>{};
+    const BatchGraph graph(curve, grid.f_ini, grid.f_fin, options.graph_style, peaks, levels);
     draw_batch_graphs(graph, options, outputs);
 
     if (options.peaks > 0) {
@@ -245,7 +283,11 @@ void run(const Options& options) {
         // (one sinusoid: the approximation does not hold for a harmonic
         // model), nan where it has nothing to go on (4 points or fewer).
         std::vector<double> faps;
-        if (!harmonic) {
+        if (boot) {
+            std::vector<BootstrapProbability> probabilities;
+            for (const Peak& p : peaks) probabilities.push_back(boot->probability(p.rho));
+            print_data(format_peak_table(peaks, probabilities));
+        } else if (!harmonic) {
             const FapBasis basis = fap_basis(series.t, series.sigma, options.window);
             for (const Peak& p : peaks) {
                 double fap = std::numeric_limits<double>::quiet_NaN();
@@ -256,7 +298,7 @@ void run(const Options& options) {
                 faps.push_back(fap);
             }
         }
-        print_data(format_peak_table(peaks, faps));
+        if (!boot) print_data(format_peak_table(peaks, faps));
     }
     run_multifrequency(series, grid, options, outputs, say, print_data);
 
@@ -294,6 +336,31 @@ std::string format_peak_table(const std::vector<Peak>& peaks, const std::vector<
             text += fap;
         }
         text += '\n';
+    }
+    return text;
+}
+
+std::string format_peak_table(const std::vector<Peak>& peaks,
+                              const std::vector<BootstrapProbability>& faps) {
+    std::string text = format_peak_table(peaks);
+    // The heading gets the two columns, each line its two numbers.
+    const std::string heading = "         fap     fap_err";
+    std::size_t end = text.find('\n');
+    text.insert(end, heading);
+    end += heading.size();
+    for (const BootstrapProbability& p : faps) {
+        end = text.find('\n', end + 1);
+        if (end == std::string::npos) break;
+        char cells[64];
+        if (p.upper_bound) {
+            char bound[32];
+            std::snprintf(bound, sizeof bound, "<%.3e", p.probability);
+            std::snprintf(cells, sizeof cells, "%12s%12s", bound, "-");
+        } else {
+            std::snprintf(cells, sizeof cells, "%12.3e%12.1e", p.probability, p.error);
+        }
+        text.insert(end, cells);
+        end += std::strlen(cells);
     }
     return text;
 }

@@ -14,6 +14,12 @@ namespace fasogram {
 // end.  With `faps` (one per peak) a last column gives each peak's
 // false-alarm probability.
 std::string format_peak_table(const std::vector<Peak>& peaks, const std::vector<double>& faps = {});
+// With the bootstrap's probabilities: the fap column holds k/B to 4
+// significant digits ("%.3e") and a further column, fap_err, its binomial
+// standard error to 2 ("%.1e"); when no resample reaches the peak, the fap
+// column reads "<" and 1/B (as "<1.000e-03") and fap_err "-".
+std::string format_peak_table(const std::vector<Peak>& peaks,
+                              const std::vector<BootstrapProbability>& faps);
 
 // Runs the options (already checked): reads the series (a file, or standard
 // input for "-"), writes the table, the graphs and the peak table (standard

@@ -75,9 +75,9 @@ AxisScale nice_axis(double lo, double hi) {
     return s;
 }
 
-std::pair<double, double> y_range(const GraphStyle& style, const PlotArrays& curve) {
+std::pair<double, double> y_range(const GraphStyle& style, const PlotArrays& curve, double top) {
     if (style.ylim) return *style.ylim;
-    double top = 0.0;
+    if (!(top > 0.0 && top <= 1.0)) top = 0.0;
     for (float c : curve.coy) {
         if (std::isfinite(c)) top = std::max(top, static_cast<double>(c));
     }
@@ -95,15 +95,23 @@ std::string peak_label(const Peak& peak, const std::string& time_unit) {
     return out;
 }
 
+std::string fap_label(double probability) {
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%g", probability * 100.0);
+    return printed(_(graph_text::fap_level_label), percent);
+}
+
 BatchGraph::BatchGraph(PlotArrays curve, double f_ini, double f_fin, GraphStyle style,
-                       std::vector<Peak> peaks)
+                       std::vector<Peak> peaks, std::vector<FapLine> levels)
     : curve_(std::move(curve)), f_ini_(f_ini), f_fin_(f_fin), style_(std::move(style)),
-      peaks_(std::move(peaks)) {}
+      peaks_(std::move(peaks)), levels_(std::move(levels)) {}
 
 void BatchGraph::draw(const GraphPage& page) const {
     // The curve against frequency or period, its values kept inside the y
     // range (a fixed --ylim may cut the peaks).
-    const auto [ylo, yhi] = y_range(style_, curve_);
+    double top_level = 0.0;
+    for (const FapLine& level : levels_) top_level = std::max(top_level, level.rho);
+    const auto [ylo, yhi] = y_range(style_, curve_, top_level);
     std::vector<float> xs, ys;
     xs.reserve(curve_.cox.size());
     ys.reserve(curve_.coy.size());
@@ -162,6 +170,19 @@ void BatchGraph::draw(const GraphPage& page) const {
     plotix::lintyp(0);
     if (xs.size() >= 2) plotix::curve(xs.data(), ys.data(), static_cast<int>(xs.size()));
     plotix::color("FORE");
+
+    // The false-alarm levels: dashed across the axis, labelled above their
+    // right end.
+    for (const FapLine& level : levels_) {
+        if (!(level.rho >= ylo && level.rho <= yhi)) continue;
+        const int y = plotix::nyposn(static_cast<float>(level.rho));
+        const int left = plotix::nxposn(xa.a), right = plotix::nxposn(xa.e);
+        plotix::lintyp(2);
+        plotix::line(left, y, right, y);
+        plotix::lintyp(0);
+        const std::string text = fap_label(level.probability);
+        plotix::messag(text, right - plotix::nlmess(text) - 10, std::max(0, y - 40 - 8));
+    }
 
     // Each marked peak's period, centred just above the peak.
     const std::size_t marked = std::min(style_.mark_peaks, peaks_.size());

@@ -31,8 +31,18 @@ struct AxisScale {
 AxisScale nice_axis(double lo, double hi);
 
 // The y range drawn: the style's, or from 0 to a little above the highest
-// value of the curve (at most 1).
-std::pair<double, double> y_range(const GraphStyle& style, const PlotArrays& curve);
+// value of the curve or `top`, whichever is higher (at most 1).
+std::pair<double, double> y_range(const GraphStyle& style, const PlotArrays& curve,
+                                  double top = 0.0);
+
+// A false-alarm level drawn across the graph: the rho whose false-alarm
+// probability is `probability`.
+struct FapLine {
+    double probability = 0.0;
+    double rho = 0.0;
+};
+// Its label: "FAP 1%", "FAP 0.1%" (the percentage to 6 significant digits).
+std::string fap_label(double probability);
 
 // A peak's label: its period with the time unit, 4 significant digits.
 std::string peak_label(const Peak& peak, const std::string& time_unit);
@@ -41,8 +51,10 @@ class BatchGraph {
   public:
     // `curve` in plain frequencies; `peaks` highest first (those beyond
     // style.mark_peaks are not marked).
+    // `levels` are drawn as dashed lines across the graph, each labelled at
+    // its right end (those outside a fixed --ylim are left out).
     BatchGraph(PlotArrays curve, double f_ini, double f_fin, GraphStyle style,
-               std::vector<Peak> peaks);
+               std::vector<Peak> peaks, std::vector<FapLine> levels = {});
     void draw(const GraphPage& page) const;
 
   private:
@@ -50,6 +62,7 @@ class BatchGraph {
     double f_ini_, f_fin_;
     GraphStyle style_;
     std::vector<Peak> peaks_;
+    std::vector<FapLine> levels_;
 };
 
 } // namespace fasogram

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <getopt.h>
 #include <string_view>
 
@@ -63,7 +65,14 @@ enum : int {
     opt_peaks,
     opt_screen,
     opt_oversample,
+    opt_bootstrap,
+    opt_seed,
+    opt_fap_levels,
 };
+
+// The most bootstrap resamples and false-alarm levels a run takes.
+constexpr std::uint64_t max_bootstrap = 100000000;
+constexpr std::size_t max_fap_levels = 20;
 
 constexpr const char* short_options = ":w:eo:p:j:qhV";
 
@@ -79,6 +88,9 @@ const struct option long_options[] = {
     {"size", required_argument, nullptr, opt_size},
     {"peaks", required_argument, nullptr, opt_peaks},
     {"screen", no_argument, nullptr, opt_screen},
+    {"bootstrap", required_argument, nullptr, opt_bootstrap},
+    {"seed", required_argument, nullptr, opt_seed},
+    {"fap-levels", required_argument, nullptr, opt_fap_levels},
     {"threads", required_argument, nullptr, 'j'},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
@@ -220,6 +232,24 @@ class Parser {
             break;
         }
         case opt_screen: options.screen = true; break;
+        case opt_bootstrap: {
+            const auto b = parse_count(value);
+            if (!b || *b == 0 || *b > max_bootstrap)
+                throw Usage{_("--bootstrap: expected a number of resamples from 1 to ") +
+                            std::to_string(max_bootstrap) + ": " + quoted_argument(value)};
+            options.bootstrap = static_cast<std::size_t>(*b);
+            break;
+        }
+        case opt_seed: {
+            const auto seed = parse_count(value);
+            if (!seed)
+                throw Usage{_("--seed: expected a whole number from 0 to 18446744073709551615: ") +
+                            quoted_argument(value)};
+            options.seed = *seed;
+            seed_given_ = true;
+            break;
+        }
+        case opt_fap_levels: options.fap_levels = fap_levels(value); break;
         case 'j': {
             const auto n = parse_count(value);
             if (!n || *n > max_threads)
@@ -263,6 +293,7 @@ class Parser {
             throw Usage{_("--table - and --peaks would both write to standard output")};
         if (std::string problem = multifreq_problem(options); !problem.empty())
             throw Usage{std::move(problem)};
+        check_fap_options();
         // Files only where asked: without -o the table is written only when
         // nothing else is, and then to standard output.
         if (!table_given_ && options.graphs.empty() && options.peaks == 0 &&
@@ -273,6 +304,57 @@ class Parser {
   private:
     std::string from_text_, to_text_;
     bool table_given_ = false;
+    bool seed_given_ = false;
+
+    // "0.01,0.001": each probability above 0 and below 1.
+    std::vector<double> fap_levels(std::string_view value) {
+        std::vector<double> levels;
+        const auto bad = [&value] {
+            return Usage{_("--fap-levels: expected probabilities above 0 and below 1, separated "
+                           "by commas: ") +
+                         quoted_argument(value)};
+        };
+        std::string_view rest = value;
+        for (;;) {
+            const std::size_t comma = rest.find(',');
+            const std::optional<double> p = parse_real(rest.substr(0, comma));
+            if (!p || !(*p > 0.0 && *p < 1.0)) throw bad();
+            levels.push_back(*p);
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        if (levels.size() > max_fap_levels)
+            throw Usage{_("--fap-levels: at most ") + std::to_string(max_fap_levels) +
+                        _(" probabilities: ") + quoted_argument(value)};
+        return levels;
+    }
+
+    void check_fap_options() const {
+        const bool graphs = !options.graphs.empty() || options.screen;
+        if (!options.fap_levels.empty() && !graphs)
+            throw Usage{_("--fap-levels draws on the graph: it needs -p/--plot or --screen")};
+        if (options.multi.harmonics > 1 && (options.bootstrap > 0 || !options.fap_levels.empty()))
+            throw Usage{_("--bootstrap and --fap-levels are for the spectrum of one sinusoid, not "
+                          "with --harmonics")};
+        if (options.bootstrap > 0 && options.peaks == 0 && options.fap_levels.empty())
+            throw Usage{_("--bootstrap gives the fap column of --peaks and the lines of "
+                          "--fap-levels: it needs one of them")};
+        if (seed_given_ && options.bootstrap == 0) throw Usage{_("--seed needs --bootstrap")};
+        if (options.bootstrap > 0) {
+            for (const double p : options.fap_levels) {
+                const auto b = static_cast<double>(options.bootstrap);
+                if (std::floor(p * b * (1 + 1e-12)) < 1) {
+                    char text[32];
+                    std::snprintf(text, sizeof text, "%g", p);
+                    throw Usage{_("--fap-levels: a probability of ") + std::string(text) +
+                                _(" needs at least ") +
+                                std::to_string(static_cast<long long>(std::ceil(1 / p))) +
+                                _(" resamples; --bootstrap gives ") +
+                                std::to_string(options.bootstrap)};
+                }
+            }
+        }
+    }
 
     Window window(std::string_view value) {
         const std::string v = lower(value);
@@ -402,7 +484,16 @@ line without numbers is taken as a header.
                          .ps .eps .svg .png .bmp .tif/.tiff (may be repeated)
       --size WIDTHxHEIGHT  pixel size of raster graphs, 16 to 16384 each
                          (default 3508x2480: A4 landscape at 300 dpi)
-      --peaks K          print the K highest peaks
+      --peaks K          print the K highest peaks, with the false-alarm
+                         probability (fap) of each height over the band
+      --bootstrap B      the fap column and the --fap-levels lines from B
+                         resamples of the series (B >= 1), the fap's
+                         standard error in a column of its own
+      --seed S           the resamples of --bootstrap (0 to 2^64-1, default 0):
+                         the same S gives the same numbers
+      --fap-levels P,... draw on the graph the rho of each false-alarm
+                         probability P (0 < P < 1), Baluev's or with
+                         --bootstrap the resamples'
       --screen           also show the graph in a window
   -j, --threads N        computing threads (default 0: every core)
   -q, --quiet            no notes, no summaries of the plotting library

@@ -66,6 +66,12 @@ struct Options {
     bool screen = false;
     unsigned threads = 0; // 0: every core
     bool quiet = false;
+    // The peaks' false-alarm probabilities and the --fap-levels lines from
+    // this many bootstrap resamples of the series; 0: the analytic ones.
+    std::size_t bootstrap = 0;
+    std::uint64_t seed = default_bootstrap_seed;
+    // The rho of each of these false-alarm probabilities drawn on the graph.
+    std::vector<double> fap_levels;
     MultiOptions multi;
     GraphStyle graph_style; // the look of the --plot and --screen graphs
 };

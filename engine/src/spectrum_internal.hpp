@@ -177,6 +177,10 @@ struct PeakBracket {
 std::vector<double> refine_maxima(const Prepared& series, std::span<const PeakBracket> brackets,
                                   unsigned threads);
 
+// FFTW's planner is not thread-safe (executing a plan is): every plan is
+// made and destroyed under this lock.
+std::mutex& fftw_planner_lock();
+
 // Whether the eight-digit rounding of value is the same for every number
 // within err of it (or err is within the tolerance allowed at a rounding
 // boundary).

@@ -57,6 +57,11 @@
 
 namespace fasogram::detail {
 
+std::mutex& fftw_planner_lock() {
+    static std::mutex m;
+    return m;
+}
+
 namespace {
 
 constexpr int kWidth = 20;                // cells per point
@@ -222,10 +227,8 @@ const KernelConstants& constants() {
     return c;
 }
 
-// FFTW's planner is not thread-safe; executing a plan is.
 std::mutex& planner_lock() {
-    static std::mutex m;
-    return m;
+    return fftw_planner_lock();
 }
 
 // The buffers are the engine's own, aligned as FFTW wants them: FFTW's

@@ -36,7 +36,7 @@ import numpy as np
 
 from . import _fasogram
 
-__all__ = ["spectrum", "Spectrum", "Peak", "Point", "Grid", "UndersampledGridWarning",
+__all__ = ["spectrum", "Spectrum", "Peak", "BootstrapFap", "Point", "Grid", "UndersampledGridWarning",
            "fit", "prewhiten", "trend", "spectral_window", "FitResult", "FitTerm", "Trend"]
 
 Peak = namedtuple("Peak", "frequency period rho amplitude phase fap", defaults=(None,))
@@ -122,10 +122,11 @@ class Spectrum:
     >>> f, rho, c1, c2, c3 = result
     """
 
-    __slots__ = ("frequency", "rho", "c1", "c2", "c3", "_result")
+    __slots__ = ("frequency", "rho", "c1", "c2", "c3", "_result", "_bootstraps")
 
     def __init__(self, result):
         self._result = result
+        self._bootstraps = {}
         self.frequency, self.rho, self.c1, self.c2, self.c3 = result.arrays
 
     def __iter__(self):
@@ -224,22 +225,121 @@ class Spectrum:
         except (ValueError, AttributeError):
             return None
 
-    def false_alarm_probability(self, rho, method="baluev"):
-        """The probability that pure noise gives a highest peak of at least rho.
+    def false_alarm_probability(self, rho, method="baluev", n=1000, seed=0):
+        """The probability that a series without signal gives a highest peak of at least rho.
 
-        The null hypothesis: the values are white Gaussian noise with the
-        given errors, sampled at these times; the band searched is the
-        grid's.  method="baluev" is Baluev's (2008) approximation, an upper
-        bound that is close at small probabilities.  rho may be a number or
-        an array.  It is not the probability that the signal is real.
+        The band searched is the grid's.  Neither method gives the
+        probability that the signal is real.
+
+        Parameters
+        ----------
+        rho : float or array_like
+            The peak height(s).
+        method : {"baluev", "bootstrap"}
+            "baluev": Baluev's (2008) approximation for white Gaussian noise
+            with the given errors sampled at these times, an upper bound that
+            is close at small probabilities.  "bootstrap": the share of `n`
+            resamples of the series (the values drawn with their errors, with
+            replacement, and put at the same times) whose highest rho over
+            the grid is at least rho; the null hypothesis is that the values
+            carry no periodic signal and are exchangeable across the times.
+        n : int
+            Resamples of the bootstrap, 1 or more (ignored by "baluev").
+        seed : int
+            The seed of the bootstrap's resamples, 0 to 2**64 - 1: the same
+            seed gives the same resamples on every machine and whatever the
+            number of threads.  The resamples of one (n, seed) are drawn once
+            per spectrum and kept.
+
+        Returns
+        -------
+        float, BootstrapFap or numpy.ndarray
+            "baluev": a float (an array for an array).  "bootstrap": for one
+            rho a `BootstrapFap`, a float (k/n, k the resamples that reach
+            rho) that also carries its binomial standard error, or, when no
+            resample reaches rho, 1/n marked as an upper bound; for an array
+            the floats alone.
+
+        Raises
+        ------
+        ValueError
+            For an unknown method, n below 1, a seed out of range, rho NaN,
+            or a spectrum of frequencies given one by one (no band).
+
+        Examples
+        --------
+        >>> import numpy as np, fasogram
+        >>> rng = np.random.default_rng(4)
+        >>> t = np.sort(rng.uniform(0, 50, 200))
+        >>> y = np.sin(2 * np.pi * t / 3.1) + rng.normal(0, 1, t.size)
+        >>> result = fasogram.spectrum(t, y, 0.02, 2.0, 2000)
+        >>> best = result.peaks(1)[0]
+        >>> fap = result.false_alarm_probability(best.rho, method="bootstrap", n=200)
+        >>> fap.upper_bound, float(fap)
+        (True, 0.005)
+        >>> fap
+        BootstrapFap(<0.005)
+        >>> low = result.false_alarm_probability(0.02, method="bootstrap", n=200)
+        >>> low.upper_bound, float(low), low.error
+        (False, 1.0, 0.0)
         """
-        _fap_method(method)
-        return _elementwise(self._result.false_alarm_probability, rho)
+        if _fap_method(method) == "baluev":
+            return _elementwise(self._result.false_alarm_probability, rho)
+        boot = self._bootstrap(n, seed)
+        arr = np.asarray(rho, dtype=float)
+        if arr.ndim == 0:
+            return BootstrapFap(*boot.probability(float(arr)))
+        return np.vectorize(lambda r: boot.probability(r)[0], otypes=[float])(arr)
 
-    def false_alarm_level(self, p, method="baluev"):
-        """The rho whose false-alarm probability is p (0 < p < 1)."""
-        _fap_method(method)
-        return _elementwise(self._result.false_alarm_level, p)
+    def false_alarm_level(self, p, method="baluev", n=1000, seed=0):
+        """The rho whose false-alarm probability is p (0 < p < 1).
+
+        Parameters
+        ----------
+        p : float or array_like
+            The probability, 0 < p < 1.
+        method, n, seed
+            As for `false_alarm_probability`.  The bootstrap's level is the
+            k-th highest of the resamples' highest rho, k = floor(p n), whose
+            probability is k/n (at most p); it needs n >= 1/p.
+
+        Returns
+        -------
+        float or numpy.ndarray
+
+        Raises
+        ------
+        ValueError
+            For p outside (0, 1), p n below 1, or as `false_alarm_probability`.
+
+        Examples
+        --------
+        >>> import numpy as np, fasogram
+        >>> rng = np.random.default_rng(5)
+        >>> t = np.sort(rng.uniform(0, 50, 200))
+        >>> result = fasogram.spectrum(t, rng.normal(0, 1, t.size), 0.02, 2.0, 2000)
+        >>> level = result.false_alarm_level(0.1, method="bootstrap", n=100)
+        >>> float(result.false_alarm_probability(level, method="bootstrap", n=100))
+        0.1
+        """
+        if _fap_method(method) == "baluev":
+            return _elementwise(self._result.false_alarm_level, p)
+        return _elementwise(self._bootstrap(n, seed).level, p)
+
+    def _bootstrap(self, n, seed):
+        n = _whole_number(n, "n")
+        if n < 1:
+            raise ValueError(f"n must be 1 or more, got {n}")
+        seed = _whole_number(seed, "seed")
+        if not 0 <= seed < 2 ** 64:
+            raise ValueError(f"seed must lie from 0 to 2**64 - 1, got {seed}")
+        key = (n, seed)
+        if key not in self._bootstraps:
+            if not hasattr(self._result, "bootstrap"):
+                raise ValueError("the bootstrap is for the spectrum of one sinusoid, not of a "
+                                 "harmonic model")
+            self._bootstraps[key] = self._result.bootstrap(n, seed)
+        return self._bootstraps[key]
 
     def __repr__(self):
         n = len(self.frequency)
@@ -250,8 +350,45 @@ class Spectrum:
 
 
 def _fap_method(method):
-    if method != "baluev":
-        raise ValueError(f"method must be 'baluev', got {method!r}")
+    if method not in ("baluev", "bootstrap"):
+        raise ValueError(f"method must be 'baluev' or 'bootstrap', got {method!r}")
+    return method
+
+
+class BootstrapFap(float):
+    """A false-alarm probability from the bootstrap: the float is the probability.
+
+    Attributes
+    ----------
+    error : float
+        The binomial standard error sqrt(p (1 - p) / n); 0.0 for a bound.
+    upper_bound : bool
+        No resample reached the height: the probability is below the value,
+        which is then 1/n.
+    exceeding : int
+        The resamples whose highest rho is at least the height (k).
+    resamples : int
+        n.
+    """
+
+    __slots__ = ("error", "upper_bound", "exceeding", "resamples")
+
+    def __new__(cls, probability, error, upper_bound, exceeding, resamples):
+        self = super().__new__(cls, probability)
+        self.error = error
+        self.upper_bound = bool(upper_bound)
+        self.exceeding = int(exceeding)
+        self.resamples = int(resamples)
+        return self
+
+    def __repr__(self):
+        if self.upper_bound:
+            return f"BootstrapFap(<{float(self)!r})"
+        return f"BootstrapFap({float(self)!r} +- {self.error:.2g})"
+
+    def __reduce__(self):
+        return (BootstrapFap, (float(self), self.error, self.upper_bound, self.exceeding,
+                               self.resamples))
 
 
 def _elementwise(func, value):

@@ -279,8 +279,12 @@ def read_light_curve(path, name=None):
         raise LightCurveError(f"{name}, {error}") from None
 
 
-def analyse(path, fmin, fmax, steps, window="hanning", threads=1):
-    """One survey row for the light curve in `path`: its two highest peaks, or the error."""
+def analyse(path, fmin, fmax, steps, window="hanning", threads=1, bootstrap=0, seed=0):
+    """One survey row for the light curve in `path`: its two highest peaks, or the error.
+
+    With `bootstrap` resamples (from `seed`) the peaks' fap and fap2 are the
+    bootstrap's probabilities, a bound written "<1/B" (as "<0.001") when no
+    resample reached the peak; otherwise Baluev's approximation."""
     row = dict.fromkeys(COLUMNS, "")
     row["file"] = os.path.basename(path)
     try:
@@ -296,7 +300,11 @@ def analyse(path, fmin, fmax, steps, window="hanning", threads=1):
         return row
     row["points"] = len(t)
     try:
-        peaks = fasogram.spectrum(t, y, fmin, fmax, steps, window, threads).peaks(2)
+        result = fasogram.spectrum(t, y, fmin, fmax, steps, window, threads)
+        peaks = result.peaks(2)
+        if bootstrap and peaks:
+            peaks = [p._replace(fap=_bootstrap_fap(result, p.rho, bootstrap, seed))
+                     for p in peaks]
     except ValueError as error:
         row["error"] = str(error)
         return row
@@ -315,6 +323,12 @@ def analyse(path, fmin, fmax, steps, window="hanning", threads=1):
     return row
 
 
-def analyse_batch(paths, fmin, fmax, steps, window="hanning", threads=1):
+def _bootstrap_fap(result, rho, n, seed):
+    fap = result.false_alarm_probability(rho, method="bootstrap", n=n, seed=seed)
+    return f"<{float(fap)!r}" if fap.upper_bound else float(fap)
+
+
+def analyse_batch(paths, fmin, fmax, steps, window="hanning", threads=1, bootstrap=0, seed=0):
     """`analyse` on every path, in order (one task of a survey)."""
-    return [analyse(path, fmin, fmax, steps, window, threads) for path in paths]
+    return [analyse(path, fmin, fmax, steps, window, threads, bootstrap, seed)
+            for path in paths]

@@ -1,6 +1,7 @@
 """The spectra and best peaks of every light curve in a directory, on Dask.
 
     fasogram-survey DIR --from F --to F --steps N [--window W]
+                    [--bootstrap B [--seed S]]
                     [--scheduler ADDRESS] [--workers N] -o results.csv
     python3 -m fasogram.survey ...    (the same)
 
@@ -14,7 +15,9 @@ written as one CSV row:
 
 (the second peak's frequency, period and rho after the first's; fap and
 fap2 the false-alarm probabilities of the two peaks over the band, by
-Baluev's approximation).  Numbers are written
+Baluev's approximation, or with --bootstrap B the share of B resamples of
+the curve whose highest rho reaches the peak, "<" and 1/B (as "<0.001")
+when none does; --seed S, 0 by default, picks the resamples).  Numbers are written
 with all their digits.  A light curve that cannot be read or has no
 spectrum gets a row with the number of points read, if any, and its error;
 the other columns stay empty.  Rows follow the order of the file names.
@@ -368,7 +371,8 @@ def _failure_row(path, error):
     return row
 
 
-def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None):
+def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None, bootstrap=0,
+               seed=0):
     """The survey rows of `paths` computed on the Dask cluster of `client`, in the order of `paths`.
 
     The files of a task that fails as a whole (its worker died, say) run again
@@ -380,7 +384,7 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
 
     def submit(tasks):
         return client.map(analyse_batch, tasks, fmin=fmin, fmax=fmax, steps=steps,
-                          window=window, threads=1, pure=False)
+                          window=window, threads=1, bootstrap=bootstrap, seed=seed, pure=False)
 
     def advance(count):
         if progress is not None:
@@ -430,6 +434,11 @@ def _parser():
                         help="number of frequency steps (N + 1 frequencies)")
     parser.add_argument("--window", choices=("hanning", "square"), default="hanning",
                         help="spectral window (default: hanning)")
+    parser.add_argument("--bootstrap", type=int, metavar="B",
+                        help="fap and fap2 from B bootstrap resamples (default: Baluev's "
+                             "approximation)")
+    parser.add_argument("--seed", type=int, default=0, metavar="S",
+                        help="seed of the bootstrap's resamples, 0 to 2**64-1 (default: 0)")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="address of an existing Dask scheduler (default: a local cluster)")
     parser.add_argument("--workers", type=int, metavar="N",
@@ -512,7 +521,7 @@ def _survey_on_dask(args, paths):
         workers = len(client.scheduler_info().get("workers", {}))
         note(f"{len(paths)} light curves, {workers} workers at {client.scheduler.address}")
         return run_survey(client, paths, args.fmin, args.fmax, args.steps, args.window,
-                          Progress(len(paths)))
+                          Progress(len(paths)), args.bootstrap or 0, args.seed)
     finally:
         if client is not None:
             with contextlib.suppress(Exception):
@@ -529,6 +538,10 @@ def _check(parser, args):
         parser.error(f"--to ({args.fmax!r}) must be greater than --from ({args.fmin!r})")
     if args.steps < 1:
         parser.error(f"--steps must be 1 or more, got {args.steps}")
+    if args.bootstrap is not None and args.bootstrap < 1:
+        parser.error(f"--bootstrap must be 1 or more, got {args.bootstrap}")
+    if not 0 <= args.seed < 2 ** 64:
+        parser.error(f"--seed must lie from 0 to 2**64-1, got {args.seed}")
     if args.workers is not None and args.workers < 1:
         parser.error(f"--workers must be 1 or more, got {args.workers}")
     if args.workers is not None and args.scheduler:

@@ -192,7 +192,41 @@ class Result {
     }
     py::tuple fap_basis() const { return py::make_tuple(basis_.n_eff, basis_.t_eff); }
 
+    // The series itself, for the bootstrap.
+    void keep_series(std::span<const double> t, std::span<const double> y,
+                     std::span<const double> dy) {
+        t_.assign(t.begin(), t.end());
+        y_.assign(y.begin(), y.end());
+        dy_.assign(dy.begin(), dy.end());
+    }
+
+    // The bootstrap of the series over the grid: `n` resamples from `seed`.
+    fasogram::Bootstrap bootstrap(std::int64_t n, py::int_ seed) const {
+        if (given_ || t_.empty())
+            throw py::value_error("frequencies given one by one search no band: no bootstrap");
+        if (n < 1) throw py::value_error("n must be 1 or more, got " + std::to_string(n));
+        fasogram::BootstrapOptions o;
+        o.resamples = static_cast<std::size_t>(n);
+        try {
+            o.seed = seed.cast<std::uint64_t>();
+        } catch (const py::cast_error&) {
+            throw py::value_error("seed must be a whole number from 0 to 2**64 - 1, got " +
+                                  py::repr(seed).cast<std::string>());
+        }
+        o.threads = threads_;
+        o.interruption_point = interruptible().interruption_point;
+        try {
+            py::gil_scoped_release nogil;
+            return fasogram::bootstrap(t_, y_, dy_, engine_.window(), grid_, o);
+        } catch (const Interrupted&) {
+            throw py::error_already_set();
+        } catch (const std::invalid_argument& e) {
+            throw py::value_error(e.what());
+        }
+    }
+
   private:
+    std::vector<double> t_, y_, dy_;
     SpectrumEngine engine_;
     std::vector<SpectrumPoint> points_;
     unsigned threads_;
@@ -285,7 +319,9 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
         basis = fasogram::fap_basis(t, dy, window);
     } catch (const std::exception&) {
     }
-    return Result(std::move(*engine), std::move(points), n_threads, grid, basis);
+    Result result(std::move(*engine), std::move(points), n_threads, grid, basis);
+    result.keep_series(t, y, dy);
+    return result;
 }
 
 // The fits at the frequencies of `freqs_in` (finite, any order), in that
@@ -351,7 +387,40 @@ PYBIND11_MODULE(_fasogram, m) {
              "Baluev's false-alarm probability of a highest peak of rho over the grid's band.")
         .def("false_alarm_level", &Result::false_alarm_level, py::arg("p"),
              "The rho whose false-alarm probability is p.")
-        .def_property_readonly("fap_basis", &Result::fap_basis, "(n_eff, t_eff)");
+        .def_property_readonly("fap_basis", &Result::fap_basis, "(n_eff, t_eff)")
+        .def("bootstrap", &Result::bootstrap, py::arg("n"), py::arg("seed"),
+             "The highest rho of n resamples of the series over the grid (a Bootstrap).");
+
+    py::class_<fasogram::Bootstrap>(m, "Bootstrap")
+        .def_property_readonly(
+            "maxima",
+            [](const fasogram::Bootstrap& b) {
+                const std::vector<double>& v = b.maxima();
+                return Array(static_cast<py::ssize_t>(v.size()), v.data());
+            },
+            "the highest rho of every resample, in resample order")
+        .def(
+            "probability",
+            [](const fasogram::Bootstrap& b, double rho) {
+                try {
+                    const fasogram::BootstrapProbability p = b.probability(rho);
+                    return py::make_tuple(p.probability, p.error, p.upper_bound, p.exceeding,
+                                          p.resamples);
+                } catch (const std::invalid_argument& e) {
+                    throw py::value_error(e.what());
+                }
+            },
+            py::arg("rho"), "(probability, error, upper_bound, exceeding, resamples)")
+        .def(
+            "level",
+            [](const fasogram::Bootstrap& b, double p) {
+                try {
+                    return b.level(p);
+                } catch (const std::invalid_argument& e) {
+                    throw py::value_error(e.what());
+                }
+            },
+            py::arg("p"), "The k-th highest maximum, k = floor(p n).");
 
     m.def("compute", &compute, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("fmin"),
           py::arg("fmax"), py::arg("steps"), py::arg("window"), py::arg("threads"),

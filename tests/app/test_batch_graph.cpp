@@ -245,6 +245,51 @@ Outcome run_program(const ScratchDir& dir, const std::string& args) {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, dir.read(".stderr")};
 }
 
+TEST(BatchGraphText, FapLevelsAreLabelledAboveTheirLinesAndRaiseTheYRange) {
+    ScratchDir dir;
+    write_weak_series(dir);
+    const std::vector<std::string> grid(std::begin(example_grid), std::end(example_grid));
+    std::vector<std::string> args = grid;
+    args.insert(args.end(), {"--fap-levels", "0.01,0.001,0.25", "weak.dat"});
+    const std::vector<Drawn> drawn = drawn_by(dir, args);
+    // The labels, right-aligned at the end of the axis (2650), 48 plot
+    // units above the level of their line.
+    std::vector<Drawn> labels;
+    for (const Drawn& d : drawn)
+        if (d.text.starts_with("FAP ")) labels.push_back(d);
+    ASSERT_EQ(labels.size(), 3u);
+    EXPECT_EQ(labels[0].text, "FAP 1%");
+    EXPECT_EQ(labels[1].text, "FAP 0.1%");
+    EXPECT_EQ(labels[2].text, "FAP 25%");
+    for (const Drawn& d : labels) {
+        EXPECT_GT(d.x, 2300) << d.text;
+        EXPECT_LT(d.x, 2650) << d.text;
+    }
+    // Lower probabilities lie higher (smaller y); the y axis reaches the
+    // highest level even above the curve.
+    EXPECT_LT(labels[1].y, labels[0].y);
+    EXPECT_LT(labels[0].y, labels[2].y);
+    const std::vector<double> ys = y_labels(drawn);
+    ASSERT_FALSE(ys.empty());
+    const double top_label = *std::max_element(ys.begin(), ys.end());
+    std::vector<double> pairs_t, pairs_x;
+    {
+        std::istringstream in(dir.read("weak.dat"));
+        for (double a, b; in >> a >> b;) {
+            pairs_t.push_back(a);
+            pairs_x.push_back(b);
+        }
+    }
+    const double level =
+        false_alarm_level(0.001, 0.2, 2.0, fap_basis(pairs_t, {}, Window::hanning));
+    EXPECT_GT(level, top_rho(dir));
+    EXPECT_GE(top_label + 0.1, level); // within a label step of the top
+    // The label of the 0.1% line sits 48 plot units above where rho = level
+    // is drawn: the y axis runs from 1800 (rho 0) up to 300 (its top label).
+    const double y_level = 1800.0 - level / top_label * 1500.0;
+    EXPECT_NEAR(labels[1].y + 48, y_level, 1.5);
+}
+
 TEST(BatchGraphOptions, BadValuesAreUsageErrors) {
     ScratchDir dir;
     fs::copy_file(FASOGRAM_EXAMPLE, dir.path() / "datos.dat");

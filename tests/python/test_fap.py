@@ -77,7 +77,7 @@ def test_boundaries_and_arguments():
         with pytest.raises(ValueError):
             result.false_alarm_level(bad)
     with pytest.raises(ValueError):
-        result.false_alarm_probability(0.3, method="bootstrap")
+        result.false_alarm_probability(0.3, method="davies")
     with pytest.raises(ValueError):
         result.false_alarm_probability(float("nan"))
 

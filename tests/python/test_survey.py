@@ -467,6 +467,16 @@ def test_a_crashing_light_curve_alone_gets_an_error_row(curves, tmp_path):
     (["--from", "0.1", "--to", "1", "--steps", "0"], "--steps must be 1 or more"),
     (["--from", "0.1", "--to", "nan", "--steps", "5"], "--from and --to must be finite"),
     (["--from", "0.1", "--to", "1", "--steps", "5", "--workers", "0"], "--workers must be"),
+    (["--from", "0.1", "--to", "1", "--steps", "5", "--bootstrap", "0"],
+     "--bootstrap must be 1 or more, got 0"),
+    (["--from", "0.1", "--to", "1", "--steps", "5", "--bootstrap", "-4"],
+     "--bootstrap must be 1 or more"),
+    (["--from", "0.1", "--to", "1", "--steps", "5", "--bootstrap", "2.5"],
+     "argument --bootstrap: invalid int value: '2.5'"),
+    (["--from", "0.1", "--to", "1", "--steps", "5", "--bootstrap", "5", "--seed", "-1"],
+     "--seed must lie from 0 to 2**64-1"),
+    (["--from", "0.1", "--to", "1", "--steps", "5", "--bootstrap", "5", "--seed",
+      str(2 ** 64)], "--seed must lie from 0 to 2**64-1"),
 ])
 def test_survey_refuses_bad_options(tmp_path, args, message):
     done = subprocess.run([sys.executable, "-m", "fasogram.survey", str(tmp_path), *args,
@@ -883,3 +893,26 @@ def test_phases_beyond_the_engines_range_give_an_error_row(tmp_path):
     assert "beyond the phases" in huge["error"]
     fine = fasogram.lightcurve.analyse(str(tmp_path / "near.dat"), 0.01, 0.5, 10, "square")
     assert fine["error"] == "" and float(fine["rho"]) > 0
+
+
+def test_survey_with_bootstrap_writes_the_resamples_probabilities(few_curves, tmp_path):
+    output = tmp_path / "results.csv"
+    done = run_survey(few_curves, output, "--workers", "1", "--bootstrap", "40", "--seed", "6")
+    assert done.returncode == 0, done.stderr
+    rows = read_rows(output)
+    assert len(rows) == 4
+    for row in rows:
+        data = np.loadtxt(few_curves / row["file"], ndmin=2)
+        result = fasogram.spectrum(data[:, 0], data[:, 1], FMIN, FMAX, STEPS)
+        best, second = result.peaks(2)
+        for key, peak in (("fap", best), ("fap2", second)):
+            fap = result.false_alarm_probability(peak.rho, method="bootstrap", n=40, seed=6)
+            text = row[key]
+            if fap.upper_bound:
+                assert text == "<0.025", (row["file"], key, text)
+            else:
+                assert float(text) == float(fap) and fap.exceeding == round(40 * float(text))
+        # The rest of the row is the spectrum's as without the bootstrap.
+        assert float(row["rho"]) == best.rho
+    # Each light curve's signal: its highest peak beyond every resample.
+    assert all(row["fap"] == "<0.025" for row in rows)
