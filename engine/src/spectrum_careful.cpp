@@ -221,7 +221,8 @@ Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     bd.eta = kLambda * (8.0 * u * std::sqrt(a.norm_hy) + 4.0 * u * std::sqrt(kb * a.part_hy) +
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
-    const Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);
+    Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);
+    e.precision = 106;
     // With every digit printed only a settled value will do: one whose bound
     // is merely small may still straddle a boundary.
     if (e.settled || (digits == Digits::eight && e.converged)) return e;

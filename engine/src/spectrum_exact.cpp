@@ -175,6 +175,7 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
         bd.eta = 4.0 * nd * unit * (sum_hy + sum_h * x_max);
         bd.unit = unit;
         result = solve_fit(sums, p, m, dd::DD{}, bd, f, digits);
+        result.precision = static_cast<int>(prec);
         if (result.settled) break;
         // The double-double the value is handed on in holds no more: past
         // this, more bits cannot settle the eight digits of a value within

@@ -21,6 +21,7 @@
 #include "fasogram/spectrum.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -86,6 +87,17 @@ struct Evaluation {
     // precision cannot settle digits that are not (a value that lies within
     // that rounding of a boundary).
     bool converged = false;
+    // What bounds the error of rho, C1, C2 and C3 (infinite where the fit is
+    // too ill-conditioned for the first-order propagation).
+    struct Bounds {
+        double rho = INFINITY, c1 = INFINITY, c2 = INFINITY, c3 = INFINITY;
+    } bound;
+    // What the doubles of `point` lack of the evaluation's own values (the
+    // tails of Digits::full, kept here with eight digits too).
+    SpectrumPoint::Tails rest;
+    // The bits of the careful (106) or multiple-precision evaluation the
+    // values come from; 0 for the fast ones.
+    int precision = 0;
 };
 
 // Fast evaluation of `count` frequencies that follow each other on a grid of

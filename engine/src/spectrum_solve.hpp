@@ -48,7 +48,10 @@ template <> inline dd::DD from_dd<dd::DD>(dd::DD v) {
 
 inline Evaluation singular_point(double f) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    return {{f, nan, nan, nan, nan, {}}, true};
+    Evaluation e;
+    e.point = {f, nan, nan, nan, nan, {}};
+    e.settled = true;
+    return e;
 }
 
 // `offset` is the mean less the centre the y values were taken from.
@@ -106,6 +109,15 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     e.point.c1 = std::ldexp(e.point.c1, p.scale);
     e.point.c2 = std::ldexp(e.point.c2, p.scale);
     e.point.c3 = std::ldexp(e.point.c3, p.scale);
+    {
+        const auto lost = [&p](const T& v, double kept) {
+            return std::ldexp(dd::to_double(as_dd(v) - dd::DD{std::ldexp(kept, -p.scale), 0.0}),
+                              p.scale);
+        };
+        const dd::DD vr = dd::abs(as_dd(rv / var));
+        e.rest = {dd::to_double(vr - dd::DD{e.point.rho, 0.0}), lost(c1, e.point.c1),
+                  lost(c2, e.point.c2), lost(c3, e.point.c3)};
+    }
 
     // First-order propagation of the bounds.  Entries of M are off by at most
     // 3 mu/S (the centring adds two more of mu/S), those of Y by eta/S plus
@@ -136,6 +148,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     e1 = std::ldexp(e1, k);
     e2 = std::ldexp(e2, k);
     e3 = std::ldexp(e3, k);
+    e.bound = {erho, e1, e2, e3};
     if (digits == Digits::full) {
         const auto back = [k](dd::DD v) {
             return dd::DD{std::ldexp(v.hi, k), std::ldexp(v.lo, k)};
