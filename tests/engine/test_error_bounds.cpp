@@ -31,13 +31,40 @@ double error_of(const Big& exact, double hi, double lo) {
     return std::fabs(mpfr_get_d(d.p(), MPFR_RNDN));
 }
 
+// Whether every number within `radius` of hi + lo rounds to the same
+// `digits` significant digits (rounded by MPFR, apart from the engine's own
+// rounding).
+bool one_rounding(double hi, double lo, double radius, int digits) {
+    const Big v = Big(hi) + Big(lo), r(radius);
+    return rounded(v - r, digits) == rounded(v + r, digits);
+}
+
 // The largest of error / bound over the values seen, the error that of the
 // evaluation's own value (the double and what it lacks, `rest`), the bound
 // widened by what handing it on as a double-double costs.
 struct Worst {
     double ratio = 0.0; // largest error / bound
     std::string where;
-    int bounded = 0; // values with a finite bound
+    int bounded = 0;  // values with a finite bound
+    int judged = 0;   // settled values whose stop rule was checked
+    int straddle = 0; // values called settled with a rounding boundary within their bound
+    std::string straddled;
+    // The stop rule: a settled value has no boundary of its printed digits
+    // within its bound (of the double itself, with eight digits).
+    void stop_rule(const Evaluation& e, const char* what, int digits = 8) {
+        if (!e.settled) return;
+        const double v[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
+        const double lo[4] = {e.rest.rho, e.rest.c1, e.rest.c2, e.rest.c3};
+        const double b[4] = {e.bound.rho, e.bound.c1, e.bound.c2, e.bound.c3};
+        for (int k = 0; k < 4; ++k) {
+            if (!std::isfinite(b[k]) || v[k] == 0.0) continue;
+            ++judged;
+            const double radius = b[k] + (digits == 8 ? std::fabs(lo[k]) : 0.0);
+            if (!one_rounding(v[k], digits == 8 ? 0.0 : lo[k], radius, digits) && straddle++ == 0)
+                straddled = std::string(what) + " f=" + std::to_string(e.point.f) + " value " +
+                            std::to_string(k);
+        }
+    }
     void take(const Evaluation& e, const Exact& r, const char* what) {
         const double v[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
         const double lo[4] = {e.rest.rho, e.rest.c1, e.rest.c2, e.rest.c3};
@@ -120,14 +147,26 @@ TEST(ErrorBounds, CarefulAndMultiplePrecisionBoundsCoverTheTrueError) {
                 // the sums, not of the weights' rounding.
                 const Exact r8 = reference_fit(m.t, m.x, f, &p.h);
                 const Exact r17 = reference_fit(m.t, m.x, f, &exact.h, &exact.h_lo);
-                eight.take(detail::evaluate_careful(q, f), r8, "eight digits");
+                const Evaluation e8 = detail::evaluate_careful(q, f);
+                eight.take(e8, r8, "eight digits");
+                eight.stop_rule(e8, "eight digits");
                 const Evaluation e = detail::evaluate_careful(exact, f, Digits::full);
                 full.take(e, r17, "every digit");
+                full.stop_rule(e, "every digit", 17);
                 ++bits[e.precision == 106 ? 0 : e.precision == 192 ? 1 : 2];
             }
         }
+        // The stop rules over a denser sweep towards the alias, where the
+        // bounds reach the last printed digit.
+        for (double d = 1e-2; d > 1e-14; d /= 1.3) {
+            eight.stop_rule(detail::evaluate_careful(p, 12.0 + d), "eight digits");
+            full.stop_rule(detail::evaluate_careful(exact, 12.0 + d, Digits::full), "every digit",
+                           17);
+        }
         EXPECT_LE(eight.ratio, 1.0) << eight.where;
         EXPECT_LE(full.ratio, 1.0) << full.where;
+        EXPECT_EQ(eight.straddle, 0) << eight.straddled;
+        EXPECT_EQ(full.straddle, 0) << full.straddled;
         EXPECT_GE(eight.bounded, 80);
         EXPECT_GE(full.bounded, 80);
         // The frequencies reach every stage of the evaluation.
@@ -165,6 +204,10 @@ TEST(ErrorBounds, FastAndTransformBoundsCoverTheTrueError) {
             for (std::size_t l = 0; l < std::min(len, detail::kFastGroup); ++l)
                 fr.push_back(c.g.frequency(first + static_cast<std::int64_t>(l)));
             fast.evaluate(fr, std::span<Evaluation>(out2).first(fr.size()), *sc);
+            for (std::size_t l = 0; l < len; ++l) {
+                wn.stop_rule(out[l], "transform");
+                if (l < fr.size()) wf.stop_rule(out2[l], "fast");
+            }
             for (std::size_t l = 0; l < len; l += 37) {
                 const Exact r = reference_fit(c.d->t, c.d->x, out[l].point.f, &p.h);
                 wn.take(out[l], r, "transform");
@@ -173,6 +216,8 @@ TEST(ErrorBounds, FastAndTransformBoundsCoverTheTrueError) {
         }
         EXPECT_LE(wn.ratio, 1.0) << wn.where;
         EXPECT_LE(wf.ratio, 1.0) << wf.where;
+        EXPECT_EQ(wn.straddle, 0) << wn.straddled;
+        EXPECT_EQ(wf.straddle, 0) << wf.straddled;
         EXPECT_GE(wn.bounded, 100);
         EXPECT_GE(wf.bounded, 100);
     }
@@ -269,11 +314,18 @@ TEST(ErrorBounds, SingularFitsAtPhasesOffTheQuarterCycles) {
         dyadic.t.push_back(4.0 * k + 0.3125 + (k % 2 == 0 ? 0.0 : 2.0));
         dyadic.x.push_back(uniform(s));
     }
+    // Half a cycle, reached from either side (t f = k + 1/2 for odd and even
+    // k), and an eighth of a cycle.
+    Data halves;
+    for (int k = 0; k < 30; ++k) {
+        halves.t.push_back(k + (k % 3 == 2 ? 0.125 : 0.5));
+        halves.x.push_back(uniform(s));
+    }
     struct Case {
         Data d;
         double f;
     };
-    const Case cases[] = {{series(false), f}, {series(true), f}, {dyadic, 1.25}};
+    const Case cases[] = {{series(false), f}, {series(true), f}, {dyadic, 1.25}, {halves, 1.0}};
     for (const Case& c : cases)
         for (Window w : {Window::hanning, Window::square}) {
             const SpectrumEngine engine(c.d.t, c.d.x, w);
