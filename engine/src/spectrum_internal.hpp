@@ -21,7 +21,6 @@
 #include "fasogram/spectrum.hpp"
 
 #include <atomic>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -87,18 +86,19 @@ struct Evaluation {
     // precision cannot settle digits that are not (a value that lies within
     // that rounding of a boundary).
     bool converged = false;
-    // What bounds the error of rho, C1, C2 and C3 (infinite where the fit is
-    // too ill-conditioned for the first-order propagation).
-    struct Bounds {
-        double rho = INFINITY, c1 = INFINITY, c2 = INFINITY, c3 = INFINITY;
-    } bound;
-    // What the doubles of `point` lack of the evaluation's own values (the
-    // tails of Digits::full, kept here with eight digits too).
-    SpectrumPoint::Tails rest;
-    // The bits of the careful (106) or multiple-precision evaluation the
-    // values come from; 0 for the fast ones.
-    int precision = 0;
 };
+
+// What each fit solved on this thread stated about its error, for the
+// engine's own tests: nothing is kept unless `fit_records` is set.
+struct FitRecord {
+    SpectrumPoint point;
+    bool settled = false;
+    SpectrumPoint::Tails bound; // of rho, C1, C2, C3 (infinite: too ill-conditioned)
+    SpectrumPoint::Tails rest;  // what the doubles of `point` lack of the fit's own values
+    int precision = 0;          // bits of the careful or multiple-precision sums, 0 fast
+};
+extern thread_local std::vector<FitRecord>* fit_records;
+extern thread_local int fit_precision; // the precision the next fits are solved at
 
 // Fast evaluation of `count` frequencies that follow each other on a grid of
 // step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in

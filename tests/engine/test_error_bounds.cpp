@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ namespace {
 
 using namespace mp_reference;
 using detail::Evaluation;
+using detail::FitRecord;
 using detail::Prepared;
 
 constexpr double kDdUnit = 0x1p-105; // what handing a value on as a double-double costs
@@ -51,7 +53,10 @@ struct Worst {
     std::string straddled;
     // The stop rule: a settled value has no boundary of its printed digits
     // within its bound (of the double itself, with eight digits).
-    void stop_rule(const Evaluation& e, const char* what, int digits = 8) {
+    void stop_rule(const FitRecord* e, const char* what, int digits = 8) {
+        if (e != nullptr) stop_rule(*e, what, digits);
+    }
+    void stop_rule(const FitRecord& e, const char* what, int digits = 8) {
         if (!e.settled) return;
         const double v[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
         const double lo[4] = {e.rest.rho, e.rest.c1, e.rest.c2, e.rest.c3};
@@ -65,7 +70,10 @@ struct Worst {
                             std::to_string(k);
         }
     }
-    void take(const Evaluation& e, const Exact& r, const char* what) {
+    void take(const FitRecord* e, const Exact& r, const char* what) {
+        if (e != nullptr) take(*e, r, what);
+    }
+    void take(const FitRecord& e, const Exact& r, const char* what) {
         const double v[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
         const double lo[4] = {e.rest.rho, e.rest.c1, e.rest.c2, e.rest.c3};
         const double b[4] = {e.bound.rho, e.bound.c1, e.bound.c2, e.bound.c3};
@@ -84,6 +92,34 @@ struct Worst {
             }
         }
     }
+};
+
+// The records of the fits solved on this thread while one is alive.
+struct Recording {
+    std::vector<FitRecord> records;
+    Recording() { detail::fit_records = &records; }
+    ~Recording() { detail::fit_records = nullptr; }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+    // The record of the fit whose values `e` returned (the last solved), if
+    // it has one.
+    const FitRecord* of(const Evaluation& e) const {
+        for (auto r = records.rbegin(); r != records.rend(); ++r)
+            if (r->point.f == e.point.f)
+                return r->point.rho == e.point.rho && r->point.c1 == e.point.c1 &&
+                               r->point.c2 == e.point.c2 && r->point.c3 == e.point.c3
+                           ? &*r
+                           : nullptr;
+        return nullptr;
+    }
+    // Runs `evaluate` with no records but its own and returns the record of
+    // what it returned.
+    template <class F> const FitRecord* run(F&& evaluate) {
+        records.clear();
+        last = evaluate();
+        return of(last);
+    }
+    Evaluation last;
 };
 
 std::uint64_t next(std::uint64_t& state) {
@@ -138,6 +174,7 @@ TEST(ErrorBounds, CarefulAndMultiplePrecisionBoundsCoverTheTrueError) {
         const Prepared p = detail::prepare_series(m.t, m.x, {}, w);
         Prepared exact = detail::with_exact_weights(p, w);
         Worst eight, full;
+        Recording rec;
         int bits[3] = {0, 0, 0}; // settled in double-double, at 192 bits, wider
         for (bool lanes : {true, false}) {
             Prepared q = p;
@@ -147,21 +184,24 @@ TEST(ErrorBounds, CarefulAndMultiplePrecisionBoundsCoverTheTrueError) {
                 // the sums, not of the weights' rounding.
                 const Exact r8 = reference_fit(m.t, m.x, f, &p.h);
                 const Exact r17 = reference_fit(m.t, m.x, f, &exact.h, &exact.h_lo);
-                const Evaluation e8 = detail::evaluate_careful(q, f);
+                const FitRecord* e8 = rec.run([&] { return detail::evaluate_careful(q, f); });
                 eight.take(e8, r8, "eight digits");
                 eight.stop_rule(e8, "eight digits");
-                const Evaluation e = detail::evaluate_careful(exact, f, Digits::full);
+                const FitRecord* e =
+                    rec.run([&] { return detail::evaluate_careful(exact, f, Digits::full); });
                 full.take(e, r17, "every digit");
                 full.stop_rule(e, "every digit", 17);
-                ++bits[e.precision == 106 ? 0 : e.precision == 192 ? 1 : 2];
+                if (e != nullptr) ++bits[e->precision == 106 ? 0 : e->precision == 192 ? 1 : 2];
             }
         }
         // The stop rules over a denser sweep towards the alias, where the
         // bounds reach the last printed digit.
         for (double d = 1e-2; d > 1e-14; d /= 1.3) {
-            eight.stop_rule(detail::evaluate_careful(p, 12.0 + d), "eight digits");
-            full.stop_rule(detail::evaluate_careful(exact, 12.0 + d, Digits::full), "every digit",
-                           17);
+            eight.stop_rule(rec.run([&] { return detail::evaluate_careful(p, 12.0 + d); }),
+                            "eight digits");
+            full.stop_rule(
+                rec.run([&] { return detail::evaluate_careful(exact, 12.0 + d, Digits::full); }),
+                "every digit", 17);
         }
         EXPECT_LE(eight.ratio, 1.0) << eight.where;
         EXPECT_LE(full.ratio, 1.0) << full.where;
@@ -195,23 +235,29 @@ TEST(ErrorBounds, FastAndTransformBoundsCoverTheTrueError) {
         const detail::FastEvaluator fast(p, c.g.step());
         auto sc = fast.scratch();
         Worst wn, wf;
+        Recording rec_n;
         std::vector<Evaluation> out(nufft.block_size()), out2(detail::kFastGroup);
         for (std::int64_t first = 0; first < c.g.size(); first += 512) {
             const auto len =
                 static_cast<std::size_t>(std::min<std::int64_t>(512, c.g.size() - first));
+            rec_n.records.clear();
             nufft.evaluate(first, std::span<Evaluation>(out).first(len), *ws);
             std::vector<double> fr;
             for (std::size_t l = 0; l < std::min(len, detail::kFastGroup); ++l)
                 fr.push_back(c.g.frequency(first + static_cast<std::int64_t>(l)));
+            std::vector<FitRecord> from_nufft;
+            from_nufft.swap(rec_n.records);
             fast.evaluate(fr, std::span<Evaluation>(out2).first(fr.size()), *sc);
-            for (std::size_t l = 0; l < len; ++l) {
-                wn.stop_rule(out[l], "transform");
-                if (l < fr.size()) wf.stop_rule(out2[l], "fast");
-            }
+            std::map<double, const FitRecord*> by_f, by_f2;
+            for (const FitRecord& r : from_nufft) by_f[r.point.f] = &r;
+            for (const FitRecord& r : rec_n.records) by_f2[r.point.f] = &r;
+            for (const auto& [f, r] : by_f) wn.stop_rule(*r, "transform");
+            for (const auto& [f, r] : by_f2) wf.stop_rule(*r, "fast");
             for (std::size_t l = 0; l < len; l += 37) {
-                const Exact r = reference_fit(c.d->t, c.d->x, out[l].point.f, &p.h);
-                wn.take(out[l], r, "transform");
-                if (l < fr.size()) wf.take(out2[l], r, "fast");
+                const double f = out[l].point.f;
+                const Exact r = reference_fit(c.d->t, c.d->x, f, &p.h);
+                if (by_f.count(f)) wn.take(*by_f[f], r, "transform");
+                if (by_f2.count(f)) wf.take(*by_f2[f], r, "fast");
             }
         }
         EXPECT_LE(wn.ratio, 1.0) << wn.where;
