@@ -1,9 +1,9 @@
 // The error bounds behind every printed digit, against the 640-bit reference
 // (mp_reference.hpp): each evaluation's stated bound must cover its true
-// error, and where the bound is nearly tight it must stay within a small
-// factor of that error, so that a bound made smaller or a term left out
-// shows.  Also the singular fits at phases that are not quarter cycles and
-// the digits of nearly singular ones at the stop rule's edge.
+// error, and no value called settled may have a rounding boundary of its
+// printed digits within its bound (checked by MPFR's own rounding).  Also
+// the singular fits at phases that are not quarter cycles and the digits of
+// nearly singular ones at the stop rule's edge.
 #include "fasogram/spectrum.hpp"
 #include "mp_reference.hpp"
 #include "spectrum_internal.hpp"
