@@ -12,8 +12,8 @@ pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-de
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
       python3-pip python3-setuptools python3-wheel
       python3-dask python3-distributed python3-astropy
-      # the 40-digit reference of the refined peaks (tests), the bounded
-      # searches beside them (bench)
+      # the independent multiple-precision references of the tests (mpmath),
+      # the bounded searches beside the refined peaks in the bench (scipy)
       python3-mpmath python3-scipy
       # real series for the tests of the automatic grid: statsmodels' data
       # sets (sunspots, co2, elnino) and R's (lynx, sunspot.month)

@@ -87,7 +87,8 @@ Decimal17 round17(dd::DD value, double err, bool* settled) {
     int e = static_cast<int>(std::floor(std::log10(a.hi)));
     double frac = 0.0;
     std::uint64_t n = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    bool found = false;
+    for (int attempt = 0; attempt < 3 && !found; ++attempt) {
         const dd::DD scaled = a * pow10(16 - e);
         // Above 2^53 the high part is a whole number; the low one is small.
         const double fl = std::floor(scaled.lo);
@@ -101,9 +102,12 @@ Decimal17 round17(dd::DD value, double err, bool* settled) {
             --e;
         } else {
             n = static_cast<std::uint64_t>(whole);
-            break;
+            found = true;
         }
     }
+    // Within the scaling's error of a power of ten the decade can flip back
+    // and forth between the attempts: exactly, in wide binary.
+    if (!found) return round17_wide(out, a, err, settled);
     if (frac > 0.5 || (frac == 0.5 && (n & 1) != 0)) ++n;
     if (n >= kHigh) {
         n /= 10;

@@ -89,6 +89,18 @@ struct Evaluation {
     bool converged = false;
 };
 
+// What each fit solved on this thread stated about its error, for the
+// engine's own tests: nothing is kept unless `fit_records` is set.
+struct FitRecord {
+    SpectrumPoint point;
+    bool settled = false;
+    SpectrumPoint::Tails bound; // of rho, C1, C2, C3 (infinite: too ill-conditioned)
+    SpectrumPoint::Tails rest;  // what the doubles of `point` lack of the fit's own values
+    int precision = 0;          // bits of the careful or multiple-precision sums, 0 fast
+};
+extern thread_local std::vector<FitRecord>* fit_records;
+extern thread_local int fit_precision; // the precision the next fits are solved at
+
 // Fast evaluation of `count` frequencies that follow each other on a grid of
 // step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in
 // `freqs` are the ones fitted).  `count` is at most kFastGroup.

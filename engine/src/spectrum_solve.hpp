@@ -136,6 +136,19 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     e1 = std::ldexp(e1, k);
     e2 = std::ldexp(e2, k);
     e3 = std::ldexp(e3, k);
+    // For the tests: the bounds and what the doubles lose of the values.
+    const auto record = [&] {
+        if (fit_records == nullptr) return;
+        const auto lost = [&p](const T& v, double kept) {
+            return std::ldexp(dd::to_double(as_dd(v) - dd::DD{std::ldexp(kept, -p.scale), 0.0}),
+                              p.scale);
+        };
+        const dd::DD vr = dd::abs(as_dd(rv / var));
+        const SpectrumPoint::Tails rest{dd::to_double(vr - dd::DD{e.point.rho, 0.0}),
+                                        lost(c1, e.point.c1), lost(c2, e.point.c2),
+                                        lost(c3, e.point.c3)};
+        fit_records->push_back({e.point, e.settled, {erho, e1, e2, e3}, rest, fit_precision});
+    };
     if (digits == Digits::full) {
         const auto back = [k](dd::DD v) {
             return dd::DD{std::ldexp(v.hi, k), std::ldexp(v.lo, k)};
@@ -156,6 +169,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         constexpr double close = 1e-28;
         e.converged = e1 <= close * std::fabs(v1.hi) && e2 <= close * std::fabs(v2.hi) &&
                       e3 <= close * std::fabs(v3.hi) && erho <= close * vr.hi;
+        record();
         return e;
     }
     e.settled = settled(e.point.c1, e1) && settled(e.point.c2, e2) && settled(e.point.c3, e3) &&
@@ -163,6 +177,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     const double tiny = 1e-3 * std::numeric_limits<double>::epsilon();
     e.converged = e1 <= tiny * std::fabs(e.point.c1) && e2 <= tiny * std::fabs(e.point.c2) &&
                   e3 <= tiny * std::fabs(e.point.c3) && erho <= tiny * e.point.rho;
+    record();
     return e;
 }
 

@@ -98,6 +98,16 @@ class Spectrum:
 
     Notes
     -----
+    Each of rho, c1, c2 and c3, rounded to eight significant digits, is the
+    exact fit's value correctly rounded (ties to even), as the program's
+    table prints it: the engine proves those digits from its error bound
+    and computes again at higher precision where it cannot.  The doubles
+    promise no more: past the eighth digit they can differ from the exact
+    value (by many units of the last place where the fit is nearly
+    singular); they do not depend on the number of threads, to the last
+    bit.  The program's CSV table (``-o
+    file.csv``) has all 17 digits correctly rounded.
+
     At a frequency where the fit is singular every value but the frequency
     is NaN.  The result unpacks as the tuple of the five arrays
     (frequency, rho, c1, c2, c3); ``len(result)`` is the number of
@@ -476,8 +486,8 @@ def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=N
         weights (1/D).
     threads : int, optional
         How many threads compute the spectrum; None uses every core.  The
-        printed digits do not depend on it (on large grids taken by the
-        transforms the doubles' last bits can).  The GIL is released meanwhile.
+        results do not depend on it, to the last bit of every double.  The
+        GIL is released meanwhile.
     dy : array_like or float, optional
         The measurement error of each value (or one number for all), finite
         and above 0: each point then weighs its window weight divided by

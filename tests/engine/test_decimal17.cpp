@@ -3,6 +3,8 @@
 // doubles, and at the rounding boundaries.
 #include "decimal17.hpp"
 
+#include <mpfr.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +84,45 @@ TEST(Decimal17, SettledOnlyWhenTheErrorStaysOffTheBoundary) {
     EXPECT_TRUE(settled);
     round17({0.0, 0.0}, 1e-300, &settled);
     EXPECT_FALSE(settled);
+}
+
+TEST(Decimal17, EveryDecadeEdgeFromDoubleDoubles) {
+    // Just under and over each power of ten, the low part carrying the
+    // difference: 10^k (1 - 0.5e-17) and 10^k (1 + 0.5e-16) are the
+    // boundaries of the 17-digit roundings next to it.  The reference is
+    // MPFR's correct rounding of hi + lo, exact at 2200 bits.
+    mpfr_t p, v, d;
+    mpfr_inits2(2200, p, v, d, static_cast<mpfr_ptr>(nullptr));
+    int checked = 0, wrong = 0;
+    std::string first;
+    for (int k = -300; k <= 307; ++k) {
+        mpfr_set_ui(p, 10, MPFR_RNDN);
+        mpfr_pow_si(p, p, k, MPFR_RNDN);
+        for (double rel : {-0.51e-17, -0.49e-17, 0.0, 0.49e-16, 0.51e-16, -3e-17}) {
+            mpfr_set(v, p, MPFR_RNDN);
+            mpfr_mul_d(d, p, rel, MPFR_RNDN);
+            mpfr_add(v, v, d, MPFR_RNDN);
+            const double hi = mpfr_get_d(v, MPFR_RNDN);
+            mpfr_sub_d(d, v, hi, MPFR_RNDN);
+            const double lo = mpfr_get_d(d, MPFR_RNDN);
+            // The value the double-double holds, exactly.
+            mpfr_set_d(v, hi, MPFR_RNDN);
+            mpfr_add_d(v, v, lo, MPFR_RNDN);
+            char digits[40];
+            mpfr_exp_t e = 0;
+            mpfr_get_str(digits, &e, 10, 17, v, MPFR_RNDN);
+            char want[64];
+            std::snprintf(want, sizeof want, "%c.%se%c%02d", digits[0], digits + 1,
+                          e - 1 < 0 ? '-' : '+', static_cast<int>(e - 1 < 0 ? 1 - e : e - 1));
+            const std::string got = format17(round17({hi, lo}, 0.0));
+            ++checked;
+            if (got != want && wrong++ == 0)
+                first = got + " for " + want + " at 10^" + std::to_string(k);
+        }
+    }
+    mpfr_clears(p, v, d, static_cast<mpfr_ptr>(nullptr));
+    EXPECT_EQ(checked, 608 * 6);
+    EXPECT_EQ(wrong, 0) << first;
 }
 
 } // namespace

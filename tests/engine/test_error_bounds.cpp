@@ -1,0 +1,405 @@
+// The error bounds behind every printed digit, against the 640-bit reference
+// (mp_reference.hpp): each evaluation's stated bound must cover its true
+// error, and no value called settled may have a rounding boundary of its
+// printed digits within its bound (checked by MPFR's own rounding).  Also
+// the singular fits at phases that are not quarter cycles and the digits of
+// nearly singular ones at the stop rule's edge.
+#include "fasogram/spectrum.hpp"
+#include "mp_reference.hpp"
+#include "spectrum_internal.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+using namespace mp_reference;
+using detail::Evaluation;
+using detail::FitRecord;
+using detail::Prepared;
+
+constexpr double kDdUnit = 0x1p-105; // what handing a value on as a double-double costs
+
+// |exact - (hi + lo)|, to a few digits.
+double error_of(const Big& exact, double hi, double lo) {
+    const Big d = exact - Big(hi) - Big(lo);
+    return std::fabs(mpfr_get_d(d.p(), MPFR_RNDN));
+}
+
+// Whether every number within `radius` of hi + lo rounds to the same
+// `digits` significant digits (rounded by MPFR, apart from the engine's own
+// rounding).
+bool one_rounding(double hi, double lo, double radius, int digits) {
+    const Big v = Big(hi) + Big(lo), r(radius);
+    return rounded(v - r, digits) == rounded(v + r, digits);
+}
+
+// The largest of error / bound over the values seen, the error that of the
+// evaluation's own value (the double and what it lacks, `rest`), the bound
+// widened by what handing it on as a double-double costs.
+struct Worst {
+    double ratio = 0.0; // largest error / bound
+    std::string where;
+    int bounded = 0;  // values with a finite bound
+    int judged = 0;   // settled values whose stop rule was checked
+    int straddle = 0; // values called settled with a rounding boundary within their bound
+    std::string straddled;
+    // The stop rule: a settled value has no boundary of its printed digits
+    // within its bound (of the double itself, with eight digits).
+    void stop_rule(const FitRecord* e, const char* what, int digits = 8) {
+        if (e != nullptr) stop_rule(*e, what, digits);
+    }
+    void stop_rule(const FitRecord& e, const char* what, int digits = 8) {
+        if (!e.settled) return;
+        const double v[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
+        const double lo[4] = {e.rest.rho, e.rest.c1, e.rest.c2, e.rest.c3};
+        const double b[4] = {e.bound.rho, e.bound.c1, e.bound.c2, e.bound.c3};
+        for (int k = 0; k < 4; ++k) {
+            if (!std::isfinite(b[k]) || v[k] == 0.0) continue;
+            ++judged;
+            const double radius = b[k] + (digits == 8 ? std::fabs(lo[k]) : 0.0);
+            if (!one_rounding(v[k], digits == 8 ? 0.0 : lo[k], radius, digits) && straddle++ == 0)
+                straddled = std::string(what) + " f=" + std::to_string(e.point.f) + " value " +
+                            std::to_string(k);
+        }
+    }
+    void take(const FitRecord* e, const Exact& r, const char* what) {
+        if (e != nullptr) take(*e, r, what);
+    }
+    void take(const FitRecord& e, const Exact& r, const char* what) {
+        const double v[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
+        const double lo[4] = {e.rest.rho, e.rest.c1, e.rest.c2, e.rest.c3};
+        const double b[4] = {e.bound.rho, e.bound.c1, e.bound.c2, e.bound.c3};
+        const Big* x[4] = {&r.rho, &r.c1, &r.c2, &r.c3};
+        for (int k = 0; k < 4; ++k) {
+            if (!std::isfinite(b[k])) continue;
+            ++bounded;
+            const double err = error_of(*x[k], v[k], lo[k]);
+            const double ratio = err / (b[k] + kDdUnit * std::fabs(v[k]));
+            if (ratio > this->ratio) {
+                this->ratio = ratio;
+                char buf[160];
+                std::snprintf(buf, sizeof buf, "%s f=%.17g value %d err %.3g bound %.3g bits %d",
+                              what, e.point.f, k, err, b[k], e.precision);
+                where = buf;
+            }
+        }
+    }
+};
+
+// The records of the fits solved on this thread while one is alive.
+struct Recording {
+    std::vector<FitRecord> records;
+    Recording() { detail::fit_records = &records; }
+    ~Recording() { detail::fit_records = nullptr; }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+    // The record of the fit whose values `e` returned (the last solved), if
+    // it has one.
+    const FitRecord* of(const Evaluation& e) const {
+        for (auto r = records.rbegin(); r != records.rend(); ++r)
+            if (r->point.f == e.point.f)
+                return r->point.rho == e.point.rho && r->point.c1 == e.point.c1 &&
+                               r->point.c2 == e.point.c2 && r->point.c3 == e.point.c3
+                           ? &*r
+                           : nullptr;
+        return nullptr;
+    }
+    // Runs `evaluate` with no records but its own and returns the record of
+    // what it returned.
+    template <class F> const FitRecord* run(F&& evaluate) {
+        records.clear();
+        last = evaluate();
+        return of(last);
+    }
+    Evaluation last;
+};
+
+std::uint64_t next(std::uint64_t& state) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 11;
+}
+double uniform(std::uint64_t& state) {
+    return static_cast<double>(next(state)) * 0x1p-53;
+}
+
+struct Data {
+    std::vector<double> t, x;
+};
+
+// Monthly means over 20 years: times k/12 are not exact, so 12 and 24
+// cycles a year are aliases to a few units of 2^-53.
+Data monthly() {
+    Data d;
+    std::uint64_t s = 17;
+    for (int k = 0; k < 240; ++k) {
+        const double t = 1980.0 + k / 12.0;
+        d.t.push_back(t);
+        d.x.push_back(std::round((340 + 3 * std::sin(6.283185307179586 * t) + uniform(s)) * 100) /
+                      100);
+    }
+    return d;
+}
+
+// Julian-day nights with dropouts and a large mean.
+Data nightly(int nights, std::uint64_t seed) {
+    Data d;
+    std::uint64_t s = seed;
+    for (int k = 0; k < nights; ++k) {
+        if (uniform(s) < 0.3) continue;
+        const double t = 2450000.5 + k + 0.05 * uniform(s);
+        d.t.push_back(t);
+        d.x.push_back(1000.0 + std::cos(6.283185307179586 * t / 2.7) + 0.5 * uniform(s));
+    }
+    return d;
+}
+
+// Monthly data at frequencies ever closer to the aliases 12 and 24 cycles a
+// year: condition numbers from 1 to past 1e30, so that the careful sums
+// settle some and the multiple precision the rest at growing widths.
+const double kNearAliases[] = {0.37,        1e-7,        12.0 + 1e-3,  12.0 + 1e-5,
+                               12.0 + 1e-7, 12.0 + 1e-9, 12.0 + 3e-11, 12.0 - 3e-13,
+                               24.0 - 1e-4, 24.0 - 1e-8, 24.0 - 1e-10, 12.0};
+
+TEST(ErrorBounds, CarefulAndMultiplePrecisionBoundsCoverTheTrueError) {
+    const Data m = monthly();
+    for (Window w : {Window::hanning, Window::square}) {
+        const Prepared p = detail::prepare_series(m.t, m.x, {}, w);
+        Prepared exact = detail::with_exact_weights(p, w);
+        Worst eight, full;
+        Recording rec;
+        int bits[3] = {0, 0, 0}; // settled in double-double, at 192 bits, wider
+        for (bool lanes : {true, false}) {
+            Prepared q = p;
+            q.careful_lanes = exact.careful_lanes = lanes;
+            for (double f : kNearAliases) {
+                // The engine's own weights taken as exact: the bounds are of
+                // the sums, not of the weights' rounding.
+                const Exact r8 = reference_fit(m.t, m.x, f, &p.h);
+                const Exact r17 = reference_fit(m.t, m.x, f, &exact.h, &exact.h_lo);
+                const FitRecord* e8 = rec.run([&] { return detail::evaluate_careful(q, f); });
+                eight.take(e8, r8, "eight digits");
+                eight.stop_rule(e8, "eight digits");
+                const FitRecord* e =
+                    rec.run([&] { return detail::evaluate_careful(exact, f, Digits::full); });
+                full.take(e, r17, "every digit");
+                full.stop_rule(e, "every digit", 17);
+                if (e != nullptr) ++bits[e->precision == 106 ? 0 : e->precision == 192 ? 1 : 2];
+            }
+        }
+        // The stop rules over a denser sweep towards the alias, where the
+        // bounds reach the last printed digit.
+        for (double d = 1e-2; d > 1e-14; d /= 1.3) {
+            eight.stop_rule(rec.run([&] { return detail::evaluate_careful(p, 12.0 + d); }),
+                            "eight digits");
+            full.stop_rule(
+                rec.run([&] { return detail::evaluate_careful(exact, 12.0 + d, Digits::full); }),
+                "every digit", 17);
+        }
+        EXPECT_LE(eight.ratio, 1.0) << eight.where;
+        EXPECT_LE(full.ratio, 1.0) << full.where;
+        EXPECT_EQ(eight.straddle, 0) << eight.straddled;
+        EXPECT_EQ(full.straddle, 0) << full.straddled;
+        EXPECT_GE(eight.bounded, 80);
+        EXPECT_GE(full.bounded, 80);
+        // The frequencies reach every stage of the evaluation.
+        EXPECT_GT(bits[0], 0);
+        EXPECT_GT(bits[1], 0);
+        EXPECT_GT(bits[2], 0);
+    }
+}
+
+TEST(ErrorBounds, FastAndTransformBoundsCoverTheTrueError) {
+    const Data m = monthly();
+    const Data n = nightly(900, 5);
+    struct Case {
+        const Data* d;
+        Window w;
+        FrequencyGrid g;
+    };
+    const Case cases[] = {{&m, Window::hanning, {11.9, 12.1, 4000, 0.0}},
+                          {&m, Window::square, {0.01, 30.0, 4000, 0.0}},
+                          {&n, Window::hanning, {0.001, 2.5, 6000, 0.0}},
+                          {&n, Window::square, {0.999, 1.001, 3000, 0.0}}};
+    for (const Case& c : cases) {
+        const Prepared p = detail::prepare_series(c.d->t, c.d->x, {}, c.w);
+        const detail::NufftEvaluator nufft(p, c.g, 512, 1);
+        auto ws = nufft.workspace();
+        const detail::FastEvaluator fast(p, c.g.step());
+        auto sc = fast.scratch();
+        Worst wn, wf;
+        Recording rec_n;
+        std::vector<Evaluation> out(nufft.block_size()), out2(detail::kFastGroup);
+        for (std::int64_t first = 0; first < c.g.size(); first += 512) {
+            const auto len =
+                static_cast<std::size_t>(std::min<std::int64_t>(512, c.g.size() - first));
+            rec_n.records.clear();
+            nufft.evaluate(first, std::span<Evaluation>(out).first(len), *ws);
+            std::vector<double> fr;
+            for (std::size_t l = 0; l < std::min(len, detail::kFastGroup); ++l)
+                fr.push_back(c.g.frequency(first + static_cast<std::int64_t>(l)));
+            std::vector<FitRecord> from_nufft;
+            from_nufft.swap(rec_n.records);
+            fast.evaluate(fr, std::span<Evaluation>(out2).first(fr.size()), *sc);
+            std::map<double, const FitRecord*> by_f, by_f2;
+            for (const FitRecord& r : from_nufft) by_f[r.point.f] = &r;
+            for (const FitRecord& r : rec_n.records) by_f2[r.point.f] = &r;
+            for (const auto& [f, r] : by_f) wn.stop_rule(*r, "transform");
+            for (const auto& [f, r] : by_f2) wf.stop_rule(*r, "fast");
+            for (std::size_t l = 0; l < len; l += 37) {
+                const double f = out[l].point.f;
+                const Exact r = reference_fit(c.d->t, c.d->x, f, &p.h);
+                if (by_f.count(f)) wn.take(*by_f[f], r, "transform");
+                if (by_f2.count(f)) wf.take(*by_f2[f], r, "fast");
+            }
+        }
+        EXPECT_LE(wn.ratio, 1.0) << wn.where;
+        EXPECT_LE(wf.ratio, 1.0) << wf.where;
+        EXPECT_EQ(wn.straddle, 0) << wn.straddled;
+        EXPECT_EQ(wf.straddle, 0) << wf.straddled;
+        EXPECT_GE(wn.bounded, 100);
+        EXPECT_GE(wf.bounded, 100);
+    }
+}
+
+// Every printed field at f, eight digits from fit() and 17 from a run, against
+// the reference; counts the fields that differ.
+int wrong_fields(const Data& d, Window w, const std::vector<double>& freqs, std::string& first) {
+    const SpectrumEngine engine(d.t, d.x, w);
+    const std::vector<SpectrumPoint> table = engine.fit(freqs, 1);
+    std::vector<double> weights;
+    if (w == Window::square) weights.assign(d.t.size(), 1.0);
+    int wrong = 0;
+    for (std::size_t k = 0; k < freqs.size(); ++k) {
+        const double f = freqs[k];
+        // A grid that holds f exactly: 0, f, 2f.
+        std::vector<SpectrumPoint> full;
+        engine.run(
+            FrequencyGrid{0.0, 2 * f, 2, engine.line_width()},
+            [&](const SpectrumPoint& p) {
+                if (p.f == f) full.push_back(p);
+            },
+            1, Digits::full);
+        const Exact r = reference_fit(d.t, d.x, f, weights.empty() ? nullptr : &weights);
+        const Big* ref[4] = {&r.rho, &r.c1, &r.c2, &r.c3};
+        const SpectrumPoint& t = table[k];
+        const double v8[4] = {t.rho, t.c1, t.c2, t.c3};
+        const double v[4] = {full.at(0).rho, full[0].c1, full[0].c2, full[0].c3};
+        const double tail[4] = {full[0].tail.rho, full[0].tail.c1, full[0].tail.c2,
+                                full[0].tail.c3};
+        for (int j = 0; j < 4; ++j) {
+            char e8[40];
+            std::snprintf(e8, sizeof e8, "%.7e", v8[j]);
+            const std::string want8 = rounded(*ref[j], 8), want17 = rounded(*ref[j], 17);
+            const std::string got17 = format_full_digits(v[j], tail[j]);
+            if (e8 != want8 || got17 != want17) {
+                if (wrong++ == 0)
+                    first = "f = " + std::to_string(f) + " field " + std::to_string(j) + ": " + e8 +
+                            " / " + got17 + " for " + want17;
+            }
+        }
+    }
+    return wrong;
+}
+
+TEST(ErrorBounds, DigitsOfNearlySingularFitsAtTheStopRulesEdge) {
+    // Ever closer to the aliases, the error of each stage crosses the last
+    // printed digit of the eight and of the 17: only the stop rule decides
+    // which digits are kept.
+    std::vector<double> freqs;
+    for (double d = 1e-2; d > 1e-14; d /= 4.7) {
+        freqs.push_back(12.0 + d);
+        freqs.push_back(24.0 - d);
+    }
+    std::string first;
+    const Data m = monthly();
+    EXPECT_EQ(wrong_fields(m, Window::hanning, freqs, first), 0) << first;
+    // Weekly Julian-day data near one cycle a week.
+    Data weekly;
+    std::uint64_t s = 3;
+    for (int k = 0; k < 150; ++k) {
+        weekly.t.push_back(2444000.5 + 7.0 * k);
+        weekly.x.push_back(std::round((20 + std::sin(k * 0.3) + uniform(s)) * 1000) / 1000);
+    }
+    freqs.clear();
+    for (double d = 1e-3; d > 1e-13; d /= 6.1) freqs.push_back(1.0 / 7.0 + d);
+    EXPECT_EQ(wrong_fields(weekly, Window::square, freqs, first), 0) << first;
+}
+
+TEST(ErrorBounds, SingularFitsAtPhasesOffTheQuarterCycles) {
+    // f = (2^20 + 1) 2^-25 and times 2^25 apart: every t f is the same
+    // phase, exactly, with a low part (t f has more bits than a double);
+    // times half as far apart add the opposite phase.
+    const double f = (0x1p20 + 1) * 0x1p-25;
+    const double t0 = 3.0 + 0x1p-20 * 12345; // t0 + k 2^25 exact
+    auto series = [&](bool two_phases) {
+        Data d;
+        std::uint64_t s = 9;
+        for (int k = 0; k < 12; ++k) {
+            d.t.push_back(t0 + k * 0x1p25);
+            d.x.push_back(uniform(s));
+            if (two_phases) {
+                d.t.push_back(t0 + k * 0x1p25 + 0x1p24);
+                d.x.push_back(uniform(s));
+            }
+        }
+        return d;
+    };
+    // Dyadic phases off the quarters: 25/64 of a cycle from times 4k + 5/16
+    // at 5/4 cycles a unit, and 57/64 from those two units later.
+    Data dyadic;
+    std::uint64_t s = 4;
+    for (int k = 0; k < 20; ++k) {
+        dyadic.t.push_back(4.0 * k + 0.3125 + (k % 2 == 0 ? 0.0 : 2.0));
+        dyadic.x.push_back(uniform(s));
+    }
+    // Half a cycle, reached from either side (t f = k + 1/2 for odd and even
+    // k), and an eighth of a cycle.
+    Data halves;
+    for (int k = 0; k < 30; ++k) {
+        halves.t.push_back(k + (k % 3 == 2 ? 0.125 : 0.5));
+        halves.x.push_back(uniform(s));
+    }
+    struct Case {
+        Data d;
+        double f;
+    };
+    const Case cases[] = {{series(false), f}, {series(true), f}, {dyadic, 1.25}, {halves, 1.0}};
+    for (const Case& c : cases)
+        for (Window w : {Window::hanning, Window::square}) {
+            const SpectrumEngine engine(c.d.t, c.d.x, w);
+            const SpectrumPoint p = engine.fit(std::vector<double>{c.f}, 1).at(0);
+            EXPECT_TRUE(std::isnan(p.rho) && std::isnan(p.c1) && std::isnan(p.c2) &&
+                        std::isnan(p.c3))
+                << c.f << " " << p.rho;
+            int points = 0;
+            engine.run(
+                FrequencyGrid{0.0, 2 * c.f, 2, engine.line_width()},
+                [&](const SpectrumPoint& q) {
+                    if (q.f != c.f) return;
+                    ++points;
+                    EXPECT_TRUE(std::isnan(q.rho) && std::isnan(q.c2)) << q.rho;
+                    EXPECT_EQ(format_full_digits(q.c3, q.tail.c3), "NaN");
+                },
+                1, Digits::full);
+            EXPECT_EQ(points, 1);
+            // Two more phases, however close, make the fit sound again.
+            Data three = c.d;
+            three.t.push_back(c.d.t[1] + 0x1p-20);
+            three.x.push_back(0.5);
+            three.t.push_back(c.d.t[2] - 0x1p-19);
+            three.x.push_back(0.25);
+            std::string first;
+            EXPECT_EQ(wrong_fields(three, w, {c.f}, first), 0) << first;
+        }
+}
+
+} // namespace
+} // namespace fasogram
