@@ -1,13 +1,14 @@
 """The spectra and best peaks of every light curve in a directory, on Dask.
 
-    fasogram-survey DIR --from F --to F --steps N [--window W]
+    fasogram-survey DIR --from F --to F --steps N [--window W] [--errors]
                     [--scheduler ADDRESS] [--workers N] -o results.csv
     python3 -m fasogram.survey ...    (the same)
 
 Every file in DIR (not in its subdirectories; names starting with a dot are
-left out) is read as a light curve (see fasogram.lightcurve), its spectrum
-computed from --from to --to in --steps steps, and its two highest peaks
-written as one CSV row:
+left out) is read as a light curve by the program's reader (see
+fasogram.read_series: headers, comments and numbers as `fasogram` reads
+them), its spectrum computed from --from to --to in --steps steps, and its
+two highest peaks written as one CSV row:
 
     file, points, frequency, period, rho, amplitude, phase,
     frequency2, period2, rho2, error, fap, fap2
@@ -18,6 +19,11 @@ Baluev's approximation).  Numbers are written
 with all their digits.  A light curve that cannot be read or has no
 spectrum gets a row with the number of points read, if any, and its error;
 the other columns stay empty.  Rows follow the order of the file names.
+
+With --errors every line holds time, value and error, the error finite and
+above 0 (else the file's row names the line at fault), and each point weighs
+1/error^2.  Without it, a file whose pairs carry a third number gets one
+note saying that the column is not read.
 
 The results go to a new file beside the output, renamed over it once the
 survey is complete and on disk: an earlier results file stays as it was
@@ -368,7 +374,7 @@ def _failure_row(path, error):
     return row
 
 
-def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None):
+def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None, errors=False):
     """The survey rows of `paths` computed on the Dask cluster of `client`, in the order of `paths`.
 
     The files of a task that fails as a whole (its worker died, say) run again
@@ -380,7 +386,7 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
 
     def submit(tasks):
         return client.map(analyse_batch, tasks, fmin=fmin, fmax=fmax, steps=steps,
-                          window=window, threads=1, pure=False)
+                          window=window, threads=1, errors=errors, pure=False)
 
     def advance(count):
         if progress is not None:
@@ -410,7 +416,7 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
 
 def write_rows(rows, file):
     """Writes the rows as CSV with a header line; numbers keep all their digits."""
-    writer = csv.DictWriter(file, fieldnames=COLUMNS, lineterminator="\n")
+    writer = csv.DictWriter(file, fieldnames=COLUMNS, lineterminator="\n", extrasaction="ignore")
     writer.writeheader()
     for row in rows:
         writer.writerow({key: repr(value) if isinstance(value, float) else value
@@ -430,6 +436,8 @@ def _parser():
                         help="number of frequency steps (N + 1 frequencies)")
     parser.add_argument("--window", choices=("hanning", "square"), default="hanning",
                         help="spectral window (default: hanning)")
+    parser.add_argument("--errors", action="store_true",
+                        help="each line holds time, value and error; points weigh 1/error^2")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="address of an existing Dask scheduler (default: a local cluster)")
     parser.add_argument("--workers", type=int, metavar="N",
@@ -512,7 +520,7 @@ def _survey_on_dask(args, paths):
         workers = len(client.scheduler_info().get("workers", {}))
         note(f"{len(paths)} light curves, {workers} workers at {client.scheduler.address}")
         return run_survey(client, paths, args.fmin, args.fmax, args.steps, args.window,
-                          Progress(len(paths)))
+                          Progress(len(paths)), errors=args.errors)
     finally:
         if client is not None:
             with contextlib.suppress(Exception):
@@ -564,6 +572,9 @@ def main(argv=None):
                 if not paths:
                     raise SurveyError(f"no light curve files in {args.directory}")
                 rows = _survey_on_dask(args, [os.path.abspath(p) for p in paths])
+                for row in rows:
+                    if row.get("note"):
+                        note(row["note"])
                 text = io.StringIO()
                 write_rows(rows, text)
                 output.commit(text.getvalue())
