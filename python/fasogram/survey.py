@@ -362,12 +362,41 @@ class Progress:
         self.stream.flush()
 
 
+class _NoWorkers(Exception):
+    """The cluster has had no worker for a while: a task waiting for one would wait forever."""
+
+
+# How long a task may wait while the cluster has no worker at all (a local
+# worker restarts within seconds).
+NO_WORKER_PATIENCE = 60.0
+
+
+def _result(client, future):
+    """The result of `future`; _NoWorkers when the cluster stays without workers
+    (its last one died on this task and none came back)."""
+    import time
+
+    alone_since = None
+    while True:
+        try:
+            return future.result(timeout=2)
+        except TimeoutError:
+            pass
+        if client.scheduler_info().get("workers"):
+            alone_since = None
+        elif alone_since is None:
+            alone_since = time.monotonic()
+        elif time.monotonic() - alone_since > NO_WORKER_PATIENCE:
+            future.cancel()
+            raise _NoWorkers() from None
+
+
 def _failure_row(path, error):
     from distributed.scheduler import KilledWorker
 
     row = dict.fromkeys(COLUMNS, "")
     row["file"] = os.path.basename(path)
-    if isinstance(error, KilledWorker):
+    if isinstance(error, (KilledWorker, _NoWorkers)):
         row["error"] = "the Dask worker analysing it died"
     else:
         row["error"] = f"task failed: {type(error).__name__}: {error}"
@@ -407,7 +436,7 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
     for path in sorted(again, key=order.get):
         (future,) = submit([[path]])
         try:
-            (rows[path],) = future.result()
+            (rows[path],) = _result(client, future)
         except Exception as error:
             rows[path] = _failure_row(path, error)
         advance(1)
