@@ -41,7 +41,8 @@ listening on the loopback interface only and without a dashboard; with
 tcp://10.0.0.5:8786), whose workers need the fasogram package and must see
 DIR under the same path.  When a worker dies (a task that brings its process
 down), the files of its task are tried again one at a time, so that only the
-file at fault gets an error row.
+file at fault gets an error row; so does a file whose retry leaves the
+cluster without any worker for a minute.
 
 Progress and notes go to the standard error, as a line that updates itself
 on a terminal and as a line every tenth of the way otherwise.  The exit
