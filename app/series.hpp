@@ -1,5 +1,7 @@
-// Series of (time, value) pairs read from text.
+// Series of (time, value) pairs read from text, with the program's messages.
 #pragma once
+
+#include <fasogram/series.hpp>
 
 #include <cstddef>
 #include <filesystem>
@@ -14,34 +16,12 @@ namespace fasogram {
 // not looked at.
 inline constexpr std::size_t max_pairs = 20000;
 
-struct Series {
-    std::vector<double> t;     // times, in file order
-    std::vector<double> x;     // values
-    std::vector<double> sigma; // measurement errors (SeriesLayout::errors), else empty
-    std::size_t size() const { return t.size(); }
+// The dialogue's layout: at most max_pairs pairs, no header.
+inline constexpr SeriesLayout dialogue_layout{max_pairs, false, false};
 
-    std::string header;   // the header line skipped, if any (without its line end)
-    long header_line = 0; // its line number; 0 when there was none
-
-    // Without SeriesLayout::errors: the first line whose pair is followed by
-    // a third number on the same line (a column that is not read); 0 when
-    // none is.
-    long third_column_line = 0;
-    // Reading stopped at the limit with more lines of data to come.
-    bool more = false;
-};
-
-// How a series is read.  The dialogue reads at most max_pairs pairs and no
-// header; batch runs read every pair and accept a header.
-struct SeriesLayout {
-    std::size_t limit = max_pairs; // pairs read at most
-    bool header = false;           // a first line without a number is a header
-    // Each line holds time, value and the value's error (finite, above 0),
-    // all three on the line.
-    bool errors = false;
-};
-
-// Reads pairs of time and value.  Each pair starts on a new line; its two
+// The engine's read_series (see fasogram/series.hpp), whose failures
+// become FatalError naming `name` and the line, in the run's language.
+// Each pair starts on a new line; its two
 // numbers are separated by blanks, tabs or a comma and may stand on
 // consecutive lines; whatever follows the second number on its line is
 // ignored; empty lines, lines of separators alone and comment lines (whose
@@ -55,11 +35,12 @@ struct SeriesLayout {
 // instead.  A value that is not a number, an empty field where a number is
 // read (between two commas, or before the first one: "1,,2", ",1,2") and an
 // error that is not above 0 raise FatalError naming `name` and the line.
-Series read_series(std::istream& in, std::string_view name, const SeriesLayout& layout = {});
+Series read_series(std::istream& in, std::string_view name,
+                   const SeriesLayout& layout = dialogue_layout);
 
 // Opens `path` and reads it as above; a file that cannot be opened raises
 // FatalError naming `name`.
 Series read_series_file(const std::filesystem::path& path, std::string_view name,
-                        const SeriesLayout& layout = {});
+                        const SeriesLayout& layout = dialogue_layout);
 
 } // namespace fasogram

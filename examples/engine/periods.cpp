@@ -1,22 +1,21 @@
-// The two highest peaks of a series read from standard input (one "time
-// value" pair a line), by the fasogram engine library.  Build it against the
+// The two highest peaks of a series read from standard input (a "time
+// value" pair a line, comments and a header allowed), by the fasogram
+// engine library.  Build it against the
 // installed library:
 //   c++ -std=c++20 periods.cpp $(pkg-config --cflags --libs fasogram)
+#include <fasogram/series.hpp>
 #include <fasogram/spectrum.hpp>
 
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
-#include <vector>
 
 int main() {
-    std::vector<double> t, x;
-    for (double a, b; std::cin >> a >> b;) {
-        t.push_back(a);
-        x.push_back(b);
-    }
     try {
-        const fasogram::SpectrumEngine engine(t, x, fasogram::Window::hanning);
+        fasogram::SeriesLayout layout;
+        layout.header = true;
+        const fasogram::Series series = fasogram::read_series(std::cin, layout);
+        const fasogram::SpectrumEngine engine(series.t, series.x, fasogram::Window::hanning);
         const fasogram::FrequencyGrid grid{0.0, 0.5, 5000, engine.line_width()};
         fasogram::PeakFinder finder(2);
         engine.run(grid, [&](const fasogram::SpectrumPoint& p) { finder.add(p); });

@@ -28,6 +28,7 @@ for a whole directory of light curves see `python3 -m fasogram.survey`.
 
 import math
 import numbers
+import os
 import operator
 import warnings
 from collections import namedtuple
@@ -36,7 +37,10 @@ import numpy as np
 
 from . import _fasogram
 
-__all__ = ["spectrum", "Spectrum", "Peak", "BootstrapFap", "Point", "Grid", "UndersampledGridWarning",
+LightCurveError = _fasogram.LightCurveError
+
+__all__ = ["spectrum", "spectra", "read_series", "LightCurveError", "SeriesData", "Spectrum",
+           "Peak", "BootstrapFap", "Point", "Grid", "UndersampledGridWarning",
            "fit", "prewhiten", "trend", "spectral_window", "FitResult", "FitTerm", "Trend"]
 
 Peak = namedtuple("Peak", "frequency period rho amplitude phase fap", defaults=(None,))
@@ -591,6 +595,184 @@ def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=N
             f"line width {result.line_width!r}: a peak can fall between two frequencies; "
             + remedy, UndersampledGridWarning, stacklevel=2)
     return result
+
+
+def spectra(curves, fmin, fmax, steps, window="hanning", threads=None, peaks=0,
+            failures="raise"):
+    """The spectra of many series on one grid, the series spread over threads.
+
+    Parameters
+    ----------
+    curves : iterable
+        Series as (t, y) or (t, y, dy) tuples, each as `spectrum` takes them
+        (dy None, an array or one number).
+    fmin, fmax, steps, window
+        The grid and the window, as in `spectrum` (all three limits given).
+    threads : int, optional
+        How many series are computed at once, each on one thread; None uses
+        every core.  The results do not depend on it.
+    peaks : int
+        When above 0, each spectrum's `peaks(peaks)` is found on the same
+        threads (and returned by that call without more work).
+    failures : {"raise", "return"}
+        What a series without a spectrum does: raise its ValueError (the
+        first in the list) or take the exception's place in the list.
+
+    Returns
+    -------
+    list
+        A `Spectrum` per series, in their order (with failures="return", the
+        ValueError or MemoryError of a series that has none instead).  Each
+        equals `spectrum(t, y, fmin, fmax, steps, window, dy=dy)`.
+
+    Examples
+    --------
+    >>> import numpy as np, fasogram
+    >>> t = np.arange(300) * 0.37
+    >>> curves = [(t, np.sin(2 * np.pi * f * t)) for f in (0.1, 0.2, 0.3)]
+    >>> [round(s.peaks(1)[0].frequency, 6) for s in fasogram.spectra(curves, 0, 1, 2000)]
+    [0.1, 0.2, 0.3]
+    """
+    if failures not in ("raise", "return"):
+        raise ValueError(f"failures must be 'raise' or 'return', got {failures!r}")
+    fmin = _real_number(fmin, "fmin")
+    fmax = _real_number(fmax, "fmax")
+    steps = _whole_number(steps, "steps")
+    if steps >= 2**63:
+        raise ValueError(f"steps is too large: {steps}")
+    peaks = _whole_number(peaks, "peaks")
+    if not isinstance(window, str):
+        raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
+    if threads is None:
+        threads = 0
+    else:
+        threads = _whole_number(threads, "threads")
+        if threads < 1:
+            raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
+    converted = []
+    for curve in curves:
+        try:
+            if not isinstance(curve, (tuple, list)) or len(curve) not in (2, 3):
+                raise ValueError("each series must be (t, y) or (t, y, dy)")
+            t = _series(curve[0], "t")
+            y = _series(curve[1], "y")
+            dy = curve[2] if len(curve) == 3 else None
+            if dy is not None:
+                dy = _errors(dy, t.shape[0])
+            converted.append((t, y, dy))
+        except ValueError as error:
+            if failures == "raise":
+                raise
+            converted.append(error)
+    pending = [c for c in converted if not isinstance(c, BaseException)]
+    results = iter(_fasogram.compute_many(pending, fmin, fmax, steps, window, threads, peaks))
+    out = []
+    for item in converted:
+        if not isinstance(item, BaseException):
+            item = next(results)
+        if isinstance(item, BaseException):
+            if failures == "raise":
+                raise item
+            out.append(item)
+        else:
+            out.append(Spectrum(item))
+    return out
+
+
+class SeriesData:
+    """A series as `read_series` gives it.
+
+    t, y : numpy.ndarray   times and values (float64), in file order
+    dy : numpy.ndarray     the errors, read with errors=True; else None
+    header : str           the header line skipped ("" when none)
+    header_line : int      its line number (0 when none)
+    third_column_line : int
+        Without errors=True: the first line whose pair is followed by a third
+        number (a column of errors that is not read, perhaps); 0 when none.
+    more : bool            reading stopped at the limit with data left
+
+    It unpacks as (t, y), or (t, y, dy) when read with errors=True.
+    """
+
+    __slots__ = ("t", "y", "dy", "header", "header_line", "third_column_line", "more")
+
+    def __init__(self, t, y, dy, header, header_line, third_column_line, more):
+        self.t, self.y, self.dy = t, y, dy
+        self.header = header.decode("utf-8", "replace")
+        self.header_line, self.third_column_line, self.more = (
+            header_line, third_column_line, more)
+
+    def __iter__(self):
+        return iter((self.t, self.y) if self.dy is None else (self.t, self.y, self.dy))
+
+    def __len__(self):
+        return len(self.t)
+
+    def __repr__(self):
+        return (f"SeriesData({len(self.t)} points{', with errors' if self.dy is not None else ''}"
+                f"{', header on line %d' % self.header_line if self.header_line else ''})")
+
+
+def read_series(source, errors=False, header=True, limit=None, name=None):
+    """Reads a series file: the reader of the program `fasogram`.
+
+    Each pair starts on a new line; its two numbers are separated by blanks,
+    tabs or a comma and may stand on consecutive lines; whatever follows the
+    second number on its line is ignored.  Numbers take any decimal or
+    exponent notation, Fortran D exponents included (1.5D+03); nan, inf and
+    values beyond a double are not numbers.  Empty lines, lines of separators
+    alone and comment lines (whose first character other than a blank is #
+    or %) are skipped; CR LF line ends and a UTF-8 byte order mark are
+    accepted; a lone time at the end is dropped.  With `header`, a first
+    line (not empty, not a comment) holding no number is a header.  With
+    `errors` every line holds time, value and error (finite, above 0).
+
+    Parameters
+    ----------
+    source : str, os.PathLike, bytes, bytearray or memoryview
+        A file's path, or the file's contents.
+    errors : bool
+        Read (time, value, error) triples.
+    header : bool
+        Skip a header line.
+    limit : int, optional
+        Read at most this many pairs (SeriesData.more tells whether data
+        follows).
+    name : str, optional
+        The name messages give the file; by default its path ("<bytes>" for
+        contents).
+
+    Raises
+    ------
+    LightCurveError
+        A ValueError naming the file and the line at fault, with the
+        program's words: "NAME, line N: malformed number: 'x'".
+    OSError
+        When the file cannot be read.
+
+    >>> import fasogram
+    >>> t, y = fasogram.read_series(b"time mag\\n# t y\\n1.0 2.5\\n2.0, 3.5D0 comment\\n")
+    >>> t.tolist(), y.tolist()
+    ([1.0, 2.0], [2.5, 3.5])
+    """
+    if limit is not None:
+        limit = _whole_number(limit, "limit")
+        if limit < 0:
+            raise ValueError(f"limit must be 0 or more, got {limit}")
+        limit = min(limit, 2**63 - 1)
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        data = bytes(source)
+        name = "<bytes>" if name is None else name
+    else:
+        path = os.fspath(source)
+        with open(path, "rb") as file:
+            data = file.read()
+        name = (path if isinstance(path, str) else os.fsdecode(path)) if name is None else name
+    try:
+        parts = _fasogram.read_series(data, bool(errors), bool(header), limit)
+    except LightCurveError as error:
+        raise LightCurveError(f"{name}, {error}") from None
+    return SeriesData(*parts)
 
 
 from .multifreq import FitResult, FitTerm, Trend, fit, prewhiten, spectral_window, trend  # noqa: E402

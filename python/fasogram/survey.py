@@ -1,14 +1,15 @@
 """The spectra and best peaks of every light curve in a directory, on Dask.
 
-    fasogram-survey DIR --from F --to F --steps N [--window W]
+    fasogram-survey DIR --from F --to F --steps N [--window W] [--errors]
                     [--bootstrap B [--seed S]]
                     [--scheduler ADDRESS] [--workers N] -o results.csv
     python3 -m fasogram.survey ...    (the same)
 
 Every file in DIR (not in its subdirectories; names starting with a dot are
-left out) is read as a light curve (see fasogram.lightcurve), its spectrum
-computed from --from to --to in --steps steps, and its two highest peaks
-written as one CSV row:
+left out) is read as a light curve by the program's reader (see
+fasogram.read_series: headers, comments and numbers as `fasogram` reads
+them), its spectrum computed from --from to --to in --steps steps, and its
+two highest peaks written as one CSV row:
 
     file, points, frequency, period, rho, amplitude, phase,
     frequency2, period2, rho2, error, fap, fap2
@@ -21,6 +22,11 @@ when none does; --seed S, 0 by default, picks the resamples).  Numbers are writt
 with all their digits.  A light curve that cannot be read or has no
 spectrum gets a row with the number of points read, if any, and its error;
 the other columns stay empty.  Rows follow the order of the file names.
+
+With --errors every line holds time, value and error, the error finite and
+above 0 (else the file's row names the line at fault), and each point weighs
+1/error^2.  Without it, a file whose pairs carry a third number gets one
+note saying that the column is not read.
 
 The results go to a new file beside the output, renamed over it once the
 survey is complete and on disk: an earlier results file stays as it was
@@ -38,7 +44,8 @@ listening on the loopback interface only and without a dashboard; with
 tcp://10.0.0.5:8786), whose workers need the fasogram package and must see
 DIR under the same path.  When a worker dies (a task that brings its process
 down), the files of its task are tried again one at a time, so that only the
-file at fault gets an error row.
+file at fault gets an error row; so does a file whose retry leaves the
+cluster without any worker for a minute.
 
 Progress and notes go to the standard error, as a line that updates itself
 on a terminal and as a line every tenth of the way otherwise.  The exit
@@ -359,20 +366,49 @@ class Progress:
         self.stream.flush()
 
 
+class _NoWorkers(Exception):
+    """The cluster has had no worker for a while: a task waiting for one would wait forever."""
+
+
+# How long a task may wait while the cluster has no worker at all (a local
+# worker restarts within seconds).
+NO_WORKER_PATIENCE = 60.0
+
+
+def _result(client, future):
+    """The result of `future`; _NoWorkers when the cluster stays without workers
+    (its last one died on this task and none came back)."""
+    import time
+
+    alone_since = None
+    while True:
+        try:
+            return future.result(timeout=2)
+        except TimeoutError:
+            pass
+        if client.scheduler_info().get("workers"):
+            alone_since = None
+        elif alone_since is None:
+            alone_since = time.monotonic()
+        elif time.monotonic() - alone_since > NO_WORKER_PATIENCE:
+            future.cancel()
+            raise _NoWorkers() from None
+
+
 def _failure_row(path, error):
     from distributed.scheduler import KilledWorker
 
     row = dict.fromkeys(COLUMNS, "")
     row["file"] = os.path.basename(path)
-    if isinstance(error, KilledWorker):
+    if isinstance(error, (KilledWorker, _NoWorkers)):
         row["error"] = "the Dask worker analysing it died"
     else:
         row["error"] = f"task failed: {type(error).__name__}: {error}"
     return row
 
 
-def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None, bootstrap=0,
-               seed=0):
+def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None, errors=False,
+               bootstrap=0, seed=0):
     """The survey rows of `paths` computed on the Dask cluster of `client`, in the order of `paths`.
 
     The files of a task that fails as a whole (its worker died, say) run again
@@ -384,7 +420,8 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
 
     def submit(tasks):
         return client.map(analyse_batch, tasks, fmin=fmin, fmax=fmax, steps=steps,
-                          window=window, threads=1, bootstrap=bootstrap, seed=seed, pure=False)
+                          window=window, threads=1, errors=errors, bootstrap=bootstrap,
+                          seed=seed, pure=False)
 
     def advance(count):
         if progress is not None:
@@ -405,7 +442,7 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
     for path in sorted(again, key=order.get):
         (future,) = submit([[path]])
         try:
-            (rows[path],) = future.result()
+            (rows[path],) = _result(client, future)
         except Exception as error:
             rows[path] = _failure_row(path, error)
         advance(1)
@@ -414,7 +451,7 @@ def run_survey(client, paths, fmin, fmax, steps, window="hanning", progress=None
 
 def write_rows(rows, file):
     """Writes the rows as CSV with a header line; numbers keep all their digits."""
-    writer = csv.DictWriter(file, fieldnames=COLUMNS, lineterminator="\n")
+    writer = csv.DictWriter(file, fieldnames=COLUMNS, lineterminator="\n", extrasaction="ignore")
     writer.writeheader()
     for row in rows:
         writer.writerow({key: repr(value) if isinstance(value, float) else value
@@ -434,6 +471,8 @@ def _parser():
                         help="number of frequency steps (N + 1 frequencies)")
     parser.add_argument("--window", choices=("hanning", "square"), default="hanning",
                         help="spectral window (default: hanning)")
+    parser.add_argument("--errors", action="store_true",
+                        help="each line holds time, value and error; points weigh 1/error^2")
     parser.add_argument("--bootstrap", type=int, metavar="B",
                         help="fap and fap2 from B bootstrap resamples (default: Baluev's "
                              "approximation)")
@@ -521,7 +560,8 @@ def _survey_on_dask(args, paths):
         workers = len(client.scheduler_info().get("workers", {}))
         note(f"{len(paths)} light curves, {workers} workers at {client.scheduler.address}")
         return run_survey(client, paths, args.fmin, args.fmax, args.steps, args.window,
-                          Progress(len(paths)), args.bootstrap or 0, args.seed)
+                          Progress(len(paths)), errors=args.errors,
+                          bootstrap=args.bootstrap or 0, seed=args.seed)
     finally:
         if client is not None:
             with contextlib.suppress(Exception):
@@ -577,6 +617,9 @@ def main(argv=None):
                 if not paths:
                     raise SurveyError(f"no light curve files in {args.directory}")
                 rows = _survey_on_dask(args, [os.path.abspath(p) for p in paths])
+                for row in rows:
+                    if row.get("note"):
+                        note(row["note"])
                 text = io.StringIO()
                 write_rows(rows, text)
                 output.commit(text.getvalue())

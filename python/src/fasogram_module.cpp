@@ -4,6 +4,7 @@
 // into contiguous float64 arrays and wraps the results; this module checks
 // every argument again, so that calling it directly cannot crash either.
 // The engine runs with the GIL released.
+#include "fasogram/series.hpp"
 #include "fasogram/spectrum.hpp"
 
 #include <pybind11/numpy.h>
@@ -11,12 +12,14 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -99,37 +102,83 @@ fasogram::EngineOptions interruptible() {
     return options;
 }
 
+// The five output arrays of a spectrum, filled in place by a run: no copy
+// of the points is kept besides them.
+struct Columns {
+    Array f, rho, c1, c2, c3;
+    double *fp = nullptr, *rp = nullptr, *ap = nullptr, *bp = nullptr, *cp = nullptr;
+    std::size_t filled = 0;
+
+    // Room for n points (called with the GIL held).
+    explicit Columns(std::size_t n)
+        : f(static_cast<py::ssize_t>(n)), rho(static_cast<py::ssize_t>(n)),
+          c1(static_cast<py::ssize_t>(n)), c2(static_cast<py::ssize_t>(n)),
+          c3(static_cast<py::ssize_t>(n)), fp(f.mutable_data()), rp(rho.mutable_data()),
+          ap(c1.mutable_data()), bp(c2.mutable_data()), cp(c3.mutable_data()) {}
+
+    // Appends a point (no GIL needed; never beyond the room made).
+    void add(const SpectrumPoint& p) {
+        fp[filled] = p.f;
+        rp[filled] = p.rho;
+        ap[filled] = p.c1;
+        bp[filled] = p.c2;
+        cp[filled] = p.c3;
+        ++filled;
+    }
+
+    // The arrays cut to the points added, read-only: the peaks are found
+    // from them (called with the GIL held).
+    py::tuple finish() {
+        for (Array* a : {&f, &rho, &c1, &c2, &c3}) {
+            if (static_cast<std::size_t>(a->shape(0)) != filled)
+                a->resize({static_cast<py::ssize_t>(filled)});
+            a->attr("flags").attr("writeable") = false;
+        }
+        fp = rp = ap = bp = cp = nullptr;
+        return py::make_tuple(f, rho, c1, c2, c3);
+    }
+};
+
+// The peaks of the points held in the arrays (frequencies increasing, or in
+// the order `order` gives).
+std::vector<fasogram::Peak> peaks_of(const SpectrumEngine& engine, const py::tuple& arrays,
+                                     const std::vector<std::size_t>& order, std::size_t k,
+                                     unsigned threads) {
+    const double* f = arrays[0].cast<Array>().data();
+    const double* rho = arrays[1].cast<Array>().data();
+    const double* c1 = arrays[2].cast<Array>().data();
+    const double* c2 = arrays[3].cast<Array>().data();
+    const double* c3 = arrays[4].cast<Array>().data();
+    const std::size_t n = static_cast<std::size_t>(arrays[0].cast<Array>().shape(0));
+    // No spectrum has more peaks than points.
+    fasogram::PeakFinder finder(std::min(k, n));
+    const auto point = [&](std::size_t i) {
+        SpectrumPoint p;
+        p.f = f[i];
+        p.rho = rho[i];
+        p.c1 = c1[i];
+        p.c2 = c2[i];
+        p.c3 = c3[i];
+        return p;
+    };
+    py::gil_scoped_release nogil;
+    if (order.empty())
+        for (std::size_t i = 0; i < n; ++i) finder.add(point(i));
+    else
+        for (std::size_t i : order) finder.add(point(i));
+    return finder.peaks(engine, threads);
+}
+
+using PeakTuple = std::tuple<double, double, double, double, double>;
+
 class Result {
   public:
-    Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
-           const FrequencyGrid& grid, fasogram::FapBasis basis)
-        : Result(std::move(engine), std::move(points), threads, grid, basis, {}) {}
-
-    // The fits at frequencies given one by one (`given`, in their order);
-    // `points` holds them in increasing frequency for the peaks.
-    Result(SpectrumEngine engine, std::vector<SpectrumPoint> points, unsigned threads,
-           const FrequencyGrid& grid, fasogram::FapBasis basis,
-           std::optional<std::vector<SpectrumPoint>> given)
-        : engine_(std::move(engine)), points_(std::move(points)), threads_(threads), grid_(grid),
-          given_(given.has_value()), basis_(basis) {
-        const std::vector<SpectrumPoint>& shown = given ? *given : points_;
-        const auto n = static_cast<py::ssize_t>(shown.size());
-        Array f(n), rho(n), c1(n), c2(n), c3(n);
-        auto fv = f.mutable_unchecked<1>();
-        auto rv = rho.mutable_unchecked<1>();
-        auto av = c1.mutable_unchecked<1>();
-        auto bv = c2.mutable_unchecked<1>();
-        auto cv = c3.mutable_unchecked<1>();
-        for (py::ssize_t i = 0; i < n; ++i) {
-            const SpectrumPoint& p = shown[static_cast<std::size_t>(i)];
-            fv(i) = p.f;
-            rv(i) = p.rho;
-            av(i) = p.c1;
-            bv(i) = p.c2;
-            cv(i) = p.c3;
-        }
-        arrays_ = py::make_tuple(f, rho, c1, c2, c3);
-    }
+    // `order`: for frequencies given one by one, their indices in increasing
+    // frequency (for the peaks); empty for a grid.
+    Result(SpectrumEngine engine, py::tuple arrays, unsigned threads, const FrequencyGrid& grid,
+           fasogram::FapBasis basis, bool given = false, std::vector<std::size_t> order = {})
+        : engine_(std::move(engine)), arrays_(std::move(arrays)), threads_(threads), grid_(grid),
+          given_(given), basis_(basis), order_(std::move(order)) {}
 
     py::tuple arrays() const { return arrays_; }
     std::string window() const { return window_name(engine_.window()); }
@@ -154,21 +203,29 @@ class Result {
         }
     }
 
-    std::vector<std::tuple<double, double, double, double, double>> peaks(std::int64_t k) const {
+    // The k highest peaks found in advance (by a batch of spectra).
+    void keep_peaks(std::size_t k, std::vector<PeakTuple> peaks) {
+        kept_k_ = k;
+        kept_ = std::move(peaks);
+    }
+
+    std::vector<PeakTuple> peaks(std::int64_t k) const {
         if (k < 0) throw py::value_error("k must be 0 or more, got " + std::to_string(k));
-        // No spectrum has more peaks than points.
-        const auto wanted = std::min(static_cast<std::size_t>(k), points_.size());
+        if (kept_k_ && *kept_k_ == static_cast<std::size_t>(k)) return kept_;
         // The refinement fits a few frequencies at a time: more threads only
         // pay off on long series.  The result is the same either way.
         const unsigned threads = engine_.size() >= 50000 ? threads_ : 1;
         std::vector<fasogram::Peak> found;
         try {
-            py::gil_scoped_release nogil;
-            found = fasogram::find_peaks(engine_, points_, wanted, threads);
+            found = peaks_of(engine_, arrays_, order_, static_cast<std::size_t>(k), threads);
         } catch (const Interrupted&) {
             throw py::error_already_set();
         }
-        std::vector<std::tuple<double, double, double, double, double>> out;
+        return tuples(found);
+    }
+
+    static std::vector<PeakTuple> tuples(const std::vector<fasogram::Peak>& found) {
+        std::vector<PeakTuple> out;
         for (const fasogram::Peak& p : found)
             out.emplace_back(p.frequency, p.period, p.rho, p.amplitude, p.phase);
         return out;
@@ -228,12 +285,14 @@ class Result {
   private:
     std::vector<double> t_, y_, dy_;
     SpectrumEngine engine_;
-    std::vector<SpectrumPoint> points_;
+    py::tuple arrays_;
     unsigned threads_;
     FrequencyGrid grid_;
     bool given_ = false;
     fasogram::FapBasis basis_;
-    py::tuple arrays_;
+    std::vector<std::size_t> order_;
+    std::optional<std::size_t> kept_k_;
+    std::vector<PeakTuple> kept_;
 };
 
 // A positive error for every point: dy[i] finite and above 0.
@@ -290,7 +349,6 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
 
     const auto n_threads = static_cast<unsigned>(threads);
     std::optional<SpectrumEngine> engine;
-    std::vector<SpectrumPoint> points;
     FrequencyGrid grid;
     try {
         py::gil_scoped_release nogil;
@@ -303,15 +361,22 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
         } else {
             grid = fasogram::auto_grid(*engine, {fmin, fmax, steps, oversample}).grid;
         }
-        // All the room at once: a grid too large for memory fails here, before
-        // any work, with MemoryError.
-        points.reserve(static_cast<std::size_t>(grid.size()));
-        engine->run(
-            grid, [&](const SpectrumPoint& p) { points.push_back(p); }, n_threads);
     } catch (const SeriesError& error) {
         throw py::value_error(series_message(error, t.size(), window));
     } catch (const Interrupted&) {
         throw py::error_already_set(); // the KeyboardInterrupt
+    }
+    // All the room at once: a grid too large for memory fails here, before
+    // any work, with MemoryError.
+    Columns columns(static_cast<std::size_t>(grid.size()));
+    try {
+        py::gil_scoped_release nogil;
+        engine->run(
+            grid, [&](const SpectrumPoint& p) { columns.add(p); }, n_threads);
+    } catch (const SeriesError& error) {
+        throw py::value_error(series_message(error, t.size(), window));
+    } catch (const Interrupted&) {
+        throw py::error_already_set();
     }
     // Errors too small for a finite weight leave no basis: no probability.
     fasogram::FapBasis basis;
@@ -319,7 +384,7 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
         basis = fasogram::fap_basis(t, dy, window);
     } catch (const std::exception&) {
     }
-    Result result(std::move(*engine), std::move(points), n_threads, grid, basis);
+    Result result(std::move(*engine), columns.finish(), n_threads, grid, basis);
     result.keep_series(t, y, dy);
     return result;
 }
@@ -353,14 +418,212 @@ Result compute_at(const Array& t_in, const Array& y_in, const std::optional<Arra
     } catch (const Interrupted&) {
         throw py::error_already_set();
     }
-    std::vector<SpectrumPoint> sorted = given;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.f < b.f; });
+    std::vector<std::size_t> order(given.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return given[a].f < given[b].f; });
     FrequencyGrid grid;
-    if (!sorted.empty()) grid = FrequencyGrid{sorted.front().f, sorted.back().f, 1, 0.0};
+    if (!given.empty()) grid = FrequencyGrid{given[order.front()].f, given[order.back()].f, 1, 0.0};
+    Columns columns(given.size());
+    for (const SpectrumPoint& p : given) columns.add(p);
     // Arbitrary frequencies search no band: no false-alarm probability.
-    return Result(std::move(*engine), std::move(sorted), n_threads, grid, fasogram::FapBasis{},
-                  std::move(given));
+    return Result(std::move(*engine), columns.finish(), n_threads, grid, fasogram::FapBasis{}, true,
+                  std::move(order));
+}
+
+// The spectra of many series on one grid, each series on one thread and the
+// series spread over `threads` threads (0: every core).  Each entry of the
+// list is a Result or, for a series that has none, the exception to raise
+// (ValueError with the message spectrum() gives, or MemoryError).  With
+// peaks > 0 the peaks(peaks) of each result are found on the same threads.
+py::list compute_many(const py::list& curves, double fmin, double fmax, std::int64_t steps,
+                      const std::string& window_text, std::int64_t threads, std::int64_t peaks) {
+    const Window window = parse_window(window_text);
+    if (!std::isfinite(fmin) || !std::isfinite(fmax))
+        throw py::value_error("fmin and fmax must be finite, got " + number_text(fmin) + " and " +
+                              number_text(fmax));
+    if (!(fmax > fmin))
+        throw py::value_error("fmax must be greater than fmin, got fmin = " + number_text(fmin) +
+                              " and fmax = " + number_text(fmax));
+    if (steps < 1) throw py::value_error("steps must be 1 or more, got " + std::to_string(steps));
+    if (threads < 0)
+        throw py::value_error("threads must be 1 or more, got " + std::to_string(threads));
+    if (peaks < 0) throw py::value_error("peaks must be 0 or more, got " + std::to_string(peaks));
+
+    // One job a series: its input (checked here, with the GIL) and its outcome.
+    struct Job {
+        Array t_in, y_in;
+        std::optional<Array> dy_in;
+        Input in;
+        std::optional<Columns> columns;
+        std::optional<SpectrumEngine> engine;
+        FrequencyGrid grid;
+        std::vector<fasogram::Peak> peaks;
+        std::optional<std::string> value_error; // the series has no spectrum
+        bool memory_error = false;
+        bool interrupted = false;
+    };
+    std::vector<Job> jobs(curves.size());
+    py::list out(curves.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job& job = jobs[i];
+        try {
+            const py::tuple curve = py::cast<py::tuple>(curves[i]);
+            if (curve.size() != 2 && curve.size() != 3)
+                throw py::value_error("each series is (t, y) or (t, y, dy), got " +
+                                      std::to_string(curve.size()) + " items");
+            job.t_in = curve[0].cast<Array>();
+            job.y_in = curve[1].cast<Array>();
+            if (curve.size() == 3 && !curve[2].is_none()) job.dy_in = curve[2].cast<Array>();
+            job.in = checked_input(job.t_in, job.y_in, job.dy_in);
+            if (job.in.t.size() < 2)
+                throw py::value_error("a spectrum needs at least 2 points, got " +
+                                      std::to_string(job.in.t.size()));
+            // The room for every point before any work: MemoryError here.
+            job.columns.emplace(static_cast<std::size_t>(steps) + 1);
+        } catch (const py::value_error& error) {
+            out[i] = py::reinterpret_steal<py::object>(
+                PyObject_CallFunction(PyExc_ValueError, "s", error.what()));
+            job.columns.reset();
+        } catch (py::error_already_set& error) {
+            if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_MemoryError)) throw;
+            out[i] = error.value();
+            job.columns.reset();
+        }
+    }
+
+    const auto n_threads = std::max<std::size_t>(
+        1, std::min<std::size_t>(jobs.size(), threads > 0 ? static_cast<std::size_t>(threads)
+                                                          : std::thread::hardware_concurrency()));
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    const std::thread::id caller = std::this_thread::get_id();
+    fasogram::EngineOptions options;
+    // Signals are looked at on the calling thread; the others stop with it.
+    options.interruption_point = [&stop, caller] {
+        if (std::this_thread::get_id() == caller) {
+            py::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() != 0) {
+                stop = true;
+                throw Interrupted();
+            }
+        } else if (stop) {
+            throw Interrupted();
+        }
+    };
+    const auto work = [&] {
+        for (;;) {
+            if (stop) return;
+            const std::size_t i = next++;
+            if (i >= jobs.size()) return;
+            Job& job = jobs[i];
+            if (!job.columns) continue;
+            try {
+                if (job.dy_in)
+                    job.engine.emplace(job.in.t, job.in.y, job.in.dy, window, options);
+                else
+                    job.engine.emplace(job.in.t, job.in.y, window, options);
+                job.grid = FrequencyGrid{fmin, fmax, steps, job.engine->line_width()};
+                Columns& columns = *job.columns;
+                job.engine->run(
+                    job.grid, [&](const SpectrumPoint& p) { columns.add(p); }, 1);
+                if (peaks > 0) {
+                    fasogram::PeakFinder finder(
+                        std::min(static_cast<std::size_t>(peaks), columns.filled));
+                    for (std::size_t k = 0; k < columns.filled; ++k) {
+                        SpectrumPoint p;
+                        p.f = columns.fp[k];
+                        p.rho = columns.rp[k];
+                        p.c1 = columns.ap[k];
+                        p.c2 = columns.bp[k];
+                        p.c3 = columns.cp[k];
+                        finder.add(p);
+                    }
+                    job.peaks = finder.peaks(*job.engine, 1);
+                }
+            } catch (const SeriesError& error) {
+                job.value_error = series_message(error, job.in.t.size(), window);
+            } catch (const Interrupted&) {
+                job.interrupted = true;
+                stop = true;
+                return;
+            } catch (const std::bad_alloc&) {
+                job.memory_error = true;
+            } catch (const std::exception& error) {
+                job.value_error = error.what();
+            }
+        }
+    };
+    {
+        py::gil_scoped_release nogil;
+        std::vector<std::thread> helpers;
+        for (std::size_t k = 1; k < n_threads; ++k) helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers) helper.join();
+    }
+    if (stop) throw py::error_already_set(); // the KeyboardInterrupt
+
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job& job = jobs[i];
+        if (!job.columns) continue;
+        if (job.value_error) {
+            out[i] = py::reinterpret_steal<py::object>(
+                PyObject_CallFunction(PyExc_ValueError, "s", job.value_error->c_str()));
+            continue;
+        }
+        if (job.memory_error) {
+            out[i] = py::reinterpret_steal<py::object>(
+                PyObject_CallFunction(PyExc_MemoryError, "s", "out of memory"));
+            continue;
+        }
+        fasogram::FapBasis basis;
+        try {
+            basis = fasogram::fap_basis(job.in.t, job.in.dy, window);
+        } catch (const std::exception&) {
+        }
+        Result result(std::move(*job.engine), job.columns->finish(), 1, job.grid, basis);
+        result.keep_series(job.in.t, job.in.y, job.in.dy);
+        if (peaks > 0)
+            result.keep_peaks(static_cast<std::size_t>(peaks), Result::tuples(job.peaks));
+        out[i] = py::cast(std::move(result));
+    }
+    return out;
+}
+
+// The exception of a light curve that cannot be read.
+PyObject* light_curve_error = nullptr;
+
+// A series read from `data` (the text of a file): (t, y, dy or None, header,
+// header line, third column line, more).
+py::tuple read_series_text(const py::bytes& data, bool errors, bool header,
+                           std::optional<std::int64_t> limit) {
+    if (limit && *limit < 0)
+        throw py::value_error("limit must be 0 or more, got " + std::to_string(*limit));
+    char* buffer = nullptr;
+    py::ssize_t length = 0;
+    if (PyBytes_AsStringAndSize(data.ptr(), &buffer, &length) != 0) throw py::error_already_set();
+    fasogram::SeriesLayout layout;
+    if (limit) layout.limit = static_cast<std::size_t>(*limit);
+    layout.header = header;
+    layout.errors = errors;
+    fasogram::Series series;
+    try {
+        py::gil_scoped_release nogil;
+        series = fasogram::read_series(std::string_view(buffer, static_cast<std::size_t>(length)),
+                                       layout);
+    } catch (const fasogram::SeriesReadError& error) {
+        PyErr_SetString(light_curve_error, error.what());
+        throw py::error_already_set();
+    }
+    const auto array = [](const std::vector<double>& v) {
+        Array a(static_cast<py::ssize_t>(v.size()));
+        std::copy(v.begin(), v.end(), a.mutable_data());
+        return a;
+    };
+    py::object dy = py::none();
+    if (errors) dy = array(series.sigma);
+    return py::make_tuple(array(series.t), array(series.x), dy, py::bytes(series.header),
+                          series.header_line, series.third_column_line, series.more);
 }
 
 } // namespace
@@ -432,6 +695,23 @@ PYBIND11_MODULE(_fasogram, m) {
           py::arg("frequency"), py::arg("window"), py::arg("threads"),
           "The fits of (t, y) with errors dy (or None) at the given frequencies, in their "
           "order; threads = 0 uses every core.");
+
+    m.def("compute_many", &compute_many, py::arg("curves"), py::arg("fmin"), py::arg("fmax"),
+          py::arg("steps"), py::arg("window"), py::arg("threads"), py::arg("peaks"),
+          "The spectra of a list of (t, y[, dy]) on one grid: a Result or the exception of "
+          "each; threads = 0 uses every core.");
+
+    light_curve_error =
+        PyErr_NewExceptionWithDoc("fasogram.LightCurveError",
+                                  "A light curve that cannot be read; the message names the line "
+                                  "at fault.",
+                                  PyExc_ValueError, nullptr);
+    if (light_curve_error == nullptr) throw py::error_already_set();
+    m.add_object("LightCurveError", py::handle(light_curve_error));
+    m.def("read_series", &read_series_text, py::arg("data"), py::arg("errors"), py::arg("header"),
+          py::arg("limit"),
+          "Reads a series from the bytes of a file: (t, y, dy or None, header, header line, "
+          "third column line, more).");
 
     fasogram_python::bind_multifreq(m);
 }

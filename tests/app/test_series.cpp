@@ -11,12 +11,12 @@
 namespace fasogram {
 namespace {
 
-Series read_text(const std::string& text, const SeriesLayout& layout = {}) {
+Series read_text(const std::string& text, const SeriesLayout& layout = dialogue_layout) {
     std::istringstream in(text);
     return read_series(in, "datos.dat", layout);
 }
 
-std::string error_of(const std::string& text, const SeriesLayout& layout = {}) {
+std::string error_of(const std::string& text, const SeriesLayout& layout = dialogue_layout) {
     try {
         read_text(text, layout);
     } catch (const FatalError& error) {

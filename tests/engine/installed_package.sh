@@ -14,12 +14,12 @@ san=()
 if [ "$sanitize" = ON ]; then san=(-fsanitize=address,undefined); fi
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for f in include/fasogram/spectrum.hpp lib/libfasogram_engine.a lib/pkgconfig/fasogram.pc \
+for f in include/fasogram/spectrum.hpp include/fasogram/series.hpp lib/libfasogram_engine.a lib/pkgconfig/fasogram.pc \
          lib/cmake/fasogram/fasogramConfig.cmake lib/cmake/fasogram/fasogramConfigVersion.cmake; do
   [ -f "$work/prefix/$f" ] || fail "$f not installed"
 done
-# Only the public header is installed.
-[ "$(find "$work/prefix/include/fasogram" -type f | wc -l)" = 1 ] || fail "internal headers installed"
+# Only the public headers are installed.
+[ "$(find "$work/prefix/include/fasogram" -type f | wc -l)" = 2 ] || fail "internal headers installed"
 
 cmake -S "$src/examples/engine" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
       -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="${san[*]:-}" >/dev/null

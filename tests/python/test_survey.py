@@ -20,14 +20,18 @@ import numpy as np
 import pytest
 
 import fasogram
-from fasogram import lightcurve
-from fasogram.lightcurve import LightCurveError, parse_light_curve, read_light_curve
+from fasogram import LightCurveError, lightcurve
 
 FMIN, FMAX, STEPS = 0.05, 3.0, 1000
 N_CURVES = 200
 
 
-# --- the reader ---
+# --- the reader (the program's, through the module) ---
+
+def read(text, **options):
+    series = fasogram.read_series(text.encode("utf-8", "surrogatepass"), **options)
+    return tuple(series)
+
 
 def test_reader_takes_the_programs_series_format_and_comments():
     text = ("\ufeff# a light curve\r\n"
@@ -39,121 +43,167 @@ def test_reader_takes_the_programs_series_format_and_comments():
             "4.\n"          # a pair over two lines
             ".5 extra\n"
             "+6 7d0\r\n"
+            " , ,\n"         # separators alone
             "8\n")           # a lone time at the end is dropped
-    t, y = parse_light_curve(text)
+    t, y = read(text)
     assert t.tolist() == [1.5, 2.0, 3.0, 4.0, 6.0]
     assert y.tolist() == [2.5, 15.0, -0.4, 0.5, 7.0]
-    assert t.dtype == np.float64
+    assert t.dtype == np.float64 and y.dtype == np.float64
 
 
 @pytest.mark.parametrize("text,message", [
-    ("1 2\n3 x\n", r"line 2: not a number: 'x'"),
-    ("1 2\n3 nan\n", r"line 2: not a number: 'nan'"),
-    ("1 1e999\n", r"line 1: not a number: '1e999'"),
-    ("1 2\n1e5e 3\n", r"line 2: not a number: '1e5e'"),
+    ("1 2\n3 x\n", r"^<bytes>, line 2: malformed number: 'x'$"),
+    ("1 2\n3 nan\n", r"line 2: malformed number: 'nan'$"),
+    ("1 2\n-inf 3\n", r"line 2: malformed number: '-inf'$"),
+    ("1 1e999\n", r"line 1: malformed number: '1e999'$"),
+    ("1 2\n1e5e 3\n", r"line 2: malformed number: '1e5e'$"),
+    ("1 2\n3 \x1b[2J\n", r"line 2: malformed number: '\\x1B\[2J'$"),
 ])
 def test_reader_names_the_line_at_fault(text, message):
-    with pytest.raises(LightCurveError, match=message):
-        parse_light_curve(text)
-
-
-def test_reader_refuses_binary_files(tmp_path):
-    path = tmp_path / "image.dat"
-    path.write_bytes(b"1 2\n\xff\xd8\xff")
-    with pytest.raises(LightCurveError, match="image.dat: not a text file"):
-        read_light_curve(path)
+    with pytest.raises(fasogram.LightCurveError, match=message) as caught:
+        read(text)
+    assert isinstance(caught.value, ValueError)
 
 
 def test_reader_skips_a_header_line_only_before_the_first_pair():
-    t, y = parse_light_curve("# made by hand\n\ntime,mag,err\n1 2 0.1\n3 4 0.1\n")
-    assert (t.tolist(), y.tolist()) == ([1.0, 3.0], [2.0, 4.0])
+    series = fasogram.read_series(b"# made by hand\n\ntime,mag,err\r\n1 2 0.1\n3 4 0.1\n")
+    assert (series.t.tolist(), series.y.tolist()) == ([1.0, 3.0], [2.0, 4.0])
+    assert (series.header, series.header_line) == ("time,mag,err", 3)
     # An overflowing number is no number: the line is still a header.
-    assert parse_light_curve("t 1e999\n1 2\n")[0].tolist() == [1.0]
+    assert read("t 1e999\n1 2\n")[0].tolist() == [1.0]
     # A first line with a number is data, and a later line without one an error.
-    with pytest.raises(LightCurveError, match=r"line 1: not a number: 'time'"):
-        parse_light_curve("time 5\n1 2\n")
-    with pytest.raises(LightCurveError, match=r"line 2: not a number: 'time'"):
-        parse_light_curve("1 2\ntime mag\n")
+    with pytest.raises(LightCurveError, match=r"line 1: malformed number: 'time'"):
+        read("time 5\n1 2\n")
+    with pytest.raises(LightCurveError, match=r"line 2: malformed number: 'time'"):
+        read("1 2\ntime mag\n")
+    # Without header=True a header is an error, as in the program's dialogue.
+    with pytest.raises(LightCurveError, match=r"line 1: malformed number: 'time'"):
+        read("time mag\n1 2\n", header=False)
+    # A header in another encoding than UTF-8 is skipped all the same.
+    series = fasogram.read_series(b"tiempo a\xf1o\n1 2\n3 4\n")
+    assert series.header_line == 1 and "tiempo a" in series.header and len(series) == 2
 
 
 @pytest.mark.parametrize("text,message", [
-    ("2458000.2,,0.02\n", r"line 1: field 2 is empty"),
-    ("1,2\n3,\t ,4\n", r"line 2: field 2 is empty"),
-    (",1,2\n", r"line 1: field 1 is empty"),
-    ("1 2\n2458000.3,\n14.1\n", r"line 2: field 2 is empty"),  # not the next line's time
-    ("1\n,2\n", r"line 2: field 1 is empty"),
+    ("2458000.2,,0.02\n", r"line 1: empty field in column 2 \(two separators in a row"),
+    ("1,2\n3,\t ,4\n", r"line 2: empty field in column 2"),
+    (",1,2\n", r"line 1: empty field in column 1"),
+    ("1 2\n2458000.3,\n14.1\n", r"line 2: empty field in column 2"),  # not the next line's time
+    ("1\n,2\n", r"line 2: empty field in column 1"),
+    ("1 2\n,# not a comment\n", r"line 2: empty field in column 1"),
 ])
 def test_reader_refuses_empty_fields(text, message):
     with pytest.raises(LightCurveError, match=message):
-        parse_light_curve(text)
+        read(text)
 
 
 def test_reader_ignores_empty_fields_after_the_pair_and_on_lines_without_numbers():
-    t, y = parse_light_curve("1,2,,\n,,\n3 , 4,,x\n5\n\n6\n")
+    t, y = read("1,2,,\n,,\n3 , 4,,x\n5\n\n6\n")
     assert (t.tolist(), y.tolist()) == ([1.0, 3.0, 5.0], [2.0, 4.0, 6.0])
+
+
+def test_reader_with_errors_reads_triples_and_refuses_bad_errors():
+    t, y, dy = read("time mag err\n1 2 0.5\n3,4,1e-300 extra\n", errors=True)
+    assert (t.tolist(), y.tolist(), dy.tolist()) == ([1.0, 3.0], [2.0, 4.0], [0.5, 1e-300])
+    for bad in ("0", "-0.1", "-0"):
+        with pytest.raises(LightCurveError,
+                           match=rf"line 2: the error must be a number greater than 0: '{bad}'$"):
+            read(f"1 2 1\n3 4 {bad}\n", errors=True)
+    for bad in ("nan", "inf", "1e999"):
+        with pytest.raises(LightCurveError, match=rf"line 2: malformed number: '{bad}'$"):
+            read(f"1 2 1\n3 4 {bad}\n", errors=True)
+    # The smallest positive double is an error above 0.
+    assert read("1 2 4.9e-324\n", errors=True)[2].tolist() == [5e-324]
+    with pytest.raises(LightCurveError, match=r"line 2: three numbers \(time, value and error\) "
+                                              r"are expected and there are 2$"):
+        read("1 2 1\n3 4\n5 6 1\n", errors=True)
+    # A pair over two lines is no triple.
+    with pytest.raises(LightCurveError, match=r"line 1: three numbers .* there are 1$"):
+        read("1\n2 3\n", errors=True)
+
+
+def test_reader_notes_the_first_third_column_and_stops_at_the_limit():
+    series = fasogram.read_series(b"1 2\n3 4 x\n5 6 0.1\n7 8 0.2\n")
+    assert series.third_column_line == 3 and series.dy is None
+    assert fasogram.read_series(b"1 2\n3 4\n").third_column_line == 0
+    text = b"".join(b"%d 1\n" % i for i in range(5))
+    exact = fasogram.read_series(text, limit=5)
+    assert (len(exact), exact.more) == (5, False)
+    cut = fasogram.read_series(text + b"# c\n", limit=4)
+    assert (len(cut), cut.more, cut.t[-1]) == (4, True, 3.0)
+    assert fasogram.read_series(text[:-5] + b"\n# only a comment\n\n", limit=4).more is False
+    with pytest.raises(ValueError, match="limit must be 0 or more"):
+        fasogram.read_series(text, limit=-1)
 
 
 def test_reading_a_file_names_it_and_the_line(tmp_path):
     path = tmp_path / "curve.dat"
     path.write_text("# t y e\n2458000.1,14.2,0.02\n2458000.2,,0.02\n")
-    with pytest.raises(LightCurveError, match=r"^curve.dat, line 3: field 2 is empty$"):
-        read_light_curve(path, "curve.dat")
+    with pytest.raises(LightCurveError, match=r"^curve.dat, line 3: empty field in column 2 "):
+        fasogram.read_series(path, name="curve.dat")
     with pytest.raises(LightCurveError, match=re.escape(f"{path}, line 3:")):
-        read_light_curve(path)
+        fasogram.read_series(str(path))
+    with pytest.raises(FileNotFoundError):
+        fasogram.read_series(tmp_path / "missing.dat")
+    with pytest.raises(IsADirectoryError):
+        fasogram.read_series(tmp_path)
 
 
 _NUMBER = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eEdD][+-]?[0-9]+)?")
 
 
 def reference_reader(text):
-    """The format read one word at a time, as the reader's documentation says."""
-    def number(word, line_number):
+    """The format read one field at a time, as the program's reader is documented:
+    (t, y) bytes, or the number of the line at fault."""
+    def number(word):
         if _NUMBER.fullmatch(word):
             value = float(word.replace("d", "e").replace("D", "e"))
             if math.isfinite(value):
                 return value
-        raise LightCurveError(f"line {line_number}: not a number: {word!r}")
+        return None
 
-    def pair_words(line, line_number):
-        """The words of the line that go into pairs, up to the one closing a pair."""
-        taken = 0 if pending is None else 1
-        for field_number, field in enumerate(line.split(","), start=1):
-            words = [word for word in re.split(r"[ \t\r]+", field) if word]
-            if not words:
-                raise LightCurveError(f"line {line_number}: field {field_number} is empty")
-            for word in words:
-                yield word
-                taken += 1
-                if taken == 2:
-                    return
+    def fields(line):
+        out = []
+        for item in line.split(","):
+            words = [word for word in re.split(r"[ \t\r]+", item) if word]
+            out.extend(words)
+            if not words and "," in line:
+                out.append("")
+        return out
 
+    lines = text.removeprefix("\ufeff").split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()  # the end of the last line
     times, values, pending, first = [], [], None, True
-    for line_number, line in enumerate(text.removeprefix("\ufeff").split("\n"), start=1):
-        words = [word for word in re.split(r"[ \t\r,]+", line) if word]
-        if not words or words[0][0] in "#%":
+    for line_number, line in enumerate(lines, start=1):
+        if line.lstrip(" \t\r")[:1] in ("#", "%"):
+            continue
+        words = fields(line)
+        if all(word == "" for word in words):
             continue
         if first:
             first = False
-            if not any(_NUMBER.fullmatch(w) and math.isfinite(float(w.replace("d", "e")
-                                                                    .replace("D", "e")))
-                       for w in words):
+            if not any(number(word) is not None for word in words):
                 continue
-        for word in pair_words(line, line_number):
-            value = number(word, line_number)
+        for word in words:
+            value = number(word)
+            if value is None:
+                return line_number
             if pending is None:
                 pending = value
-            else:
-                times.append(pending)
-                values.append(value)
-                pending = None
-    return np.array(times), np.array(values)
+                continue
+            times.append(pending)
+            values.append(value)
+            pending = None
+            break
+    return np.array(times).tobytes(), np.array(values).tobytes()
 
 
-def outcome(reader, text):
+def outcome(text):
     try:
-        t, y = reader(text)
+        t, y = read(text)
     except LightCurveError as error:
-        return str(error)
+        return int(re.match(r"<bytes>, line (\d+): ", str(error)).group(1))
     return t.tobytes(), y.tobytes()
 
 
@@ -188,18 +238,14 @@ def random_light_curve_text(rng):
             + str(rng.choice(["", "\n", "\r\n"])))
 
 
-@pytest.mark.parametrize("block", [None, 1, 16, 100])
-def test_reader_agrees_with_a_word_by_word_reading(block, monkeypatch):
-    if block is not None:
-        # Files cut in blocks of a few lines: pairs, headers and errors across blocks.
-        monkeypatch.setattr(lightcurve, "_BLOCK", block)
+def test_reader_agrees_with_a_field_by_field_reading():
     rng = np.random.default_rng(20240612)
-    texts = [random_light_curve_text(rng) for _ in range(2500)]
+    texts = [random_light_curve_text(rng) for _ in range(5000)]
     errors = 0
     for text in texts:
-        expected = outcome(reference_reader, text)
-        assert outcome(parse_light_curve, text) == expected, repr(text)
-        errors += isinstance(expected, str)
+        expected = reference_reader(text)
+        assert outcome(text) == expected, repr(text)
+        errors += isinstance(expected, int)
     # Both outcomes were exercised.
     assert 0.1 < errors / len(texts) < 0.9
 
@@ -218,14 +264,14 @@ def test_reader_of_a_long_file_with_scattered_odd_lines(tmp_path):
     text = "time mag err\n" + "\n".join(lines) + "\n"
     path = tmp_path / "long.dat"
     path.write_text(text)
-    got_t, got_y = read_light_curve(path)
+    got_t, got_y = fasogram.read_series(path)
     assert got_t.tobytes() == t.tobytes() and got_y.tobytes() == y.tobytes()
     # An error near the end is still found, on its line.
     lines[-3] = f"{t[-3]!r},,{y[-3]!r}"
     path.write_text("\n".join(lines) + "\n")
     line_number = "\n".join(lines[:-3]).count("\n") + 2
-    with pytest.raises(LightCurveError, match=rf"^long.dat, line {line_number}: field 2 is empty$"):
-        read_light_curve(path, "long.dat")
+    with pytest.raises(LightCurveError, match=rf"^long.dat, line {line_number}: empty field in "):
+        fasogram.read_series(path, name="long.dat")
 
 
 # --- the survey ---
@@ -244,11 +290,11 @@ def write_curves(directory):
         np.savetxt(directory / name, np.column_stack([t, y]), header=f"period {period!r}")
         periods[name] = period
     broken = {
-        "bad_number.dat": ("1 2\n2 3\nthree 4\n", r"line 3: not a number: 'three'"),
+        "bad_number.dat": ("1 2\n2 3\nthree 4\n", r"line 3: malformed number: 'three'"),
         "empty.dat": ("", r"at least 2 points, got 0"),
         "one_point.dat": ("2455000.5 14.2\n", r"at least 2 points, got 1"),
         "flat.dat": ("1 5\n2 5\n3 5\n4 5\n", r"does not vary"),
-        "binary.dat": (b"\x89PNG\r\n\x1a\n\x00\xff", r"not a text file"),
+        "binary.dat": (b"\x89PNG\r\n\x1a\n\x00\xff", r"line 2: malformed number: '\\x1A'"),
     }
     for name, (content, _) in broken.items():
         path = directory / name
@@ -413,6 +459,78 @@ def test_survey_on_its_own_local_cluster(curves, tmp_path):
         ".hidden", "nested", "results.csv"])
 
 
+def write_triples(directory):
+    """Light curves with a column of errors; the errors differ from point to point."""
+    rng = np.random.default_rng(5)
+    series = {}
+    for i in range(3):
+        n = 120
+        t = 100.0 + np.sort(rng.uniform(0.0, 30.0, n))
+        dy = rng.uniform(0.05, 0.6, n)
+        y = 2.0 + np.cos(2 * np.pi * (0.3 + 0.4 * i) * t) + rng.normal(0.0, 1.0, n) * dy
+        name = f"triple{i}.dat"
+        np.savetxt(directory / name, np.column_stack([t, y, dy]), fmt="%.17g",
+                   header="time mag err")
+        series[name] = (t, y, dy)
+    (directory / "zero_error.dat").write_text("1 2 0.1\n2 3 0.1\n3 1 0\n4 5 0.1\n5 2 1\n6 4 1\n")
+    (directory / "pairs.dat").write_text("1 2\n2 3\n3 1\n4 5\n5 2\n6 4\n")
+    return series
+
+
+def test_survey_errors_weigh_the_points_and_a_third_column_is_noted_once(tmp_path):
+    series = write_triples(tmp_path)
+    output = tmp_path / "results.csv"
+    done = run_survey(tmp_path, output, "--errors", "--workers", "1")
+    assert done.returncode == 1, done.stderr
+    assert done.stderr.splitlines()[-1] == "fasogram-survey: 2 of 5 light curves failed"
+    assert "third column" not in done.stderr
+    rows = {row["file"]: row for row in read_rows(output)}
+    for name, (t, y, dy) in series.items():
+        best, second = fasogram.spectrum(t, y, FMIN, FMAX, STEPS, dy=dy).peaks(2)
+        unweighted = fasogram.spectrum(t, y, FMIN, FMAX, STEPS).peaks(1)[0]
+        assert rows[name]["error"] == "" and rows[name]["points"] == "120"
+        assert float(rows[name]["rho"]) == best.rho != unweighted.rho
+        assert float(rows[name]["rho2"]) == second.rho
+        assert float(rows[name]["fap"]) == best.fap
+    assert rows["zero_error.dat"]["error"] == (
+        "zero_error.dat, line 3: the error must be a number greater than 0: '0'")
+    assert rows["pairs.dat"]["error"] == ("pairs.dat, line 1: three numbers (time, value and "
+                                          "error) are expected and there are 2")
+    assert rows["pairs.dat"]["points"] == rows["pairs.dat"]["rho"] == ""
+
+    # Without --errors: the same files as pairs, one note for each file with
+    # a third column, on the line of its first pair.
+    done = run_survey(tmp_path, output, "--workers", "1")
+    assert done.returncode == 0, done.stderr
+    notes = [line for line in done.stderr.splitlines() if "third column" in line]
+    assert notes == [f"fasogram-survey: {name}, line 2: the third column is not read; with "
+                     "--errors it is the error of each value and each point weighs 1/error^2"
+                     for name in sorted(series)] + [
+        "fasogram-survey: zero_error.dat, line 1: the third column is not read; with --errors "
+        "it is the error of each value and each point weighs 1/error^2"]
+    rows = {row["file"]: row for row in read_rows(output)}
+    for name, (t, y, dy) in series.items():
+        assert float(rows[name]["rho"]) == fasogram.spectrum(t, y, FMIN, FMAX,
+                                                             STEPS).peaks(1)[0].rho
+
+
+def test_a_task_of_files_gives_the_rows_of_the_files_one_by_one(curves, tmp_path):
+    directory, periods, broken = curves
+    names = sorted(periods)[:6] + sorted(broken)
+    paths = [str(directory / name) for name in names] + [str(tmp_path / "missing.dat")]
+    together = lightcurve.analyse_batch(paths, FMIN, FMAX, STEPS)
+    alone = [lightcurve.analyse(path, FMIN, FMAX, STEPS) for path in paths]
+    assert together == alone
+    for row in together:
+        if row["file"] in broken:
+            assert re.search(broken[row["file"]], row["error"]), row
+        elif row["file"] == "missing.dat":
+            assert row["error"] == "cannot read the file: No such file or directory"
+        else:
+            assert row["error"] == "" and float(row["rho"]) == serial_row(
+                directory / row["file"])["rho"]
+
+
 CRASH_HOOK = '''
 import os
 import fasogram.lightcurve as lightcurve
@@ -422,10 +540,10 @@ _read = getattr(lightcurve, "_read_before_hook", lightcurve.read_light_curve)
 lightcurve._read_before_hook = _read
 
 
-def _read_or_crash(path, name=None):
+def _read_or_crash(path, *args, **kwargs):
     if "crash" in os.path.basename(path):
         os._exit(70)  # the worker process dies, as on a segmentation fault
-    return _read(path, name)
+    return _read(path, *args, **kwargs)
 
 
 lightcurve.read_light_curve = _read_or_crash

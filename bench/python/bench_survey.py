@@ -1,0 +1,150 @@
+#!/usr/bin/python3
+"""Light curves per second of a survey: in process and on Dask, CPU and wall time.
+
+    PYTHONPATH=build/python bench/python/bench_survey.py [--curves 1000]
+        [--points 1000] [--frequencies 10000] [--window hanning] [--workers 2]
+        [--skip-astropy]
+
+Makes the light curves (random times over 100 days, a sinusoid of random
+period between 0.3 and 20 days, Gaussian noise; fixed seed), writes them as
+files, and on the same curves and grid (0.01 to 5 cycles per day) times, one
+after the other in this one run:
+
+- a loop of fasogram.spectrum(t, y, ..., threads=1).peaks(2) over the arrays
+  (in process, one core);
+- the same reading every file first with fasogram.read_series;
+- fasogram.spectra(curves, ..., peaks=2) on one thread and on every core,
+  where the module has it;
+- the survey command (fasogram-survey) on its own local cluster of --workers
+  single-threaded workers, start-up included: its CPU time is that of the
+  command and of every process it started and waited for;
+- astropy's LombScargle (method "fast", the spectrum only, square window
+  normalization "standard"), unless --skip-astropy.
+
+For each: wall seconds, CPU seconds, light curves per second of wall time
+and per CPU second (= per core fully used).  The survey's rows are checked
+against the in-process peaks.  Not a test: the figures depend on the
+machine and its load.
+"""
+
+import argparse
+import csv
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+import fasogram
+
+FMIN, FMAX = 0.01, 5.0
+
+
+def make_curves(count, points, seed=20240611):
+    rng = np.random.default_rng(seed)
+    curves = []
+    for _ in range(count):
+        t = 2455000.0 + np.sort(rng.uniform(0.0, 100.0, points))
+        period = rng.uniform(0.3, 20.0)
+        y = (15.0 + rng.uniform(0.05, 0.5) * np.cos(2 * np.pi * (t / period - rng.uniform()))
+             + rng.normal(0.0, 0.1, points))
+        curves.append((t, y))
+    return curves
+
+
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def timed(label, count, function, subprocesses=False):
+    cpu0, child0, wall0 = time.process_time(), children_cpu(), time.perf_counter()
+    out = function()
+    wall = time.perf_counter() - wall0
+    cpu = time.process_time() - cpu0 + (children_cpu() - child0 if subprocesses else 0.0)
+    print(f"| {label} | {count} | {wall:.2f} | {cpu:.2f} | {count / wall:.1f} | "
+          f"{count / cpu:.1f} |", flush=True)
+    return out, cpu
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--curves", type=int, default=1000)
+    parser.add_argument("--points", type=int, default=1000)
+    parser.add_argument("--frequencies", type=int, default=10000)
+    parser.add_argument("--window", choices=("hanning", "square"), default="hanning")
+    parser.add_argument("--workers", type=int, default=2)
+    parser.add_argument("--skip-astropy", action="store_true")
+    args = parser.parse_args()
+    steps = args.frequencies - 1
+    curves = make_curves(args.curves, args.points)
+    window = args.window
+    print(f"{args.curves} light curves x {args.points} points x {args.frequencies} frequencies "
+          f"({FMIN} to {FMAX}), {window} window, spectrum + 2 peaks; "
+          f"{len(os.sched_getaffinity(0))} cores, load {os.getloadavg()[0]:.1f}\n")
+    print("| | light curves | wall s | CPU s | per wall s | per CPU s |")
+    print("|---|---|---|---|---|---|")
+
+    def loop():
+        return [fasogram.spectrum(t, y, FMIN, FMAX, steps, window, threads=1).peaks(2)
+                for t, y in curves]
+    expected, loop_cpu = timed("module: loop of spectrum().peaks(2), 1 thread", args.curves, loop)
+
+    with tempfile.TemporaryDirectory() as directory:
+        paths = []
+        for i, (t, y) in enumerate(curves):
+            paths.append(os.path.join(directory, f"lc{i:05d}.dat"))
+            np.savetxt(paths[-1], np.column_stack([t, y]), fmt="%.17g")
+
+        if hasattr(fasogram, "read_series"):
+            def read_loop():
+                out = []
+                for path in paths:
+                    t, y = fasogram.read_series(path)
+                    out.append(fasogram.spectrum(t, y, FMIN, FMAX, steps, window,
+                                                 threads=1).peaks(2))
+                return out
+            timed("module: read_series + spectrum().peaks(2), 1 thread", args.curves, read_loop)
+
+        if hasattr(fasogram, "spectra"):
+            for threads, label in ((1, "1 thread"), (None, "every core")):
+                def batch(threads=threads):
+                    return [s.peaks(2) for s in fasogram.spectra(
+                        curves, FMIN, FMAX, steps, window, threads=threads, peaks=2)]
+                got, _ = timed(f"module: spectra(peaks=2), {label}", args.curves, batch)
+                assert got == expected, "spectra differs from the loop"
+
+        output = os.path.join(directory, "results.csv")
+        command = [sys.executable, "-m", "fasogram.survey", directory, "--from", str(FMIN),
+                   "--to", str(FMAX), "--steps", str(steps), "--window", window,
+                   "--workers", str(args.workers), "-o", output]
+
+        def survey():
+            done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  text=True)
+            if done.returncode != 0:
+                sys.exit(f"the survey failed: {done.stderr}")
+        _, survey_cpu = timed(f"survey command, {args.workers} workers (start-up included)",
+                              args.curves, survey, subprocesses=True)
+        with open(output, newline="") as file:
+            rows = list(csv.DictReader(file))
+        for row, peaks in zip(rows, expected):
+            assert float(row["rho"]) == peaks[0].rho and float(row["rho2"]) == peaks[1].rho
+
+    if not args.skip_astropy:
+        from astropy.timeseries import LombScargle
+        frequency = FMIN + (FMAX - FMIN) * np.arange(args.frequencies) / steps
+
+        def astropy_fast():
+            return [LombScargle(t, y, normalization="standard").power(
+                frequency, method="fast", assume_regular_frequency=True) for t, y in curves]
+        timed("astropy LombScargle fast, spectrum only", args.curves, astropy_fast)
+    print(f"\nsurvey CPU / in-process loop CPU: {survey_cpu / loop_cpu:.2f}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
