@@ -121,8 +121,9 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
                  i12 = std::fabs(as_double(mcs)) / dt;
     const double norm_inv = std::max(i11 + i12, i12 + i22);
     if (!(dt > 0.0) || !std::isfinite(norm_inv) || !(mu * norm_inv < 0.125)) return e;
-    // The first-order terms, doubled for what they leave out.
-    const double cabs = std::fabs(e.point.c2) + std::fabs(e.point.c3);
+    // The first-order terms, doubled for what they leave out.  They are
+    // taken at the scale of the sums: C2 and C3 as solved, not as returned.
+    const double cabs = std::fabs(as_double(c2)) + std::fabs(as_double(c3));
     const double r = 2.0 * (eta + mu * cabs);
     double e2 = (i11 + i12) * r, e3 = (i12 + i22) * r;
     double e1 = a1 * e2 + a2 * e3 + 2.0 * mu * cabs +
