@@ -12,6 +12,8 @@ pkgs=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-de
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
       python3-pip python3-setuptools python3-wheel
       python3-dask python3-distributed python3-astropy
+      # the multiple-precision reference of the tests of nearly singular fits
+      python3-mpmath
       # real series for the tests of the automatic grid: statsmodels' data
       # sets (sunspots, co2, elnino) and R's (lynx, sunspot.month)
       python3-statsmodels r-base-core
