@@ -71,6 +71,12 @@ double as_double(const Mp& v) {
     return mpfr_get_d(v.get(), MPFR_RNDN);
 }
 
+double scaled_double(const Mp& v, int k) {
+    Mp r;
+    mpfr_mul_2si(r.get(), v.get(), k, MPFR_RNDN);
+    return mpfr_get_d(r.get(), MPFR_RNDN);
+}
+
 dd::DD as_dd(const Mp& v) {
     const double hi = mpfr_get_d(v.get(), MPFR_RNDN);
     Mp rest;

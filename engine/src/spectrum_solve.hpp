@@ -31,6 +31,13 @@ inline double as_double(long double v) {
 inline double as_double(dd::DD v) {
     return dd::to_double(v);
 }
+// v times 2^k, rounded to double.
+inline double scaled_double(long double v, int k) {
+    return static_cast<double>(std::ldexp(v, k));
+}
+inline double scaled_double(dd::DD v, int k) {
+    return std::ldexp(dd::to_double(v), k);
+}
 inline dd::DD as_dd(long double v) {
     const double hi = static_cast<double>(v);
     return {hi, static_cast<double>(v - hi)};
@@ -97,15 +104,13 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
 
     Evaluation e;
     e.point.f = f;
-    e.point.c1 = as_double(c1);
-    e.point.c2 = as_double(c2);
-    e.point.c3 = as_double(c3);
     e.point.rho = std::fabs(as_double(rv / var));
-    // C1, C2 and C3 back to the scale of the input (exact but where they
-    // leave the range of a double).
-    e.point.c1 = std::ldexp(e.point.c1, p.scale);
-    e.point.c2 = std::ldexp(e.point.c2, p.scale);
-    e.point.c3 = std::ldexp(e.point.c3, p.scale);
+    // C1, C2 and C3 back to the scale of the input before they are rounded
+    // to double: as solved they may lie beyond its range where the input's
+    // do not.
+    e.point.c1 = scaled_double(c1, p.scale);
+    e.point.c2 = scaled_double(c2, p.scale);
+    e.point.c3 = scaled_double(c3, p.scale);
 
     // First-order propagation of the bounds.  Entries of M are off by at most
     // 3 mu/S (the centring adds two more of mu/S), those of Y by eta/S plus

@@ -143,14 +143,18 @@ def test_nearly_singular_fits_of_tiny_values(value_scale, phase_a, phase_b, f):
     check_digits(t, x, f, "square")
 
 
-def test_phases_below_the_range_of_a_double():
+@pytest.mark.parametrize("value_scale, overflows", [(1.0, True), (1e-300, False)])
+def test_phases_below_the_range_of_a_double(value_scale, overflows):
     # Five times whose t f lies below the smallest normal double (1e-318
     # times 0.7 is not a double at all) and one a millionth of a cycle away:
     # the fit turns on the exact phases of the five, which only multiple
-    # precision resolves.  C1, C2 (about 4e321) and C3 (about -1e316) leave
-    # the range of a double.
+    # precision resolves.  C1, C2 and C3 are about 4e321, -4e321 and -1e316
+    # for values of order 1, beyond the range of a double; 1e-300 times that
+    # for values of 1e-300, within it (though not at the scale the engine
+    # solves them in, values of order 1).
     t = [0.0, 1e-318, 2.3e-318, 3.7e-318, 5.1e-318, 1e-6 / 0.7]
-    x = [0.9, 0.1, 0.5, -0.3, 0.7, 0.4]
-    rho, c1, _, c3 = check_digits(t, x, 0.7, "square")
-    assert abs(c1) > sys.float_info.max and abs(c3) > sys.float_info.max
+    x = [v * value_scale for v in [0.9, 0.1, 0.5, -0.3, 0.7, 0.4]]
+    rho, c1, c2, c3 = check_digits(t, x, 0.7, "square")
+    for c in (c1, c2, c3):
+        assert (abs(c) > sys.float_info.max) == overflows
     assert 0.05 < rho < 0.06
