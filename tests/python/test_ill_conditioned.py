@@ -158,3 +158,20 @@ def test_phases_below_the_range_of_a_double(value_scale, overflows):
     for c in (c1, c2, c3):
         assert (abs(c) > sys.float_info.max) == overflows
     assert 0.05 < rho < 0.06
+
+
+def test_hanning_weights_of_a_huge_span():
+    # A fuzzing finding: times up to 3e160 and the rest within 3e6 of 0, so
+    # that every Hanning weight but the end ones is the square of a sine
+    # below 1e-153, which in double precision underflows (rho came out 2.12).
+    t = [2451545.0, 2.6250019073777633, 3.7548121445199484e-308, 1.2124631022710443e-99,
+         -2.872848349932294e-188, -2.3223297334602057e-57, 4.92627567596714e-88,
+         1.303804827915e-312, 3.0333507740450556e+160]
+    x = [4.778310638126733e-299, 0.09999642372131348, 1.5765088198255387e-52, 2.7e-322,
+         4.861469557716008e-62, 1.6162942479181271e-81, -2.3254964207801943e-97, 0.0,
+         12.125141545997842]
+    check_digits(t, x, 1 / 12, "hanning")
+    # The same series on a span a thousand times shorter: the weights of the
+    # inner points then lie near 1e-300, just within range.
+    t[-1] = 3.0333507740450556e+157
+    check_digits(t, x, 1 / 12, "hanning")
