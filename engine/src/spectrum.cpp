@@ -71,9 +71,21 @@ std::vector<double> raw_weights(const std::vector<double>& t, const std::vector<
     if (window == Window::hanning) {
         const double first = t.front(), last = t.back(), span = last - first;
         const double pi = two_pi() / 2.0;
+        std::vector<double> sine(t.size());
+        double largest = 0.0;
         for (std::size_t i = 0; i < t.size(); ++i) {
             const double d = std::min(t[i] - first, last - t[i]);
-            const double s = std::sin(pi * (d / span));
+            sine[i] = std::sin(pi * (d / span));
+            largest = std::max(largest, sine[i]);
+        }
+        // The scale of the weights drops out of the fit: when every sine is
+        // small (no point far from both ends of a huge span) they are scaled
+        // up by a power of two, exactly, so that their squares keep their
+        // digits instead of underflowing.
+        int e = 0;
+        if (largest > 0.0 && largest < 0.5) std::frexp(largest, &e);
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            const double s = std::ldexp(sine[i], -e);
             h[i] = 2.0 * s * s;
         }
     }
@@ -148,11 +160,20 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
         // 2 sin^2(pi d/D) from the exact distances, in double-double.
         const double first = p.t.front(), last = p.t.back();
         const dd::DD span = dd::two_sum(last, -first);
+        std::vector<dd::DD> sine(n);
+        double largest = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const dd::DD a = dd::two_sum(p.t[i], -first), b = dd::two_sum(last, -p.t[i]);
             const bool nearer_first = a.hi < b.hi || (a.hi == b.hi && a.lo <= b.lo);
             const dd::DD r = (nearer_first ? a : b) / span;
-            const dd::DD s = dd::sincos_cycles(r * 0.5).s;
+            sine[i] = dd::sincos_cycles(r * 0.5).s;
+            largest = std::max(largest, sine[i].hi);
+        }
+        // Scaled up as in raw_weights.
+        int e = 0;
+        if (largest > 0.0 && largest < 0.5) std::frexp(largest, &e);
+        for (std::size_t i = 0; i < n; ++i) {
+            const dd::DD s{std::ldexp(sine[i].hi, -e), std::ldexp(sine[i].lo, -e)};
             const dd::DD w = s * s * 2.0;
             p.h[i] = w.hi;
             p.h_lo[i] = w.lo;

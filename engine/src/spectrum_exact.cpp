@@ -71,6 +71,12 @@ double as_double(const Mp& v) {
     return mpfr_get_d(v.get(), MPFR_RNDN);
 }
 
+double scaled_double(const Mp& v, int k) {
+    Mp r;
+    mpfr_mul_2si(r.get(), v.get(), k, MPFR_RNDN);
+    return mpfr_get_d(r.get(), MPFR_RNDN);
+}
+
 dd::DD as_dd(const Mp& v) {
     const double hi = mpfr_get_d(v.get(), MPFR_RNDN);
     Mp rest;
@@ -95,8 +101,9 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
     constexpr mpfr_prec_t kLastPrecision = mpfr_prec_t{1} << 14;
     for (mpfr_prec_t prec = 192; prec <= kLastPrecision; prec *= 2) {
         working_precision = prec;
-        mpfr_t two_pi, r, a, c, s, hc, hs, term, xm, hw;
-        mpfr_inits2(prec, two_pi, r, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
+        mpfr_t two_pi, a, c, s, hc, hs, term, xm, hw, tf, cyc, quarters;
+        mpfr_inits2(prec, two_pi, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
+        mpfr_inits2(128, tf, cyc, quarters, static_cast<mpfr_ptr>(nullptr));
         mpfr_const_pi(two_pi, MPFR_RNDN);
         mpfr_mul_2ui(two_pi, two_pi, 1, MPFR_RNDN);
         // S, the mean and the variance at this precision from the values as
@@ -129,16 +136,27 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
             const double h = p.h[i];
             if (h == 0.0) continue;
             ++n;
-            const dd::DD rc = dd::cycles(p.t[i], f);
-            const double q = 4.0 * rc.hi;
-            if (rc.lo == 0.0 && q == std::nearbyint(q)) {
+            // The phase in cycles, t f less its nearest whole number,
+            // exactly: 128 bits hold the product of two doubles, and MPFR's
+            // exponents do not underflow where a double-double's low part
+            // (or the whole product) would.
+            mpfr_set_d(tf, p.t[i], MPFR_RNDN);
+            mpfr_mul_d(cyc, tf, f, MPFR_RNDN);
+            mpfr_frac(cyc, cyc, MPFR_RNDN);
+            // Into [-1/2, 1/2], exactly: a value past a half has its bits
+            // between 1/2 and the product's last one.
+            if (mpfr_cmp_d(cyc, 0.5) > 0)
+                mpfr_sub_ui(cyc, cyc, 1, MPFR_RNDN);
+            else if (mpfr_cmp_d(cyc, -0.5) < 0)
+                mpfr_add_ui(cyc, cyc, 1, MPFR_RNDN);
+            mpfr_mul_2ui(quarters, cyc, 2, MPFR_RNDN);
+            if (mpfr_integer_p(quarters)) {
                 // A whole number of quarter cycles: exact values.
-                const int k = static_cast<int>(q) & 3;
+                const int k = static_cast<int>(mpfr_get_si(quarters, MPFR_RNDN)) & 3;
                 mpfr_set_si(c, k == 0 ? 1 : k == 2 ? -1 : 0, MPFR_RNDN);
                 mpfr_set_si(s, k == 1 ? 1 : k == 3 ? -1 : 0, MPFR_RNDN);
             } else {
-                set_dd(r, rc);
-                mpfr_mul(a, r, two_pi, MPFR_RNDN);
+                mpfr_mul(a, cyc, two_pi, MPFR_RNDN);
                 mpfr_sin_cos(s, c, a, MPFR_RNDN);
             }
             weight(i);
@@ -163,7 +181,8 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
             sum_h += h;
             sum_hy += std::fabs(h * p.xm[i].hi);
         }
-        mpfr_clears(two_pi, r, a, c, s, hc, hs, term, xm, hw, static_cast<mpfr_ptr>(nullptr));
+        mpfr_clears(two_pi, a, c, s, hc, hs, term, xm, hw, tf, cyc, quarters,
+                    static_cast<mpfr_ptr>(nullptr));
         m.variance = hyy / m.sum_h;
         // Every operation is good to one unit of the precision; a sum of n
         // terms to n of them (a plain worst-case bound: cheap at this width).

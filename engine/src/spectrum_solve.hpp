@@ -31,6 +31,13 @@ inline double as_double(long double v) {
 inline double as_double(dd::DD v) {
     return dd::to_double(v);
 }
+// v times 2^k, rounded to double.
+inline double scaled_double(long double v, int k) {
+    return static_cast<double>(std::ldexp(v, k));
+}
+inline double scaled_double(dd::DD v, int k) {
+    return std::ldexp(dd::to_double(v), k);
+}
 inline dd::DD as_dd(long double v) {
     const double hi = static_cast<double>(v);
     return {hi, static_cast<double>(v - hi)};
@@ -97,15 +104,13 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
 
     Evaluation e;
     e.point.f = f;
-    e.point.c1 = as_double(c1);
-    e.point.c2 = as_double(c2);
-    e.point.c3 = as_double(c3);
     e.point.rho = std::fabs(as_double(rv / var));
-    // C1, C2 and C3 back to the scale of the input (exact but where they
-    // leave the range of a double).
-    e.point.c1 = std::ldexp(e.point.c1, p.scale);
-    e.point.c2 = std::ldexp(e.point.c2, p.scale);
-    e.point.c3 = std::ldexp(e.point.c3, p.scale);
+    // C1, C2 and C3 back to the scale of the input before they are rounded
+    // to double: as solved they may lie beyond its range where the input's
+    // do not.
+    e.point.c1 = scaled_double(c1, p.scale);
+    e.point.c2 = scaled_double(c2, p.scale);
+    e.point.c3 = scaled_double(c3, p.scale);
 
     // First-order propagation of the bounds.  Entries of M are off by at most
     // 3 mu/S (the centring adds two more of mu/S), those of Y by eta/S plus
@@ -121,8 +126,9 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
                  i12 = std::fabs(as_double(mcs)) / dt;
     const double norm_inv = std::max(i11 + i12, i12 + i22);
     if (!(dt > 0.0) || !std::isfinite(norm_inv) || !(mu * norm_inv < 0.125)) return e;
-    // The first-order terms, doubled for what they leave out.
-    const double cabs = std::fabs(e.point.c2) + std::fabs(e.point.c3);
+    // The first-order terms, doubled for what they leave out.  They are
+    // taken at the scale of the sums: C2 and C3 as solved, not as returned.
+    const double cabs = std::fabs(as_double(c2)) + std::fabs(as_double(c3));
     const double r = 2.0 * (eta + mu * cabs);
     double e2 = (i11 + i12) * r, e3 = (i12 + i22) * r;
     double e1 = a1 * e2 + a2 * e3 + 2.0 * mu * cabs +
