@@ -448,6 +448,13 @@ void check_grid(const FrequencyGrid& grid, double t_max) {
     if (!(grid.f_fin > grid.f_ini)) bad("the final frequency must be greater than the initial one");
     if (!std::isfinite(grid.step()) || !(grid.step() > 0.0))
         bad("the frequency step is not a finite positive number");
+    // Each frequency j*step + f_ini is off by at most a few units of the last
+    // place of the largest |frequency| (and of the smallest subnormal): a step
+    // of 2^-48 of that, or 2^-1068, keeps every frequency above the one before.
+    const double largest = std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin));
+    if (grid.step() < std::max(std::ldexp(largest, -48), 0x1p-1068))
+        bad("the frequency step is too small for the frequencies to differ: it must be at "
+            "least 2^-48 of the largest |frequency|");
     if (!std::isfinite(grid.line_width) || grid.line_width < 0.0)
         bad("the line width is not a finite number of 0 or more");
 }

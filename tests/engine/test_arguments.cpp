@@ -56,6 +56,37 @@ TEST(EngineArguments, BadGridsAreRefused) {
     EXPECT_EQ(run_count(e, {0.1, 1.0, 1, 0.0}), 2u);
 }
 
+TEST(EngineArguments, StepsTooSmallForTheFrequenciesToDifferAreRefused) {
+    const SpectrumEngine e(kT, kX, Window::square);
+    const auto increasing = [&](const FrequencyGrid& g) {
+        double last = -kInf;
+        std::size_t n = 0;
+        bool ok = true;
+        e.run(
+            g,
+            [&](const SpectrumPoint& p) {
+                ok = ok && p.f > last;
+                last = p.f;
+                ++n;
+            },
+            1);
+        return ok && n == static_cast<std::size_t>(g.n_points) + 1;
+    };
+    // 256 steps of exactly 2^-48 of the final frequency, 2: the smallest step taken.
+    EXPECT_TRUE(increasing({2.0 - 0x1p-39, 2.0, 256, 0.0}));
+    // One step more over the same limits is just below it.
+    expect_refused([&] { run_count(e, {2.0 - 0x1p-39, 2.0, 257, 0.0}); }, "too small");
+    // The grid the fuzzer found: a few units of the last place at 4e-149.
+    const double g0 = 4e-149;
+    expect_refused(
+        [&] {
+            run_count(e, {g0, std::nextafter(g0, 1.0) * (1 + 0x1p-50), 300, 0.0});
+        },
+        "too small");
+    // Near the subnormals the floor is 2^-1068.
+    expect_refused([&] { run_count(e, {0.0, 300 * 0x1p-1069, 300, 0.0}); }, "too small");
+}
+
 TEST(EngineArguments, PhasesBeyondTheReductionAreRefusedUpToTheBound) {
     // |t·f| < 2^1000 is accepted; the largest time here is 4.5.
     const SpectrumEngine e(kT, kX, Window::square);
