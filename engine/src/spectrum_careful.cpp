@@ -208,8 +208,15 @@ bool singular(const Prepared& p, double f) {
 
 } // namespace
 
-thread_local std::vector<FitRecord>* fit_records = nullptr;
-thread_local int fit_precision = 0;
+std::vector<FitRecord>*& fit_records() {
+    thread_local std::vector<FitRecord>* records = nullptr;
+    return records;
+}
+
+int& fit_precision() {
+    thread_local int precision = 0;
+    return precision;
+}
 
 Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     const Accumulated a = accumulate(p, f);
@@ -224,9 +231,9 @@ Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     bd.eta = kLambda * (8.0 * u * std::sqrt(a.norm_hy) + 4.0 * u * std::sqrt(kb * a.part_hy) +
                         4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
-    fit_precision = 106;
+    fit_precision() = 106;
     const Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);
-    fit_precision = 0;
+    fit_precision() = 0;
     // With every digit printed only a settled value will do: one whose bound
     // is merely small may still straddle a boundary.
     if (e.settled || (digits == Digits::eight && e.converged)) return e;

@@ -193,9 +193,9 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
         bd.mu = 4.0 * nd * unit * sum_h;
         bd.eta = 4.0 * nd * unit * (sum_hy + sum_h * x_max);
         bd.unit = unit;
-        fit_precision = static_cast<int>(prec);
+        fit_precision() = static_cast<int>(prec);
         result = solve_fit(sums, p, m, dd::DD{}, bd, f, digits);
-        fit_precision = 0;
+        fit_precision() = 0;
         if (result.settled) break;
         // The double-double the value is handed on in holds no more: past
         // this, more bits cannot settle the eight digits of a value within

@@ -98,8 +98,11 @@ struct FitRecord {
     SpectrumPoint::Tails rest;  // what the doubles of `point` lack of the fit's own values
     int precision = 0;          // bits of the careful or multiple-precision sums, 0 fast
 };
-extern thread_local std::vector<FitRecord>* fit_records;
-extern thread_local int fit_precision; // the precision the next fits are solved at
+// This thread's record (null: none) and the precision the next fits are
+// solved at, as functions: a thread_local shared between files through its
+// name reads as a null pointer in some instrumented builds.
+std::vector<FitRecord>*& fit_records();
+int& fit_precision();
 
 // Fast evaluation of `count` frequencies that follow each other on a grid of
 // step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in

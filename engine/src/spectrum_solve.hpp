@@ -144,7 +144,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     e3 = std::ldexp(e3, k);
     // For the tests: the bounds and what the doubles lose of the values.
     const auto record = [&] {
-        if (fit_records == nullptr) return;
+        if (fit_records() == nullptr) return;
         const auto lost = [&p](const T& v, double kept) {
             return std::ldexp(dd::to_double(as_dd(v) - dd::DD{std::ldexp(kept, -p.scale), 0.0}),
                               p.scale);
@@ -153,7 +153,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         const SpectrumPoint::Tails rest{dd::to_double(vr - dd::DD{e.point.rho, 0.0}),
                                         lost(c1, e.point.c1), lost(c2, e.point.c2),
                                         lost(c3, e.point.c3)};
-        fit_records->push_back({e.point, e.settled, {erho, e1, e2, e3}, rest, fit_precision});
+        fit_records()->push_back({e.point, e.settled, {erho, e1, e2, e3}, rest, fit_precision()});
     };
     if (digits == Digits::full) {
         const auto back = [k](dd::DD v) {

@@ -462,6 +462,21 @@ def _errors(dy, n):
     return array
 
 
+
+def _check_window(window):
+    if not isinstance(window, str):
+        raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
+
+
+def _threads(threads):
+    """The engine's thread count: 0 (every core) for None."""
+    if threads is None:
+        return 0
+    threads = _whole_number(threads, "threads")
+    if threads < 1:
+        raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
+    return threads
+
 def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=None, dy=None,
              oversample=10, harmonics=1, detrend=None, frequency=None):
     """The spectrum of the series (t, y) on a frequency grid or at given frequencies.
@@ -563,14 +578,8 @@ def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=N
     fmax = None if fmax is None else _real_number(fmax, "fmax")
     steps = None if steps is None else _whole_number(steps, "steps")
     oversample = _real_number(oversample, "oversample")
-    if not isinstance(window, str):
-        raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
-    if threads is None:
-        threads = 0
-    else:
-        threads = _whole_number(threads, "threads")
-        if threads < 1:
-            raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
+    _check_window(window)
+    threads = _threads(threads)
     if steps is not None and steps >= 2**63:
         raise ValueError(f"steps is too large: {steps}")
     if detrend is not None:
@@ -641,14 +650,8 @@ def spectra(curves, fmin, fmax, steps, window="hanning", threads=None, peaks=0,
     if steps >= 2**63:
         raise ValueError(f"steps is too large: {steps}")
     peaks = _whole_number(peaks, "peaks")
-    if not isinstance(window, str):
-        raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
-    if threads is None:
-        threads = 0
-    else:
-        threads = _whole_number(threads, "threads")
-        if threads < 1:
-            raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
+    _check_window(window)
+    threads = _threads(threads)
     converted = []
     for curve in curves:
         try:

@@ -97,8 +97,8 @@ struct Worst {
 // The records of the fits solved on this thread while one is alive.
 struct Recording {
     std::vector<FitRecord> records;
-    Recording() { detail::fit_records = &records; }
-    ~Recording() { detail::fit_records = nullptr; }
+    Recording() { detail::fit_records() = &records; }
+    ~Recording() { detail::fit_records() = nullptr; }
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
     // The record of the fit whose values `e` returned (the last solved), if
