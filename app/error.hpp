@@ -1,6 +1,8 @@
 // The program's fatal error and the quoting of input in its messages.
 #pragma once
 
+#include "fasogram/series.hpp"
+
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -15,31 +17,10 @@ class FatalError : public std::runtime_error {
     explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// The most characters of one quoted value in a message.
-inline constexpr std::size_t quoted_max = 200;
-
-// A value taken from the input (a word, a file name) as an error message
-// quotes it: control characters (NUL, ESC, newlines, ...) are written as
-// \xNN, so that the message stays one line, is not cut short at a NUL and
-// sends no control codes to the terminal; past quoted_max characters the
-// value is cut and "..." ends it.
-inline std::string quoted_input(std::string_view value) {
-    std::string text;
-    const bool cut = value.size() > quoted_max;
-    if (cut) value = value.substr(0, quoted_max);
-    for (const char c : value) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 32 || u == 127) {
-            char code[5];
-            std::snprintf(code, sizeof code, "\\x%02X", u);
-            text += code;
-        } else {
-            text += c;
-        }
-    }
-    if (cut) text += "...";
-    return text;
-}
+// quoted_input (fasogram/series.hpp) quotes a value taken from the input (a
+// word, a file name) in an error message: control characters as \xNN, so that
+// the message stays one line, is not cut short at a NUL and sends no control
+// codes to the terminal, and no more than 200 characters of it.
 
 // A command-line argument in a message: quoted as above, between quotes.
 inline std::string quoted_argument(std::string_view value) {

@@ -58,27 +58,6 @@ bool has_number(const std::vector<std::string_view>& fields) {
     return false;
 }
 
-// A field quoted in a message: control characters as \xNN (the message stays
-// one line), cut after 200 characters.
-std::string quoted(std::string_view value) {
-    constexpr std::size_t most = 200;
-    std::string text;
-    const bool cut = value.size() > most;
-    if (cut) value = value.substr(0, most);
-    for (const char c : value) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32 || u == 127) {
-            char code[5];
-            std::snprintf(code, sizeof code, "\\x%02X", u);
-            text += code;
-        } else {
-            text += c;
-        }
-    }
-    if (cut) text += "...";
-    return text;
-}
-
 std::string english(SeriesReadError::Kind kind, long line, std::size_t column,
                     const std::string& text, std::size_t fields) {
     std::string what = "line " + std::to_string(line) + ": ";
@@ -87,12 +66,12 @@ std::string english(SeriesReadError::Kind kind, long line, std::size_t column,
         return what + "empty field in column " + std::to_string(column) +
                " (two separators in a row or one at the start)";
     case SeriesReadError::Kind::malformed_number:
-        return what + "malformed number: '" + quoted(text) + "'";
+        return what + "malformed number: '" + quoted_input(text) + "'";
     case SeriesReadError::Kind::too_few_columns:
         return what + "three numbers (time, value and error) are expected and there are " +
                std::to_string(fields);
     case SeriesReadError::Kind::bad_error:
-        return what + "the error must be a number greater than 0: '" + quoted(text) + "'";
+        return what + "the error must be a number greater than 0: '" + quoted_input(text) + "'";
     }
     return what;
 }
@@ -204,6 +183,25 @@ Series read_series(std::string_view all, const SeriesLayout& layout) {
             return true;
         },
         layout);
+}
+
+std::string quoted_input(std::string_view value) {
+    constexpr std::size_t most = 200;
+    std::string text;
+    const bool cut = value.size() > most;
+    if (cut) value = value.substr(0, most);
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            char code[5];
+            std::snprintf(code, sizeof code, "\\x%02X", u);
+            text += code;
+        } else {
+            text += c;
+        }
+    }
+    if (cut) text += "...";
+    return text;
 }
 
 } // namespace fasogram

@@ -22,6 +22,11 @@ namespace fasogram {
 // subnormal).  Independent of the C locale.
 std::optional<double> parse_real(std::string_view text);
 
+// Text from the input as a message quotes it: control characters (NUL, ESC,
+// newlines, ...) written as \xNN, so that the message stays one line, and
+// cut after 200 characters with "..." at the end.
+std::string quoted_input(std::string_view value);
+
 struct Series {
     std::vector<double> t;     // times, in file order
     std::vector<double> x;     // values
