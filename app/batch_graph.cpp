@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include <plotix.h>
@@ -101,6 +102,36 @@ std::string fap_label(double probability) {
     return printed(_(graph_text::fap_level_label), percent);
 }
 
+std::vector<int> label_lefts(const std::vector<int>& tops, const std::vector<int>& widths,
+                             int right, int height) {
+    constexpr int gap = 30; // between two labels side by side
+    std::vector<std::size_t> order(tops.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&tops](std::size_t a, std::size_t b) { return tops[a] < tops[b]; });
+    std::vector<int> lefts(tops.size(), 0);
+    std::vector<std::size_t> placed;
+    for (const std::size_t i : order) {
+        int left = right - widths[i];
+        // Move left past every placed label this one would cover, until none.
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (const std::size_t j : placed) {
+                const bool rows_meet = std::abs(tops[i] - tops[j]) < height;
+                const bool columns_meet =
+                    left < lefts[j] + widths[j] + gap && lefts[j] < left + widths[i] + gap;
+                if (rows_meet && columns_meet) {
+                    left = lefts[j] - gap - widths[i];
+                    moved = true;
+                }
+            }
+        }
+        lefts[i] = left;
+        placed.push_back(i);
+    }
+    return lefts;
+}
+
 BatchGraph::BatchGraph(PlotArrays curve, double f_ini, double f_fin, GraphStyle style,
                        std::vector<Peak> peaks, std::vector<FapLine> levels)
     : curve_(std::move(curve)), f_ini_(f_ini), f_fin_(f_fin), style_(std::move(style)),
@@ -172,17 +203,22 @@ void BatchGraph::draw(const GraphPage& page) const {
     plotix::color("FORE");
 
     // The false-alarm levels: dashed across the axis, labelled above their
-    // right end.
+    // right end (levels close together get their labels side by side).
+    std::vector<std::string> texts;
+    std::vector<int> tops, widths;
+    const int axis_left = plotix::nxposn(xa.a), axis_right = plotix::nxposn(xa.e);
     for (const FapLine& level : levels_) {
         if (!(level.rho >= ylo && level.rho <= yhi)) continue;
         const int y = plotix::nyposn(static_cast<float>(level.rho));
-        const int left = plotix::nxposn(xa.a), right = plotix::nxposn(xa.e);
         plotix::lintyp(2);
-        plotix::line(left, y, right, y);
+        plotix::line(axis_left, y, axis_right, y);
         plotix::lintyp(0);
-        const std::string text = fap_label(level.probability);
-        plotix::messag(text, right - plotix::nlmess(text) - 10, std::max(0, y - 40 - 8));
+        texts.push_back(fap_label(level.probability));
+        tops.push_back(std::max(0, y - 40 - 8));
+        widths.push_back(plotix::nlmess(texts.back()));
     }
+    const std::vector<int> lefts = label_lefts(tops, widths, axis_right - 10, 40 + 8);
+    for (std::size_t i = 0; i < texts.size(); ++i) plotix::messag(texts[i], lefts[i], tops[i]);
 
     // Each marked peak's period, centred just above the peak.
     const std::size_t marked = std::min(style_.mark_peaks, peaks_.size());

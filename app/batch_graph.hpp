@@ -44,6 +44,15 @@ struct FapLine {
 // Its label: "FAP 1%", "FAP 0.1%" (the percentage to 6 significant digits).
 std::string fap_label(double probability);
 
+// Where the labels of lines go, in plot units (y grows downwards): each
+// label of `widths[i]` is drawn at height `tops[i]` (its line's y less the
+// gap above it), right-aligned at `right` unless that would cover a label
+// already placed within a label's height of it; then it moves left of that
+// one.  Labels are placed from the top of the page down.  Returns each
+// label's left end.
+std::vector<int> label_lefts(const std::vector<int>& tops, const std::vector<int>& widths,
+                             int right, int height);
+
 // A peak's label: its period with the time unit, 4 significant digits.
 std::string peak_label(const Peak& peak, const std::string& time_unit);
 

@@ -3,6 +3,7 @@
 // batch runs in this process), the program's usage errors for them, and the
 // files of every format rendered by outside readers.
 #include "batch.hpp"
+#include "batch_graph.hpp"
 #include "cli.hpp"
 #include "test_support.hpp"
 
@@ -288,6 +289,40 @@ TEST(BatchGraphText, FapLevelsAreLabelledAboveTheirLinesAndRaiseTheYRange) {
     // is drawn: the y axis runs from 1800 (rho 0) up to 300 (its top label).
     const double y_level = 1800.0 - level / top_label * 1500.0;
     EXPECT_NEAR(labels[1].y + 48, y_level, 1.5);
+}
+
+TEST(BatchGraphText, LabelsOfCloseLevelsStandSideBySide) {
+    // Far apart: both right-aligned at 1000.
+    EXPECT_EQ(label_lefts({100, 300}, {200, 150}, 1000, 48), (std::vector<int>{800, 850}));
+    // Exactly a label's height apart they do not meet; one unit closer they do,
+    // and the lower one moves left of the upper one with a gap of 30.
+    EXPECT_EQ(label_lefts({100, 148}, {200, 150}, 1000, 48), (std::vector<int>{800, 850}));
+    EXPECT_EQ(label_lefts({100, 147}, {200, 150}, 1000, 48), (std::vector<int>{800, 620}));
+    // The upper one keeps its place whatever the order given; three in a row
+    // at one height go right to left from the top one in the order given.
+    EXPECT_EQ(label_lefts({147, 100}, {150, 200}, 1000, 48), (std::vector<int>{620, 800}));
+    EXPECT_EQ(label_lefts({50, 50, 50}, {100, 100, 100}, 1000, 48),
+              (std::vector<int>{900, 770, 640}));
+    // A label that clears the one beside it but would meet the one before
+    // moves past both.
+    EXPECT_EQ(label_lefts({100, 120, 140}, {100, 300, 100}, 1000, 48),
+              (std::vector<int>{900, 570, 440}));
+    EXPECT_TRUE(label_lefts({}, {}, 1000, 48).empty());
+
+    // The example series' 1% and 0.1% levels lie a few plot units apart: the
+    // second label is drawn left of the first, not over it.
+    ScratchDir dir;
+    fs::copy_file(FASOGRAM_EXAMPLE, dir.path() / "datos.dat");
+    std::vector<Drawn> labels;
+    for (const Drawn& d : drawn_by(dir, {"--fap-levels", "0.01,0.001", "datos.dat"}))
+        if (d.text.starts_with("FAP ")) labels.push_back(d);
+    ASSERT_EQ(labels.size(), 2u);
+    ASSERT_LT(std::abs(labels[0].y - labels[1].y), 48);
+    // "FAP 0.1%" is higher on the page and keeps the right end; "FAP 1%" ends
+    // at least the gap before it starts (its width, at 40 units high, is more
+    // than 100).
+    EXPECT_EQ(labels[1].text, "FAP 0.1%");
+    EXPECT_LT(labels[0].x + 100 + 30, labels[1].x);
 }
 
 TEST(BatchGraphOptions, BadValuesAreUsageErrors) {
