@@ -133,13 +133,18 @@ Prepared prepare_series(std::span<const double> t, std::span<const double> x,
     Prepared p;
     sort_points(t, x, sigma, p);
     scale_errors(p);
-    double largest = 0.0;
-    for (const double v : p.x) largest = std::max(largest, std::fabs(v));
-    if (largest > 0.0 && std::isfinite(largest)) {
-        std::frexp(largest, &p.scale);
-        for (double& v : p.x) v = std::ldexp(v, -p.scale);
-    }
     p.h = raw_weights(p.t, p.sigma, window);
+    // The values' scale comes from the points that weigh something.  A point
+    // of weight 0 (an end of the Hanning window, an error whose square
+    // overflows) takes no part in the fit: its value is set to 0, so that a
+    // huge one there neither pushes the others' squares into underflow nor
+    // overflows its own.
+    double largest = 0.0;
+    for (std::size_t i = 0; i < p.x.size(); ++i)
+        if (p.h[i] > 0.0) largest = std::max(largest, std::fabs(p.x[i]));
+    if (largest > 0.0 && std::isfinite(largest)) std::frexp(largest, &p.scale);
+    for (std::size_t i = 0; i < p.x.size(); ++i)
+        p.x[i] = p.h[i] > 0.0 ? std::ldexp(p.x[i], -p.scale) : 0.0;
     for (const double ti : p.t) p.t_max = std::max(p.t_max, std::fabs(ti));
     set_moments(p);
     p.layout = make_layout(p);

@@ -175,3 +175,16 @@ def test_hanning_weights_of_a_huge_span():
     # inner points then lie near 1e-300, just within range.
     t[-1] = 3.0333507740450556e+157
     check_digits(t, x, 1 / 12, "hanning")
+
+
+@pytest.mark.parametrize("window", ["hanning", "square"])
+def test_a_huge_value_of_weight_zero_leaves_the_others_their_digits(window):
+    # Found by fuzzing: with the Hanning window the latest point (3e160, of
+    # weight 0) set the values' scale, the squares of the others underflowed
+    # and rho came out as 1.0001741.
+    t = [2451545.0, 2451546.31, 1.3637186305368866e-302, 4.201615712646133e-149,
+         1.3545035081753228e+240, -2.719537912376347e+213, -5.877828945089993e-39]
+    x = [12.1, 12.092106099400288, 4.186341030828635e-149, 4.9263734788883506e-88,
+         3.033350774045084e+160, -2.3536708967834612e-185, -1.386813913741169e-109]
+    for f in (1.0 / 12.0, 0.25):
+        check_digits(t, x, f, window)
