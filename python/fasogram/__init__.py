@@ -462,7 +462,6 @@ def _errors(dy, n):
     return array
 
 
-
 def _check_window(window):
     if not isinstance(window, str):
         raise ValueError(f"unknown window {window!r}: use 'hanning' or 'square'")
@@ -476,6 +475,7 @@ def _threads(threads):
     if threads < 1:
         raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
     return threads
+
 
 def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=None, dy=None,
              oversample=10, harmonics=1, detrend=None, frequency=None):

@@ -162,13 +162,8 @@ def _harmonics(value):
 
 
 def _threads(threads):
-    from . import _whole_number
-    if threads is None:
-        return 0
-    threads = _whole_number(threads, "threads")
-    if threads < 1:
-        raise ValueError(f"threads must be 1 or more (or None for every core), got {threads}")
-    return threads
+    from . import _threads as engine_threads
+    return engine_threads(threads)
 
 
 def trend(t, y, degree, dy=None, window="hanning"):

@@ -323,6 +323,16 @@ Input checked_input(const Array& t_in, const Array& y_in, const std::optional<Ar
     return in;
 }
 
+// The engine of a series, with its errors when the call gave them.
+void emplace_engine(std::optional<SpectrumEngine>& engine, std::span<const double> t,
+                    std::span<const double> y, std::span<const double> dy, bool with_errors,
+                    Window window, const fasogram::EngineOptions& options) {
+    if (with_errors)
+        engine.emplace(t, y, dy, window, options);
+    else
+        engine.emplace(t, y, window, options);
+}
+
 Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>& dy_in,
                std::optional<double> fmin, std::optional<double> fmax,
                std::optional<std::int64_t> steps, const std::string& window_text,
@@ -352,10 +362,7 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
     FrequencyGrid grid;
     try {
         py::gil_scoped_release nogil;
-        if (dy_in)
-            engine.emplace(t, y, dy, window, interruptible());
-        else
-            engine.emplace(t, y, window, interruptible());
+        emplace_engine(engine, t, y, dy, dy_in.has_value(), window, interruptible());
         if (fmin && fmax && steps) {
             grid = FrequencyGrid{*fmin, *fmax, *steps, engine->line_width()};
         } else {
@@ -406,10 +413,7 @@ Result compute_at(const Array& t_in, const Array& y_in, const std::optional<Arra
     std::vector<SpectrumPoint> given;
     try {
         py::gil_scoped_release nogil;
-        if (dy_in)
-            engine.emplace(t, y, dy, window, interruptible());
-        else
-            engine.emplace(t, y, window, interruptible());
+        emplace_engine(engine, t, y, dy, dy_in.has_value(), window, interruptible());
         given = engine->fit(freqs, n_threads);
     } catch (const SeriesError& error) {
         throw py::value_error(series_message(error, t.size(), window));
@@ -519,10 +523,8 @@ py::list compute_many(const py::list& curves, double fmin, double fmax, std::int
             Job& job = jobs[i];
             if (!job.columns) continue;
             try {
-                if (job.dy_in)
-                    job.engine.emplace(job.in.t, job.in.y, job.in.dy, window, options);
-                else
-                    job.engine.emplace(job.in.t, job.in.y, window, options);
+                emplace_engine(job.engine, job.in.t, job.in.y, job.in.dy, job.dy_in.has_value(),
+                               window, options);
                 job.grid = FrequencyGrid{fmin, fmax, steps, job.engine->line_width()};
                 Columns& columns = *job.columns;
                 job.engine->run(
