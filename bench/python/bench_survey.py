@@ -16,8 +16,9 @@ after the other in this one run:
 - fasogram.spectra(curves, ..., peaks=2) on one thread and on every core,
   where the module has it;
 - the survey command (fasogram-survey) on its own local cluster of --workers
-  single-threaded workers, start-up included: its CPU time is that of the
-  command and of every process it started and waited for;
+  single-threaded workers, start-up included: its CPU time is perf stat's
+  task-clock of the command and of every process it started, directly or
+  not (its workers are forked from a server process it does not wait for);
 - astropy's LombScargle (method "fast", the spectrum only, square window
   normalization "standard"), unless --skip-astropy.
 
@@ -58,6 +59,24 @@ def make_curves(count, points, seed=20240611):
 def children_cpu():
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     return usage.ru_utime + usage.ru_stime
+
+
+def task_clock(command):
+    """Runs `command`; the CPU seconds of it and of every process it started
+    (perf stat's task-clock, which follows processes that nobody waits for,
+    such as workers forked from a server), or None where perf cannot count."""
+    with tempfile.NamedTemporaryFile("r", suffix=".perf") as counts:
+        try:
+            done = subprocess.run(["perf", "stat", "-x", ",", "-e", "task-clock", "-o",
+                                   counts.name, "--"] + command, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE, text=True)
+        except OSError:
+            return None, None
+        for line in counts.read().splitlines():
+            fields = line.split(",")
+            if len(fields) > 2 and fields[2] == "task-clock" and fields[0]:
+                return done, float(fields[0]) / 1000.0  # msec
+        return done, None
 
 
 def timed(label, count, function, subprocesses=False):
@@ -122,13 +141,24 @@ def main():
                    "--to", str(FMAX), "--steps", str(steps), "--window", window,
                    "--workers", str(args.workers), "-o", output]
 
-        def survey():
-            done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                  text=True)
-            if done.returncode != 0:
-                sys.exit(f"the survey failed: {done.stderr}")
-        _, survey_cpu = timed(f"survey command, {args.workers} workers (start-up included)",
-                              args.curves, survey, subprocesses=True)
+        label = f"survey command, {args.workers} workers (start-up included)"
+        wall0 = time.perf_counter()
+        done, survey_cpu = task_clock(command)
+        wall = time.perf_counter() - wall0
+        if survey_cpu is None:
+            # Without perf: the processes the command waited for only.
+            print("(perf cannot count here: the survey's CPU time leaves out workers "
+                  "forked from a server)", file=sys.stderr)
+
+            def survey():
+                return subprocess.run(command, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.PIPE, text=True)
+            done, survey_cpu = timed(label, args.curves, survey, subprocesses=True)
+        else:
+            print(f"| {label} | {args.curves} | {wall:.2f} | {survey_cpu:.2f} | "
+                  f"{args.curves / wall:.1f} | {args.curves / survey_cpu:.1f} |", flush=True)
+        if done is None or done.returncode != 0:
+            sys.exit(f"the survey failed: {done.stderr if done else 'could not start'}")
         with open(output, newline="") as file:
             rows = list(csv.DictReader(file))
         for row, peaks in zip(rows, expected):

@@ -719,10 +719,18 @@ def test_ctrl_c_while_the_cluster_starts(few_curves, tmp_path):
     output.write_text(EARLIER)
     survey = start_survey(few_curves, output, "--workers", "2", start_new_session=True)
     try:
-        # As soon as a worker process is being started.
+        # As soon as a worker process is being started: spawned afresh, or
+        # the server the workers are forked from.
+        def command_line(pid):
+            try:
+                return pathlib.Path(f"/proc/{pid}/cmdline").read_bytes()
+            except OSError:  # it has ended meanwhile
+                return b""
+
         for _ in range(600):
             starting = [pid for pid in process_tree(survey.pid)
-                        if b"spawn_main" in pathlib.Path(f"/proc/{pid}/cmdline").read_bytes()]
+                        if any(mark in command_line(pid)
+                               for mark in (b"spawn_main", b"forkserver"))]
             if starting or survey.poll() is not None:
                 break
             time.sleep(0.01)
