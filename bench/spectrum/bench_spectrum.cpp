@@ -11,7 +11,8 @@
 // of 2 cycles a day on nightly sampling regular to 1e-6 d, where nearly every
 // fit is ill-conditioned.
 //
-//   bench_spectrum [points] [--quick] [--series FILE] [--near-singular]
+//   bench_spectrum [points] [--quick] [--series FILE] [--near-singular [--threads N]
+//                  [--path auto|direct|nufft]]
 #include "fasogram/spectrum.hpp"
 #include "straightforward.hpp"
 
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -34,6 +36,11 @@ template <class F> double seconds(F&& fn) {
     const auto t0 = Clock::now();
     fn();
     return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// CPU seconds of the whole process (every thread) so far.
+double cpu_seconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
 bool load(const char* path, std::size_t points, std::vector<double>& t, std::vector<double>& x) {
@@ -54,25 +61,35 @@ bool load(const char* path, std::size_t points, std::vector<double>& t, std::vec
     return true;
 }
 
-int near_singular_bench(const std::vector<double>& t, const std::vector<double>& x) {
+int near_singular_bench(const std::vector<double>& t, const std::vector<double>& x,
+                        unsigned threads, fasogram::GridPath path) {
     using namespace fasogram;
-    const SpectrumEngine engine(t, x, Window::square);
+    EngineOptions options;
+    options.path = path;
+    const SpectrumEngine engine(t, x, Window::square, options);
     const FrequencyGrid grid{2.0 - 1e-5, 2.0 + 1e-5, 2000, engine.line_width()};
     const double pairs = static_cast<double>(t.size()) * static_cast<double>(grid.size());
     const std::size_t before = engine.stats().careful;
     volatile double sink = 0;
-    const double fast =
-        seconds([&] { engine.run(grid, [&](const SpectrumPoint& p) { sink = sink + p.rho; }); });
+    const double cpu0 = cpu_seconds();
+    const double fast = seconds([&] {
+        engine.run(
+            grid, [&](const SpectrumPoint& p) { sink = sink + p.rho; }, threads);
+    });
+    const double cpu1 = cpu_seconds();
     const std::size_t careful = engine.stats().careful - before;
     bench::Straightforward straightforward(t, x, false);
     const double slow = seconds([&] {
         for (std::int64_t j = 0; j < grid.size(); ++j)
             sink = sink + straightforward.fosyl(grid.frequency(j)).rho;
     });
-    std::printf("near-singular grid, %zu points, %lld frequencies: engine %.3f s %.2f ns/pair "
-                "(%zu careful) | straightforward %.3f s %.2f ns/pair | ratio %.2f\n",
-                t.size(), static_cast<long long>(grid.size()), fast, fast / pairs * 1e9, careful,
-                slow, slow / pairs * 1e9, slow / fast);
+    const double cpu2 = cpu_seconds();
+    std::printf("near-singular grid, %zu points, %lld frequencies, %u engine threads (0: all): "
+                "engine %.3f s %.2f ns/pair (CPU %.3f s; %zu careful) | straightforward %.3f s "
+                "%.2f ns/pair (CPU %.3f s) | ratio %.2f, of CPU %.2f\n",
+                t.size(), static_cast<long long>(grid.size()), threads, fast, fast / pairs * 1e9,
+                cpu1 - cpu0, careful, slow, slow / pairs * 1e9, cpu2 - cpu1, slow / fast,
+                (cpu2 - cpu1) / (cpu1 - cpu0));
     return 0;
 }
 
@@ -81,13 +98,22 @@ int near_singular_bench(const std::vector<double>& t, const std::vector<double>&
 int main(int argc, char** argv) {
     std::size_t points = 20000;
     bool quick = false, near_singular = false;
+    unsigned threads = 0;
+    fasogram::GridPath grid_path = fasogram::GridPath::automatic;
     const char* path = FASOGRAM_EXAMPLE;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
         else if (std::strcmp(argv[i], "--near-singular") == 0)
             near_singular = true;
-        else if (std::strcmp(argv[i], "--series") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
+            threads = static_cast<unsigned>(std::stoul(argv[++i]));
+        else if (std::strcmp(argv[i], "--path") == 0 && i + 1 < argc) {
+            ++i;
+            grid_path = std::strcmp(argv[i], "direct") == 0  ? fasogram::GridPath::direct
+                        : std::strcmp(argv[i], "nufft") == 0 ? fasogram::GridPath::nufft
+                                                             : fasogram::GridPath::automatic;
+        } else if (std::strcmp(argv[i], "--series") == 0 && i + 1 < argc)
             path = argv[++i];
         else
             points = std::stoul(argv[i]);
@@ -103,7 +129,7 @@ int main(int argc, char** argv) {
             t.push_back(2450000.3 + static_cast<double>(d) + 2e-6 * (uniform() - 0.5));
             x.push_back(10 + std::sin(0.37 * static_cast<double>(d)) + 0.2 * uniform());
         }
-        return near_singular_bench(t, x);
+        return near_singular_bench(t, x, threads, grid_path);
     }
     if (!load(path, points, t, x)) {
         std::fprintf(stderr, "bench_spectrum: cannot read a series from %s\n", path);
