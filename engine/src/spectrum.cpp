@@ -317,7 +317,9 @@ unsigned thread_count(unsigned threads) {
 // one task: the runs, and so every bit of the results, depend on which
 // frequencies are careful and not on the threads.
 constexpr std::size_t kCarefulSegment = 32;
-// What the tables of the steps may take.
+// What the tables of the steps may take (each 32 bytes a point, as is the
+// phase kept by each run under way): a series too long for one table has
+// its careful frequencies evaluated one by one.
 constexpr double kStepTableBytes = 64e6;
 
 // Evaluates out[k] = the careful fit at freqs[k] for every k of `careful`
@@ -356,7 +358,7 @@ void evaluate_careful_runs(const Prepared& p, std::span<const double> freqs,
     std::stable_sort(seen.begin(), seen.end(),
                      [](const auto& a, const auto& b) { return a.second > b.second; });
     const double per_table = 32.0 * static_cast<double>(p.t.size()) + 1.0;
-    const auto most = static_cast<std::size_t>(std::clamp(kStepTableBytes / per_table, 1.0, 8.0));
+    const auto most = static_cast<std::size_t>(std::clamp(kStepTableBytes / per_table, 0.0, 8.0));
     std::vector<double> steps;
     for (const auto& [d, times] : seen)
         if (times > 1 && steps.size() < most) steps.push_back(d);
