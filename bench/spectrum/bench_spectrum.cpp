@@ -12,7 +12,10 @@
 // fit is ill-conditioned.
 //
 //   bench_spectrum [points] [--quick] [--series FILE] [--near-singular [--threads N]
-//                  [--path auto|direct|nufft]]
+//                  [--path auto|direct|nufft]] [--full-digits [--threads N]]
+//
+// --full-digits times every digit of 2001 frequencies on a nightly series
+// (one thread unless --threads says otherwise).
 #include "fasogram/spectrum.hpp"
 #include "straightforward.hpp"
 
@@ -93,11 +96,33 @@ int near_singular_bench(const std::vector<double>& t, const std::vector<double>&
     return 0;
 }
 
+// Every digit of 2001 frequencies 0.1 to 0.4 c/d (every one evaluated the
+// careful way, as runs of grid neighbours), CPU seconds on `threads` threads.
+int full_digits_bench(const std::vector<double>& t, const std::vector<double>& x,
+                      unsigned threads) {
+    using namespace fasogram;
+    const SpectrumEngine engine(t, x, Window::hanning);
+    const FrequencyGrid grid{0.1, 0.4, 2000, engine.line_width()};
+    double sink = 0;
+    const double cpu0 = cpu_seconds();
+    const double wall = seconds([&] {
+        engine.run(
+            grid, [&](const SpectrumPoint& p) { sink += p.rho; }, threads, Digits::full);
+    });
+    const double cpu = cpu_seconds() - cpu0;
+    const double pairs = static_cast<double>(t.size()) * static_cast<double>(grid.size());
+    std::printf("every digit, %zu points, %lld frequencies, %u threads (0: all): %.3f s wall, "
+                "CPU %.3f s, %.2f ns/pair of CPU (%zu careful; sum of rho %.17g)\n",
+                t.size(), static_cast<long long>(grid.size()), threads, wall, cpu,
+                cpu / pairs * 1e9, engine.stats().careful, sink);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::size_t points = 20000;
-    bool quick = false, near_singular = false;
+    bool quick = false, near_singular = false, full_digits = false;
     unsigned threads = 0;
     fasogram::GridPath grid_path = fasogram::GridPath::automatic;
     const char* path = FASOGRAM_EXAMPLE;
@@ -106,6 +131,8 @@ int main(int argc, char** argv) {
             quick = true;
         else if (std::strcmp(argv[i], "--near-singular") == 0)
             near_singular = true;
+        else if (std::strcmp(argv[i], "--full-digits") == 0)
+            full_digits = true;
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
             threads = static_cast<unsigned>(std::stoul(argv[++i]));
         else if (std::strcmp(argv[i], "--path") == 0 && i + 1 < argc) {
@@ -119,6 +146,18 @@ int main(int argc, char** argv) {
             points = std::stoul(argv[i]);
     }
     std::vector<double> t, x;
+    if (full_digits) {
+        std::uint64_t state = 17;
+        auto uniform = [&state] {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            return static_cast<double>(state >> 11) * 0x1.0p-53;
+        };
+        for (std::size_t d = 0; d < points; ++d) {
+            t.push_back(2450000.3 + static_cast<double>(d) + 0.3 * uniform());
+            x.push_back(10 + std::sin(0.37 * static_cast<double>(d)) + 0.2 * uniform());
+        }
+        return full_digits_bench(t, x, threads == 0 ? 1 : threads);
+    }
     if (near_singular) {
         std::uint64_t state = 17;
         auto uniform = [&state] {
