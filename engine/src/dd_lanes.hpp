@@ -114,7 +114,7 @@ FASOGRAM_LANES SinCos4 sincos_cycles(DD4 r) {
                        mul(x2, add(splat(tb.inv24), mul(x2, add(neg(splat(tb.inv720)), tail_c)))));
     const DD4 cx = add(splat(DD{1.0, 0.0}), mul(x2, pc));
 
-    DD4 sj, cj;
+    DD4 sj = {}, cj = {}; // every lane set below
     for (int l = 0; l < 4; ++l) {
         const int j = static_cast<int>(jd[l]);
         const SinCos& e = tb.entry[j < 0 ? -j : j];

@@ -313,6 +313,73 @@ unsigned thread_count(unsigned threads) {
     return threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : threads;
 }
 
+// The careful frequencies go in segments of this many consecutive ones, each
+// one task: the runs, and so every bit of the results, depend on which
+// frequencies are careful and not on the threads.
+constexpr std::size_t kCarefulSegment = 32;
+// What the tables of the steps may take (each 32 bytes a point, as is the
+// phase kept by each run under way): a series too long for one table has
+// its careful frequencies evaluated one by one.
+constexpr double kStepTableBytes = 64e6;
+
+// Evaluates out[k] = the careful fit at freqs[k] for every k of `careful`
+// (increasing), on `nt` threads.  The entries go in segments of at most
+// kCarefulSegment, a new one also where apart(k, l) for consecutive entries
+// k and l; consecutive entries k and k + 1 of one segment where next(k)
+// (k + 1 is the grid neighbour of k) form a run, whose phases are carried
+// from one frequency to the next by rotations.
+template <class Next, class Apart>
+void evaluate_careful_runs(const Prepared& p, std::span<const double> freqs,
+                           std::span<const std::size_t> careful, Next&& next, Apart&& apart,
+                           std::span<Evaluation> out, unsigned nt, Digits digits) {
+    const std::size_t count = careful.size();
+    std::vector<std::size_t> segment; // the first entry of each
+    for (std::size_t i = 0; i < count; ++i)
+        if (i == 0 || i - segment.back() == kCarefulSegment || apart(careful[i - 1], careful[i]))
+            segment.push_back(i);
+    segment.push_back(count);
+    std::vector<char> joined(count, 0); // entries i and i + 1 in one run
+    for (std::size_t g = 0; g + 1 < segment.size(); ++g)
+        for (std::size_t i = segment[g]; i + 1 < segment[g + 1]; ++i)
+            joined[i] = careful[i + 1] == careful[i] + 1 && next(careful[i]);
+    // The steps the runs take, the most frequent first; only those taken
+    // more than once are worth a table.
+    std::vector<std::pair<double, std::size_t>> seen;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!joined[i]) continue;
+        const double d = freqs[careful[i] + 1] - freqs[careful[i]];
+        auto it =
+            std::find_if(seen.begin(), seen.end(), [d](const auto& s) { return s.first == d; });
+        if (it == seen.end())
+            seen.emplace_back(d, 1);
+        else
+            ++it->second;
+    }
+    std::stable_sort(seen.begin(), seen.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    const double per_table = 32.0 * static_cast<double>(p.t.size()) + 1.0;
+    const auto most = static_cast<std::size_t>(std::clamp(kStepTableBytes / per_table, 0.0, 8.0));
+    std::vector<double> steps;
+    for (const auto& [d, times] : seen)
+        if (times > 1 && steps.size() < most) steps.push_back(d);
+    if (steps.empty()) {
+        parallel_for(p, count, nt, [&](std::size_t i, unsigned) {
+            out[careful[i]] = evaluate_careful(p, freqs[careful[i]], digits);
+        });
+        return;
+    }
+    const CarefulRuns runs(p, steps, nt);
+    parallel_for(p, segment.size() - 1, nt, [&](std::size_t g, unsigned) {
+        for (std::size_t i = segment[g]; i < segment[g + 1];) {
+            std::size_t j = i;
+            while (joined[j]) ++j;
+            const std::size_t len = j - i + 1;
+            runs.evaluate(freqs.subspan(careful[i], len), out.subspan(careful[i], len), digits);
+            i = j + 1;
+        }
+    });
+}
+
 // Evaluates the frequencies of `groups` (start and length in `freqs`, each
 // a run of grid neighbours of at most kFastGroup) the fast way, then the
 // unsettled ones again the careful way, spread over all threads.
@@ -332,10 +399,13 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     for (std::size_t k = 0; k < out.size(); ++k)
         if (!out[k].settled) careful.push_back(k);
     p.counters->careful += careful.size();
-    parallel_for(p, careful.size(), nt, [&](std::size_t i, unsigned) {
-        const std::size_t k = careful[i];
-        out[k] = evaluate_careful(p, freqs[k]);
-    });
+    // Where the next frequency is the grid neighbour: within a group.
+    std::vector<char> next(freqs.size(), 0);
+    for (const auto& [start, len] : groups)
+        for (std::size_t k = start; k + 1 < start + len; ++k) next[k] = 1;
+    evaluate_careful_runs(
+        p, freqs, careful, [&](std::size_t k) { return next[k] != 0; },
+        [](std::size_t, std::size_t) { return false; }, out, nt, Digits::eight);
 }
 
 // Every digit a double holds: the sums of the fast paths are never good
@@ -347,19 +417,25 @@ void run_full_digits(const Prepared& p, const FrequencyGrid& grid,
     const unsigned nt = thread_count(threads);
     constexpr std::int64_t kChunk = 4096;
     std::vector<double> freqs;
+    std::vector<std::int64_t> index; // of each frequency in the grid
     std::vector<Evaluation> out;
     for (std::int64_t first = 0; first < count; first += kChunk) {
         const std::int64_t last = std::min(count, first + kChunk);
         freqs.clear();
+        index.clear();
         for (std::int64_t j = first; j < last; ++j) {
             const double f = grid.frequency(j);
-            if (!grid.skipped(f)) freqs.push_back(f);
+            if (grid.skipped(f)) continue;
+            freqs.push_back(f);
+            index.push_back(j);
         }
         out.assign(freqs.size(), Evaluation{});
         p.counters->careful += freqs.size();
-        parallel_for(p, freqs.size(), nt, [&](std::size_t i, unsigned) {
-            out[i] = evaluate_careful(p, freqs[i], Digits::full);
-        });
+        std::vector<std::size_t> all(freqs.size());
+        std::iota(all.begin(), all.end(), std::size_t{0});
+        evaluate_careful_runs(
+            p, freqs, all, [&](std::size_t k) { return index[k + 1] == index[k] + 1; },
+            [](std::size_t, std::size_t) { return false; }, out, nt, Digits::full);
         for (const Evaluation& e : out) on_point(e.point);
     }
 }
@@ -388,6 +464,11 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         space[id] = nufft.workspace();
     std::vector<Evaluation> out;
     std::vector<std::size_t> careful;
+    std::vector<double> freqs;
+    std::unique_ptr<FastEvaluator> direct; // made for the first unsettled frequency
+    std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
+    std::vector<std::pair<std::size_t, std::size_t>> groups;
+    const auto ub = static_cast<std::size_t>(block);
     for (std::int64_t first = 0; first < count; first += workers * block) {
         const std::int64_t last = std::min(count, first + workers * block);
         out.assign(static_cast<std::size_t>(last - first), Evaluation{});
@@ -400,13 +481,41 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
                            std::span<Evaluation>(out).subspan(start, len), *space[id]);
         });
         careful.clear();
-        for (std::size_t k = 0; k < out.size(); ++k)
+        freqs.resize(out.size());
+        for (std::size_t k = 0; k < out.size(); ++k) {
+            freqs[k] = out[k].point.f;
             if (!out[k].settled) careful.push_back(k);
+        }
+        // The bound of the transforms is far wider than that of the direct
+        // sums: what they leave unsettled is fitted again by the direct sums
+        // (a cosine and a sine per point in double, a group of grid
+        // neighbours sharing them), and only what those leave goes the
+        // careful way.
+        if (!careful.empty()) {
+            if (!direct) direct = std::make_unique<FastEvaluator>(p, grid.step());
+            groups.clear();
+            for (std::size_t i = 0; i < careful.size(); ++i) {
+                const std::size_t k = careful[i];
+                if (i > 0 && k == careful[i - 1] + 1 && k % ub != 0 &&
+                    groups.back().second < kFastGroup)
+                    ++groups.back().second;
+                else
+                    groups.emplace_back(k, 1);
+            }
+            parallel_for(p, groups.size(), nt, [&](std::size_t g, unsigned id) {
+                if (!scratch[id]) scratch[id] = direct->scratch();
+                const auto [start, len] = groups[g];
+                direct->evaluate(std::span<const double>(freqs).subspan(start, len),
+                                 std::span<Evaluation>(out).subspan(start, len), *scratch[id]);
+            });
+            std::erase_if(careful, [&](std::size_t k) { return out[k].settled; });
+        }
         p.counters->careful += careful.size();
-        parallel_for(p, careful.size(), nt, [&](std::size_t i, unsigned) {
-            Evaluation& e = out[careful[i]];
-            e = evaluate_careful(p, e.point.f);
-        });
+        // Segments within a block: the rounds' blocks depend on the threads.
+        evaluate_careful_runs(
+            p, freqs, careful, [](std::size_t) { return true; },
+            [ub](std::size_t k, std::size_t l) { return k / ub != l / ub; }, out, nt,
+            Digits::eight);
         for (const Evaluation& e : out)
             if (!grid.skipped(e.point.f)) on_point(e.point);
     }

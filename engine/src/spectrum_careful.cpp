@@ -18,6 +18,12 @@ using dd::DD;
 
 constexpr double kLambda = 6.0;
 constexpr std::size_t kBlock = 256;
+// What one rotation adds to the error of a phase's cosine and sine, in
+// units of 2^-104: the error of the step's own (at most one unit, as any
+// exactly reduced phase) turns up in both products, and the four products
+// and two sums round (0.63 units a rotation measured against 640-bit phases
+// in tests/engine/test_error_bounds.cpp).
+constexpr double kUnitsPerRotation = 2.0;
 
 // The distinct phases of the weighted points, up to three: the fit is
 // singular exactly when the points sit on at most two phases.
@@ -130,13 +136,26 @@ struct LaneSums {
     }
 };
 
+// The phases of one frequency for points i .. i+3, fresh: each product t*f
+// reduced exactly and its cosine and sine taken.
+struct FreshPhases {
+    double f;
+    __attribute__((target("avx2,fma"))) FASOGRAM_DD_INLINE dd::lanes::SinCos4
+    operator()(std::size_t, dd::lanes::V t) const {
+        using namespace dd::lanes;
+        return sincos_cycles(cycles(t, splat(f)));
+    }
+};
+
 // The same, four points side by side; the points are padded to a whole
-// number of lanes with weightless ones.
-__attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared& p, double f) {
+// number of lanes with weightless ones.  `phases(i, t)` gives the cosines
+// and sines of points i .. i+3 (times t).
+template <class Phases>
+__attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared& p,
+                                                                 Phases&& phases) {
     using namespace dd::lanes;
     const std::size_t n = p.t.size();
     LaneSums st;
-    const V fv = splat(f);
     const bool exact = !p.h_lo.empty();
     for (std::size_t i = 0; i < n; i += 4) {
         V t = {}, h = {}, hl = {}, xh = {}, xl = {};
@@ -147,7 +166,7 @@ __attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared&
             xh[l] = p.xm[i + l].hi;
             xl[l] = p.xm[i + l].lo;
         }
-        const SinCos4 sc = sincos_cycles(cycles(t, fv));
+        const SinCos4 sc = phases(i, t);
         const DD4 hw{h, hl};
         const DD4 hc = exact ? mul(sc.c, hw) : mul(sc.c, h);
         const DD4 hs = exact ? mul(sc.s, hw) : mul(sc.s, h);
@@ -185,12 +204,83 @@ __attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared&
     a.blocks = 4 * t.blocks;
     return a;
 }
+
+__attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared& p, double f) {
+    return accumulate_lanes(p, FreshPhases{f});
+}
+
+// Cosines and sines of every point, four lanes to a group: hi and lo of the
+// cosines, then of the sines.
+struct LanePhases {
+    std::vector<double> v; // 16 doubles per group of four points
+    explicit LanePhases(std::size_t n) : v(16 * ((n + 3) / 4)) {}
+    __attribute__((target("avx2,fma"))) FASOGRAM_DD_INLINE void
+    store(std::size_t i, const dd::lanes::SinCos4& sc) {
+        double* q = v.data() + 4 * i;
+        __builtin_memcpy(q, &sc.c.hi, 32);
+        __builtin_memcpy(q + 4, &sc.c.lo, 32);
+        __builtin_memcpy(q + 8, &sc.s.hi, 32);
+        __builtin_memcpy(q + 12, &sc.s.lo, 32);
+    }
+    __attribute__((target("avx2,fma"))) FASOGRAM_DD_INLINE dd::lanes::SinCos4
+    load(std::size_t i) const {
+        dd::lanes::SinCos4 sc;
+        const double* q = v.data() + 4 * i;
+        __builtin_memcpy(&sc.c.hi, q, 32);
+        __builtin_memcpy(&sc.c.lo, q + 4, 32);
+        __builtin_memcpy(&sc.s.hi, q + 8, 32);
+        __builtin_memcpy(&sc.s.lo, q + 12, 32);
+        return sc;
+    }
+};
+
+// Fresh phases, kept for the rotations that follow.
+struct AnchorPhases {
+    double f;
+    LanePhases& keep;
+    __attribute__((target("avx2,fma"))) FASOGRAM_DD_INLINE dd::lanes::SinCos4
+    operator()(std::size_t i, dd::lanes::V t) const {
+        using namespace dd::lanes;
+        const SinCos4 sc = sincos_cycles(cycles(t, splat(f)));
+        keep.store(i, sc);
+        return sc;
+    }
+};
+
+// The kept phases turned by the angles 2 pi t d of a step d: the cosine and
+// sine of the sum from those of its parts.
+struct RotatedPhases {
+    const LanePhases& step;
+    LanePhases& keep;
+    __attribute__((target("avx2,fma"))) FASOGRAM_DD_INLINE dd::lanes::SinCos4
+    operator()(std::size_t i, dd::lanes::V) const {
+        using namespace dd::lanes;
+        const SinCos4 a = keep.load(i), d = step.load(i);
+        SinCos4 r;
+        r.c = sub(mul(a.c, d.c), mul(a.s, d.s));
+        r.s = add(mul(a.s, d.c), mul(a.c, d.s));
+        keep.store(i, r);
+        return r;
+    }
+};
+
+// The cosines and sines of 2 pi t d of every point (for the step d).
+__attribute__((target("avx2,fma"))) void step_phases(const Prepared& p, double d, LanePhases& out) {
+    using namespace dd::lanes;
+    const std::size_t n = p.t.size();
+    for (std::size_t i = 0; i < n; i += 4) {
+        V t = {};
+        for (std::size_t l = 0; l < 4 && i + l < n; ++l) t[l] = p.t[i + l];
+        out.store(i, sincos_cycles(cycles(t, splat(d))));
+    }
+}
 #endif
+
+bool lanes_available(const Prepared& p);
 
 Accumulated accumulate(const Prepared& p, double f) {
 #ifdef FASOGRAM_HAVE_DD_LANES
-    static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (lanes && p.careful_lanes) return accumulate_lanes(p, f);
+    if (lanes_available(p)) return accumulate_lanes(p, f);
 #endif
     return accumulate_scalar(p, f);
 }
@@ -218,18 +308,27 @@ int& fit_precision() {
     return precision;
 }
 
-Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
-    const Accumulated a = accumulate(p, f);
+double careful_phase_units(std::size_t rotations) {
+    return 1.0 + kUnitsPerRotation * static_cast<double>(rotations);
+}
 
-    // Each phase is good to about one unit; each product and sum adds a few.
+namespace {
+
+// The fit from the sums of one frequency whose phases were carried through
+// `rotations` rotations from their last exact reduction.
+Evaluation solve_careful(const Prepared& p, double f, const Accumulated& a, Digits digits,
+                         std::size_t rotations) {
+    // Each phase is good to about one unit (a few more after rotations);
+    // each product and sum adds a few.
     constexpr double u = dd::kUnit;
     const double nb = std::sqrt(static_cast<double>(a.blocks));
     const double kb = static_cast<double>(kBlock);
+    const double phase = careful_phase_units(rotations);
     SumBounds bd;
-    bd.mu = kLambda * (2.0 * 4.0 * u * std::sqrt(a.norm_h) + 4.0 * u * std::sqrt(kb * a.part_h) +
-                       4.0 * u * nb * a.sum_h);
-    bd.eta = kLambda * (8.0 * u * std::sqrt(a.norm_hy) + 4.0 * u * std::sqrt(kb * a.part_hy) +
-                        4.0 * u * nb * a.sum_hy);
+    bd.mu = kLambda * (2.0 * 4.0 * phase * u * std::sqrt(a.norm_h) +
+                       4.0 * u * std::sqrt(kb * a.part_h) + 4.0 * u * nb * a.sum_h);
+    bd.eta = kLambda * (8.0 * phase * u * std::sqrt(a.norm_hy) +
+                        4.0 * u * std::sqrt(kb * a.part_hy) + 4.0 * u * nb * a.sum_hy);
     bd.unit = 4.0 * u;
     fit_precision() = 106;
     const Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);
@@ -239,6 +338,129 @@ Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     if (e.settled || (digits == Digits::eight && e.converged)) return e;
     if (singular(p, f)) return singular_point(f);
     return evaluate_exact(p, f, e, digits);
+}
+
+// Whether b - a is exactly the double d = b - a.
+bool exact_difference(double a, double b, double d) {
+    if (!std::isfinite(d)) return false;
+    const DD r = dd::two_sum(b, -a);
+    return r.hi == d && r.lo == 0.0;
+}
+
+bool lanes_available(const Prepared& p) {
+#ifdef FASOGRAM_HAVE_DD_LANES
+    static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return lanes && p.careful_lanes;
+#else
+    (void)p;
+    return false;
+#endif
+}
+
+} // namespace
+
+Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
+    return solve_careful(p, f, accumulate(p, f), digits, 0);
+}
+
+#ifdef FASOGRAM_HAVE_DD_LANES
+struct CarefulRuns::Tables {
+    std::vector<double> steps;
+    std::vector<LanePhases> phases; // of each step
+};
+#else
+struct CarefulRuns::Tables {
+    std::vector<double> steps;
+};
+#endif
+
+CarefulRuns::CarefulRuns(const Prepared& series, std::span<const double> steps, unsigned threads)
+    : series_(series), tables_(std::make_unique<Tables>()) {
+    if (!lanes_available(series)) return;
+#ifdef FASOGRAM_HAVE_DD_LANES
+    for (const double d : steps)
+        if (std::isfinite(d) && d != 0.0) tables_->steps.push_back(d);
+    const std::size_t n = series.t.size();
+    tables_->phases.assign(tables_->steps.size(), LanePhases(n));
+    parallel_run(tables_->steps.size(), threads, &series.interruption_point,
+                 [&](std::size_t k, unsigned) {
+                     step_phases(series, tables_->steps[k], tables_->phases[k]);
+                 });
+#else
+    (void)steps;
+    (void)threads;
+#endif
+}
+
+CarefulRuns::~CarefulRuns() = default;
+
+void CarefulRuns::evaluate(std::span<const double> freqs, std::span<Evaluation> out,
+                           Digits digits) const {
+    const Prepared& p = series_;
+    if (tables_->steps.empty() || freqs.size() < 2) {
+        for (std::size_t k = 0; k < freqs.size(); ++k)
+            out[k] = evaluate_careful(p, freqs[k], digits);
+        return;
+    }
+#ifdef FASOGRAM_HAVE_DD_LANES
+    LanePhases keep(p.t.size());
+    std::size_t rotations = 0;
+    for (std::size_t k = 0; k < freqs.size(); ++k) {
+        const double f = freqs[k];
+        const LanePhases* step = nullptr;
+        if (k > 0 && rotations < kCarefulRotations) {
+            const double d = f - freqs[k - 1];
+            if (exact_difference(freqs[k - 1], f, d))
+                for (std::size_t s = 0; s < tables_->steps.size(); ++s)
+                    if (tables_->steps[s] == d) step = &tables_->phases[s];
+        }
+        Accumulated a;
+        if (step != nullptr) {
+            a = accumulate_lanes(p, RotatedPhases{*step, keep});
+            ++rotations;
+        } else {
+            a = accumulate_lanes(p, AnchorPhases{f, keep});
+            rotations = 0;
+        }
+        out[k] = solve_careful(p, f, a, digits, rotations);
+    }
+#endif
+}
+
+std::vector<dd::SinCos> CarefulRuns::phases(std::span<const double> freqs) const {
+    const Prepared& p = series_;
+    std::vector<dd::SinCos> out(p.t.size());
+    if (freqs.empty()) return out;
+#ifdef FASOGRAM_HAVE_DD_LANES
+    if (!tables_->steps.empty()) {
+        LanePhases keep(p.t.size());
+        std::size_t rotations = 0;
+        for (std::size_t k = 0; k < freqs.size(); ++k) {
+            const LanePhases* step = nullptr;
+            if (k > 0 && rotations < kCarefulRotations) {
+                const double d = freqs[k] - freqs[k - 1];
+                if (exact_difference(freqs[k - 1], freqs[k], d))
+                    for (std::size_t s = 0; s < tables_->steps.size(); ++s)
+                        if (tables_->steps[s] == d) step = &tables_->phases[s];
+            }
+            if (step != nullptr) {
+                accumulate_lanes(p, RotatedPhases{*step, keep});
+                ++rotations;
+            } else {
+                accumulate_lanes(p, AnchorPhases{freqs[k], keep});
+                rotations = 0;
+            }
+        }
+        for (std::size_t i = 0; i < p.t.size(); ++i) {
+            const double* q = keep.v.data() + 16 * (i / 4) + i % 4;
+            out[i] = {{q[0], q[4]}, {q[8], q[12]}};
+        }
+        return out;
+    }
+#endif
+    for (std::size_t i = 0; i < p.t.size(); ++i)
+        out[i] = dd::sincos_cycles(dd::cycles(p.t[i], freqs.back()));
+    return out;
 }
 
 } // namespace fasogram::detail

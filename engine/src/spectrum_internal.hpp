@@ -128,6 +128,40 @@ class FastEvaluator {
 // exact test for a singular fit.
 Evaluation evaluate_careful(const Prepared& series, double f, Digits digits = Digits::eight);
 
+// Careful evaluation of runs of neighbouring frequencies: each phase reduced
+// exactly at the first frequency of a run, then carried to the next by a
+// rotation through the step between them (its cosine and sine per point
+// computed once per step), anchored afresh where the difference of two
+// frequencies is not exactly one of the steps and after kCarefulRotations
+// rotations.  The values are those of evaluate_careful up to its rounding,
+// with the bound of the phases grown by careful_phase_units.
+inline constexpr std::size_t kCarefulRotations = 32;
+class CarefulRuns {
+  public:
+    // `steps`: the differences of neighbouring frequencies worth a table
+    // (each costs a cosine and sine per point, computed here on up to
+    // `threads` threads).  Without the four-lane processor code there are no
+    // tables and every frequency is evaluated on its own.
+    CarefulRuns(const Prepared& series, std::span<const double> steps, unsigned threads);
+    ~CarefulRuns();
+    CarefulRuns(const CarefulRuns&) = delete;
+    CarefulRuns& operator=(const CarefulRuns&) = delete;
+    // Evaluates freqs in order; thread-safe.
+    void evaluate(std::span<const double> freqs, std::span<Evaluation> out,
+                  Digits digits = Digits::eight) const;
+    // The cosine and sine of every point's phase at the last of `freqs`, as
+    // evaluate carries them there (for the engine's tests).
+    std::vector<dd::SinCos> phases(std::span<const double> freqs) const;
+
+  private:
+    struct Tables;
+    const Prepared& series_;
+    std::unique_ptr<Tables> tables_;
+};
+// The error of a phase's cosine and sine after `rotations` rotations from
+// its exact reduction, in units of 2^-104.
+double careful_phase_units(std::size_t rotations);
+
 // The same in multiple precision, doubled until the digits are settled;
 // `best` is what to return when even the widest precision does not settle
 // them.

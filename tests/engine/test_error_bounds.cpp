@@ -12,8 +12,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -214,6 +216,149 @@ TEST(ErrorBounds, CarefulAndMultiplePrecisionBoundsCoverTheTrueError) {
         EXPECT_GT(bits[1], 0);
         EXPECT_GT(bits[2], 0);
     }
+}
+
+// `count` neighbouring frequencies of the grid of step `step` through `from`
+// (as the grid computes them: their differences take a few values).
+std::vector<double> grid_run(double from, double step, int count) {
+    const FrequencyGrid g{from, from + 1e4 * step, 10000, 0.0};
+    std::vector<double> f;
+    for (int j = 0; j < count; ++j) f.push_back(g.frequency(j));
+    return f;
+}
+
+// The distinct differences of neighbours in `f`.
+std::vector<double> steps_of(const std::vector<double>& f) {
+    std::vector<double> d;
+    for (std::size_t k = 1; k < f.size(); ++k)
+        if (std::find(d.begin(), d.end(), f[k] - f[k - 1]) == d.end()) d.push_back(f[k] - f[k - 1]);
+    return d;
+}
+
+TEST(ErrorBounds, RotatedPhasesStayWithinTheirGrownBound) {
+    // Julian-day times and steps of about 1e-5 and 3e-4 c/d: t d is
+    // reduced exactly once per step, each rotation adds its roundings.
+    const Data n = nightly(900, 21);
+    const Prepared p = detail::prepare_series(n.t, n.x, {}, Window::hanning);
+    Big two_pi;
+    mpfr_const_pi(two_pi.p(), MPFR_RNDN);
+    mpfr_mul_2ui(two_pi.p(), two_pi.p(), 1, MPFR_RNDN);
+    double worst_ratio = 0.0, worst_last = 0.0; // error / grown bound; error in units at the end
+    std::string where;
+    for (const auto& [from, step] : {std::pair{0.9993, 1.03e-5}, std::pair{2.0 - 1e-4, 3.1e-4}}) {
+        const std::vector<double> run = grid_run(from, step, detail::kCarefulRotations + 1);
+        ASSERT_GT(steps_of(run).size(), 1u) << "the differences should not all be the same";
+        const detail::CarefulRuns runs(p, steps_of(run), 1);
+        for (std::size_t k = 0; k < run.size(); ++k) {
+            const auto phases = runs.phases(std::span<const double>(run).first(k + 1));
+            const double allowed = detail::careful_phase_units(k) * dd::kUnit;
+            for (std::size_t i = 0; i < p.t.size(); ++i) {
+                Big tf, whole, c, s;
+                mpfr_mul_d(tf.p(), Big(p.t[i]).p(), run[k], MPFR_RNDN);
+                mpfr_rint(whole.p(), tf.p(), MPFR_RNDN);
+                const Big ph = two_pi * (tf - whole);
+                mpfr_sin_cos(s.p(), c.p(), ph.p(), MPFR_RNDN);
+                const double err = std::max(error_of(c, phases[i].c.hi, phases[i].c.lo),
+                                            error_of(s, phases[i].s.hi, phases[i].s.lo));
+                if (err / allowed > worst_ratio) {
+                    worst_ratio = err / allowed;
+                    where = "f=" + std::to_string(run[k]) + " after " + std::to_string(k) +
+                            " rotations: " + std::to_string(err / dd::kUnit) + " units";
+                }
+                if (k + 1 == run.size()) worst_last = std::max(worst_last, err / dd::kUnit);
+            }
+        }
+    }
+    EXPECT_LE(worst_ratio, 1.0) << where;
+    // The growth is real: after the last rotation some phase is off by
+    // more than the exact reduction's own allowance.
+    EXPECT_GT(worst_last, detail::careful_phase_units(0)) << where;
+    std::printf("rotated phases: worst error %.3g of the grown bound (%s); %.3g units after "
+                "the last rotation\n",
+                worst_ratio, where.c_str(), worst_last);
+}
+
+TEST(ErrorBounds, RunsOfCarefulFrequenciesAcrossAliasesMatchOneByOne) {
+    // Runs of grid neighbours through the aliases 12 and 24 cycles a year
+    // of monthly data and 1 c/d of nightly data: condition numbers up to
+    // past 1e20, so that some of them go on to multiple precision.
+    const Data m = monthly();
+    const Data n = nightly(700, 8);
+    struct Case {
+        const Data* d;
+        Window w;
+        double from, step;
+    };
+    const Case cases[] = {{&m, Window::hanning, 12.0 - 35 * 4e-7, 4e-7},
+                          {&m, Window::square, 24.0 - 50 * 3.3e-6, 3.3e-6},
+                          {&n, Window::hanning, 1.0 - 40 * 7e-6, 7e-6}};
+    int full_rotated = 0, full_wider = 0;
+    for (const Case& c : cases) {
+        const Prepared p = detail::prepare_series(c.d->t, c.d->x, {}, c.w);
+        const Prepared exact = detail::with_exact_weights(p, c.w);
+        const std::vector<double> run = grid_run(c.from, c.step, 70);
+        const std::vector<double> steps = steps_of(run);
+        for (Digits digits : {Digits::eight, Digits::full}) {
+            const Prepared& q = digits == Digits::eight ? p : exact;
+            const int width = digits == Digits::eight ? 8 : 17;
+            const std::vector<double>& weights = digits == Digits::eight ? q.h : exact.h;
+            Worst one, runs;
+            Recording rec;
+            std::vector<Evaluation> together(run.size());
+            const detail::CarefulRuns careful(q, steps, 2);
+            careful.evaluate(run, together, digits);
+            const std::vector<FitRecord> run_records = rec.records;
+            int differ = 0, rotated = 0, wider = 0;
+            std::string first;
+            for (std::size_t k = 0; k < run.size(); ++k) {
+                const Exact r = reference_fit(c.d->t, c.d->x, run[k], &weights,
+                                              digits == Digits::full ? &exact.h_lo : nullptr);
+                rec.records = run_records;
+                const FitRecord* er = rec.of(together[k]);
+                runs.take(er, r, "run");
+                runs.stop_rule(er, "run", width);
+                const FitRecord* e1 =
+                    rec.run([&] { return detail::evaluate_careful(q, run[k], digits); });
+                one.take(e1, r, "one by one");
+                one.stop_rule(e1, "one by one", width);
+                rotated += er != nullptr && er->precision == 106;
+                wider += er != nullptr && er->precision > 106;
+                // The same printed digits.
+                const SpectrumPoint& a = together[k].point;
+                const SpectrumPoint& b = rec.last.point;
+                const double va[4] = {a.rho, a.c1, a.c2, a.c3}, vb[4] = {b.rho, b.c1, b.c2, b.c3};
+                const double ta[4] = {a.tail.rho, a.tail.c1, a.tail.c2, a.tail.c3};
+                const double tb[4] = {b.tail.rho, b.tail.c1, b.tail.c2, b.tail.c3};
+                for (int j = 0; j < 4; ++j) {
+                    char xa[40], xb[40];
+                    std::snprintf(xa, sizeof xa, "%.7e", va[j]);
+                    std::snprintf(xb, sizeof xb, "%.7e", vb[j]);
+                    const bool same =
+                        digits == Digits::eight
+                            ? std::strcmp(xa, xb) == 0
+                            : format_full_digits(va[j], ta[j]) == format_full_digits(vb[j], tb[j]);
+                    if (!same && differ++ == 0)
+                        first = "f=" + std::to_string(run[k]) + " value " + std::to_string(j);
+                }
+            }
+            EXPECT_EQ(differ, 0) << first;
+            EXPECT_LE(runs.ratio, 1.0) << runs.where;
+            EXPECT_LE(one.ratio, 1.0) << one.where;
+            EXPECT_EQ(runs.straddle, 0) << runs.straddled;
+            EXPECT_EQ(one.straddle, 0) << one.straddled;
+            EXPECT_GE(runs.bounded, 200);
+            // With eight digits most were settled in double-double from
+            // rotated phases; with 17 the fits nearest the alias go on to
+            // multiple precision.
+            if (digits == Digits::eight) {
+                EXPECT_GE(rotated, 60);
+            }
+            full_rotated += digits == Digits::full ? rotated : 0;
+            full_wider += digits == Digits::full ? wider : 0;
+        }
+    }
+    EXPECT_GE(full_rotated, 60);
+    EXPECT_GE(full_wider, 60);
 }
 
 TEST(ErrorBounds, FastAndTransformBoundsCoverTheTrueError) {

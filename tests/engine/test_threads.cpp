@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -84,6 +88,67 @@ TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
         std::vector<double> freqs;
         for (int k = 0; k < 500; ++k) freqs.push_back(0.37 + 0.0013 * k);
         EXPECT_EQ(differing_bits(engine.fit(freqs, 1), engine.fit(freqs, 4)), 0u);
+    }
+}
+
+// The printed digits of every value of every point, one line each.
+std::vector<std::string> printed(const std::vector<SpectrumPoint>& table) {
+    std::vector<std::string> lines;
+    for (const SpectrumPoint& p : table) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%.17g %.7e %.7e %.7e %.7e", p.f, p.rho, p.c1, p.c2, p.c3);
+        lines.emplace_back(line);
+    }
+    return lines;
+}
+
+TEST(Threads, RunsOfCarefulFrequenciesGiveTheSameBitsAndTheDigitsOfOneByOne) {
+    // Nightly Julian-day sampling regular to 1e-6 d with dropouts: long runs
+    // of careful frequencies around the alias 1 c/d (far longer than a
+    // segment, so that segments end in the middle of the alias), around its
+    // negative, and through f = 0.
+    testing::Series s;
+    std::uint64_t state = 5;
+    auto uniform = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) * 0x1.0p-53;
+    };
+    for (int d = 0; d < 1500; ++d) {
+        if (uniform() < 0.3) continue;
+        s.t.push_back(2455000.3 + d + 2e-6 * (uniform() - 0.5));
+        s.x.push_back(12.0 + 0.2 * std::sin(0.21 * d) + 0.1 * uniform());
+    }
+    for (Window w : {Window::hanning, Window::square}) {
+        SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
+        const SpectrumEngine engine(s.t, s.x, w);
+        const double lw = engine.line_width();
+        const FrequencyGrid grids[] = {{1.0 - 2e-4, 1.0 + 2e-4, 400, lw},
+                                       {-1.0 - 2e-4, -1.0 + 2e-4, 400, lw},
+                                       {-2e-4, 2.5e-4, 900, lw}};
+        for (const FrequencyGrid& grid : grids) {
+            SCOPED_TRACE(grid.f_ini);
+            for (GridPath path : {GridPath::direct, GridPath::nufft}) {
+                SCOPED_TRACE(path == GridPath::direct ? "direct" : "transforms");
+                const std::size_t before = engine.stats().careful;
+                const auto one = points(engine, grid, path, 1, Digits::eight);
+                // Several segments of 32 careful frequencies.
+                EXPECT_GT(engine.stats().careful - before, 64u) << "too few careful to tell";
+                for (unsigned threads : {2u, 3u})
+                    EXPECT_EQ(
+                        differing_bits(one, points(engine, grid, path, threads, Digits::eight)), 0u)
+                        << threads << " threads";
+                // fit() takes every frequency on its own.
+                std::vector<double> freqs;
+                for (const SpectrumPoint& p : one) freqs.push_back(p.f);
+                EXPECT_EQ(printed(one), printed(engine.fit(freqs, 1)));
+            }
+            const auto full1 = points(engine, grid, GridPath::automatic, 1, Digits::full);
+            for (unsigned threads : {2u, 3u})
+                EXPECT_EQ(differing_bits(full1, points(engine, grid, GridPath::automatic, threads,
+                                                       Digits::full)),
+                          0u)
+                    << "every digit on " << threads << " threads";
+        }
     }
 }
 
