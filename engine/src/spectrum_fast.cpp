@@ -408,8 +408,9 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         u.hss = (l.sum_h + off) - u.hcc;
         // Phase error of every point: the anchor (kFastAnchorUnits, tested),
         // under one rounding per rotation plus the rotation's own arithmetic,
-        // the first-order turn's rounding, and the second order of the rate
-        // correction.
+        // the first-order turn's rounding (half a unit; 3 units are kept for
+        // it, what the bound allowed beyond a libm anchor of up to 3), and
+        // the second order of the rate correction.
         const double kd = static_cast<double>(k);
         const double et = sc.eps[k] * series_.t_max;
         const double phase =
