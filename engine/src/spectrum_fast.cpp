@@ -11,6 +11,7 @@
 // bounded the probabilistic way, lambda sqrt(sum of squares) times the unit,
 // with lambda = 6 (a bound that fails with a chance of about 1e-9, and then
 // only matters near a rounding boundary).
+#include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
 
@@ -19,6 +20,10 @@
 #include <limits>
 #include <memory>
 #include <new>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace fasogram::detail {
 namespace {
@@ -30,6 +35,9 @@ using vd = double __attribute__((vector_size(64)));
 constexpr std::size_t kLanes = 8;
 // 64 vectors = 512 points per block; each lane sums 64 terms of a block.
 constexpr std::size_t kBlockVectors = 64;
+// The six sums the kernel adds up per frequency: sum h c, h s, h c c, h c s,
+// h y c, h y s.  The seventh, sum h s s, is sum h less sum h c c.
+constexpr std::size_t kSums = 6;
 
 constexpr double kUnit = std::numeric_limits<double>::epsilon() / 2;
 constexpr double kLongUnit = std::numeric_limits<long double>::epsilon() / 2;
@@ -38,12 +46,6 @@ constexpr double kLambda = 6.0;
 // 2 pi as an unevaluated sum of two doubles.
 constexpr double kTwoPiHi = 6.283185307179586;
 constexpr double kTwoPiLo = 2.4492935982947064e-16;
-
-// The phase 2 pi t f reduced to (-pi, pi], from an exact product.
-inline double reduced_phase(double t, double f) {
-    const dd::DD r = dd::cycles(t, f);
-    return std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
-}
 
 // A zeroed array of vectors on a 64-byte boundary.
 class VecArray {
@@ -87,88 +89,79 @@ struct Block {
 #define FASOGRAM_INLINE inline
 #endif
 
-// `eps[k]` is the phase-rate correction of frequency k of the group: its
-// exact value less anchor + k*df, times 2 pi.  The lane sums of frequency k
-// go to part[7k .. 7k+6]; the caller adds them up in extended precision
-// (outside the vector code, which long double arithmetic would slow down).
-// The body works on vectors of W doubles: the full eight where the
-// processor has 32 vector registers, four (half a block vector) where it has
-// 16, so that the seven sums and the phases stay in registers.
-template <class W>
-FASOGRAM_INLINE void kernel_body(const Block& b, const double* eps, std::size_t nfreq, vd* part) {
-    constexpr std::size_t kSplit = sizeof(vd) / sizeof(W);
-    const std::size_t n = b.nvec * kSplit;
-    const W* __restrict t = reinterpret_cast<const W*>(b.t);
-    const W* __restrict h = reinterpret_cast<const W*>(b.h);
-    const W* __restrict hy = reinterpret_cast<const W*>(b.hy);
-    const W* __restrict rc = reinterpret_cast<const W*>(b.rc);
-    const W* __restrict rs = reinterpret_cast<const W*>(b.rs);
-    W* __restrict c = reinterpret_cast<W*>(b.c);
-    W* __restrict s = reinterpret_cast<W*>(b.s);
-    for (std::size_t k = 0; k < nfreq; ++k) {
-        const W e = W{} + eps[k];
-        W a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {}, a6 = {}, a7 = {};
-        for (std::size_t v = 0; v < n; ++v) {
-            const W cv = c[v], sv = s[v], wv = h[v], xv = hy[v];
-            // The phase at the exact frequency: a first-order turn by e*t.
-            const W et = e * t[v];
-            const W cc = cv - et * sv;
-            const W ss = sv + et * cv;
-            const W wc = wv * cc;
-            const W ws = wv * ss;
-            a1 += wc;
-            a2 += ws;
-            a3 += wc * cc;
-            a4 += wc * ss;
-            a5 += xv * cc;
-            a6 += xv * ss;
-            a7 += ws * ss;
-            c[v] = cv * rc[v] - sv * rs[v];
-            s[v] = sv * rc[v] + cv * rs[v];
-        }
-        const W sums[7] = {a1, a2, a3, a4, a7, a5, a6};
-        for (int i = 0; i < 7; ++i) {
-            vd o = {};
-            for (std::size_t l = 0; l < sizeof(W) / sizeof(double); ++l) o[l] = sums[i][l];
-            part[7 * k + static_cast<std::size_t>(i)] = o;
-        }
+// The vector code, once per target: a namespace with W, the vector type,
+// and Ops, its fused multiply-add and rounding to the nearest whole number.
+// The plain version works on two lanes (the vectors every processor has) and
+// does both lane by lane.
+namespace plain {
+using W = double __attribute__((vector_size(16), may_alias));
+struct Ops {
+    static FASOGRAM_INLINE W fma(W a, W b, W c) {
+        return W{std::fma(a[0], b[0], c[0]), std::fma(a[1], b[1], c[1])};
     }
-}
+    static FASOGRAM_INLINE W round(W a) { return W{std::nearbyint(a[0]), std::nearbyint(a[1])}; }
+};
+#include "spectrum_fast_kernels.inc"
+} // namespace plain
 
-using vd4 = double __attribute__((vector_size(32), may_alias));
-using vd8 = double __attribute__((vector_size(64), may_alias));
-
-void kernel_generic(const Block& b, const double* eps, std::size_t nfreq, vd* out) {
-    kernel_body<vd4>(b, eps, nfreq, out);
-}
-
-#if defined(__GNUC__) && defined(__x86_64__)
+// (GCC's target pragmas; other compilers take the plain version.)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 #define FASOGRAM_HAVE_X86_PATHS 1
-__attribute__((target("avx2,fma"))) void kernel_avx2(const Block& b, const double* eps,
-                                                     std::size_t nfreq, vd* out) {
-    kernel_body<vd4>(b, eps, nfreq, out);
-}
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+namespace avx2 {
+using W = double __attribute__((vector_size(32), may_alias));
+struct Ops {
+    static FASOGRAM_INLINE W fma(W a, W b, W c) {
+        return (W)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
+    }
+    static FASOGRAM_INLINE W round(W a) {
+        return (W)_mm256_round_pd((__m256d)a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    }
+};
+#include "spectrum_fast_kernels.inc"
+} // namespace avx2
+#pragma GCC pop_options
 
-__attribute__((target("avx512f,avx512dq,avx512vl,fma"))) void
-kernel_avx512(const Block& b, const double* eps, std::size_t nfreq, vd* out) {
-    kernel_body<vd8>(b, eps, nfreq, out);
-}
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512vl,fma")
+namespace avx512 {
+using W = double __attribute__((vector_size(64), may_alias));
+struct Ops {
+    static FASOGRAM_INLINE W fma(W a, W b, W c) {
+        return (W)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
+    }
+    static FASOGRAM_INLINE W round(W a) {
+        // (the masked form: the plain one trips a warning in some compilers'
+        // headers)
+        return (W)_mm512_mask_roundscale_pd((__m512d)a, 0xff, (__m512d)a,
+                                            _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    }
+};
+#include "spectrum_fast_kernels.inc"
+} // namespace avx512
+#pragma GCC pop_options
 #endif
 
-using Kernel = void (*)(const Block&, const double*, std::size_t, vd*);
+struct Kernels {
+    void (*sums)(const Block&, const double*, std::size_t, vd*, vd*);
+    void (*anchor)(const vd*, double, vd*, vd*, std::size_t);
+    void (*magnitude)(const vd*, const vd*, const vd*, std::size_t, vd*);
+};
 
-Kernel pick_kernel() {
+Kernels pick_kernels() {
 #ifdef FASOGRAM_HAVE_X86_PATHS
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("fma"))
-        return kernel_avx512;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return kernel_avx2;
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma"))
+        return {avx512::sums, avx512::anchor, avx512::magnitude};
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        return {avx2::sums, avx2::anchor, avx2::magnitude};
 #endif
-    return kernel_generic;
+    return {plain::sums, plain::anchor, plain::magnitude};
 }
 
-const Kernel kKernel = pick_kernel();
+const Kernels kKernels = pick_kernels();
 
 // The correction of frequency f against the linear grid anchor + k*df, as an
 // exact difference times 2 pi.
@@ -179,16 +172,45 @@ double rate_correction(double f, double anchor, double k, double df) {
     return kTwoPiHi * delta;
 }
 
+// The total of the eight lanes of a double-double lane vector, in long
+// double: the high parts pairwise (three levels), then the low parts.
+long double lane_total(const vd& hi, const vd& lo) {
+    const long double h01 = static_cast<long double>(hi[0]) + hi[1];
+    const long double h23 = static_cast<long double>(hi[2]) + hi[3];
+    const long double h45 = static_cast<long double>(hi[4]) + hi[5];
+    const long double h67 = static_cast<long double>(hi[6]) + hi[7];
+    const double l = ((lo[0] + lo[1]) + (lo[2] + lo[3])) + ((lo[4] + lo[5]) + (lo[6] + lo[7]));
+    return ((h01 + h23) + (h45 + h67)) + l;
+}
+
 } // namespace
+
+void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s) {
+    const std::size_t n = std::min({t.size(), c.size(), s.size()});
+    VecArray tv(kBlockVectors), cv(kBlockVectors), sv(kBlockVectors);
+    for (std::size_t first = 0; first < n; first += kBlockVectors * kLanes) {
+        const std::size_t m = std::min(n - first, kBlockVectors * kLanes);
+        for (std::size_t i = 0; i < kBlockVectors * kLanes; ++i)
+            tv[i / kLanes][i % kLanes] = i < m ? t[first + i] : 0.0;
+        kKernels.anchor(tv.data(), f, cv.data(), sv.data(), kBlockVectors);
+        for (std::size_t i = 0; i < m; ++i) {
+            c[first + i] = cv[i / kLanes][i % kLanes];
+            s[first + i] = sv[i / kLanes][i % kLanes];
+        }
+    }
+}
 
 // The series laid out for the kernel, padded with zero-weight points to a
 // whole number of blocks, and the constants of the error bounds.
 struct Prepared::Layout {
-    std::size_t vectors = 0;
+    std::size_t vectors = 0; // whole blocks
+    std::size_t used = 0;    // vectors holding points
     VecArray t, h, hy;
+    long double sum_h = 0.0;            // sum of the h laid out, to a unit of the format
+    double sum_ht2 = 0.0;               // sum h t^2
     double norm_h = 0.0, norm_hy = 0.0; // sqrt(sum h^2), sqrt(sum (h y)^2)
     double part_h = 0.0, part_hy = 0.0; // sqrt(64 sum over lane blocks of (sum |term|)^2)
-    double long_h = 0.0, long_hy = 0.0; // rounding of the long double totals
+    double long_h = 0.0, long_hy = 0.0; // the totals across blocks and lanes
 };
 
 std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
@@ -197,10 +219,12 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     std::size_t vectors = (n + kLanes - 1) / kLanes;
     vectors = (vectors + kBlockVectors - 1) / kBlockVectors * kBlockVectors;
     l->vectors = vectors;
+    l->used = (n + kLanes - 1) / kLanes;
     l->t = VecArray(vectors);
     l->h = VecArray(vectors);
     l->hy = VecArray(vectors);
     double sh2 = 0, shy2 = 0, sum_h = 0, sum_hy = 0;
+    dd::DD exact_h{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t v = i / kLanes, ln = i % kLanes;
         l->t[v][ln] = p.t[i];
@@ -210,7 +234,10 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
         shy2 += l->hy[v][ln] * l->hy[v][ln];
         sum_h += p.h[i];
         sum_hy += std::fabs(l->hy[v][ln]);
+        exact_h = exact_h + p.h[i];
+        l->sum_ht2 += p.h[i] * p.t[i] * p.t[i];
     }
+    l->sum_h = dd::to_long_double(exact_h);
     double qh = 0, qhy = 0;
     std::size_t lane_blocks = 0;
     for (std::size_t b = 0; b < vectors; b += kBlockVectors)
@@ -228,9 +255,19 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     l->norm_hy = std::sqrt(shy2);
     l->part_h = std::sqrt(static_cast<double>(kBlockVectors) * qh);
     l->part_hy = std::sqrt(static_cast<double>(kBlockVectors) * qhy);
-    const double lb = std::sqrt(static_cast<double>(lane_blocks));
-    l->long_h = lb * kLongUnit * sum_h;
-    l->long_hy = lb * kLongUnit * sum_hy;
+    // The totals, a strict bound against A, the sum of the terms' magnitudes
+    // (at most 1.01 sum h for the sums of h, as |c|, |s| <= 1 + 1e-12):
+    // the two-sums across nb blocks leave each lane's low part, |lo| <=
+    // nb u A, with its own roundings, nb^2 u^2 A in all; the lanes' high
+    // parts are added pairwise in long double (three levels, a long-double
+    // unit of A each) and the low parts after them (one more).  sum h s s,
+    // taken from sum h less sum h c c (see evaluate), costs three more
+    // long-double units of sum h (sum h itself in long double, and two
+    // additions).
+    const double nb = static_cast<double>(vectors / kBlockVectors);
+    const double lane_rounding = 4.0 * kLongUnit + (nb * nb + 16.0) * kUnit * kUnit;
+    l->long_h = 1.01 * (lane_rounding + 3.0 * kLongUnit) * sum_h;
+    l->long_hy = 1.01 * lane_rounding * sum_hy;
     return l;
 }
 
@@ -238,29 +275,85 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
 // rounded to double.
 struct FastEvaluator::Steps {
     VecArray rc, rs;
+    long double drift = 0.0; // sum h (rc^2 + rs^2 - 1)
 };
 
 struct FastEvaluator::Scratch {
     VecArray c{kBlockVectors}, s{kBlockVectors};
     std::vector<double> eps = std::vector<double>(kFastGroup);
-    std::vector<LSums> sums = std::vector<LSums>(kFastGroup);
-    VecArray part{7 * kFastGroup};
+    VecArray hi{kSums * kFastGroup}, lo{kSums * kFastGroup};
 };
+
+namespace {
+
+// sum h (c^2 + s^2 - 1) over every point of the layout.
+long double magnitude_sum(const Prepared::Layout& l, const VecArray& c, const VecArray& s) {
+    long double sum = 0.0;
+    for (std::size_t b = 0; b < l.used; b += kBlockVectors) {
+        vd m;
+        kKernels.magnitude(&l.h[b], &c[b], &s[b], std::min(kBlockVectors, l.used - b), &m);
+        for (std::size_t ln = 0; ln < kLanes; ++ln) sum += m[ln];
+    }
+    return sum;
+}
+
+// The steps of points first .. n-1 (dd::sincos_cycles, rounded).
+void steps_plain(const double* t, std::size_t first, std::size_t n, double df, double* rc,
+                 double* rs) {
+    for (std::size_t i = first; i < n; ++i) {
+        const dd::SinCos sc = dd::sincos_cycles(dd::cycles(t[i], df));
+        rc[i] = dd::to_double(sc.c);
+        rs[i] = dd::to_double(sc.s);
+    }
+}
+
+#ifdef FASOGRAM_HAVE_DD_LANES
+// The same four points at a time, with the same operations; the points
+// left over go the plain way.
+__attribute__((target("avx2,fma"))) void steps_lanes(const double* t, std::size_t n, double df,
+                                                     double* rc, double* rs) {
+    namespace ln = dd::lanes;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const ln::V tv = {t[i], t[i + 1], t[i + 2], t[i + 3]};
+        const ln::SinCos4 sc = ln::sincos_cycles(ln::cycles(tv, ln::splat(df)));
+        const ln::V c = sc.c.hi + sc.c.lo, s = sc.s.hi + sc.s.lo;
+        for (std::size_t l = 0; l < 4; ++l) {
+            rc[i + l] = c[l];
+            rs[i + l] = s[l];
+        }
+    }
+    steps_plain(t, i, n, df, rc, rs);
+}
+#endif
+
+} // namespace
 
 FastEvaluator::FastEvaluator(const Prepared& series, double df)
     : series_(series), df_(df), steps_(std::make_unique<Steps>()) {
     const Prepared::Layout& l = *series.layout;
     steps_->rc = VecArray(l.vectors);
     steps_->rs = VecArray(l.vectors);
-    for (std::size_t i = 0; i < series.t.size(); ++i) {
-        if (df == 0.0) {
-            steps_->rc[i / kLanes][i % kLanes] = 1.0;
-            continue;
-        }
-        const dd::SinCos sc = dd::sincos_cycles(dd::cycles(series.t[i], df));
-        steps_->rc[i / kLanes][i % kLanes] = dd::to_double(sc.c);
-        steps_->rs[i / kLanes][i % kLanes] = dd::to_double(sc.s);
+    const std::size_t n = series.t.size();
+    if (df == 0.0) {
+        for (std::size_t i = 0; i < n; ++i) steps_->rc[i / kLanes][i % kLanes] = 1.0;
+        return;
     }
+    std::vector<double> rc(n), rs(n);
+#ifdef FASOGRAM_HAVE_DD_LANES
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        steps_lanes(series.t.data(), n, df, rc.data(), rs.data());
+    else
+        steps_plain(series.t.data(), 0, n, df, rc.data(), rs.data());
+#else
+    steps_plain(series.t.data(), 0, n, df, rc.data(), rs.data());
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        steps_->rc[i / kLanes][i % kLanes] = rc[i];
+        steps_->rs[i / kLanes][i % kLanes] = rs[i];
+    }
+    steps_->drift = magnitude_sum(l, steps_->rc, steps_->rs);
 }
 
 FastEvaluator::~FastEvaluator() = default;
@@ -277,44 +370,59 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
     const double anchor = freqs[0];
     for (std::size_t k = 0; k < count; ++k)
         sc.eps[k] = rate_correction(freqs[k], anchor, static_cast<double>(k), df_);
-    std::fill(sc.sums.begin(), sc.sums.begin() + static_cast<std::ptrdiff_t>(count), LSums{});
-    for (std::size_t b = 0; b < l.vectors; b += kBlockVectors) {
-        for (std::size_t v = 0; v < kBlockVectors; ++v)
-            for (std::size_t ln = 0; ln < kLanes; ++ln) {
-                const double th = reduced_phase(l.t[b + v][ln], anchor);
-                sc.c[v][ln] = std::cos(th);
-                sc.s[v][ln] = std::sin(th);
-            }
+    std::fill(sc.hi.data(), sc.hi.data() + kSums * count, vd{});
+    std::fill(sc.lo.data(), sc.lo.data() + kSums * count, vd{});
+    long double mag0 = 0.0; // sum h (c^2 + s^2 - 1) at the anchor
+    // The last block stops at the last vector that holds points (the rest
+    // are zero-weight padding).
+    for (std::size_t b = 0; b < l.used; b += kBlockVectors) {
+        const std::size_t nvec = std::min(kBlockVectors, l.used - b);
+        kKernels.anchor(&l.t[b], anchor, sc.c.data(), sc.s.data(), nvec);
+        vd m;
+        kKernels.magnitude(&l.h[b], sc.c.data(), sc.s.data(), nvec, &m);
+        for (std::size_t ln = 0; ln < kLanes; ++ln) mag0 += m[ln];
         const Block blk{&l.t[b],        &l.h[b],     &l.hy[b],    &steps_->rc[b],
-                        &steps_->rs[b], sc.c.data(), sc.s.data(), kBlockVectors};
-        kKernel(blk, sc.eps.data(), count, sc.part.data());
-        for (std::size_t k = 0; k < count; ++k) {
-            const vd* o = &sc.part[7 * k];
-            LSums& u = sc.sums[k];
-            for (std::size_t ln = 0; ln < kLanes; ++ln) {
-                u.hc += o[0][ln];
-                u.hs += o[1][ln];
-                u.hcc += o[2][ln];
-                u.hcs += o[3][ln];
-                u.hss += o[4][ln];
-                u.hyc += o[5][ln];
-                u.hys += o[6][ln];
-            }
-        }
+                        &steps_->rs[b], sc.c.data(), sc.s.data(), nvec};
+        kKernels.sums(blk, sc.eps.data(), count, sc.hi.data(), sc.lo.data());
     }
     for (std::size_t k = 0; k < count; ++k) {
-        // Phase error of every point: the anchor (reduction, cosine and sine),
+        const vd* hi = &sc.hi[kSums * k];
+        const vd* lo = &sc.lo[kSums * k];
+        LSums u;
+        u.hc = lane_total(hi[0], lo[0]);
+        u.hs = lane_total(hi[1], lo[1]);
+        u.hcc = lane_total(hi[2], lo[2]);
+        u.hcs = lane_total(hi[3], lo[3]);
+        u.hyc = lane_total(hi[4], lo[4]);
+        u.hys = lane_total(hi[5], lo[5]);
+        // sum h s s from sum h (c c + s s) less sum h c c, the first from the
+        // phasors' distance from the unit circle: at the anchor, plus k times
+        // that of each step (the rotations scale each point's phasor by
+        // |step|^k to first order), plus the first-order turn's (1 + (e t)^2).
+        // Taking the sum of h s s as sum h less sum h c c alone would be
+        // within the bound too, but it would not match the sum of h c c's
+        // own phasors: a fit whose rho is 1 would show a few units of 1e-15
+        // beyond it.
+        const long double off = mag0 + static_cast<long double>(k) * steps_->drift +
+                                static_cast<long double>(sc.eps[k]) * sc.eps[k] * l.sum_ht2;
+        u.hss = (l.sum_h + off) - u.hcc;
+        // Phase error of every point: the anchor (kFastAnchorUnits, tested),
         // under one rounding per rotation plus the rotation's own arithmetic,
-        // and the second order of the rate correction.
+        // the first-order turn's rounding (half a unit; 3 units are kept for
+        // it, what the bound allowed beyond a libm anchor of up to 3), and
+        // the second order of the rate correction.
         const double kd = static_cast<double>(k);
         const double et = sc.eps[k] * series_.t_max;
-        const double phase = (6.0 + 0.75 * kd + 2.0 * std::sqrt(kd)) * kUnit + 0.5 * et * et;
+        const double phase =
+            (kFastAnchorUnits + 3.0 + 0.75 * kd + 2.0 * std::sqrt(kd)) * kUnit + 0.5 * et * et;
         SumBounds bd;
-        bd.mu = kLambda * (2.0 * phase * l.norm_h + kUnit * l.part_h) + kLambda * l.long_h;
-        bd.eta =
-            kLambda * ((phase + 3.0 * kUnit) * l.norm_hy + kUnit * l.part_hy) + kLambda * l.long_hy;
+        // sum h s s is off by sum h c c's error plus `off` (the true sums of
+        // h cos^2 and h sin^2 add up to sum h exactly): mu covers both.
+        bd.mu = kLambda * (2.0 * phase * l.norm_h + kUnit * l.part_h) + l.long_h +
+                std::fabs(static_cast<double>(off));
+        bd.eta = kLambda * ((phase + 3.0 * kUnit) * l.norm_hy + kUnit * l.part_hy) + l.long_hy;
         bd.unit = kLongUnit;
-        out[k] = solve_fit(sc.sums[k], series_, series_.centre_offset, bd, freqs[k]);
+        out[k] = solve_fit(u, series_, series_.centre_offset, bd, freqs[k]);
     }
 }
 

@@ -124,6 +124,12 @@ class FastEvaluator {
     std::unique_ptr<Steps> steps_;
 };
 
+// The cosine and sine of 2 pi t f for each t, as the fast evaluation
+// anchors its phases (for the engine's tests), and the bound of their error
+// against the exact values, in units of 2^-53.
+void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s);
+inline constexpr double kFastAnchorUnits = 1.5;
+
 // Careful evaluation of one frequency in double-double arithmetic, with the
 // exact test for a singular fit.
 Evaluation evaluate_careful(const Prepared& series, double f, Digits digits = Digits::eight);

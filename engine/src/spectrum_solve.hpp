@@ -7,7 +7,9 @@
 #include "spectrum_internal.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace fasogram::detail {
@@ -31,8 +33,14 @@ inline double as_double(long double v) {
 inline double as_double(dd::DD v) {
     return dd::to_double(v);
 }
-// v times 2^k, rounded to double.
+// v times 2^k, rounded to double.  Within the exponents of a double 2^k is
+// a double (made from its bits) and the product is exact in long double,
+// whose exponents reach far beyond: one multiplication instead of the
+// library's long double scaling.
 inline double scaled_double(long double v, int k) {
+    if (k >= -1022 && k <= 1023)
+        return static_cast<double>(
+            v * std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52));
     return static_cast<double>(std::ldexp(v, k));
 }
 inline double scaled_double(dd::DD v, int k) {

@@ -454,6 +454,42 @@ int wrong_fields(const Data& d, Window w, const std::vector<double>& freqs, std:
     return wrong;
 }
 
+TEST(ErrorBounds, FastSumsOfAFitNearlySingularInTheSineDirection) {
+    // Julian-day times half a day apart, each off by under 1e-6 d: at 1 c/d
+    // every phase lies within 1e-5 rad of 0 or pi, so sum h sin^2 is about
+    // 1e-11 of sum h; the fast sums take it as sum h less sum h cos^2, and
+    // their bound must still cover the 640-bit reference.
+    Data d;
+    std::uint64_t s = 11;
+    for (int k = 0; k < 400; ++k) {
+        d.t.push_back(2450000.0 + 0.5 * k + 1e-6 * uniform(s));
+        d.x.push_back(10.0 + 0.3 * std::cos(0.17 * k) + 0.01 * uniform(s));
+    }
+    double ss = 0.0;
+    for (double t : d.t) ss += std::pow(std::sin(6.283185307179586 * (t - std::round(t))), 2);
+    EXPECT_LT(ss / static_cast<double>(d.t.size()), 1e-9);
+    const FrequencyGrid g{1.0 - 1e-11, 1.0 + 1e-11, 200, 0.0};
+    for (Window w : {Window::hanning, Window::square}) {
+        const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+        const detail::FastEvaluator fast(p, g.step());
+        auto sc = fast.scratch();
+        std::vector<double> fr;
+        for (std::int64_t j = 0; j < g.size(); ++j) fr.push_back(g.frequency(j));
+        std::vector<Evaluation> out(fr.size());
+        Worst wf;
+        Recording rec;
+        fast.evaluate(fr, out, *sc);
+        for (const FitRecord& r : rec.records) wf.stop_rule(r, "fast");
+        for (std::size_t l = 0; l < rec.records.size(); l += 5)
+            wf.take(rec.records[l], reference_fit(d.t, d.x, rec.records[l].point.f, &p.h), "fast");
+        EXPECT_LE(wf.ratio, 1.0) << wf.where;
+        EXPECT_EQ(wf.straddle, 0) << wf.straddled;
+        EXPECT_GE(wf.bounded, 100);
+        std::string first;
+        EXPECT_EQ(wrong_fields(d, w, {1.0, 1.0 + 3e-12}, first), 0) << first;
+    }
+}
+
 TEST(ErrorBounds, DigitsOfNearlySingularFitsAtTheStopRulesEdge) {
     // Ever closer to the aliases, the error of each stage crosses the last
     // printed digit of the eight and of the 17: only the stop rule decides
