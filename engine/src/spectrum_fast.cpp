@@ -104,11 +104,16 @@ struct Ops {
 #include "spectrum_fast_kernels.inc"
 } // namespace plain
 
-// (GCC's target pragmas; other compilers take the plain version.)
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// (GCC's target pragmas, or clang's attribute pragmas; other compilers take
+// the plain version.)
+#if defined(__GNUC__) && defined(__x86_64__)
 #define FASOGRAM_HAVE_X86_PATHS 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
+#endif
 namespace avx2 {
 using W = double __attribute__((vector_size(32), may_alias));
 struct Ops {
@@ -121,10 +126,15 @@ struct Ops {
 };
 #include "spectrum_fast_kernels.inc"
 } // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl,fma"))),             \
+                             apply_to = function)
+#else
 #pragma GCC pop_options
-
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,avx512vl,fma")
+#endif
 namespace avx512 {
 using W = double __attribute__((vector_size(64), may_alias));
 struct Ops {
@@ -140,7 +150,11 @@ struct Ops {
 };
 #include "spectrum_fast_kernels.inc"
 } // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
 
 struct Kernels {

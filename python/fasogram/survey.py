@@ -562,6 +562,11 @@ def _survey_on_dask(args, paths):
     # Dask's own messages (workers lost and restarted, connections closed at
     # shutdown) would drown the notes; the rows and the exit status tell.
     logging.getLogger("distributed").setLevel(logging.CRITICAL)
+    # Some of its errors are logged under the name of the module they pass
+    # through (asyncio's, when a worker's restart is cancelled at shutdown),
+    # which Python's last-resort handler would print: the command's own
+    # logging goes nowhere.
+    logging.getLogger().addHandler(logging.NullHandler())
 
     cluster = client = None
     try:

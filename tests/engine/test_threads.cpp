@@ -103,7 +103,7 @@ std::vector<std::string> printed(const std::vector<SpectrumPoint>& table) {
 }
 
 TEST(Threads, RunsOfCarefulFrequenciesGiveTheSameBitsAndTheDigitsOfOneByOne) {
-    // Nightly Julian-day sampling regular to 1e-6 d with dropouts: long runs
+    // Nightly Julian-day sampling regular to 5e-7 d with dropouts: long runs
     // of careful frequencies around the alias 1 c/d (far longer than a
     // segment, so that segments end in the middle of the alias), around its
     // negative, and through f = 0.
@@ -115,16 +115,16 @@ TEST(Threads, RunsOfCarefulFrequenciesGiveTheSameBitsAndTheDigitsOfOneByOne) {
     };
     for (int d = 0; d < 1500; ++d) {
         if (uniform() < 0.3) continue;
-        s.t.push_back(2455000.3 + d + 2e-6 * (uniform() - 0.5));
+        s.t.push_back(2455000.3 + d + 1e-6 * (uniform() - 0.5));
         s.x.push_back(12.0 + 0.2 * std::sin(0.21 * d) + 0.1 * uniform());
     }
     for (Window w : {Window::hanning, Window::square}) {
         SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
         const SpectrumEngine engine(s.t, s.x, w);
         const double lw = engine.line_width();
-        const FrequencyGrid grids[] = {{1.0 - 2e-4, 1.0 + 2e-4, 400, lw},
-                                       {-1.0 - 2e-4, -1.0 + 2e-4, 400, lw},
-                                       {-2e-4, 2.5e-4, 900, lw}};
+        const FrequencyGrid grids[] = {{1.0 - 2e-4, 1.0 + 2e-4, 800, lw},
+                                       {-1.0 - 2e-4, -1.0 + 2e-4, 800, lw},
+                                       {-2e-4, 2.5e-4, 1800, lw}};
         for (const FrequencyGrid& grid : grids) {
             SCOPED_TRACE(grid.f_ini);
             for (GridPath path : {GridPath::direct, GridPath::nufft}) {
