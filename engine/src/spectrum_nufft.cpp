@@ -1044,25 +1044,26 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     (void)threads;
     threads = std::max(1u, std::thread::hardware_concurrency());
     // Estimated costs in nanoseconds of one thread's work, measured on an
-    // x86-64 machine with AVX2 (the ratios matter, not the units).  Both
-    // paths fit every frequency; the direct sums cost per point and
-    // frequency, the transforms per point (placing the points, per block
-    // spreading them) and per grid cell.  The share of frequencies evaluated
-    // again the careful way (65 per point each) was about 6e-4 for the
-    // direct sums and 1.5e-4 for the transforms on series of thousands of
-    // points.
+    // x86-64 machine with AVX2 (the ratios matter, not the units), divided
+    // by the threads each part runs on.  Both paths fit every frequency; the
+    // direct sums cost per point and frequency, the transforms per call,
+    // per point (placing the points, on two threads, and per block
+    // spreading them), per grid cell of each block's six FFTs and per
+    // frequency.  The share of frequencies evaluated again the careful way
+    // (about 45 ns per point each) was about 6e-4 for the direct sums and
+    // 1.5e-4 for the transforms on series of thousands of points.
     const double points = static_cast<double>(series.t.size());
     const double count = static_cast<double>(grid.size());
     const double cores = static_cast<double>(std::max(1u, threads));
-    const double careful = 65.0 * points * count;
-    const double direct = (3.8 * points * count + 1700.0 * count + 6e-4 * careful) /
+    const double careful = 45.0 * points * count;
+    const double direct = (0.8 * points * count + 400.0 * count + 6e-4 * careful) /
                           std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double nufft = 3e7 + 4000.0 * points / std::min(cores, 2.0) +
-                         (blocks * (300.0 * points + 7.0 * n * std::log2(n)) + 2500.0 * count) /
+    const double nufft = 5e4 + 290.0 * points / std::min(cores, 2.0) +
+                         (blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count) /
                              std::min(static_cast<double>(workers), blocks) +
                          1.5e-4 * careful / cores;
     return nufft < direct ? GridPath::nufft : GridPath::direct;
