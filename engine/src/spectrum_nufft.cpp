@@ -107,12 +107,12 @@ inline double cell_distance(int j, double a) {
 // double (interpolation at Chebyshev points, whose error is far below the
 // rounding of the coefficients to double).  The error of the value that
 // kernel_cells computes at x is at most the cell's `approx`, the
-// polynomial's own error (the largest of it on a grid of 4096 steps in long
+// polynomial's own error (the largest of it on a grid of 1024 steps in long
 // double, with a quarter more for between the grid points), plus the
 // rounding of Horner's scheme, (2k + 1) units of each term c_k x^k: the
 // polynomial with coefficients `horner` at |x|, in units, which grows with
 // |x|; `rounding` holds it at the upper ends of 16 steps of |x|.
-constexpr int kPolySteps = 4096;
+constexpr int kPolySteps = 1024;
 
 long double cell_value_long(int j, long double x) {
     return kernel_long((static_cast<long double>(j - kWidth / 2 + 1) - (x + 0.5L)) /
