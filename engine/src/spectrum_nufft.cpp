@@ -1046,8 +1046,9 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     // Estimated costs in nanoseconds of one thread's work, measured on an
     // x86-64 machine with AVX2 (the ratios matter, not the units), divided
     // by the threads each part runs on.  Both paths fit every frequency; the
-    // direct sums cost per point and frequency, the transforms per call,
-    // per point (placing the points, on two threads, and per block
+    // direct sums cost per point and frequency, the transforms per call
+    // (1 ms, a share of the kernel constants and the plan that the first
+    // call of a process makes), per point (placing the points, on two threads, and per block
     // spreading them), per grid cell of each block's six FFTs and per
     // frequency.  The share of frequencies evaluated again the careful way
     // (about 45 ns per point each) was about 6e-4 for the direct sums and
@@ -1056,17 +1057,25 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double count = static_cast<double>(grid.size());
     const double cores = static_cast<double>(std::max(1u, threads));
     const double careful = 45.0 * points * count;
-    const double direct = (0.8 * points * count + 400.0 * count + 6e-4 * careful) /
-                          std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
+    const double direct_work = 0.8 * points * count + 400.0 * count + 6e-4 * careful;
+    const double direct =
+        direct_work / std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double nufft = 5e4 + 290.0 * points / std::min(cores, 2.0) +
-                         (blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count) /
-                             std::min(static_cast<double>(workers), blocks) +
+    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
+    const double nufft_work = 1e6 + 290.0 * points + per_block + 1.5e-4 * careful;
+    const double nufft = 1e6 + 290.0 * points / std::min(cores, 2.0) +
+                         per_block / std::min(static_cast<double>(workers), blocks) +
                          1.5e-4 * careful / cores;
-    return nufft < direct ? GridPath::nufft : GridPath::direct;
+    // The faster in time; where the two come within a quarter of each other
+    // (a single block runs on one thread where the direct sums take every
+    // core), the transforms if they take less than three quarters of the
+    // direct sums' work.
+    if (nufft < direct) return GridPath::nufft;
+    return nufft < 1.25 * direct && nufft_work < 0.75 * direct_work ? GridPath::nufft
+                                                                    : GridPath::direct;
 }
 
 } // namespace fasogram::detail
