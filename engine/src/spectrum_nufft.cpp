@@ -43,6 +43,7 @@
 #include "thread_pool.hpp"
 
 #include <fftw3.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
@@ -626,9 +627,26 @@ struct WorkspacePool {
     }
 };
 
+// The pool's lock is held across fork(), so that a child never starts with
+// it taken by a thread it does not have.
+void lock_pool_for_fork();
+void unlock_pool_after_fork();
+
 WorkspacePool& workspace_pool() {
     static WorkspacePool pool;
+    static const bool registered = [] {
+        ::pthread_atfork(lock_pool_for_fork, unlock_pool_after_fork, unlock_pool_after_fork);
+        return true;
+    }();
+    (void)registered;
     return pool;
+}
+
+void lock_pool_for_fork() {
+    workspace_pool().lock.lock();
+}
+void unlock_pool_after_fork() {
+    workspace_pool().lock.unlock();
 }
 
 std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
