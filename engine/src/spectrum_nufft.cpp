@@ -108,12 +108,12 @@ inline double cell_distance(int j, double a) {
 // double (interpolation at Chebyshev points, whose error is far below the
 // rounding of the coefficients to double).  The error of the value that
 // kernel_cells computes at x is at most the cell's `approx`, the
-// polynomial's own error (the largest of it on a grid of 1024 steps in long
+// polynomial's own error (the largest of it on a grid of 256 steps in long
 // double, with a quarter more for between the grid points), plus the
 // rounding of Horner's scheme, (2k + 1) units of each term c_k x^k: the
 // polynomial with coefficients `horner` at |x|, in units, which grows with
 // |x|; `rounding` holds it at the upper ends of 16 steps of |x|.
-constexpr int kPolySteps = 1024;
+constexpr int kPolySteps = 256;
 
 long double cell_value_long(int j, long double x) {
     return kernel_long((static_cast<long double>(j - kWidth / 2 + 1) - (x + 0.5L)) /
@@ -317,7 +317,8 @@ KernelConstants make_constants() {
                 es = es * tc + ec * ts;
                 ec = next;
             }
-            worst = std::max(worst, std::hypot(re * inv - 1, im * inv));
+            const long double dr = re * inv - 1, di = im * inv;
+            worst = std::max(worst, std::sqrt(dr * dr + di * di));
         }
         c.eps[static_cast<std::size_t>(i)] = static_cast<double>(worst);
     }
