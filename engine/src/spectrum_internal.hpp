@@ -20,7 +20,6 @@
 #include "dd.hpp"
 #include "fasogram/spectrum.hpp"
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -165,26 +164,6 @@ class NufftEvaluator {
     struct Plan;
     std::unique_ptr<Plan> plan_;
 };
-
-// The transforms' kernel over its w cells: for each cell, the coefficients
-// of its values as a polynomial in x = a - 1/2 (a in [0, 1) the point's
-// offset within its cell), c[k][cell] for x^k.  The error of the value that
-// Horner's scheme gives from them at x is at most approx[cell] plus the
-// polynomial with coefficients horner[k][cell] at |x| times 2^-53, which is
-// rounding[s][cell] times 2^-53 at most for s/32 <= |x| <= (s + 1)/32; bound
-// is the largest of the error over the cell.
-inline constexpr int kNufftWidth = 20;
-inline constexpr int kNufftDegree = 16;
-inline constexpr int kNufftRoundingSteps = 16;
-struct KernelPoly {
-    alignas(64) std::array<std::array<double, kNufftWidth>, kNufftDegree + 1> c{};
-    std::array<std::array<double, kNufftWidth>, kNufftDegree + 1> horner{};
-    std::array<std::array<double, kNufftWidth>, kNufftRoundingSteps + 1> rounding{};
-    std::array<double, kNufftWidth> approx{}, bound{};
-};
-const KernelPoly& kernel_poly();
-// The w values for a point at x in [-1/2, 1/2], as the transforms take them.
-void nufft_kernel_values(double x, double* v);
 
 // The path the engine takes for `grid` with `threads` threads: `forced`
 // unless it is automatic or the transforms cannot take the grid, otherwise

@@ -67,8 +67,7 @@ std::mutex& fftw_planner_lock() {
 
 namespace {
 
-constexpr int kWidth = kNufftWidth; // cells per point
-constexpr int kDegree = kNufftDegree;
+constexpr int kWidth = 20;                // cells per point
 constexpr double kBeta = 2.3 * kWidth;    // kernel shape
 constexpr int kTransforms = 6;            // h, hy, hu, hyu at f; h, hu at 2f
 constexpr std::size_t kMaxBlock = 131072; // grid frequencies per transform
@@ -103,118 +102,31 @@ inline double cell_distance(int j, double a) {
     return static_cast<double>(j - kWidth / 2 + 1) - a;
 }
 
-// The kernel's values on the w cells as polynomials of degree kDegree in
-// x = a - 1/2, one per cell, with coefficients in double made once in long
-// double (interpolation at Chebyshev points, whose error is far below the
-// rounding of the coefficients to double).  The error of the value that
-// kernel_cells computes at x is at most the cell's `approx`, the
-// polynomial's own error (the largest of it on a grid of 256 steps in long
-// double, with a quarter more for between the grid points), plus the
-// rounding of Horner's scheme, (2k + 1) units of each term c_k x^k: the
-// polynomial with coefficients `horner` at |x|, in units, which grows with
-// |x|; `rounding` holds it at the upper ends of 16 steps of |x|.
-constexpr int kPolySteps = 256;
-
-long double cell_value_long(int j, long double x) {
-    return kernel_long((static_cast<long double>(j - kWidth / 2 + 1) - (x + 0.5L)) /
-                       (kWidth / 2.0L));
-}
-
-KernelPoly make_poly() {
-    KernelPoly kp;
-    const long double pi = 3.141592653589793238462643383279502884L;
-    constexpr int nodes = kDegree + 1;
-    for (int j = 0; j < kWidth; ++j) {
-        // Newton's divided differences at the Chebyshev points of [-1/2, 1/2],
-        // expanded into powers of x.
-        std::array<long double, nodes> xs{}, d{};
-        for (int m = 0; m < nodes; ++m) {
-            xs[static_cast<std::size_t>(m)] = std::cos(pi * (m + 0.5L) / nodes) / 2;
-            d[static_cast<std::size_t>(m)] = cell_value_long(j, xs[static_cast<std::size_t>(m)]);
-        }
-        for (int l = 1; l < nodes; ++l)
-            for (int m = nodes - 1; m >= l; --m) {
-                const auto um = static_cast<std::size_t>(m);
-                d[um] = (d[um] - d[um - 1]) / (xs[um] - xs[um - static_cast<std::size_t>(l)]);
-            }
-        std::array<long double, nodes> mono{};
-        mono[0] = d[nodes - 1];
-        for (int m = nodes - 2, deg = 0; m >= 0; --m, ++deg) {
-            const auto um = static_cast<std::size_t>(m);
-            for (int k = deg + 1; k >= 1; --k)
-                mono[static_cast<std::size_t>(k)] = mono[static_cast<std::size_t>(k - 1)] -
-                                                    xs[um] * mono[static_cast<std::size_t>(k)];
-            mono[0] = d[um] - xs[um] * mono[0];
-        }
-        const auto uj = static_cast<std::size_t>(j);
-        long double horner = 0;
-        for (int k = 0; k < nodes; ++k) {
-            const auto uk = static_cast<std::size_t>(k);
-            const double ck = static_cast<double>(mono[uk]);
-            kp.c[uk][uj] = ck;
-            // With a margin for the rounding of this polynomial itself.
-            kp.horner[uk][uj] = (2 * k + 1) * std::fabs(ck) * (1 + 1e-12);
-            horner += kp.horner[uk][uj] * std::pow(0.5L, k);
-        }
-        long double worst = 0;
-        for (int i = 0; i <= kPolySteps; ++i) {
-            const long double x = static_cast<long double>(i) / kPolySteps - 0.5L;
-            long double v = 0;
-            for (int k = nodes - 1; k >= 0; --k) v = v * x + kp.c[static_cast<std::size_t>(k)][uj];
-            worst = std::max(worst, std::fabs(v - cell_value_long(j, x)));
-        }
-        kp.approx[uj] = static_cast<double>(1.25L * worst + 1e-19L);
-        kp.bound[uj] = static_cast<double>(kp.approx[uj] + horner * kUnit);
-        for (int b = 0; b <= kNufftRoundingSteps; ++b) {
-            const long double ax = static_cast<long double>(b + 1) / (2 * kNufftRoundingSteps);
-            long double e = 0;
-            for (int k = nodes - 1; k >= 0; --k)
-                e = e * ax + kp.horner[static_cast<std::size_t>(k)][uj];
-            kp.rounding[static_cast<std::size_t>(b)][uj] = static_cast<double>(e * (1 + 1e-12L));
-        }
-    }
-    return kp;
-}
-
-} // namespace
-
-const KernelPoly& kernel_poly() {
-    static const KernelPoly kp = make_poly();
-    return kp;
-}
-
-namespace {
-
 #if defined(__GNUC__)
 #define FASOGRAM_SPREAD_INLINE inline __attribute__((always_inline))
 #else
 #define FASOGRAM_SPREAD_INLINE inline
 #endif
 
-// The kernel values of the w cells for a point at x = a - 1/2.
-FASOGRAM_SPREAD_INLINE void kernel_cells(const KernelPoly& kp, double x, double* v) {
-    for (int j = 0; j < kWidth; ++j) v[j] = kp.c[kDegree][static_cast<std::size_t>(j)];
-    for (int k = kDegree - 1; k >= 0; --k) {
-        const double* c = kp.c[static_cast<std::size_t>(k)].data();
-        for (int j = 0; j < kWidth; ++j) v[j] = v[j] * x + c[j];
+// The kernel at z, |z| < 1 (0 elsewhere), written without the cancelling
+// sqrt(1 - z^2) - 1.  The exponent -x is good to 3 units of itself, so the
+// value is good to (1 + 3x) units of itself.
+FASOGRAM_SPREAD_INLINE double exponent(double z) {
+    const double q = (1.0 - z) * (1.0 + z);
+    return q > 0.0 ? kBeta * (z * z) / (1.0 + std::sqrt(q))
+                   : std::numeric_limits<double>::infinity();
+}
+
+// The kernel values of the w cells for a point at x = a - 1/2 (a its
+// offset within its cell), and in e their exponents (0 where a value is 0).
+FASOGRAM_SPREAD_INLINE void kernel_cells(double x, double* v, double* e) {
+    for (int j = 0; j < kWidth; ++j) {
+        const double ex =
+            exponent((static_cast<double>(j - kWidth / 2 + 1) - 0.5 - x) / (kWidth / 2.0));
+        v[j] = std::exp(-ex);
+        e[j] = v[j] == 0.0 ? 0.0 : ex;
     }
 }
-
-// Bounds on the errors of those values in units of kUnit.
-FASOGRAM_SPREAD_INLINE void kernel_cell_bounds(const KernelPoly& kp, double x, double* e) {
-    const auto step = std::min<std::size_t>(
-        static_cast<std::size_t>(std::fabs(x) * (2 * kNufftRoundingSteps)), kNufftRoundingSteps);
-    const double* r = kp.rounding[step].data();
-    for (int j = 0; j < kWidth; ++j) e[j] = r[j] + kp.approx[static_cast<std::size_t>(j)] / kUnit;
-}
-
-} // namespace
-
-void nufft_kernel_values(double x, double* v) {
-    kernel_cells(kernel_poly(), x, v);
-}
-
-namespace {
 
 // Gauss-Legendre nodes and weights on [-1, 1] in long double.
 void gauss_legendre(int q, std::vector<long double>& x, std::vector<long double>& wt) {
@@ -369,7 +281,7 @@ struct Positions {
 // Places the points for the transforms of one step, whose weights have
 // moduli mod[k] and gamma[k] units of rounding, and returns the sums of
 // squares of their roundings in units of kUnit^2: each point's weight,
-// kernel values (their bounds, as absolute terms) and their product, the
+// kernel values and their product, the
 // accumulation of each cell (each addition rounds within the sum of the
 // moduli reaching the cell) and the FFT (its input's norm is at most that
 // of those sums).
@@ -394,10 +306,9 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     std::vector<double> sums(K * stride, 0.0);
     std::vector<std::uint32_t> count(stride, 0);
     std::array<double, K> point{};
-    const KernelPoly& kp = kernel_poly();
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
-    double v[kWidth], value_bound[kWidth];
+    double v[kWidth], ex[kWidth];
     for (std::size_t i = 0; i < np; ++i) {
         const dd::DD r = dd::cycles(t[i], w.step);
         const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
@@ -418,19 +329,18 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         const auto cell = static_cast<std::size_t>(first);
         ps.cell[i] = static_cast<std::uint32_t>(first);
         ps.offset[i] = x;
-        kernel_cells(kp, x, v);
-        kernel_cell_bounds(kp, x, value_bound);
+        kernel_cells(x, v, ex);
         if (w.keep_table) {
             double* out = &ps.table[i * 2 * kWidth];
             for (int j = 0; j < kWidth; ++j) out[2 * j] = out[2 * j + 1] = v[j];
         }
         for (std::size_t k = 0; k < K; ++k) {
             const double c = (*w.mod[k])[i];
-            const double gk = w.gamma[k] + 1.0;
+            const double gk = w.gamma[k] + 2.0;
             double* sk = &sums[k * stride + cell];
             double e = 0;
             for (int j = 0; j < kWidth; ++j) {
-                const double rj = gk * v[j] + value_bound[j];
+                const double rj = (gk + 3.0 * ex[j]) * v[j];
                 e += rj * rj;
                 sk[j] += c * v[j];
             }
@@ -674,11 +584,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         pl.u_max = std::max(pl.u_max, std::fabs(pl.u[i]));
         pl.hy[i] = series.h[i] * series.y[i];
     }
-    // Where the grid takes more than one block, the kernel values are kept
-    // (unless they would take too much memory) rather than computed again
-    // for every block.
-    const bool several_blocks = static_cast<std::uint64_t>(grid.size()) > pl.block;
-    const bool table = several_blocks && np * 4 * kWidth * sizeof(double) <= kTableBytes;
+    const bool table = np * 4 * kWidth * sizeof(double) <= kTableBytes;
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
@@ -842,12 +748,11 @@ struct BlockWork {
 
 FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const Prepared& p = *b.p;
-    const KernelPoly& kp = kernel_poly();
     double scratch[2 * kWidth];
     auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
         if (ps.table) return &ps.table[i * 2 * kWidth];
-        double v[kWidth];
-        kernel_cells(kp, ps.offset[i], v);
+        double v[kWidth], ex[kWidth];
+        kernel_cells(ps.offset[i], v, ex);
         for (int j = 0; j < kWidth; ++j) scratch[2 * j] = scratch[2 * j + 1] = v[j];
         return scratch;
     };
