@@ -31,12 +31,8 @@ inline double as_double(long double v) {
 inline double as_double(dd::DD v) {
     return dd::to_double(v);
 }
-// v times 2^k, rounded to double.  Within double's exponents the power of
-// two comes from double's ldexp, far cheaper than long double's; the
-// product is exact either way (long double's exponents reach far beyond).
+// v times 2^k, rounded to double.
 inline double scaled_double(long double v, int k) {
-    if (k > -1000 && k < 1000)
-        return static_cast<double>(v * static_cast<long double>(std::ldexp(1.0, k)));
     return static_cast<double>(std::ldexp(v, k));
 }
 inline double scaled_double(dd::DD v, int k) {
