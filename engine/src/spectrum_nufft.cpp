@@ -31,8 +31,6 @@
 //   - rounding (phase factors, kernel values, spreading, FFT) as
 //     independent errors from point to point and cell to cell, the way the
 //     direct sums bound theirs: lambda sqrt(sum of squares) with lambda = 6,
-//     the kernel values (polynomials in the offset, one per cell) entering
-//     with their own bound per cell as an absolute term,
 //     amplified by |1/Phi| (0.27 in the middle of the block, 3.9 at its
 //     ends); the sums of squares are computed once per grid;
 //   - the deconvolution, a few units of the result.
