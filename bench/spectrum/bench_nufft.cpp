@@ -8,15 +8,21 @@
 //       2 to 7 measurements, a seasonal gap and clouds, two signals and noise
 //   bench_nufft run FILE F_INI F_FIN N_STEPS auto|direct|nufft THREADS [TABLE]
 //       prints "seconds careful points blocks"; TABLE gets the table lines
+//   bench_nufft time FILE F_INI F_FIN N_STEPS auto|direct|nufft THREADS REPEATS
+//       after one call, REPEATS calls in the same process; prints the medians
+//       of "cpu_ms wall_ms" per call (CPU time of every thread), then the
+//       careful evaluations and blocks of one call
 //   bench_nufft compare FILE F_INI F_FIN N_STEPS
 //       runs both paths and prints how many table lines differ
 #include "fasogram/spectrum.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -97,6 +103,18 @@ Result run(SpectrumEngine& engine, const FrequencyGrid& grid, GridPath path, uns
     return r;
 }
 
+double cpu_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t h = v.size() / 2;
+    return v.size() % 2 ? v[h] : (v[h - 1] + v[h]) / 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,10 +122,13 @@ int main(int argc, char** argv) {
         return write_series(std::stoul(argv[2]), std::stoull(argv[3]), argv[4]);
     const bool is_run = argc >= 8 && std::strcmp(argv[1], "run") == 0;
     const bool is_compare = argc == 6 && std::strcmp(argv[1], "compare") == 0;
-    if (!is_run && !is_compare) {
+    const bool is_time = argc == 9 && std::strcmp(argv[1], "time") == 0;
+    if (!is_run && !is_compare && !is_time) {
         std::fprintf(stderr, "usage: bench_nufft series N SEED FILE\n"
                              "       bench_nufft run FILE F_INI F_FIN N_STEPS "
                              "auto|direct|nufft THREADS [TABLE]\n"
+                             "       bench_nufft time FILE F_INI F_FIN N_STEPS "
+                             "auto|direct|nufft THREADS REPEATS\n"
                              "       bench_nufft compare FILE F_INI F_FIN N_STEPS\n");
         return 2;
     }
@@ -134,6 +155,19 @@ int main(int argc, char** argv) {
                           : mode == "nufft" ? GridPath::nufft
                                             : GridPath::automatic;
     const auto threads = static_cast<unsigned>(std::stoul(argv[7]));
+    if (is_time) {
+        const int repeats = std::max(1, std::stoi(argv[8]));
+        Result r = run(engine, grid, path, threads, nullptr);
+        std::vector<double> cpu, wall;
+        for (int k = 0; k < repeats; ++k) {
+            const double c0 = cpu_seconds();
+            r = run(engine, grid, path, threads, nullptr);
+            cpu.push_back(1e3 * (cpu_seconds() - c0));
+            wall.push_back(1e3 * r.seconds);
+        }
+        std::printf("%.3f %.3f %zu %zu\n", median(cpu), median(wall), r.careful, r.blocks);
+        return 0;
+    }
     std::vector<std::string> lines;
     const Result r = run(engine, grid, path, threads, argc > 8 ? &lines : nullptr);
     if (argc > 8) {

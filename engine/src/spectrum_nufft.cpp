@@ -41,6 +41,7 @@
 #include "thread_pool.hpp"
 
 #include <fftw3.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
@@ -87,18 +88,6 @@ constexpr double kTwoPiLo = 2.4492935982947064e-16;
 constexpr std::array<double, kTransforms> kWeightRounding{7, 9, 10, 11, 14, 15};
 constexpr double kFftRounding = 2.0;
 
-// The kernel at z, |z| < 1 (0 elsewhere), written without the cancelling
-// sqrt(1 - z^2) - 1.  The exponent -x is good to 3 units of itself, so the
-// value is good to (1 + 3x) units of itself.
-inline double exponent(double z) {
-    const double q = (1.0 - z) * (1.0 + z);
-    return q > 0.0 ? kBeta * (z * z) / (1.0 + std::sqrt(q))
-                   : std::numeric_limits<double>::infinity();
-}
-inline double kernel(double z) {
-    return std::exp(-exponent(z));
-}
-
 long double kernel_long(long double z) {
     const long double q = (1.0L - z) * (1.0L + z);
     if (!(q > 0.0L)) return 0.0L;
@@ -106,12 +95,35 @@ long double kernel_long(long double z) {
 }
 
 // Distance of cell j (0 .. w-1) from a point at offset a in [0, 1) past the
-// cell before the first, and the kernel values of the w cells.
+// cell before the first.
 inline double cell_distance(int j, double a) {
     return static_cast<double>(j - kWidth / 2 + 1) - a;
 }
-inline void kernel_cells(double a, double* v) {
-    for (int j = 0; j < kWidth; ++j) v[j] = kernel(cell_distance(j, a) / (kWidth / 2.0));
+
+#if defined(__GNUC__)
+#define FASOGRAM_SPREAD_INLINE inline __attribute__((always_inline))
+#else
+#define FASOGRAM_SPREAD_INLINE inline
+#endif
+
+// The kernel at z, |z| < 1 (0 elsewhere), written without the cancelling
+// sqrt(1 - z^2) - 1.  The exponent -x is good to 3 units of itself, so the
+// value is good to (1 + 3x) units of itself.
+FASOGRAM_SPREAD_INLINE double exponent(double z) {
+    const double q = (1.0 - z) * (1.0 + z);
+    return q > 0.0 ? kBeta * (z * z) / (1.0 + std::sqrt(q))
+                   : std::numeric_limits<double>::infinity();
+}
+
+// The kernel values of the w cells for a point at x = a - 1/2 (a its
+// offset within its cell), and in e their exponents (0 where a value is 0).
+FASOGRAM_SPREAD_INLINE void kernel_cells(double x, double* v, double* e) {
+    for (int j = 0; j < kWidth; ++j) {
+        const double ex =
+            exponent((static_cast<double>(j - kWidth / 2 + 1) - 0.5 - x) / (kWidth / 2.0));
+        v[j] = std::exp(-ex);
+        e[j] = v[j] == 0.0 ? 0.0 : ex;
+    }
 }
 
 // Gauss-Legendre nodes and weights on [-1, 1] in long double.
@@ -215,7 +227,8 @@ KernelConstants make_constants() {
                 es = es * tc + ec * ts;
                 ec = next;
             }
-            worst = std::max(worst, std::hypot(re * inv - 1, im * inv));
+            const long double dr = re * inv - 1, di = im * inv;
+            worst = std::max(worst, std::sqrt(dr * dr + di * di));
         }
         c.eps[static_cast<std::size_t>(i)] = static_cast<double>(worst);
     }
@@ -259,77 +272,75 @@ void probe_room_for_fftw(std::size_t n) {
 // The points' places on the cells for one transform step (df or 2 df).
 struct Positions {
     std::vector<std::uint32_t> cell; // first of the w cells
-    std::vector<double> offset;      // the point's offset within its cell
-    std::vector<double> table;       // kernel values, each twice, 2w per point (or empty)
+    std::vector<double> offset;      // the point's offset within its cell less 1/2
+    Buffer table;                    // kernel values, each twice, 2w per point (or none)
 };
 
-Positions place(const std::vector<double>& t, double step, std::size_t n, bool keep_table) {
-    Positions ps;
-    const std::size_t np = t.size();
+// Places the points for the transforms of one step, whose weights have
+// moduli mod[k] and gamma[k] units of rounding, and returns the sums of
+// squares of their roundings in units of kUnit^2: each point's weight,
+// kernel values and their product, the
+// accumulation of each cell (each addition rounds within the sum of the
+// moduli reaching the cell) and the FFT (its input's norm is at most that
+// of those sums).
+template <std::size_t K> struct PlaceWork {
+    const std::vector<double>* t = nullptr;
+    double step = 0;
+    std::size_t n = 0;
+    bool keep_table = false;
+    std::array<const std::vector<double>*, K> mod{};
+    std::array<double, K> gamma{};
+    Positions* out = nullptr;
+};
+
+template <std::size_t K>
+FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
+    Positions& ps = *w.out;
+    const std::vector<double>& t = *w.t;
+    const std::size_t np = t.size(), n = w.n, stride = n + kWidth;
     ps.cell.resize(np);
     ps.offset.resize(np);
-    const double nd = static_cast<double>(n);
-    const auto ni = static_cast<std::int64_t>(n);
-    for (std::size_t i = 0; i < np; ++i) {
-        const dd::DD r = dd::cycles(t[i], step);
-        const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
-        double g = std::floor(p.hi);
-        double a = (p.hi - g) + (p.lo + nd * r.lo);
-        if (a < 0.0) {
-            a += 1.0;
-            g -= 1.0;
-        }
-        if (a >= 1.0) {
-            a -= 1.0;
-            g += 1.0;
-        }
-        if (a < 0.0) a = 0.0;
-        const std::int64_t first = ((static_cast<std::int64_t>(g) - kWidth / 2 + 1) % ni + ni) % ni;
-        ps.cell[i] = static_cast<std::uint32_t>(first);
-        ps.offset[i] = a;
-    }
-    if (keep_table) {
-        ps.table.resize(np * 2 * kWidth);
-        double v[kWidth];
-        for (std::size_t i = 0; i < np; ++i) {
-            kernel_cells(ps.offset[i], v);
-            double* out = &ps.table[i * 2 * kWidth];
-            for (int j = 0; j < kWidth; ++j) out[2 * j] = out[2 * j + 1] = v[j];
-        }
-    }
-    return ps;
-}
-
-// The sums of squares of the roundings, in units of kUnit^2, of the
-// transforms on one set of positions whose weights have moduli mod[k] and
-// gamma[k] units of rounding: each point's weight and kernel values (and
-// their product), the accumulation of each cell (each addition rounds
-// within the sum of the moduli reaching the cell) and the FFT (its input's
-// norm is at most that of those sums).
-template <std::size_t K>
-std::array<double, K> rounding_squares(const Positions& ps, std::size_t n,
-                                       const std::array<const std::vector<double>*, K>& mod,
-                                       const std::array<double, K>& gamma) {
-    const std::size_t np = ps.cell.size(), stride = n + kWidth;
+    if (w.keep_table) ps.table = complex_buffer(np * kWidth);
     std::vector<double> sums(K * stride, 0.0);
     std::vector<std::uint32_t> count(stride, 0);
     std::array<double, K> point{};
-    double v[kWidth], x[kWidth];
+    const double nd = static_cast<double>(n);
+    const auto ni = static_cast<std::int64_t>(n);
+    double v[kWidth], ex[kWidth];
     for (std::size_t i = 0; i < np; ++i) {
-        const double a = ps.offset[i];
-        for (int j = 0; j < kWidth; ++j) {
-            x[j] = exponent(cell_distance(j, a) / (kWidth / 2.0));
-            v[j] = ps.table.empty() ? std::exp(-x[j]) : ps.table[i * 2 * kWidth + 2 * j];
-            if (v[j] == 0.0) x[j] = 0.0;
+        const dd::DD r = dd::cycles(t[i], w.step);
+        const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
+        double g = std::floor(p.hi);
+        // p.hi - g is exact, and so is its difference from 1/2 unless p.hi
+        // is below 1: one rounding, or two within a unit of 2^-53 together.
+        double x = ((p.hi - g) - 0.5) + (p.lo + nd * r.lo);
+        if (x < -0.5) {
+            x += 1.0;
+            g -= 1.0;
         }
-        const std::size_t cell = ps.cell[i];
+        if (x >= 0.5) {
+            x -= 1.0;
+            g += 1.0;
+        }
+        if (x < -0.5) x = -0.5;
+        const std::int64_t first = ((static_cast<std::int64_t>(g) - kWidth / 2 + 1) % ni + ni) % ni;
+        const auto cell = static_cast<std::size_t>(first);
+        ps.cell[i] = static_cast<std::uint32_t>(first);
+        ps.offset[i] = x;
+        kernel_cells(x, v, ex);
+        if (w.keep_table) {
+            double* out = &ps.table[i * 2 * kWidth];
+            for (int j = 0; j < kWidth; ++j) out[2 * j] = out[2 * j + 1] = v[j];
+        }
         for (std::size_t k = 0; k < K; ++k) {
-            const double c = (*mod[k])[i];
+            const double c = (*w.mod[k])[i];
+            const double gk = w.gamma[k] + 2.0;
+            double* sk = &sums[k * stride + cell];
             double e = 0;
             for (int j = 0; j < kWidth; ++j) {
-                const double r = (gamma[k] + 2.0 + 3.0 * x[j]) * v[j];
-                e += r * r;
-                sums[k * stride + cell + static_cast<std::size_t>(j)] += c * v[j];
+                const double rj = (gk + 3.0 * ex[j]) * v[j];
+                e += rj * rj;
+                sk[j] += c * v[j];
             }
             point[k] += c * c * e;
         }
@@ -351,13 +362,42 @@ std::array<double, K> rounding_squares(const Positions& ps, std::size_t n,
     return out;
 }
 
+std::array<double, 4> place4_generic(const PlaceWork<4>& w) {
+    return place_body(w);
+}
+std::array<double, 2> place2_generic(const PlaceWork<2>& w) {
+    return place_body(w);
+}
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const PlaceWork<4>& w) {
+    return place_body(w);
+}
+__attribute__((target("avx2,fma"))) std::array<double, 2> place2_avx2(const PlaceWork<2>& w) {
+    return place_body(w);
+}
+#endif
+
+struct PlaceFunctions {
+    std::array<double, 4> (*four)(const PlaceWork<4>&) = place4_generic;
+    std::array<double, 2> (*two)(const PlaceWork<2>&) = place2_generic;
+};
+
+PlaceFunctions pick_place_functions() {
+    PlaceFunctions f;
+#if defined(__GNUC__) && defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        f.four = place4_avx2;
+        f.two = place2_avx2;
+    }
+#endif
+    return f;
+}
+
+const PlaceFunctions kPlace = pick_place_functions();
+
 // Adds weight c times the kernel values (each twice) to 2w doubles of a
 // cell array of interleaved complex numbers.
-#if defined(__GNUC__)
-#define FASOGRAM_SPREAD_INLINE inline __attribute__((always_inline))
-#else
-#define FASOGRAM_SPREAD_INLINE inline
-#endif
 FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __restrict k, double cr,
                                        double ci) {
     for (int j = 0; j < 2 * kWidth; j += 2) {
@@ -368,50 +408,172 @@ FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __res
 
 } // namespace
 
+namespace {
+
+// What depends on the transform size alone: the FFTW plan and, by |m| = 0
+// .. n/4, 1/Phi(m/n) and the aliasing bound.
+struct Transform {
+    std::shared_ptr<fftw_plan_s> fft;
+    std::vector<double> deconv, alias;
+};
+
+} // namespace
+
 struct NufftEvaluator::Plan {
     const Prepared& p;
     FrequencyGrid grid;
     double df = 0.0;
     std::size_t block = 0, n = 0;
-    fftw_plan fft = nullptr;
+    std::shared_ptr<const Transform> transform;
     double t_mid = 0.0, u_max = 0.0;
     std::vector<double> u, hy;
     Positions at_f, at_2f;
-    std::vector<double> deconv, alias; // by |m| = 0 .. block/2
     std::array<double, kTransforms> l1{}, rounding{};
 
     Plan(const Prepared& series, const FrequencyGrid& g) : p(series), grid(g) {}
-    ~Plan() {
-        if (fft) {
-            std::lock_guard<std::mutex> lock(planner_lock());
-            fftw_destroy_plan(fft);
-        }
-    }
 };
 
 struct NufftEvaluator::Workspace {
+    std::size_t n = 0;
     std::array<Buffer, kTransforms> cells;
     std::vector<double> phase; // e^{2 pi i f_c t} per point, interleaved
     std::vector<double> freqs; // the block's grid frequencies
 };
 
+namespace {
+
+// The transforms by size, kept from call to call: an FFTW_ESTIMATE plan
+// depends on nothing but the size (and the alignment, always 64 here), so
+// every call gets the same transform whichever call planned it.  The last
+// kPlans sizes are kept; a plan leaves when the last evaluator using it
+// does, under the planner's lock.
+constexpr std::size_t kPlans = 8;
+
+struct PlanDestroy {
+    void operator()(fftw_plan_s* plan) const {
+        std::lock_guard<std::mutex> lock(planner_lock());
+        fftw_destroy_plan(plan);
+    }
+};
+
+struct PlanCache {
+    // The lock is made first, so that it outlives the cache at exit.
+    PlanCache() { planner_lock(); }
+    std::vector<std::pair<std::size_t, std::shared_ptr<const Transform>>> plans; // latest last
+};
+
+std::shared_ptr<const Transform> make_transform(std::size_t n) {
+    auto tr = std::make_shared<Transform>();
+    {
+        std::lock_guard<std::mutex> lock(planner_lock());
+        probe_room_for_fftw(n);
+        Buffer probe = complex_buffer(n);
+        auto* data = reinterpret_cast<fftw_complex*>(probe.get());
+        fftw_plan made =
+            fftw_plan_dft_1d(static_cast<int>(n), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+        if (!made) throw std::bad_alloc();
+        tr->fft = std::shared_ptr<fftw_plan_s>(made, PlanDestroy{});
+    }
+    const KernelConstants& kc = constants();
+    const std::size_t half = n / 4 + 1;
+    tr->deconv.resize(half);
+    tr->alias.resize(half);
+    for (std::size_t m = 0; m < half; ++m) {
+        const long double nu = static_cast<long double>(m) / static_cast<long double>(n);
+        tr->deconv[m] = static_cast<double>(kc.inverse_ft(nu));
+        const double at = static_cast<double>(nu) * 4 * kEpsSteps;
+        const auto i = std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps - 1);
+        // Between the tabulated points, and for the Chebyshev series' own
+        // error (below 1e-17 of 1/Phi), a margin.
+        tr->alias[m] = 1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17;
+    }
+    return tr;
+}
+
+std::shared_ptr<const Transform> cached_transform(std::size_t n) {
+    static PlanCache cache;
+    std::shared_ptr<const Transform> leaving;
+    {
+        std::lock_guard<std::mutex> lock(planner_lock());
+        auto& v = cache.plans;
+        const auto it =
+            std::find_if(v.begin(), v.end(), [n](const auto& e) { return e.first == n; });
+        if (it != v.end()) {
+            std::rotate(it, it + 1, v.end());
+            return v.back().second;
+        }
+    }
+    // Made unlocked (but for the planning); where two calls make the same
+    // size at once, both are the same and the first kept stays.
+    std::shared_ptr<const Transform> tr = make_transform(n);
+    std::lock_guard<std::mutex> lock(planner_lock());
+    auto& v = cache.plans;
+    const auto it = std::find_if(v.begin(), v.end(), [n](const auto& e) { return e.first == n; });
+    if (it != v.end()) return it->second;
+    if (v.size() == kPlans) {
+        leaving = std::move(v.front().second);
+        v.erase(v.begin());
+    }
+    v.emplace_back(n, tr);
+    return tr;
+}
+
+// Workspaces given back by earlier calls, for the next ones of the same
+// transform size: their pages are not faulted in, nor their buffers
+// allocated, again on every call.  At most kPooledBytes are kept, the
+// latest given back.
+constexpr std::size_t kPooledBytes = std::size_t{64} << 20;
+
+struct WorkspacePool {
+    std::mutex lock;
+    std::vector<std::unique_ptr<NufftEvaluator::Workspace>> free; // latest last
+    std::size_t bytes = 0;
+    bool open = true;
+    ~WorkspacePool() {
+        std::lock_guard<std::mutex> hold(lock);
+        open = false;
+        free.clear();
+    }
+};
+
+// The pool's lock is held across fork(), so that a child never starts with
+// it taken by a thread it does not have.
+void lock_pool_for_fork();
+void unlock_pool_after_fork();
+
+WorkspacePool& workspace_pool() {
+    static WorkspacePool pool;
+    static const bool registered = [] {
+        ::pthread_atfork(lock_pool_for_fork, unlock_pool_after_fork, unlock_pool_after_fork);
+        return true;
+    }();
+    (void)registered;
+    return pool;
+}
+
+void lock_pool_for_fork() {
+    workspace_pool().lock.lock();
+}
+void unlock_pool_after_fork() {
+    workspace_pool().lock.unlock();
+}
+
+std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
+    return kTransforms * 2 * (ws.n + kWidth) * sizeof(double) +
+           (ws.phase.capacity() + ws.freqs.capacity()) * sizeof(double);
+}
+
+} // namespace
+
 NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid, std::size_t block,
                                unsigned threads)
     : plan_(std::make_unique<Plan>(series, grid)) {
     Plan& pl = *plan_;
-    const KernelConstants& kc = constants();
     const std::size_t np = series.t.size();
     pl.df = grid.step();
     pl.block = std::max<std::size_t>(block, 2);
     pl.n = 2 * pl.block;
-    {
-        std::lock_guard<std::mutex> lock(planner_lock());
-        probe_room_for_fftw(pl.n);
-        Buffer probe = complex_buffer(pl.n);
-        auto* data = reinterpret_cast<fftw_complex*>(probe.get());
-        pl.fft = fftw_plan_dft_1d(static_cast<int>(pl.n), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
-        if (!pl.fft) throw std::bad_alloc();
-    }
+    pl.transform = cached_transform(pl.n);
     pl.t_mid = series.t.front() + (series.t.back() - series.t.front()) / 2;
     pl.u.resize(np);
     pl.hy.resize(np);
@@ -421,19 +583,6 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         pl.hy[i] = series.h[i] * series.y[i];
     }
     const bool table = np * 4 * kWidth * sizeof(double) <= kTableBytes;
-
-    const std::size_t half = pl.block / 2 + 1;
-    pl.deconv.resize(half);
-    pl.alias.resize(half);
-    for (std::size_t m = 0; m < half; ++m) {
-        const long double nu = static_cast<long double>(m) / static_cast<long double>(pl.n);
-        pl.deconv[m] = static_cast<double>(kc.inverse_ft(nu));
-        const double at = static_cast<double>(nu) * 4 * kEpsSteps;
-        const auto i = std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps - 1);
-        // Between the tabulated points, and for the Chebyshev series' own
-        // error (below 1e-17 of 1/Phi), a margin.
-        pl.alias[m] = 1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17;
-    }
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
@@ -459,14 +608,26 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     const std::function<void(unsigned)> job = [&](unsigned id) {
         try {
             if (id == 0) {
-                pl.at_f = place(series.t, pl.df, pl.n, table);
-                at_f = rounding_squares<4>(pl.at_f, pl.n, {&mh, &mhy, &mhu, &mhyu},
-                                           {kWeightRounding[0], kWeightRounding[1],
-                                            kWeightRounding[2], kWeightRounding[3]});
+                PlaceWork<4> w;
+                w.t = &series.t;
+                w.step = pl.df;
+                w.n = pl.n;
+                w.keep_table = table;
+                w.mod = {&mh, &mhy, &mhu, &mhyu};
+                w.gamma = {kWeightRounding[0], kWeightRounding[1], kWeightRounding[2],
+                           kWeightRounding[3]};
+                w.out = &pl.at_f;
+                at_f = kPlace.four(w);
             } else {
-                pl.at_2f = place(series.t, 2.0 * pl.df, pl.n, table);
-                at_2f = rounding_squares<2>(pl.at_2f, pl.n, {&mh, &mhu},
-                                            {kWeightRounding[4], kWeightRounding[5]});
+                PlaceWork<2> w;
+                w.t = &series.t;
+                w.step = 2.0 * pl.df;
+                w.n = pl.n;
+                w.keep_table = table;
+                w.mod = {&mh, &mhu};
+                w.gamma = {kWeightRounding[4], kWeightRounding[5]};
+                w.out = &pl.at_2f;
+                at_2f = kPlace.two(w);
             }
         } catch (...) {
             error[id] = std::current_exception();
@@ -498,11 +659,41 @@ std::size_t NufftEvaluator::block_size() const {
 }
 
 std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
-    auto ws = std::make_shared<Workspace>();
-    for (Buffer& b : ws->cells) b = complex_buffer(plan_->n + kWidth);
+    const std::size_t n = plan_->n;
+    std::unique_ptr<Workspace> ws;
+    WorkspacePool& pool = workspace_pool();
+    {
+        std::lock_guard<std::mutex> hold(pool.lock);
+        for (auto it = pool.free.rbegin(); it != pool.free.rend(); ++it)
+            if ((*it)->n == n) {
+                ws = std::move(*it);
+                pool.free.erase(std::next(it).base());
+                pool.bytes -= workspace_bytes(*ws);
+                break;
+            }
+    }
+    if (!ws) {
+        ws = std::make_unique<Workspace>();
+        ws->n = n;
+        for (Buffer& b : ws->cells) b = complex_buffer(n + kWidth);
+    }
     ws->phase.resize(2 * plan_->p.t.size());
     ws->freqs.resize(plan_->block);
-    return ws;
+    // Given back to the pool when the caller lets it go.
+    return std::shared_ptr<Workspace>(ws.release(), [](Workspace* w) {
+        std::unique_ptr<Workspace> back(w);
+        WorkspacePool& pool = workspace_pool();
+        std::vector<std::unique_ptr<Workspace>> leaving;
+        std::lock_guard<std::mutex> hold(pool.lock);
+        if (!pool.open) return;
+        pool.bytes += workspace_bytes(*back);
+        pool.free.push_back(std::move(back));
+        while (pool.bytes > kPooledBytes) {
+            pool.bytes -= workspace_bytes(*pool.free.front());
+            leaving.push_back(std::move(pool.free.front()));
+            pool.free.erase(pool.free.begin());
+        }
+    });
 }
 
 namespace {
@@ -557,9 +748,9 @@ FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const Prepared& p = *b.p;
     double scratch[2 * kWidth];
     auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
-        if (!ps.table.empty()) return &ps.table[i * 2 * kWidth];
-        double v[kWidth];
-        kernel_cells(ps.offset[i], v);
+        if (ps.table) return &ps.table[i * 2 * kWidth];
+        double v[kWidth], ex[kWidth];
+        kernel_cells(ps.offset[i], v, ex);
         for (int j = 0; j < kWidth; ++j) scratch[2 * j] = scratch[2 * j + 1] = v[j];
         return scratch;
     };
@@ -715,8 +906,8 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     b.phase = ws.phase.data();
     b.hy = pl.hy.data();
     b.u = pl.u.data();
-    b.deconv = pl.deconv.data();
-    b.alias = pl.alias.data();
+    b.deconv = pl.transform->deconv.data();
+    b.alias = pl.transform->alias.data();
     b.l1 = pl.l1.data();
     b.rounding = pl.rounding.data();
     b.df = pl.df;
@@ -745,11 +936,11 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
         std::memset(b.cells[k], 0, 2 * (n + kWidth) * sizeof(double));
     }
     kBlock.spread(b);
+    probe_room_for_fftw(pl.n);
     for (double* gk : b.cells) {
         for (std::size_t j = 0; j < 2 * kWidth; ++j) gk[j] += gk[2 * n + j];
         auto* data = reinterpret_cast<fftw_complex*>(gk);
-        probe_room_for_fftw(pl.n);
-        fftw_execute_dft(pl.fft, data, data);
+        fftw_execute_dft(pl.transform->fft.get(), data, data);
     }
     kBlock.finish(b, out.subspan(0, count));
 }
@@ -775,28 +966,38 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     (void)threads;
     threads = std::max(1u, std::thread::hardware_concurrency());
     // Estimated costs in nanoseconds of one thread's work, measured on an
-    // x86-64 machine with AVX2 (the ratios matter, not the units).  Both
-    // paths fit every frequency; the direct sums cost per point and
-    // frequency, the transforms per point (placing the points, per block
-    // spreading them) and per grid cell.  The share of frequencies evaluated
-    // again the careful way (65 per point each) was about 6e-4 for the
-    // direct sums and 1.5e-4 for the transforms on series of thousands of
-    // points.
+    // x86-64 machine with AVX2 (the ratios matter, not the units), divided
+    // by the threads each part runs on.  Both paths fit every frequency; the
+    // direct sums cost per point and frequency, the transforms per call
+    // (1 ms, a share of the kernel constants and the plan that the first
+    // call of a process makes), per point (placing the points, on two threads, and per block
+    // spreading them), per grid cell of each block's six FFTs and per
+    // frequency.  The share of frequencies evaluated again the careful way
+    // (about 45 ns per point each) was about 6e-4 for the direct sums and
+    // 1.5e-4 for the transforms on series of thousands of points.
     const double points = static_cast<double>(series.t.size());
     const double count = static_cast<double>(grid.size());
     const double cores = static_cast<double>(std::max(1u, threads));
-    const double careful = 65.0 * points * count;
-    const double direct = (3.8 * points * count + 1700.0 * count + 6e-4 * careful) /
-                          std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
+    const double careful = 45.0 * points * count;
+    const double direct_work = 0.8 * points * count + 400.0 * count + 6e-4 * careful;
+    const double direct =
+        direct_work / std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double nufft = 3e7 + 4000.0 * points / std::min(cores, 2.0) +
-                         (blocks * (300.0 * points + 7.0 * n * std::log2(n)) + 2500.0 * count) /
-                             std::min(static_cast<double>(workers), blocks) +
+    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
+    const double nufft_work = 1e6 + 290.0 * points + per_block + 1.5e-4 * careful;
+    const double nufft = 1e6 + 290.0 * points / std::min(cores, 2.0) +
+                         per_block / std::min(static_cast<double>(workers), blocks) +
                          1.5e-4 * careful / cores;
-    return nufft < direct ? GridPath::nufft : GridPath::direct;
+    // The faster in time; where the two come within a quarter of each other
+    // (a single block runs on one thread where the direct sums take every
+    // core), the transforms if they take less than three quarters of the
+    // direct sums' work.
+    if (nufft < direct) return GridPath::nufft;
+    return nufft < 1.25 * direct && nufft_work < 0.75 * direct_work ? GridPath::nufft
+                                                                    : GridPath::direct;
 }
 
 } // namespace fasogram::detail

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fasogram {
@@ -208,6 +210,58 @@ TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
     const ForcedPath forced(tiny, GridPath::nufft);
     EXPECT_GT(count_blocks(tiny, FrequencyGrid{1e5, 1e5 + 1, 1000, tiny.line_width()}), 0u);
     EXPECT_EQ(count_blocks(tiny, FrequencyGrid{1e6, 1e6 + 1, 1000, tiny.line_width()}), 0u);
+}
+
+// Whether two runs gave the same points to the last bit.
+bool same_bits(const std::vector<SpectrumPoint>& a, const std::vector<SpectrumPoint>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t j = 0; j < a.size(); ++j)
+        for (auto field : {&SpectrumPoint::f, &SpectrumPoint::rho, &SpectrumPoint::c1,
+                           &SpectrumPoint::c2, &SpectrumPoint::c3})
+            if (std::bit_cast<std::uint64_t>(a[j].*field) !=
+                std::bit_cast<std::uint64_t>(b[j].*field))
+                return false;
+    return true;
+}
+
+// The transforms keep their FFT plans and buffers from call to call (a few
+// sizes of each): a call after calls of other sizes, more of them than are
+// kept, and calls from several threads at once on two sizes, give the bits
+// of the first call, which gives the direct sums' table.
+TEST(NufftSpectrum, CallsAfterOtherSizesAndFromSeveralThreadsGiveTheSameBits) {
+    const auto s = testing::observed_series(2450000.5, 300);
+    const SpectrumEngine engine(s.t, s.x, Window::hanning);
+    const double lw = engine.line_width();
+    const FrequencyGrid first{0.0, 5.0, 3000, lw}, second{1.0, 21.0, 40000, lw};
+    const std::vector<SpectrumPoint> a = points(engine, first, GridPath::nufft);
+    EXPECT_EQ(differing_lines(a, points(engine, first, GridPath::direct)), 0u);
+    const std::vector<SpectrumPoint> b = points(engine, second, GridPath::nufft, 2);
+    EXPECT_TRUE(same_bits(points(engine, first, GridPath::nufft, 1), a));
+    // Ten more transform sizes (600 to 1280 cells).
+    const std::size_t blocks = engine.stats().nufft_blocks;
+    for (std::int64_t steps = 600; steps < 1300; steps += 70)
+        EXPECT_FALSE(points(engine, FrequencyGrid{0.0, 1.0, steps, lw}, GridPath::nufft).empty());
+    EXPECT_EQ(engine.stats().nufft_blocks - blocks, 10u);
+    EXPECT_TRUE(same_bits(points(engine, first, GridPath::nufft), a));
+    EXPECT_TRUE(same_bits(points(engine, second, GridPath::nufft), b));
+
+    const ForcedPath forced(engine, GridPath::nufft);
+    constexpr int kCallers = 4, kRounds = 3;
+    std::vector<int> same(kCallers, 0);
+    std::vector<std::thread> callers;
+    for (int c = 0; c < kCallers; ++c)
+        callers.emplace_back([&, c] {
+            for (int r = 0; r < kRounds; ++r) {
+                const bool odd = (c + r) % 2 == 1;
+                std::vector<SpectrumPoint> got;
+                engine.run(
+                    odd ? second : first, [&](const SpectrumPoint& p) { got.push_back(p); },
+                    1 + static_cast<unsigned>(c % 2));
+                same[static_cast<std::size_t>(c)] += same_bits(got, odd ? b : a);
+            }
+        });
+    for (std::thread& t : callers) t.join();
+    for (int c = 0; c < kCallers; ++c) EXPECT_EQ(same[static_cast<std::size_t>(c)], kRounds);
 }
 
 // Peak resident memory of this process in kB since the last reset, from
