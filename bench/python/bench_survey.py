@@ -15,6 +15,9 @@ after the other in this one run:
 - the same reading every file first with fasogram.read_series;
 - fasogram.spectra(curves, ..., peaks=2) on one thread and on every core,
   where the module has it;
+- the survey's own task in this process (fasogram.lightcurve.analyse_batch
+  over every file: reading, spectrum, two peaks and their false-alarm
+  probabilities);
 - the survey command (fasogram-survey) on its own local cluster of --workers
   single-threaded workers, start-up included: its CPU time is perf stat's
   task-clock of the command and of every process it started, directly or
@@ -136,6 +139,13 @@ def main():
                 got, _ = timed(f"module: spectra(peaks=2), {label}", args.curves, batch)
                 assert got == expected, "spectra differs from the loop"
 
+        # The survey's own task (peaks and their false-alarm probabilities,
+        # reading each file) in this process.
+        from fasogram.lightcurve import analyse_batch
+        _, task_cpu = timed("module: the survey's task (analyse_batch), 1 thread", args.curves,
+                            lambda: analyse_batch(paths, fmin=FMIN, fmax=FMAX, steps=steps,
+                                                  window=window, threads=1))
+
         output = os.path.join(directory, "results.csv")
         command = [sys.executable, "-m", "fasogram.survey", directory, "--from", str(FMIN),
                    "--to", str(FMAX), "--steps", str(steps), "--window", window,
@@ -172,7 +182,8 @@ def main():
             return [LombScargle(t, y, normalization="standard").power(
                 frequency, method="fast", assume_regular_frequency=True) for t, y in curves]
         timed("astropy LombScargle fast, spectrum only", args.curves, astropy_fast)
-    print(f"\nsurvey CPU / in-process loop CPU: {survey_cpu / loop_cpu:.2f}")
+    print(f"\nsurvey CPU / in-process loop CPU: {survey_cpu / loop_cpu:.2f}; "
+          f"/ its task in process: {survey_cpu / task_cpu:.2f}")
     return 0
 
 
