@@ -146,28 +146,25 @@ int main(int argc, char** argv) {
             points = std::stoul(argv[i]);
     }
     std::vector<double> t, x;
-    if (full_digits) {
+    // Nightly points, each night at 0.3 d plus `jitter` times a uniform
+    // number less `centre`.
+    auto nightly = [&](double jitter, double centre) {
         std::uint64_t state = 17;
         auto uniform = [&state] {
             state = state * 6364136223846793005ULL + 1442695040888963407ULL;
             return static_cast<double>(state >> 11) * 0x1.0p-53;
         };
         for (std::size_t d = 0; d < points; ++d) {
-            t.push_back(2450000.3 + static_cast<double>(d) + 0.3 * uniform());
+            t.push_back(2450000.3 + static_cast<double>(d) + jitter * (uniform() - centre));
             x.push_back(10 + std::sin(0.37 * static_cast<double>(d)) + 0.2 * uniform());
         }
+    };
+    if (full_digits) {
+        nightly(0.3, 0.0);
         return full_digits_bench(t, x, threads == 0 ? 1 : threads);
     }
     if (near_singular) {
-        std::uint64_t state = 17;
-        auto uniform = [&state] {
-            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-            return static_cast<double>(state >> 11) * 0x1.0p-53;
-        };
-        for (std::size_t d = 0; d < points; ++d) {
-            t.push_back(2450000.3 + static_cast<double>(d) + 2e-6 * (uniform() - 0.5));
-            x.push_back(10 + std::sin(0.37 * static_cast<double>(d)) + 0.2 * uniform());
-        }
+        nightly(2e-6, 0.5);
         return near_singular_bench(t, x, threads, grid_path);
     }
     if (!load(path, points, t, x)) {
