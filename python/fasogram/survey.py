@@ -38,8 +38,9 @@ directory's owner.  A device or a pipe (-o /dev/null) is written into, and
 -o - writes to the standard output.
 
 Without --scheduler the work runs on a distributed.LocalCluster started on
-this machine (one single-threaded worker process per core, or --workers),
-listening on the loopback interface only and without a dashboard; with
+this machine (one single-threaded worker process per core, or --workers,
+forked from a server process that has loaded Dask), listening on the
+loopback interface only and without a dashboard; with
 --scheduler on the existing Dask cluster at ADDRESS (such as
 tcp://10.0.0.5:8786), whose workers need the fasogram package and must see
 DIR under the same path.  When a worker dies (a task that brings its process
