@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,26 @@ std::string column(double value, int digits, int width, bool fixed = false) {
                                            std::chars_format::general, digits)
                                  .ptr;
     std::string text(buffer, end);
+    if (text.size() < static_cast<std::size_t>(width))
+        text.insert(0, static_cast<std::size_t>(width) - text.size(), ' ');
+    return " " + text;
+}
+
+// The same for a value out of the range of doubles, from its scaled
+// digits (written as to_chars writes numbers so small or large: 1.25e-318).
+std::string column(const ScaledValue& value, int digits, int width) {
+    if (value.exponent == 0 || !std::isfinite(value.hi))
+        return column(value.hi + value.lo, digits, width);
+    const DecimalDigits d = decimal_digits(value, digits);
+    std::string mantissa = d.digits;
+    while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+    std::string text = d.negative ? "-" : "";
+    text += mantissa[0];
+    if (mantissa.size() > 1) text += "." + mantissa.substr(1);
+    char exponent[16];
+    std::snprintf(exponent, sizeof exponent, "e%c%02d", d.exponent < 0 ? '-' : '+',
+                  d.exponent < 0 ? -d.exponent : d.exponent);
+    text += exponent;
     if (text.size() < static_cast<std::size_t>(width))
         text.insert(0, static_cast<std::size_t>(width) - text.size(), ' ');
     return " " + text;
@@ -327,9 +348,10 @@ std::string format_peak_table(const std::vector<Peak>& peaks, const std::vector<
         text += column(p.frequency, 10, 16);
         text += column(p.period, 10, 16);
         text += column(p.rho, 6, 9, true);
-        text += column(p.amplitude, 8, 15);
+        text += column(
+            ScaledValue{p.exponent == 0 ? p.amplitude : p.head.amplitude, 0.0, p.exponent}, 8, 15);
         text += column(p.phase, 6, 14, true);
-        text += column(p.c1, 10, 16);
+        text += column(ScaledValue{p.exponent == 0 ? p.c1 : p.head.c1, 0.0, p.exponent}, 10, 16);
         if (static_cast<std::size_t>(n) <= faps.size()) {
             char fap[32];
             std::snprintf(fap, sizeof fap, "%12.3e", faps[static_cast<std::size_t>(n) - 1]);

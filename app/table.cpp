@@ -20,23 +20,10 @@ std::string right_align(std::string text) {
     return text;
 }
 
-} // namespace
-
-std::string format_table_field(double value) {
-    if (std::isnan(value)) return right_align("NaN");
-    if (std::isinf(value)) return right_align(value < 0 ? "-Infinity" : "Infinity");
-    if (value == 0.0) value = 0.0; // no minus sign on a negative zero
-
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 7);
-    const std::string text(buffer, result.ptr); // like -1.2345678e-03
-    const auto e = text.find('e');
-    const std::string mantissa = text.substr(0, e);
-    const char sign = text[e + 1];
-    const int exponent = std::atoi(text.c_str() + e + 2);
-
-    std::string field = mantissa;
+// The field from its mantissa (like -1.2345678) and decimal exponent.
+std::string field_of(std::string field, int exponent) {
+    const char sign = exponent < 0 ? '-' : '+';
+    if (exponent < 0) exponent = -exponent;
     if (exponent >= 100) {
         field += sign;
         field += std::to_string(exponent);
@@ -49,10 +36,37 @@ std::string format_table_field(double value) {
     return right_align(field);
 }
 
+} // namespace
+
+std::string format_table_field(double value) {
+    if (std::isnan(value)) return right_align("NaN");
+    if (std::isinf(value)) return right_align(value < 0 ? "-Infinity" : "Infinity");
+    if (value == 0.0) value = 0.0; // no minus sign on a negative zero
+
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 7);
+    const std::string text(buffer, result.ptr); // like -1.2345678e-03
+    const auto e = text.find('e');
+    const int exponent = std::atoi(text.c_str() + e + 1);
+    return field_of(text.substr(0, e), exponent);
+}
+
+std::string format_table_field(const ScaledValue& value) {
+    if (value.exponent == 0 || !std::isfinite(value.hi) || !std::isfinite(value.lo))
+        return format_table_field(value.hi + value.lo);
+    const DecimalDigits d = decimal_digits(value, 8);
+    std::string mantissa = d.negative ? "-" : "";
+    mantissa += d.digits[0];
+    mantissa += '.';
+    mantissa += d.digits.substr(1);
+    return field_of(mantissa, d.exponent);
+}
+
 std::string format_table_line(const SpectrumPoint& point) {
     return format_table_field(point.f) + format_table_field(point.rho) +
-           format_table_field(point.c1) + format_table_field(point.c2) +
-           format_table_field(point.c3);
+           format_table_field(coefficient(point, 1)) + format_table_field(coefficient(point, 2)) +
+           format_table_field(coefficient(point, 3));
 }
 
 TableWriter::TableWriter(const std::filesystem::path& path) : TableWriter(path, path.string()) {}

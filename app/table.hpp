@@ -17,6 +17,9 @@ namespace fasogram {
 // digits without the "E" (1.0000000-120).  Zero is 0.0000000E+00; values that
 // are not finite read NaN, Infinity or -Infinity.
 std::string format_table_field(double value);
+// The same for a value carried past the range of a double (C1 to C3 near or
+// beyond the ends of the range).
+std::string format_table_field(const ScaledValue& value);
 
 // One table line: f, rho, C1, C2, C3 (75 characters, no line end).
 std::string format_table_line(const SpectrumPoint& point);

@@ -32,12 +32,12 @@ void append_number(std::string& line, double value) {
 std::string format_csv_line(const SpectrumPoint& point) {
     std::string line;
     append_number(line, point.f);
-    const SpectrumPoint::Tails& t = point.tail;
-    for (const auto& [value, tail] : {std::pair{point.rho, t.rho}, std::pair{point.c1, t.c1},
-                                      std::pair{point.c2, t.c2}, std::pair{point.c3, t.c3}}) {
+    // Non-finite values spelt as in the table: NaN, Infinity, -Infinity.
+    line += ',';
+    line += format_full_digits(point.rho, point.tail.rho);
+    for (int k = 1; k <= 3; ++k) {
         line += ',';
-        // Non-finite values spelt as in the table: NaN, Infinity, -Infinity.
-        line += format_full_digits(value, tail);
+        line += format_full_digits(coefficient(point, k));
     }
     return line;
 }

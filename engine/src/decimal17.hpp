@@ -21,7 +21,13 @@ struct Decimal17 {
 // hi + lo rounded to 17 significant digits (ties to even).  `settled` (when
 // given) tells whether every value within `err` of hi + lo rounds to the
 // same digits.  Finite values only.
-Decimal17 round17(dd::DD value, double err, bool* settled = nullptr);
+// With an exponent, the value is (hi + lo) * 2^exponent and the error
+// err * 2^exponent.
+Decimal17 round17(dd::DD value, double err, bool* settled = nullptr, int exponent = 0);
+
+// Whether every value within err of value, both times 2^exponent, rounds
+// to the same `significant` digits (finite values; decided exactly).
+bool digits_settled(dd::DD value, double err, int exponent, int significant);
 
 // "d.dddddddddddddddde+XX" (at least two exponent digits), as printf's %.16e
 // writes a double.

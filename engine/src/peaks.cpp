@@ -26,6 +26,18 @@ Peak make_peak(const SpectrumPoint& p) {
     if (phase >= 1.0) phase = 0.0;
     peak.phase = phase;
     peak.c1 = p.c1;
+    if (p.tail.exponent != 0) {
+        // Amplitude and phase from the scaled values: doubles out of range
+        // hold too few of their digits.
+        const double c2 = p.tail.head.c2 + p.tail.c2, c3 = p.tail.head.c3 + p.tail.c3;
+        peak.exponent = p.tail.exponent;
+        peak.head = {std::hypot(c2, c3), p.tail.head.c1 + p.tail.c1};
+        peak.amplitude = std::ldexp(peak.head.amplitude, p.tail.exponent);
+        phase = std::atan2(c3, c2) / two_pi();
+        if (phase < 0.0) phase += 1.0;
+        if (phase >= 1.0) phase = 0.0;
+        peak.phase = phase;
+    }
     return peak;
 }
 

@@ -82,6 +82,43 @@ template <class T>
 Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, dd::DD offset,
                      const SumBounds& b, double f, Digits digits = Digits::eight);
 
+// The end of a fit whose C1, C2 or C3 lies near or below the bottom of the
+// range of doubles, or beyond its top: the values as solved (at the scale of the sums, 2^-k of the
+// input's) become the point's heads and tails, and their digits are
+// settled there.  `bounds` holds the bounds of rho, C1, C2, C3, the last
+// three at the scale of the sums.
+template <class T>
+Evaluation finish_out_of_range(Evaluation e, const T& c1, const T& c2, const T& c3, dd::DD rho,
+                               const double (&bounds)[4], int k, Digits digits) {
+    const dd::DD v[3] = {as_dd(c1), as_dd(c2), as_dd(c3)};
+    const dd::DD vr = dd::abs(rho);
+    e.point.tail = {digits == Digits::full ? vr.lo : 0.0, v[0].lo, v[1].lo, v[2].lo,
+                    {v[0].hi, v[1].hi, v[2].hi},          k};
+    if (digits == Digits::full) {
+        e.point.rho = vr.hi;
+        constexpr double dd_unit = 0x1p-105;
+        bool ok = true;
+        for (int j = 0; j < 3 && ok; ++j) {
+            round17(v[j], bounds[j + 1] + dd_unit * std::fabs(v[j].hi), &ok, k);
+        }
+        if (ok) round17(vr, bounds[0] + dd_unit * vr.hi, &ok);
+        e.settled = ok;
+        constexpr double close = 1e-28;
+        e.converged = bounds[0] <= close * vr.hi;
+        for (int j = 0; j < 3; ++j) e.converged &= bounds[j + 1] <= close * std::fabs(v[j].hi);
+        return e;
+    }
+    const double eps = std::numeric_limits<double>::epsilon();
+    bool ok = settled(e.point.rho, bounds[0]);
+    for (int j = 0; j < 3 && ok; ++j)
+        ok = digits_settled(v[j], bounds[j + 1] + 4.0 * eps * std::fabs(v[j].hi), k, 8);
+    e.settled = ok;
+    const double tiny = 1e-3 * eps;
+    e.converged = bounds[0] <= tiny * e.point.rho;
+    for (int j = 0; j < 3; ++j) e.converged &= bounds[j + 1] <= tiny * std::fabs(v[j].hi);
+    return e;
+}
+
 template <class T>
 Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const SumBounds& b,
                      double f, Digits digits = Digits::eight) {
@@ -145,8 +182,20 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
     const double erho = erv / vd + 4.0 * b.unit * e.point.rho;
-    // The bounds of C1, C2 and C3 at the scale of the input.
+    // C1, C2 and C3 whose double-doubles would not be whole at the scale
+    // of the input (a low part below the normal range, or a value beyond
+    // the largest double) keep their digits scaled; their bounds then stay
+    // at the scale of the sums.
     const int k = p.scale;
+    const auto out_of_range = [](double kept, const T& v) {
+        const double a = std::fabs(kept);
+        return !(a >= 0x1p-960 && a <= std::numeric_limits<double>::max()) && as_double(v) != 0.0 &&
+               std::isfinite(as_double(v));
+    };
+    if (out_of_range(e.point.c1, c1) || out_of_range(e.point.c2, c2) ||
+        out_of_range(e.point.c3, c3))
+        return finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), {erho, e1, e2, e3}, k, digits);
+    // The bounds of C1, C2 and C3 at the scale of the input.
     e1 = std::ldexp(e1, k);
     e2 = std::ldexp(e2, k);
     e3 = std::ldexp(e3, k);
@@ -159,9 +208,13 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         };
         const dd::DD vr = dd::abs(as_dd(rv / var));
         const SpectrumPoint::Tails rest{dd::to_double(vr - dd::DD{e.point.rho, 0.0}),
-                                        lost(c1, e.point.c1), lost(c2, e.point.c2),
-                                        lost(c3, e.point.c3)};
-        fit_records()->push_back({e.point, e.settled, {erho, e1, e2, e3}, rest, fit_precision()});
+                                        lost(c1, e.point.c1),
+                                        lost(c2, e.point.c2),
+                                        lost(c3, e.point.c3),
+                                        {},
+                                        0};
+        fit_records()->push_back(
+            {e.point, e.settled, {erho, e1, e2, e3, {}, 0}, rest, fit_precision()});
     };
     if (digits == Digits::full) {
         const auto back = [k](dd::DD v) {
@@ -169,7 +222,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         };
         const dd::DD v1 = back(as_dd(c1)), v2 = back(as_dd(c2)), v3 = back(as_dd(c3));
         const dd::DD vr = dd::abs(as_dd(rv / var));
-        e.point = {f, vr.hi, v1.hi, v2.hi, v3.hi, {vr.lo, v1.lo, v2.lo, v3.lo}};
+        e.point = {f, vr.hi, v1.hi, v2.hi, v3.hi, {vr.lo, v1.lo, v2.lo, v3.lo, {}, 0}};
         // Converting T to a double-double costs a unit of 2^-106 at most.
         constexpr double dd_unit = 0x1p-105;
         auto certain = [](dd::DD v, double err) {

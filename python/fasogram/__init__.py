@@ -110,7 +110,11 @@ class Spectrum:
     value (by many units of the last place where the fit is nearly
     singular); they do not depend on the number of threads, to the last
     bit.  The program's CSV table (``-o
-    file.csv``) has all 17 digits correctly rounded.
+    file.csv``) has all 17 digits correctly rounded.  Coefficients below
+    the normal range of doubles (under 2.2e-308, from series of tiny
+    values) are the nearest subnormal doubles, which hold fewer digits, and
+    those beyond the largest double are infinite: the program's tables print
+    their exact digits.
 
     At a frequency where the fit is singular every value but the frequency
     is NaN.  The result unpacks as the tuple of the five arrays

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,144 @@ std::vector<double> values_for(const std::vector<double>& t, double period) {
                     100.0);
     }
     return x;
+}
+
+// A scaled value's digits as the reference writes them: d.ddde+XX.
+std::string text_of(const ScaledValue& v, int digits) {
+    const DecimalDigits d = decimal_digits(v, digits);
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "e%c%02d", d.exponent < 0 ? '-' : '+',
+                  d.exponent < 0 ? -d.exponent : d.exponent);
+    return (d.negative ? "-" : "") + d.digits.substr(0, 1) + "." + d.digits.substr(1) + tail;
+}
+
+// Uneven times and values of mixed sign around an offset: C1 to C3 of
+// different sizes, so that at the bottom of the range some are subnormal
+// while others are not.
+void small_series(std::vector<double>& t, std::vector<double>& x) {
+    std::uint64_t state = 11;
+    auto uniform = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) * 0x1p-53;
+    };
+    double time = 0.0;
+    for (int i = 0; i < 30; ++i) {
+        time += 0.2 + uniform();
+        t.push_back(time);
+        x.push_back(0.3 + 0.02 * std::sin(1.7 * time) + 0.5 * (uniform() - 0.5));
+    }
+}
+
+// Every field at f and 2f, 8 digits and 17, against the reference; counts
+// the points whose coefficients were carried scaled and those that were not.
+void expect_every_digit(const std::vector<double>& t, const std::vector<double>& x, double f,
+                        const std::string& label, int& scaled_points, int& plain_points) {
+    const SpectrumEngine engine(t, x, Window::hanning);
+    const std::vector<double> freqs = {f, 2 * f};
+    const std::vector<SpectrumPoint> table = engine.fit(freqs, 1);
+    std::vector<SpectrumPoint> full;
+    engine.run(
+        FrequencyGrid{0.0, 4 * f, 4, engine.line_width()},
+        [&](const SpectrumPoint& p) {
+            if (p.f == f || p.f == 2 * f) full.push_back(p);
+        },
+        1, Digits::full);
+    ASSERT_EQ(full.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        const Exact want = reference_fit(t, x, freqs[k]);
+        const Big* ref[3] = {&want.c1, &want.c2, &want.c3};
+        const std::string where = label + ", f " + std::to_string(freqs[k]) + ", C";
+        EXPECT_EQ(eight(table[k].rho), rounded(want.rho, 8)) << where;
+        EXPECT_EQ(format_full_digits(full[k].rho, full[k].tail.rho), rounded(want.rho, 17))
+            << where;
+        for (int j = 0; j < 3; ++j) {
+            EXPECT_EQ(text_of(coefficient(table[k], j + 1), 8), rounded(*ref[j], 8))
+                << where << j + 1;
+            EXPECT_EQ(format_full_digits(coefficient(full[k], j + 1)), rounded(*ref[j], 17))
+                << where << j + 1;
+        }
+        (table[k].tail.exponent != 0 ? scaled_points : plain_points) += 1;
+        // The doubles are the scaled values rounded, 0 or infinite included.
+        const ScaledValue c2 = coefficient(table[k], 2);
+        EXPECT_EQ(table[k].c2, std::ldexp(c2.hi + c2.lo, c2.exponent)) << where << 2;
+    }
+}
+
+TEST(CertifiedDigits, CoefficientsAtEveryScaleDownToTheSubnormals) {
+    std::vector<double> t, x0;
+    small_series(t, x0);
+    int scaled_points = 0, plain_points = 0;
+    // From values near the largest doubles to coefficients that straddle
+    // 2^-969 (below which a double-double's low part is subnormal) and the
+    // least normal double 2^-1022 (below which a double loses bits), and to
+    // values of a dozen bits.
+    for (int scale : {1023, 1020, 0, -960, -965, -969, -975, -1000, -1016, -1017, -1018, -1019,
+                      -1020, -1021, -1022, -1023, -1035, -1050, -1062})
+        for (double f : {0.37, 0.61}) {
+            std::vector<double> x;
+            for (double v : x0) x.push_back(std::ldexp(v, scale));
+            expect_every_digit(t, x, f, "scale 2^" + std::to_string(scale), scaled_points,
+                               plain_points);
+        }
+    EXPECT_GT(scaled_points, 0);
+    EXPECT_GT(plain_points, 0);
+}
+
+TEST(CertifiedDigits, CoefficientsBeyondTheLargestDouble) {
+    // Points bunched within a hundredth of a day at low frequencies: the
+    // cosine and the constant nearly coincide, and C1 and C2, large and of
+    // opposite signs, pass the largest double where the values do not.
+    std::vector<double> t, x;
+    std::uint64_t state = 7;
+    for (int i = 0; i < 16; ++i) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        t.push_back(0.0007 * i);
+        x.push_back((static_cast<double>(state >> 11) * 0x1p-53 - 0.5) * 1e308);
+    }
+    for (double f : {2.0, 3.0}) {
+        const Exact want = reference_fit(t, x, f);
+        ASSERT_GT(mpfr_cmpabs(want.c2.p(), Big(std::numeric_limits<double>::max()).p()), 0);
+        int scaled_points = 0, plain_points = 0;
+        expect_every_digit(t, x, f, "bunched", scaled_points, plain_points);
+        EXPECT_EQ(scaled_points, 2);
+    }
+}
+
+TEST(CertifiedDigits, PeaksBelowTheNormalRangeAreThoseOfTheSameSeriesScaledUp) {
+    // Values about 1 that vary by 1e-10, scaled by 2^-1021: still normal
+    // doubles, so the scaling is exact and the tiny series has the refined
+    // peaks of the ordinary one, but amplitudes near 2^-1054, subnormals of
+    // 20 bits.  The digits of the amplitude and C1 the peak table prints (8
+    // and 10) are those of the ordinary series scaled down.
+    std::vector<double> t, x;
+    small_series(t, x);
+    for (double& v : x) v = 1.0 + 4e-10 * (v - 0.3);
+    std::vector<double> tiny;
+    for (double v : x) tiny.push_back(std::ldexp(v, -1021));
+    const FrequencyGrid grid{0.05, 2.0, 400, 0.0};
+    const SpectrumEngine plain(t, x, Window::hanning), small(t, tiny, Window::hanning);
+    const auto peaks_of = [&grid](const SpectrumEngine& engine) {
+        PeakFinder finder(3);
+        engine.run(
+            grid, [&finder](const SpectrumPoint& p) { finder.add(p); }, 1);
+        return finder.peaks(engine, 1);
+    };
+    const std::vector<Peak> a = peaks_of(plain), b = peaks_of(small);
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(a[i].frequency, b[i].frequency);
+        EXPECT_EQ(a[i].rho, b[i].rho);
+        EXPECT_EQ(a[i].exponent, 0);
+        ASSERT_LT(b[i].exponent, 0);
+        EXPECT_NEAR(b[i].phase, a[i].phase, 1e-15);
+        EXPECT_EQ(text_of({b[i].head.amplitude, 0.0, b[i].exponent}, 8),
+                  text_of({a[i].amplitude, 0.0, -1021}, 8));
+        EXPECT_EQ(text_of({b[i].head.c1, 0.0, b[i].exponent}, 10),
+                  text_of({a[i].c1, 0.0, -1021}, 10));
+        // The doubles themselves: the nearest subnormals.
+        EXPECT_NEAR(b[i].amplitude, std::ldexp(a[i].amplitude, -1021), 0x1p-1074);
+    }
 }
 
 TEST(CertifiedDigits, WeeklyDataAtOneCycleAWeek) {

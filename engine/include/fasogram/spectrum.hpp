@@ -66,12 +66,33 @@ struct SpectrumPoint {
     double c1 = 0.0;
     double c2 = 0.0;
     double c3 = 0.0;
-    // With Digits::full: what each value lacks of the exact fit, so that
-    // value + tail (a double-double) rounds to the exact digits; 0 otherwise.
+    // What each value lacks of the exact fit.  With Digits::full, value +
+    // tail (a double-double) rounds to the exact digits; otherwise the
+    // tails are 0.  Where C1, C2 or C3 lies near or below the bottom of the
+    // range of doubles (under 2^-960, about 1e-289, where the low part of a
+    // double-double nears the subnormals, which hold fewer digits), or
+    // beyond the largest double, `exponent` is not 0 and each C_k is
+    // (head.c_k + c_k tail) * 2^exponent, a scaled double-double that rounds
+    // to the run's digits, while the point's c1, c2, c3 stay the nearest
+    // doubles (0 or infinite where none is near).  Otherwise exponent and
+    // head are 0.  coefficient() reads either.
     struct Tails {
         double rho = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
+        struct Heads {
+            double c1 = 0.0, c2 = 0.0, c3 = 0.0;
+        } head;
+        int exponent = 0;
     } tail;
 };
+
+// A value carried past the range of a double: (hi + lo) * 2^exponent.
+struct ScaledValue {
+    double hi = 0.0, lo = 0.0;
+    int exponent = 0;
+};
+
+// C_k of a point (k = 1, 2 or 3) with all the digits the run settled.
+ScaledValue coefficient(const SpectrumPoint& point, int k);
 
 // How many significant digits of rho, C1, C2 and C3 a run must get right:
 // the table's eight, or all 17 a double can hold (value + tail correctly
@@ -256,6 +277,17 @@ Spectrum compute_spectrum(const SpectrumEngine& engine, const FrequencyGrid& gri
 // digits, as "d.dddddddddddddddde+XX"; non-finite values as "NaN",
 // "Infinity" and "-Infinity".
 std::string format_full_digits(double value, double tail);
+std::string format_full_digits(const ScaledValue& value);
+
+// A scaled value correctly rounded to `significant` digits (1 to 17, ties
+// to even): "-" or "", the digits, and the decimal exponent of the first.
+// Finite values only (std::invalid_argument otherwise).
+struct DecimalDigits {
+    bool negative = false;
+    std::string digits;
+    int exponent = 0;
+};
+DecimalDigits decimal_digits(const ScaledValue& value, int significant);
 
 // One peak of a spectrum, refined to the maximum of rho between its grid
 // neighbours.
@@ -266,6 +298,13 @@ struct Peak {
     double amplitude = 0.0; // sqrt(C2² + C3²)
     double phase = 0.0;     // in cycles, 0 <= phase < 1: the fit is C1 + A cos(2π(f t − phase))
     double c1 = 0.0;
+    // Out of the range of doubles, as in SpectrumPoint: when exponent is
+    // not 0 the amplitude and C1 are head.amplitude * 2^exponent and
+    // head.c1 * 2^exponent, amplitude and c1 the nearest doubles.
+    struct Heads {
+        double amplitude = 0.0, c1 = 0.0;
+    } head;
+    int exponent = 0;
 };
 
 // Collects the local maxima of rho while the points of one grid run go by
