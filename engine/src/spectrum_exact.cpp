@@ -186,7 +186,10 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
         m.variance = hyy / m.sum_h;
         // Every operation is good to one unit of the precision; a sum of n
         // terms to n of them (a plain worst-case bound: cheap at this width).
-        const double unit = std::ldexp(1.0, -static_cast<int>(prec) + 1);
+        // Past the exponents of a double the unit is held at 2^-1000, a bound
+        // larger than the truth, rather than let it underflow to 0 and
+        // claim the sums exact.
+        const double unit = std::ldexp(1.0, -std::min(static_cast<int>(prec) - 1, 1000));
         const double nd = static_cast<double>(n) + 8.0;
         m.mean_err = 4.0 * nd * unit * x_max;
         SumBounds bd;
