@@ -261,6 +261,47 @@ TEST(CertifiedDigits, SeventeenDigitsOverTheWholeRangeOfADouble) {
               format17(round17({0x1p-1000, 0.0}, 0.0)));
 }
 
+TEST(CertifiedDigits, DecimalDigitsOfScaledValuesAgreeWithTheCLibrary) {
+    // 1 to 17 digits of doubles over the whole range, given plain and as a
+    // scaled value whose exponent moves them far out of range and back: the
+    // C library's correctly rounded %.*e is the reference.
+    std::uint64_t state = 17;
+    auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return state;
+    };
+    int wrong = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const double v = std::ldexp((next() & 1 ? -1.0 : 1.0) *
+                                        (1.0 + static_cast<double>(next() >> 11) * 0x1.0p-53),
+                                    -1074 + static_cast<int>(next() % 2098));
+        const int digits = 1 + static_cast<int>(next() % 17);
+        char want[48];
+        std::snprintf(want, sizeof want, "%.*e", digits - 1, v);
+        for (int shift : {0, 1500, -1500}) {
+            const double head = std::ldexp(v, -shift);
+            if (std::ldexp(head, shift) != v) continue; // not exact at that shift
+            ScaledValue scaled{head, 0.0, shift};
+            const DecimalDigits d = decimal_digits(scaled, digits);
+            char got[48];
+            std::snprintf(got, sizeof got, "%s%c%s%se%c%02d", d.negative ? "-" : "", d.digits[0],
+                          digits > 1 ? "." : "", d.digits.c_str() + 1, d.exponent < 0 ? '-' : '+',
+                          d.exponent < 0 ? -d.exponent : d.exponent);
+            wrong += std::string(got) != want;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    // The ends of the digit counts, and what is not a number.
+    EXPECT_EQ(decimal_digits({0.125, 0.0, 0}, 1).digits, "1"); // a tie, to even
+    EXPECT_EQ(decimal_digits({0.375, 0.0, 0}, 1).digits, "4");
+    EXPECT_EQ(decimal_digits({1.0, 0x1p-60, 0}, 17).digits, "10000000000000000");
+    EXPECT_EQ(decimal_digits({1.0, 0x1p-52, 0}, 17).digits, "10000000000000002");
+    EXPECT_THROW(decimal_digits({1.0, 0.0, 0}, 0), std::invalid_argument);
+    EXPECT_THROW(decimal_digits({1.0, 0.0, 0}, 18), std::invalid_argument);
+    EXPECT_THROW(decimal_digits({std::numeric_limits<double>::infinity(), 0.0, 0}, 8),
+                 std::invalid_argument);
+}
+
 TEST(CertifiedDigits, FarOutOfRangeSettledOnlyOffTheBoundary) {
     // 2^-1000 is 9.33263618503218878990e-302: 87.899 units (of 1e-318) in
     // its last two digits, 0.399 units above the boundary 87.5 under it.
