@@ -77,6 +77,23 @@ double scaled_double(const Mp& v, int k) {
     return mpfr_get_d(r.get(), MPFR_RNDN);
 }
 
+bool is_zero(const Mp& v) {
+    return mpfr_zero_p(v.get()) != 0;
+}
+bool is_finite(const Mp& v) {
+    return mpfr_number_p(v.get()) != 0;
+}
+int binary_exponent(const Mp& v) {
+    return mpfr_regular_p(v.get()) ? static_cast<int>(mpfr_get_exp(v.get())) : 0;
+}
+
+dd::DD as_dd(const Mp& v);
+dd::DD as_dd_shifted(const Mp& v, int shift) {
+    Mp r;
+    mpfr_mul_2si(r.get(), v.get(), -shift, MPFR_RNDN);
+    return as_dd(r);
+}
+
 dd::DD as_dd(const Mp& v) {
     const double hi = mpfr_get_d(v.get(), MPFR_RNDN);
     Mp rest;

@@ -46,6 +46,39 @@ inline double scaled_double(long double v, int k) {
 inline double scaled_double(dd::DD v, int k) {
     return std::ldexp(dd::to_double(v), k);
 }
+// Whether v is 0, whether it is finite, its binary exponent (that of
+// frexp, 0 for 0) and v times 2^-shift as a double-double, for values that
+// may lie beyond the exponents of a double.
+inline bool is_zero(long double v) {
+    return v == 0;
+}
+inline bool is_zero(dd::DD v) {
+    return v.hi == 0;
+}
+inline bool is_finite(long double v) {
+    return std::isfinite(v);
+}
+inline bool is_finite(dd::DD v) {
+    return std::isfinite(v.hi) && std::isfinite(v.lo);
+}
+inline int binary_exponent(long double v) {
+    int e = 0;
+    std::frexp(v, &e);
+    return e;
+}
+inline int binary_exponent(dd::DD v) {
+    int e = 0;
+    std::frexp(v.hi, &e);
+    return e;
+}
+inline dd::DD as_dd_shifted(long double v, int shift) {
+    const long double w = std::ldexp(v, -shift);
+    const double hi = static_cast<double>(w);
+    return {hi, static_cast<double>(w - hi)};
+}
+inline dd::DD as_dd_shifted(dd::DD v, int shift) {
+    return {std::ldexp(v.hi, -shift), std::ldexp(v.lo, -shift)};
+}
 inline dd::DD as_dd(long double v) {
     const double hi = static_cast<double>(v);
     return {hi, static_cast<double>(v - hi)};
@@ -83,19 +116,35 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
                      const SumBounds& b, double f, Digits digits = Digits::eight);
 
 // The end of a fit whose C1, C2 or C3 lies near or below the bottom of the
-// range of doubles, or beyond its top: the values as solved (at the scale of the sums, 2^-k of the
-// input's) become the point's heads and tails, and their digits are
-// settled there.  `bounds` holds the bounds of rho, C1, C2, C3, the last
-// three at the scale of the sums.
+// range of doubles, or beyond its top: the values as solved (at the scale
+// of the sums, 2^-k of the input's) become the point's heads and tails, and
+// their digits are settled there.  `given` holds the bounds of rho, C1, C2,
+// C3, the last three at the scale of the sums, or is null where the fit
+// has none (the digits are then not settled).
 template <class T>
 Evaluation finish_out_of_range(Evaluation e, const T& c1, const T& c2, const T& c3, dd::DD rho,
-                               const double (&bounds)[4], int k, Digits digits) {
-    const dd::DD v[3] = {as_dd(c1), as_dd(c2), as_dd(c3)};
+                               const double* given, int k, Digits digits) {
+    // Values past 2^1000 at the scale of the sums (the solution can reach
+    // beyond the exponents of a double where T's do not) are shifted down
+    // with their bounds.
+    int largest = 0;
+    for (const T* c : {&c1, &c2, &c3})
+        if (!is_zero(*c)) largest = std::max(largest, binary_exponent(*c));
+    const int shift = std::max(0, largest - 1000);
+    k += shift;
+    const dd::DD v[3] = {as_dd_shifted(c1, shift), as_dd_shifted(c2, shift),
+                         as_dd_shifted(c3, shift)};
     const dd::DD vr = dd::abs(rho);
     e.point.tail = {digits == Digits::full ? vr.lo : 0.0, v[0].lo, v[1].lo, v[2].lo,
                     {v[0].hi, v[1].hi, v[2].hi},          k};
+    if (digits == Digits::full) e.point.rho = vr.hi;
+    if (given == nullptr) {
+        e.settled = false;
+        return e;
+    }
+    double bounds[4] = {given[0], given[1], given[2], given[3]};
+    for (int j = 1; j < 4; ++j) bounds[j] = std::ldexp(bounds[j], -shift);
     if (digits == Digits::full) {
-        e.point.rho = vr.hi;
         constexpr double dd_unit = 0x1p-105;
         bool ok = true;
         for (int j = 0; j < 3 && ok; ++j) {
@@ -170,7 +219,20 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     const double i11 = std::fabs(as_double(mss)) / dt, i22 = std::fabs(as_double(mcc)) / dt,
                  i12 = std::fabs(as_double(mcs)) / dt;
     const double norm_inv = std::max(i11 + i12, i12 + i22);
-    if (!(dt > 0.0) || !std::isfinite(norm_inv) || !(mu * norm_inv < 0.125)) return e;
+    // C1, C2 and C3 whose double-doubles would not be whole at the scale
+    // of the input (a low part below the normal range, or a value beyond
+    // the largest double) keep their digits scaled; their bounds then stay
+    // at the scale of the sums.
+    const auto out_of_range = [](double kept, const T& v) {
+        const double a = std::fabs(kept);
+        return !(a >= 0x1p-960 && a <= std::numeric_limits<double>::max()) && !is_zero(v) &&
+               is_finite(v);
+    };
+    const int k = p.scale;
+    const bool scaled = out_of_range(e.point.c1, c1) || out_of_range(e.point.c2, c2) ||
+                        out_of_range(e.point.c3, c3);
+    if (!(dt > 0.0) || !std::isfinite(norm_inv) || !(mu * norm_inv < 0.125))
+        return scaled ? finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), nullptr, k, digits) : e;
     // The first-order terms, doubled for what they leave out.  They are
     // taken at the scale of the sums: C2 and C3 as solved, not as returned.
     const double cabs = std::fabs(as_double(c2)) + std::fabs(as_double(c3));
@@ -182,19 +244,10 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
     const double erho = erv / vd + 4.0 * b.unit * e.point.rho;
-    // C1, C2 and C3 whose double-doubles would not be whole at the scale
-    // of the input (a low part below the normal range, or a value beyond
-    // the largest double) keep their digits scaled; their bounds then stay
-    // at the scale of the sums.
-    const int k = p.scale;
-    const auto out_of_range = [](double kept, const T& v) {
-        const double a = std::fabs(kept);
-        return !(a >= 0x1p-960 && a <= std::numeric_limits<double>::max()) && as_double(v) != 0.0 &&
-               std::isfinite(as_double(v));
-    };
-    if (out_of_range(e.point.c1, c1) || out_of_range(e.point.c2, c2) ||
-        out_of_range(e.point.c3, c3))
-        return finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), {erho, e1, e2, e3}, k, digits);
+    if (scaled) {
+        const double bounds[4] = {erho, e1, e2, e3};
+        return finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), bounds, k, digits);
+    }
     // The bounds of C1, C2 and C3 at the scale of the input.
     e1 = std::ldexp(e1, k);
     e2 = std::ldexp(e2, k);

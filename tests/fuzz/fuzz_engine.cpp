@@ -54,6 +54,17 @@ void check_point(const fasogram::SpectrumPoint& p) {
     fuzz::check(std::isnan(p.rho) || (p.rho >= 0.0 && std::strtod(eight, nullptr) <= 1.0),
                 "rho out of [0, 1]: " + shown_double(p.rho) + " at f = " + shown_double(p.f));
     fuzz::check(std::isfinite(p.f), "a frequency that is not finite");
+    // A fit that is not singular has finite coefficients, which a double
+    // may not hold but their scaled form does, and which print.
+    if (std::isnan(p.rho)) return;
+    for (int k = 1; k <= 3; ++k) {
+        const fasogram::ScaledValue c = fasogram::coefficient(p, k);
+        fuzz::check(std::isfinite(c.hi) && std::isfinite(c.lo),
+                    "C" + std::to_string(k) + " not finite at f = " + shown_double(p.f));
+        const std::string printed = fasogram::format_full_digits(c);
+        fuzz::check(printed.size() >= 22 && printed.find('e') != std::string::npos,
+                    "C" + std::to_string(k) + " printed as " + printed);
+    }
 }
 
 } // namespace
