@@ -4,6 +4,7 @@ import contextlib
 import csv
 import errno
 import ipaddress
+import json
 import math
 import os
 import pathlib
@@ -578,6 +579,43 @@ def test_a_crashing_light_curve_alone_gets_an_error_row(curves, tmp_path):
         else:
             assert row["error"] == ""
             assert float(row["rho"]) == serial_row(crashing / row["file"])["rho"]
+
+
+WORKER_REPORT_HOOK = '''
+import json
+import os
+import sys
+
+
+def dask_teardown(worker):
+    with open(os.path.join(os.environ["SURVEY_WORKER_REPORTS"], f"{os.getpid()}.json"),
+              "w") as file:
+        json.dump({"parent": os.getppid(), "profiler": "profile" in worker.periodic_callbacks,
+                   "pandas": "pandas" in sys.modules}, file)
+'''
+
+
+def test_local_workers_are_forks_of_the_survey_without_the_dashboards_load(few_curves,
+                                                                             tmp_path):
+    # What each worker of the local cluster was, reported as it closes.
+    reports = tmp_path / "reports"
+    reports.mkdir()
+    hook = tmp_path / "report_hook.py"
+    hook.write_text(WORKER_REPORT_HOOK)
+    environment = dict(os.environ, SURVEY_WORKER_REPORTS=str(reports),
+                       DASK_DISTRIBUTED__WORKER__PRELOAD=repr([str(hook)]))
+    survey = start_survey(few_curves, tmp_path / "results.csv", "--workers", "2",
+                          env=environment)
+    done = finish(survey)
+    assert done.returncode == 0, done.stderr
+    seen = [json.loads(path.read_text()) for path in reports.iterdir()]
+    assert len(seen) == 2
+    for report in seen:
+        # Forked from the survey's own process, which has loaded Dask (no
+        # server, no interpreter of its own); no statistical profiler sampling
+        # the task; pandas, which Dask's report of versions would load, not
+        # loaded.
+        assert report == {"parent": survey.pid, "profiler": False, "pandas": False}
 
 
 @pytest.mark.parametrize("args,message", [
