@@ -21,7 +21,8 @@ after the other in this one run:
 - the survey command (fasogram-survey) on its own local cluster of --workers
   single-threaded workers, start-up included: its CPU time is perf stat's
   task-clock of the command and of every process it started, directly or
-  not (its workers are forked from a server process it does not wait for);
+  not, whether or not a process waits for them (its workers are forks of
+  the command's process);
 - astropy's LombScargle (method "fast", the spectrum only, square window
   normalization "standard"), unless --skip-astropy.
 
@@ -66,8 +67,8 @@ def children_cpu():
 
 def task_clock(command):
     """Runs `command`; the CPU seconds of it and of every process it started
-    (perf stat's task-clock, which follows processes that nobody waits for,
-    such as workers forked from a server), or None where perf cannot count."""
+    (perf stat's task-clock, which follows processes whether or not anybody
+    waits for them), or None where perf cannot count."""
     with tempfile.NamedTemporaryFile("r", suffix=".perf") as counts:
         try:
             done = subprocess.run(["perf", "stat", "-x", ",", "-e", "task-clock", "-o",
@@ -157,8 +158,8 @@ def main():
         wall = time.perf_counter() - wall0
         if survey_cpu is None:
             # Without perf: the processes the command waited for only.
-            print("(perf cannot count here: the survey's CPU time leaves out workers "
-                  "forked from a server)", file=sys.stderr)
+            print("(perf cannot count here: the survey's CPU time leaves out any process "
+                  "it did not wait for)", file=sys.stderr)
 
             def survey():
                 return subprocess.run(command, stdout=subprocess.DEVNULL,

@@ -39,8 +39,8 @@ directory's owner.  A device or a pipe (-o /dev/null) is written into, and
 
 Without --scheduler the work runs on a distributed.LocalCluster started on
 this machine (one single-threaded worker process per core, or --workers,
-forked from a server process that has loaded Dask), listening on the
-loopback interface only and without a dashboard; with
+forked from the survey's own process, which has loaded Dask), listening on
+the loopback interface only and without a dashboard; with
 --scheduler on the existing Dask cluster at ADDRESS (such as
 tcp://10.0.0.5:8786), whose workers need the fasogram package and must see
 DIR under the same path.  When a worker dies (a task that brings its process
@@ -284,8 +284,12 @@ class StopSignals:
         self.output = None
         self.received = None
         self.saved = {}
+        self.pid = None  # the survey's process
 
     def __enter__(self):
+        global _stop_signals
+        _stop_signals = self
+        self.pid = os.getpid()
         _signals_held.act = self._act
         for signum in STOP_SIGNALS:
             if signal.getsignal(signum) is not signal.SIG_IGN:
@@ -293,12 +297,18 @@ class StopSignals:
         return self
 
     def __exit__(self, *exc):
+        global _stop_signals
         for signum, handler in self.saved.items():
             signal.signal(signum, handler)
         _signals_held.act = None
+        _stop_signals = None
         return False
 
     def _handle(self, signum, frame):
+        if os.getpid() != self.pid:
+            # A worker forked from the survey, before its handlers are reset:
+            # it ends, as it would by default, and leaves the output alone.
+            os._exit(128 + signum)
         if _signals_held.depth:
             _signals_held.signum = signum
         else:
@@ -311,6 +321,9 @@ class StopSignals:
             os._exit(128 + signum)  # the cluster's shutdown, say, is taking too long
         self.received = signum
         raise Interrupted(signum)
+
+
+_stop_signals = None  # the StopSignals in force, if any
 
 
 # The signals a terminal sends to every process of the job (Ctrl-C, a
@@ -488,22 +501,75 @@ def _parser():
     return parser
 
 
-def _fork_workers_from_server():
-    """Worker processes forked from a server that has loaded Dask and the
-    packages it uses (Dask names them), where the system has such servers;
-    otherwise Dask's default, each worker a new interpreter."""
-    import multiprocessing
+# Dask's settings for the local cluster, which serves this survey alone and
+# has no dashboard: what they leave out costs CPU time in every process of
+# the cluster while it runs, and nothing reads it.
+LOCAL_CLUSTER_CONFIG = {
+    # Workers forked from this process, which has loaded Dask, numpy and the
+    # module already, rather than each started afresh (or forked from a
+    # server that loads them all again).
+    "distributed.worker.multiprocessing-method": "fork",
+    # Dask's statistical profiler samples a task's stack a hundred times a
+    # second, for the dashboard.
+    "distributed.worker.profile.enabled": False,
+    # Checks of the event loops' health, fifty times a second in every
+    # process by default.
+    "distributed.admin.tick.interval": "1s",
+    # CPU, memory, network and disk counters, for the dashboard.  (A worker's
+    # memory limit is checked on counts of its own.)
+    "distributed.admin.system-monitor.interval": "5s",
+    "distributed.admin.system-monitor.disk": False,
+    # A worker's memory measured, by itself and by its nanny, twice a second
+    # rather than ten times.
+    "distributed.worker.memory.monitor-interval": "500ms",
+    # A survey's tasks wait at the scheduler until a worker is free: nothing
+    # to steal, nor replicas to drop.
+    "distributed.scheduler.work-stealing": False,
+    "distributed.scheduler.active-memory-manager.start": False,
+}
 
-    import dask
 
-    if "forkserver" in multiprocessing.get_all_start_methods():
-        dask.config.set({"distributed.worker.multiprocessing-method": "forkserver"})
+def _fork_safely():
+    """Makes a worker forked from this process (from one of Dask's threads)
+    safe to start: Dask's configuration lock held across the fork, so that
+    the child never starts with it taken by another thread, and the child's
+    stop signals back to what they were before the survey (a worker that gets
+    SIGTERM ends; it does not act for the survey)."""
+    import dask.config
+
+    lock = getattr(dask.config, "config_lock", None)
+
+    def before():
+        if lock is not None:
+            lock.acquire()
+
+    def after_in_parent():
+        if lock is not None:
+            lock.release()
+
+    def after_in_child():
+        after_in_parent()
+        _signals_held.act = None
+        _signals_held.signum = None
+        if _stop_signals is not None:
+            _stop_signals.output = None
+            for signum, handler in _stop_signals.saved.items():
+                signal.signal(signum, handler)
+
+    os.register_at_fork(before=before, after_in_parent=after_in_parent,
+                        after_in_child=after_in_child)
+
+
+_fork_made_safe = False
 
 
 def _local_cluster(workers):
     """A cluster of this machine's, listening on the loopback interface only and
     without a dashboard.  (The scheduler and the workers serve a few HTTP routes
     all the same, health and metrics: on free loopback ports, not 8787.)"""
+    global _fork_made_safe
+    import multiprocessing
+
     import dask
     from distributed import LocalCluster, Nanny
 
@@ -514,24 +580,40 @@ def _local_cluster(workers):
 
     # The worker processes read their logging level when they start.
     os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "critical")
-    # Workers forked from a server process that has imported Dask once,
-    # rather than each started afresh: a local survey's start-up then costs
-    # about 40% less CPU time.  The server starts with the
-    # signals blocked below, and so do the workers forked from it.
-    _fork_workers_from_server()
+    settings = dict(LOCAL_CLUSTER_CONFIG)
+    forked = "fork" in multiprocessing.get_all_start_methods()
+    if not forked:
+        del settings["distributed.worker.multiprocessing-method"]  # Dask's default
+    else:
+        if not _fork_made_safe:
+            _fork_safely()
+            _fork_made_safe = True
+        # The client and every worker report to the scheduler the versions of
+        # the packages Dask names, importing those not loaded yet: pandas, for
+        # one, which takes a worker a fifth of a second of CPU time and which
+        # nothing here uses.  The processes of this cluster being forks of
+        # this one, they run the same packages: the versions of those loaded
+        # are reported, taken once here, before the workers are forked.
+        with contextlib.suppress(Exception):
+            from distributed import versions
+            versions.optional_packages = [package for package in versions.optional_packages
+                                          if package[0] in sys.modules]
+            versions.get_versions()
+    dask.config.set(settings)
     preload = list(dask.config.get("distributed.worker.preload", None) or []) + ["fasogram.survey"]
-    # The processes started meanwhile (multiprocessing's resource tracker, the
-    # workers, and those the nannies restart later from the thread started
-    # now) inherit the blocked signals.  One that comes meanwhile acts when
-    # they are unblocked here.
+    # The processes started meanwhile (the workers, those the nannies restart
+    # later from the threads started now, and multiprocessing's resource
+    # tracker where the workers are not forked) inherit the blocked signals.
+    # One that comes meanwhile acts when they are unblocked here.
     held = signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
     cluster = None
     try:
-        from multiprocessing import resource_tracker
-        # Started with the signals blocked, it unblocks SIGINT and SIGTERM in
-        # this thread when it has started (and leaves them alone later on).
-        resource_tracker.ensure_running()
-        signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
+        if not forked:
+            from multiprocessing import resource_tracker
+            # Started with the signals blocked, it unblocks SIGINT and SIGTERM
+            # in this thread when it has started (and leaves them alone later on).
+            resource_tracker.ensure_running()
+            signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
         cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                                host="127.0.0.1", dashboard_address=None,
                                worker_class=LoopbackNanny,
@@ -669,5 +751,18 @@ def main(argv=None):
     return 0
 
 
+def command(argv=None):
+    """The command fasogram-survey: main's exit status, and the process ends
+    at once.  On its way out the interpreter would run Dask's exit handlers
+    (for a client and a cluster closed already) and take apart every module
+    loaded: a tenth of a second of CPU time that changes nothing, the results
+    and the notes being written and the cluster closed by then."""
+    status = main(argv)
+    for stream in (sys.stdout, sys.stderr):
+        with contextlib.suppress(Exception):
+            stream.flush()
+    os._exit(status)
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    command()

@@ -4,6 +4,7 @@ import contextlib
 import csv
 import errno
 import ipaddress
+import json
 import math
 import os
 import pathlib
@@ -580,6 +581,43 @@ def test_a_crashing_light_curve_alone_gets_an_error_row(curves, tmp_path):
             assert float(row["rho"]) == serial_row(crashing / row["file"])["rho"]
 
 
+WORKER_REPORT_HOOK = '''
+import json
+import os
+import sys
+
+
+def dask_teardown(worker):
+    with open(os.path.join(os.environ["SURVEY_WORKER_REPORTS"], f"{os.getpid()}.json"),
+              "w") as file:
+        json.dump({"parent": os.getppid(), "profiler": "profile" in worker.periodic_callbacks,
+                   "pandas": "pandas" in sys.modules}, file)
+'''
+
+
+def test_local_workers_are_forks_of_the_survey_without_the_dashboards_load(few_curves,
+                                                                             tmp_path):
+    # What each worker of the local cluster was, reported as it closes.
+    reports = tmp_path / "reports"
+    reports.mkdir()
+    hook = tmp_path / "report_hook.py"
+    hook.write_text(WORKER_REPORT_HOOK)
+    environment = dict(os.environ, SURVEY_WORKER_REPORTS=str(reports),
+                       DASK_DISTRIBUTED__WORKER__PRELOAD=repr([str(hook)]))
+    survey = start_survey(few_curves, tmp_path / "results.csv", "--workers", "2",
+                          env=environment)
+    done = finish(survey)
+    assert done.returncode == 0, done.stderr
+    seen = [json.loads(path.read_text()) for path in reports.iterdir()]
+    assert len(seen) == 2
+    for report in seen:
+        # Forked from the survey's own process, which has loaded Dask (no
+        # server, no interpreter of its own); no statistical profiler sampling
+        # the task; pandas, which Dask's report of versions would load, not
+        # loaded.
+        assert report == {"parent": survey.pid, "profiler": False, "pandas": False}
+
+
 @pytest.mark.parametrize("args,message", [
     (["--from", "1", "--to", "1", "--steps", "10"], "--to (1.0) must be greater than --from"),
     (["--from", "0.1", "--to", "1", "--steps", "0"], "--steps must be 1 or more"),
@@ -714,23 +752,42 @@ def test_a_stopped_survey_keeps_the_earlier_results(few_curves, tmp_path, signum
     assert live_processes(survey.pid) == []
 
 
-def test_ctrl_c_while_the_cluster_starts(few_curves, tmp_path):
+# A worker that takes seconds to start: the cluster is still starting for a
+# while after the first worker process is seen, however fast they are made.
+SLOW_START_HOOK = '''
+import time
+
+
+def dask_setup(worker):
+    time.sleep(2)
+'''
+
+
+def test_ctrl_c_while_the_cluster_starts(few_curves, tmp_path, tmp_path_factory):
     output = tmp_path / "results.csv"
     output.write_text(EARLIER)
-    survey = start_survey(few_curves, output, "--workers", "2", start_new_session=True)
+    hook = tmp_path_factory.mktemp("hook") / "slow_start.py"
+    hook.write_text(SLOW_START_HOOK)
+    environment = dict(os.environ, DASK_DISTRIBUTED__WORKER__PRELOAD=repr([str(hook)]))
+    survey = start_survey(few_curves, output, "--workers", "2", start_new_session=True,
+                          env=environment)
     try:
-        # As soon as a worker process is being started: spawned afresh, or
-        # the server the workers are forked from.
+        # As soon as a worker process is being started: forked from the
+        # survey (its command line), spawned afresh, or forked from a server.
         def command_line(pid):
             try:
                 return pathlib.Path(f"/proc/{pid}/cmdline").read_bytes()
             except OSError:  # it has ended meanwhile
                 return b""
 
+        own = b"".join(os.fsencode(arg) + b"\0" for arg in survey.args)
+
+        def worker_like(line):
+            return line == own or any(mark in line for mark in (b"spawn_main", b"forkserver"))
+
         for _ in range(600):
-            starting = [pid for pid in process_tree(survey.pid)
-                        if any(mark in command_line(pid)
-                               for mark in (b"spawn_main", b"forkserver"))]
+            starting = [pid for pid in process_tree(survey.pid) - {survey.pid}
+                        if worker_like(command_line(pid))]
             if starting or survey.poll() is not None:
                 break
             time.sleep(0.01)
@@ -751,6 +808,46 @@ def test_ctrl_c_while_the_cluster_starts(few_curves, tmp_path):
             break
         time.sleep(0.1)
     assert live_processes(survey.pid) == []
+
+
+def test_a_worker_stopped_by_sigterm_ends_and_leaves_the_survey_whole(curves, tmp_path):
+    # The local cluster's workers are forks of the survey's process: one that
+    # gets SIGTERM must end as a worker does, not act as the survey (whose
+    # handler removes the new results' temporary file).
+    directory, periods, _ = curves
+    subset = tmp_path / "subset"
+    subset.mkdir()
+    names = sorted(periods)[:8]
+    for name in names:
+        (subset / name).write_bytes((directory / name).read_bytes())
+    output = tmp_path / "results.csv"
+    output.write_text(EARLIER)
+    steps = 500_000
+    survey = start_survey(subset, output, "--workers", "2", steps=steps)
+    try:
+        wait_for_start(survey)
+        own = b"".join(os.fsencode(arg) + b"\0" for arg in survey.args)
+        workers = []
+        for pid in process_tree(survey.pid) - {survey.pid}:
+            with contextlib.suppress(OSError):
+                if pathlib.Path(f"/proc/{pid}/cmdline").read_bytes() == own:
+                    workers.append(pid)
+        assert workers and survey.poll() is None
+        os.kill(workers[0], signal.SIGTERM)
+        done = finish(survey)
+    finally:
+        if survey.poll() is None:
+            survey.kill()
+    assert done.returncode == 0, done.stderr
+    assert "Traceback" not in done.stderr
+    assert workers[0] not in process_tree(os.getpid())
+    rows = read_rows(output)
+    assert [row["file"] for row in rows] == names
+    for row in rows:
+        data = np.loadtxt(subset / row["file"], ndmin=2)
+        best, _ = fasogram.spectrum(data[:, 0], data[:, 1], FMIN, FMAX, steps).peaks(2)
+        assert row["error"] == "" and float(row["rho"]) == best.rho, row
+    assert directory_entries(tmp_path) == ["results.csv", "subset"]
 
 
 def listening_sockets(pids):
