@@ -420,7 +420,7 @@ void probe_room_for_fftw(std::size_t n) {
 struct Positions {
     std::vector<std::uint32_t> cell; // first of the w cells
     std::vector<double> offset;      // the point's offset within its cell less 1/2
-    Buffer table;                    // kernel values, each twice, 2w per point (or none)
+    Buffer table;                    // kernel values, w per point (or none)
 };
 
 // Places the points for the transforms of one step, whose weights have
@@ -447,7 +447,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     const std::size_t np = t.size(), n = w.n, stride = n + kWidth;
     ps.cell.resize(np);
     ps.offset.resize(np);
-    if (w.keep_table) ps.table = complex_buffer(np * kWidth);
+    if (w.keep_table) ps.table = complex_buffer(np * kWidth / 2);
     std::vector<double> sums(K * stride, 0.0);
     std::vector<std::uint32_t> count(stride, 0);
     std::array<double, K> point{};
@@ -475,10 +475,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         ps.cell[i] = static_cast<std::uint32_t>(first);
         ps.offset[i] = x;
         Rows::row(x, v, ex, units);
-        if (w.keep_table) {
-            double* out = &ps.table[i * 2 * kWidth];
-            for (int j = 0; j < kWidth; ++j) out[2 * j] = out[2 * j + 1] = v[j];
-        }
+        if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
         for (std::size_t k = 0; k < K; ++k) {
             const double c = (*w.mod[k])[i];
             // The weight's roundings, the kernel value's and the product's.
@@ -544,13 +541,13 @@ PlaceFunctions pick_place_functions() {
 
 const PlaceFunctions kPlace = pick_place_functions();
 
-// Adds weight c times the kernel values (each twice) to 2w doubles of a
-// cell array of interleaved complex numbers.
+// Adds weight c times the w kernel values to w cells of an array of
+// interleaved complex numbers.
 FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __restrict k, double cr,
                                        double ci) {
-    for (int j = 0; j < 2 * kWidth; j += 2) {
-        g[j] += cr * k[j];
-        g[j + 1] += ci * k[j + 1];
+    for (int j = 0; j < kWidth; ++j) {
+        g[2 * j] += cr * k[j];
+        g[2 * j + 1] += ci * k[j];
     }
 }
 
@@ -732,7 +729,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         pl.u_max = std::max(pl.u_max, std::fabs(pl.u[i]));
         pl.hy[i] = series.h[i] * series.y[i];
     }
-    const bool table = np * 4 * kWidth * sizeof(double) <= kTableBytes;
+    const bool table = np * 2 * kWidth * sizeof(double) <= kTableBytes;
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
@@ -896,12 +893,10 @@ struct BlockWork {
 
 template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const Prepared& p = *b.p;
-    double scratch[2 * kWidth];
+    double scratch[kWidth], ex[kWidth], units[kWidth];
     auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
-        if (ps.table) return &ps.table[i * 2 * kWidth];
-        double v[kWidth], ex[kWidth], units[kWidth];
-        Rows::row(ps.offset[i], v, ex, units);
-        for (int j = 0; j < kWidth; ++j) scratch[2 * j] = scratch[2 * j + 1] = v[j];
+        if (ps.table) return &ps.table[i * kWidth];
+        Rows::row(ps.offset[i], scratch, ex, units);
         return scratch;
     };
     const auto& g = b.cells;
