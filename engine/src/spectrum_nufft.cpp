@@ -1134,9 +1134,9 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double per_block = blocks * (300.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
-    const double nufft_work = 1e6 + 600.0 * points + per_block + 1.5e-4 * careful;
-    const double nufft = 1e6 + 600.0 * points / std::min(cores, 2.0) +
+    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
+    const double nufft_work = 1e6 + 250.0 * points + per_block + 1.5e-4 * careful;
+    const double nufft = 1e6 + 250.0 * points / std::min(cores, 2.0) +
                          per_block / std::min(static_cast<double>(workers), blocks) +
                          1.5e-4 * careful / cores;
     // The faster in time; where the two come within a quarter of each other
