@@ -416,11 +416,23 @@ void probe_room_for_fftw(std::size_t n) {
     const Buffer room = complex_buffer(4 * n);
 }
 
+// Kernel tables of `doubles` values, from those earlier calls gave back
+// (their pages are not faulted in again on every call), and back.
+Buffer take_table(std::size_t doubles);
+void give_table(Buffer table, std::size_t doubles);
+
 // The points' places on the cells for one transform step (df or 2 df).
 struct Positions {
     std::vector<std::uint32_t> cell; // first of the w cells
     std::vector<double> offset;      // the point's offset within its cell less 1/2
     Buffer table;                    // kernel values, w per point (or none)
+    std::size_t table_size = 0;
+    Positions() = default;
+    Positions(const Positions&) = delete;
+    Positions& operator=(const Positions&) = delete;
+    ~Positions() {
+        if (table) give_table(std::move(table), table_size);
+    }
 };
 
 // Places the points for the transforms of one step, whose weights have
@@ -447,7 +459,10 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     const std::size_t np = t.size(), n = w.n, stride = n + kWidth;
     ps.cell.resize(np);
     ps.offset.resize(np);
-    if (w.keep_table) ps.table = complex_buffer(np * kWidth / 2);
+    if (w.keep_table) {
+        ps.table_size = np * kWidth;
+        ps.table = take_table(ps.table_size);
+    }
     std::vector<double> sums(K * stride, 0.0);
     std::vector<std::uint32_t> count(stride, 0);
     std::array<double, K> point{};
@@ -581,8 +596,9 @@ struct NufftEvaluator::Plan {
 struct NufftEvaluator::Workspace {
     std::size_t n = 0;
     std::array<Buffer, kTransforms> cells;
-    std::vector<double> phase; // e^{2 pi i f_c t} per point, interleaved
-    std::vector<double> freqs; // the block's grid frequencies
+    std::vector<double> phase;    // e^{2 pi i f_c t} per point, interleaved
+    std::vector<double> freqs;    // the block's grid frequencies
+    std::vector<double> cos, sin; // the phase factors as computed
 };
 
 namespace {
@@ -675,11 +691,16 @@ struct WorkspacePool {
     std::mutex lock;
     std::vector<std::unique_ptr<NufftEvaluator::Workspace>> free; // latest last
     std::size_t bytes = 0;
+    // The kernel tables, by their number of doubles, at most kPooledBytes
+    // of them too.
+    std::vector<std::pair<std::size_t, Buffer>> tables; // latest last
+    std::size_t table_bytes = 0;
     bool open = true;
     ~WorkspacePool() {
         std::lock_guard<std::mutex> hold(lock);
         open = false;
         free.clear();
+        tables.clear();
     }
 };
 
@@ -698,6 +719,35 @@ WorkspacePool& workspace_pool() {
     return pool;
 }
 
+Buffer take_table(std::size_t doubles) {
+    {
+        WorkspacePool& pool = workspace_pool();
+        std::lock_guard<std::mutex> hold(pool.lock);
+        for (auto it = pool.tables.rbegin(); it != pool.tables.rend(); ++it)
+            if (it->first == doubles) {
+                Buffer b = std::move(it->second);
+                pool.tables.erase(std::next(it).base());
+                pool.table_bytes -= doubles * sizeof(double);
+                return b;
+            }
+    }
+    return complex_buffer((doubles + 1) / 2);
+}
+
+void give_table(Buffer table, std::size_t doubles) {
+    std::vector<std::pair<std::size_t, Buffer>> leaving;
+    WorkspacePool& pool = workspace_pool();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    if (!pool.open || doubles * sizeof(double) > kPooledBytes) return;
+    pool.tables.emplace_back(doubles, std::move(table));
+    pool.table_bytes += doubles * sizeof(double);
+    while (pool.table_bytes > kPooledBytes) {
+        pool.table_bytes -= pool.tables.front().first * sizeof(double);
+        leaving.push_back(std::move(pool.tables.front()));
+        pool.tables.erase(pool.tables.begin());
+    }
+}
+
 void lock_pool_for_fork() {
     workspace_pool().lock.lock();
 }
@@ -707,7 +757,8 @@ void unlock_pool_after_fork() {
 
 std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
     return kTransforms * 2 * (ws.n + kWidth) * sizeof(double) +
-           (ws.phase.capacity() + ws.freqs.capacity()) * sizeof(double);
+           (ws.phase.capacity() + ws.freqs.capacity() + ws.cos.capacity() + ws.sin.capacity()) *
+               sizeof(double);
 }
 
 } // namespace
@@ -825,6 +876,8 @@ std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
         for (Buffer& b : ws->cells) b = complex_buffer(n + kWidth);
     }
     ws->phase.resize(2 * plan_->p.t.size());
+    ws->cos.resize(plan_->p.t.size());
+    ws->sin.resize(plan_->p.t.size());
     ws->freqs.resize(plan_->block);
     // Given back to the pool when the caller lets it go.
     return std::shared_ptr<Workspace>(ws.release(), [](Workspace* w) {
@@ -1068,13 +1121,14 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
         ws.freqs[l] = pl.grid.frequency(first + static_cast<std::int64_t>(l));
     b.freqs = ws.freqs.data();
 
-    // Phase factors of the weights at f_c; those at 2 f_c are their squares.
+    // Phase factors of the weights at f_c (t f_c reduced exactly, its
+    // cosine and sine within 1.5 units of 2^-53, eight points at a time, as
+    // the direct sums anchor theirs); those at 2 f_c are their squares.
     double* ph = ws.phase.data();
+    fast_anchor(p.t, b.fc, ws.cos, ws.sin);
     for (std::size_t i = 0; i < np; ++i) {
-        const dd::DD r = dd::cycles(p.t[i], b.fc);
-        const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
-        ph[2 * i] = std::cos(th);
-        ph[2 * i + 1] = std::sin(th);
+        ph[2 * i] = ws.cos[i];
+        ph[2 * i + 1] = ws.sin[i];
     }
     for (std::size_t k = 0; k < kTransforms; ++k) {
         b.cells[k] = ws.cells[k].get();
