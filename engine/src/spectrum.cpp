@@ -465,7 +465,11 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     std::vector<Evaluation> out;
     std::vector<std::size_t> careful;
     std::vector<double> freqs;
-    std::unique_ptr<FastEvaluator> direct; // made for the first unsettled frequency
+    // Made for the first unsettled frequency: `direct` where grid neighbours
+    // go together, `single` for the frequencies that go alone, which need
+    // no steps (a cosine and sine per point in double-double) to turn their
+    // phases to a next frequency.
+    std::unique_ptr<FastEvaluator> direct, single;
     std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     const auto ub = static_cast<std::size_t>(block);
@@ -492,7 +496,6 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         // neighbours sharing them), and only what those leave goes the
         // careful way.
         if (!careful.empty()) {
-            if (!direct) direct = std::make_unique<FastEvaluator>(p, grid.step());
             groups.clear();
             for (std::size_t i = 0; i < careful.size(); ++i) {
                 const std::size_t k = careful[i];
@@ -502,11 +505,18 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
                 else
                     groups.emplace_back(k, 1);
             }
+            // (A frequency alone is evaluated at its anchor: the same bits
+            // whatever step the evaluator turns by.)
+            bool together = false;
+            for (const auto& g : groups) together |= g.second > 1;
+            if (together && !direct) direct = std::make_unique<FastEvaluator>(p, grid.step());
+            if (!together && !single) single = std::make_unique<FastEvaluator>(p, 0.0);
+            const FastEvaluator& fast = together ? *direct : *single;
             parallel_for(p, groups.size(), nt, [&](std::size_t g, unsigned id) {
-                if (!scratch[id]) scratch[id] = direct->scratch();
+                if (!scratch[id]) scratch[id] = fast.scratch();
                 const auto [start, len] = groups[g];
-                direct->evaluate(std::span<const double>(freqs).subspan(start, len),
-                                 std::span<Evaluation>(out).subspan(start, len), *scratch[id]);
+                fast.evaluate(std::span<const double>(freqs).subspan(start, len),
+                              std::span<Evaluation>(out).subspan(start, len), *scratch[id]);
             });
             std::erase_if(careful, [&](std::size_t k) { return out[k].settled; });
         }

@@ -36,12 +36,17 @@
 //   - the deconvolution, a few units of the result.
 // The first-order term adds its own bound times 2 pi |delta_m|, the second
 // order (2 pi delta_m u)^2/2 sum |c_i|.
+#include "nufft_kernel.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
 #include "thread_pool.hpp"
 
 #include <fftw3.h>
 #include <pthread.h>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -53,6 +58,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -65,8 +71,8 @@ std::mutex& fftw_planner_lock() {
 
 namespace {
 
-constexpr int kWidth = 20;                // cells per point
-constexpr double kBeta = 2.3 * kWidth;    // kernel shape
+constexpr int kWidth = kKernelWidth;      // cells per point
+constexpr double kBeta = kKernelBeta;     // kernel shape
 constexpr int kTransforms = 6;            // h, hy, hu, hyu at f; h, hu at 2f
 constexpr std::size_t kMaxBlock = 131072; // grid frequencies per transform
 constexpr std::size_t kMinBlock = 512;
@@ -106,25 +112,96 @@ inline double cell_distance(int j, double a) {
 #define FASOGRAM_SPREAD_INLINE inline
 #endif
 
-// The kernel at z, |z| < 1 (0 elsewhere), written without the cancelling
-// sqrt(1 - z^2) - 1.  The exponent -x is good to 3 units of itself, so the
-// value is good to (1 + 3x) units of itself.
-FASOGRAM_SPREAD_INLINE double exponent(double z) {
-    const double q = (1.0 - z) * (1.0 + z);
-    return q > 0.0 ? kBeta * (z * z) / (1.0 + std::sqrt(q))
-                   : std::numeric_limits<double>::infinity();
-}
+// The kernel's exponential (nufft_kernel.hpp): its constants, and its code
+// once per processor target.
+constexpr double kExpShift = 0x1.8p52;
+constexpr double kExpC = 0x1.71547652b82fep+5;
+constexpr double kExpL1 = 0x1.62e42fefa2000p-6;
+constexpr double kExpL2 = 0x1.9ef35793c7673p-46;
+constexpr double kExpCoef[6] = {0.5,
+                                0x1.5555555555555p-3,
+                                0x1.5555555555555p-5,
+                                0x1.1111111111111p-7,
+                                0x1.6c16c16c16c17p-10,
+                                0x1.a01a01a01a01ap-13};
+// clang-format off
+alignas(64) constexpr double kExpHi[32] = {
+    0x1.0000000000000p+0, 0x1.059b0d3158574p+0, 0x1.0b5586cf9890fp+0, 0x1.11301d0125b51p+0,
+    0x1.172b83c7d517bp+0, 0x1.1d4873168b9aap+0, 0x1.2387a6e756238p+0, 0x1.29e9df51fdee1p+0,
+    0x1.306fe0a31b715p+0, 0x1.371a7373aa9cbp+0, 0x1.3dea64c123422p+0, 0x1.44e086061892dp+0,
+    0x1.4bfdad5362a27p+0, 0x1.5342b569d4f82p+0, 0x1.5ab07dd485429p+0, 0x1.6247eb03a5585p+0,
+    0x1.6a09e667f3bcdp+0, 0x1.71f75e8ec5f74p+0, 0x1.7a11473eb0187p+0, 0x1.82589994cce13p+0,
+    0x1.8ace5422aa0dbp+0, 0x1.93737b0cdc5e5p+0, 0x1.9c49182a3f090p+0, 0x1.a5503b23e255dp+0,
+    0x1.ae89f995ad3adp+0, 0x1.b7f76f2fb5e47p+0, 0x1.c199bdd85529cp+0, 0x1.cb720dcef9069p+0,
+    0x1.d5818dcfba487p+0, 0x1.dfc97337b9b5fp+0, 0x1.ea4afa2a490dap+0, 0x1.f50765b6e4540p+0};
+alignas(64) constexpr double kExpLo[32] = {
+     0x0.0p+0,               0x1.d73e2a475b465p-55,  0x1.8a62e4adc610bp-54, -0x1.6c51039449b3ap-54,
+    -0x1.19041b9d78a76p-55,  0x1.e016e00a2643cp-54,  0x1.9b07eb6c70573p-54,  0x1.612e8afad1255p-55,
+     0x1.6f46ad23182e4p-55, -0x1.63aeabf42eae2p-54,  0x1.ada0911f09ebcp-55,  0x1.89b7a04ef80d0p-59,
+     0x1.d4397afec42e2p-56, -0x1.07abe1db13cadp-55,  0x1.6324c054647adp-54, -0x1.383c17e40b497p-54,
+    -0x1.bdd3413b26456p-54, -0x1.16e4786887a99p-55, -0x1.41577ee04992fp-55, -0x1.d4c1dd41532d8p-54,
+     0x1.6e9f156864b27p-54, -0x1.75fc781b57ebcp-57,  0x1.c7c46b071f2bep-56, -0x1.d2f6edb8d41e1p-54,
+     0x1.7a1cd345dcc81p-54, -0x1.5584f7e54ac3bp-56,  0x1.11065895048ddp-55,  0x1.503cbd1e949dbp-56,
+     0x1.2ed02d75b3707p-55, -0x1.1a5cd4f184b5cp-54, -0x1.e9c23179c2893p-54,  0x1.9d3e12dd8a18bp-54};
+// clang-format on
 
-// The kernel values of the w cells for a point at x = a - 1/2 (a its
-// offset within its cell), and in e their exponents (0 where a value is 0).
-FASOGRAM_SPREAD_INLINE void kernel_cells(double x, double* v, double* e) {
-    for (int j = 0; j < kWidth; ++j) {
-        const double ex =
-            exponent((static_cast<double>(j - kWidth / 2 + 1) - 0.5 - x) / (kWidth / 2.0));
-        v[j] = std::exp(-ex);
-        e[j] = v[j] == 0.0 ? 0.0 : ex;
+// Two lanes, the vectors every processor has; the multiply-adds may or may
+// not be fused.
+namespace row_plain {
+using V = double __attribute__((vector_size(16)));
+using U = unsigned long long __attribute__((vector_size(16)));
+constexpr V kIota = {0.0, 1.0};
+struct Ops {
+    static FASOGRAM_SPREAD_INLINE V fma(V a, V b, V c) { return a * b + c; }
+    static FASOGRAM_SPREAD_INLINE V sqrt(V a) { return V{std::sqrt(a[0]), std::sqrt(a[1])}; }
+    static FASOGRAM_SPREAD_INLINE V gather(const double* t, U j) { return V{t[j[0]], t[j[1]]}; }
+};
+#include "nufft_kernel_row.inc"
+} // namespace row_plain
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define FASOGRAM_NUFFT_ROW_AVX2 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
+namespace row_avx2 {
+using V = double __attribute__((vector_size(32)));
+using U = unsigned long long __attribute__((vector_size(32)));
+constexpr V kIota = {0.0, 1.0, 2.0, 3.0};
+struct Ops {
+    static FASOGRAM_SPREAD_INLINE V fma(V a, V b, V c) {
+        return (V)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
     }
-}
+    static FASOGRAM_SPREAD_INLINE V sqrt(V a) { return (V)_mm256_sqrt_pd((__m256d)a); }
+    static FASOGRAM_SPREAD_INLINE V gather(const double* t, U j) {
+        return (V)_mm256_i64gather_pd(t, (__m256i)j, 8);
+    }
+};
+#include "nufft_kernel_row.inc"
+} // namespace row_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+// Which target's rows the code of a target takes.
+struct PlainRows {
+    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* e, double* units) {
+        row_plain::row(x, v, e, units);
+    }
+};
+#ifdef FASOGRAM_NUFFT_ROW_AVX2
+struct Avx2Rows {
+    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* e, double* units) {
+        row_avx2::row(x, v, e, units);
+    }
+};
+#endif
 
 // Gauss-Legendre nodes and weights on [-1, 1] in long double.
 void gauss_legendre(int q, std::vector<long double>& x, std::vector<long double>& wt) {
@@ -158,6 +235,10 @@ constexpr int kOffsets = 64;
 struct KernelConstants {
     std::array<long double, kCheb> cheb{};
     std::array<double, kEpsSteps + 1> eps{};
+    // kernel_approximation_bound(): the largest sum of a point's kernel
+    // values (it varies with the offset by the aliasing alone, some 1e-18 of
+    // itself, hence the margin) times the exponential's truncation.
+    double approximation = 0.0;
 
     long double inverse_ft(long double nu) const {
         const long double x = 32 * nu * nu - 1;
@@ -201,6 +282,13 @@ KernelConstants make_constants() {
         for (int j = 0; j < kWidth; ++j)
             values_at[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] =
                 kernel_long(cell_distance(j, static_cast<double>(k) / kOffsets) / (kWidth / 2.0L));
+    long double most = 0;
+    for (const auto& row : values_at) {
+        long double sum = 0;
+        for (long double v : row) sum += v;
+        most = std::max(most, sum);
+    }
+    c.approximation = kKernelExpTruncation * static_cast<double>(most) * (1 + 1e-9);
     for (int i = 0; i <= kEpsSteps; ++i) {
         const long double nu = i / (4.0L * kEpsSteps);
         const long double inv = c.inverse_ft(nu);
@@ -244,6 +332,65 @@ std::mutex& planner_lock() {
     return fftw_planner_lock();
 }
 
+struct RowFunctions {
+    void (*row)(double, double*, double*, double*) = row_plain::row;
+    void (*exp_four)(const double*, double*) = row_plain::exp_four;
+};
+
+RowFunctions pick_row_functions() {
+    RowFunctions f;
+#ifdef FASOGRAM_NUFFT_ROW_AVX2
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        f.row = row_avx2::row;
+        f.exp_four = row_avx2::exp_four;
+    }
+#endif
+    return f;
+}
+
+const RowFunctions kRows = pick_row_functions();
+
+} // namespace
+
+const KernelExpConstants& kernel_exp_constants() {
+    static const KernelExpConstants c{
+        kExpShift,
+        kExpC,
+        kExpL1,
+        kExpL2,
+        {kExpCoef[0], kExpCoef[1], kExpCoef[2], kExpCoef[3], kExpCoef[4], kExpCoef[5]},
+        kExpHi,
+        kExpLo};
+    return c;
+}
+
+void kernel_exp(std::span<const double> e, std::span<double> out) {
+    if (out.size() != e.size()) throw std::invalid_argument("kernel_exp: sizes differ");
+    for (std::size_t i = 0; i < e.size(); i += 4) {
+        double in[4] = {0, 0, 0, 0}, res[4];
+        const std::size_t n = std::min<std::size_t>(4, e.size() - i);
+        for (std::size_t l = 0; l < n; ++l) {
+            if (!(e[i + l] >= 0.0 && e[i + l] <= 47.0))
+                throw std::invalid_argument("kernel_exp: argument outside [0, 47]");
+            in[l] = e[i + l];
+        }
+        kRows.exp_four(in, res);
+        for (std::size_t l = 0; l < n; ++l) out[i + l] = res[l];
+    }
+}
+
+void kernel_row(double x, double* v, double* e, double* units) {
+    if (!(x >= -0.5 && x < 0.5)) throw std::invalid_argument("kernel_row: x outside [-1/2, 1/2)");
+    kRows.row(x, v, e, units);
+}
+
+double kernel_approximation_bound() {
+    return constants().approximation;
+}
+
+namespace {
+
 // The buffers are the engine's own, aligned as FFTW wants them: FFTW's
 // allocator aborts the process when memory runs out, ours raises
 // std::bad_alloc.
@@ -269,11 +416,23 @@ void probe_room_for_fftw(std::size_t n) {
     const Buffer room = complex_buffer(4 * n);
 }
 
+// Kernel tables of `doubles` values, from those earlier calls gave back
+// (their pages are not faulted in again on every call), and back.
+Buffer take_table(std::size_t doubles);
+void give_table(Buffer table, std::size_t doubles);
+
 // The points' places on the cells for one transform step (df or 2 df).
 struct Positions {
     std::vector<std::uint32_t> cell; // first of the w cells
     std::vector<double> offset;      // the point's offset within its cell less 1/2
-    Buffer table;                    // kernel values, each twice, 2w per point (or none)
+    Buffer table;                    // kernel values, w per point (or none)
+    std::size_t table_size = 0;
+    Positions() = default;
+    Positions(const Positions&) = delete;
+    Positions& operator=(const Positions&) = delete;
+    ~Positions() {
+        if (table) give_table(std::move(table), table_size);
+    }
 };
 
 // Places the points for the transforms of one step, whose weights have
@@ -293,20 +452,23 @@ template <std::size_t K> struct PlaceWork {
     Positions* out = nullptr;
 };
 
-template <std::size_t K>
+template <std::size_t K, class Rows>
 FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
     const std::vector<double>& t = *w.t;
     const std::size_t np = t.size(), n = w.n, stride = n + kWidth;
     ps.cell.resize(np);
     ps.offset.resize(np);
-    if (w.keep_table) ps.table = complex_buffer(np * kWidth);
+    if (w.keep_table) {
+        ps.table_size = np * kWidth;
+        ps.table = take_table(ps.table_size);
+    }
     std::vector<double> sums(K * stride, 0.0);
     std::vector<std::uint32_t> count(stride, 0);
     std::array<double, K> point{};
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
-    double v[kWidth], ex[kWidth];
+    double v[kWidth], ex[kWidth], units[kWidth];
     for (std::size_t i = 0; i < np; ++i) {
         const dd::DD r = dd::cycles(t[i], w.step);
         const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
@@ -327,18 +489,16 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         const auto cell = static_cast<std::size_t>(first);
         ps.cell[i] = static_cast<std::uint32_t>(first);
         ps.offset[i] = x;
-        kernel_cells(x, v, ex);
-        if (w.keep_table) {
-            double* out = &ps.table[i * 2 * kWidth];
-            for (int j = 0; j < kWidth; ++j) out[2 * j] = out[2 * j + 1] = v[j];
-        }
+        Rows::row(x, v, ex, units);
+        if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
         for (std::size_t k = 0; k < K; ++k) {
             const double c = (*w.mod[k])[i];
-            const double gk = w.gamma[k] + 2.0;
+            // The weight's roundings, the kernel value's and the product's.
+            const double gk = w.gamma[k] + 1.0;
             double* sk = &sums[k * stride + cell];
             double e = 0;
             for (int j = 0; j < kWidth; ++j) {
-                const double rj = (gk + 3.0 * ex[j]) * v[j];
+                const double rj = (gk + units[j]) * v[j];
                 e += rj * rj;
                 sk[j] += c * v[j];
             }
@@ -363,17 +523,17 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
 }
 
 std::array<double, 4> place4_generic(const PlaceWork<4>& w) {
-    return place_body(w);
+    return place_body<4, PlainRows>(w);
 }
 std::array<double, 2> place2_generic(const PlaceWork<2>& w) {
-    return place_body(w);
+    return place_body<2, PlainRows>(w);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const PlaceWork<4>& w) {
-    return place_body(w);
+    return place_body<4, Avx2Rows>(w);
 }
 __attribute__((target("avx2,fma"))) std::array<double, 2> place2_avx2(const PlaceWork<2>& w) {
-    return place_body(w);
+    return place_body<2, Avx2Rows>(w);
 }
 #endif
 
@@ -396,13 +556,13 @@ PlaceFunctions pick_place_functions() {
 
 const PlaceFunctions kPlace = pick_place_functions();
 
-// Adds weight c times the kernel values (each twice) to 2w doubles of a
-// cell array of interleaved complex numbers.
+// Adds weight c times the w kernel values to w cells of an array of
+// interleaved complex numbers.
 FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __restrict k, double cr,
                                        double ci) {
-    for (int j = 0; j < 2 * kWidth; j += 2) {
-        g[j] += cr * k[j];
-        g[j + 1] += ci * k[j + 1];
+    for (int j = 0; j < kWidth; ++j) {
+        g[2 * j] += cr * k[j];
+        g[2 * j + 1] += ci * k[j];
     }
 }
 
@@ -436,8 +596,9 @@ struct NufftEvaluator::Plan {
 struct NufftEvaluator::Workspace {
     std::size_t n = 0;
     std::array<Buffer, kTransforms> cells;
-    std::vector<double> phase; // e^{2 pi i f_c t} per point, interleaved
-    std::vector<double> freqs; // the block's grid frequencies
+    std::vector<double> phase;    // e^{2 pi i f_c t} per point, interleaved
+    std::vector<double> freqs;    // the block's grid frequencies
+    std::vector<double> cos, sin; // the phase factors as computed
 };
 
 namespace {
@@ -484,8 +645,10 @@ std::shared_ptr<const Transform> make_transform(std::size_t n) {
         const double at = static_cast<double>(nu) * 4 * kEpsSteps;
         const auto i = std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps - 1);
         // Between the tabulated points, and for the Chebyshev series' own
-        // error (below 1e-17 of 1/Phi), a margin.
-        tr->alias[m] = 1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17;
+        // error (below 1e-17 of 1/Phi), a margin; and the truncation of the
+        // kernel's exponential, of one sign for every value, whole.
+        tr->alias[m] =
+            1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17 + tr->deconv[m] * kc.approximation;
     }
     return tr;
 }
@@ -528,11 +691,16 @@ struct WorkspacePool {
     std::mutex lock;
     std::vector<std::unique_ptr<NufftEvaluator::Workspace>> free; // latest last
     std::size_t bytes = 0;
+    // The kernel tables, by their number of doubles, at most kPooledBytes
+    // of them too.
+    std::vector<std::pair<std::size_t, Buffer>> tables; // latest last
+    std::size_t table_bytes = 0;
     bool open = true;
     ~WorkspacePool() {
         std::lock_guard<std::mutex> hold(lock);
         open = false;
         free.clear();
+        tables.clear();
     }
 };
 
@@ -551,6 +719,35 @@ WorkspacePool& workspace_pool() {
     return pool;
 }
 
+Buffer take_table(std::size_t doubles) {
+    {
+        WorkspacePool& pool = workspace_pool();
+        std::lock_guard<std::mutex> hold(pool.lock);
+        for (auto it = pool.tables.rbegin(); it != pool.tables.rend(); ++it)
+            if (it->first == doubles) {
+                Buffer b = std::move(it->second);
+                pool.tables.erase(std::next(it).base());
+                pool.table_bytes -= doubles * sizeof(double);
+                return b;
+            }
+    }
+    return complex_buffer((doubles + 1) / 2);
+}
+
+void give_table(Buffer table, std::size_t doubles) {
+    std::vector<std::pair<std::size_t, Buffer>> leaving;
+    WorkspacePool& pool = workspace_pool();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    if (!pool.open || doubles * sizeof(double) > kPooledBytes) return;
+    pool.tables.emplace_back(doubles, std::move(table));
+    pool.table_bytes += doubles * sizeof(double);
+    while (pool.table_bytes > kPooledBytes) {
+        pool.table_bytes -= pool.tables.front().first * sizeof(double);
+        leaving.push_back(std::move(pool.tables.front()));
+        pool.tables.erase(pool.tables.begin());
+    }
+}
+
 void lock_pool_for_fork() {
     workspace_pool().lock.lock();
 }
@@ -560,7 +757,8 @@ void unlock_pool_after_fork() {
 
 std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
     return kTransforms * 2 * (ws.n + kWidth) * sizeof(double) +
-           (ws.phase.capacity() + ws.freqs.capacity()) * sizeof(double);
+           (ws.phase.capacity() + ws.freqs.capacity() + ws.cos.capacity() + ws.sin.capacity()) *
+               sizeof(double);
 }
 
 } // namespace
@@ -582,7 +780,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         pl.u_max = std::max(pl.u_max, std::fabs(pl.u[i]));
         pl.hy[i] = series.h[i] * series.y[i];
     }
-    const bool table = np * 4 * kWidth * sizeof(double) <= kTableBytes;
+    const bool table = np * 2 * kWidth * sizeof(double) <= kTableBytes;
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
@@ -678,6 +876,8 @@ std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
         for (Buffer& b : ws->cells) b = complex_buffer(n + kWidth);
     }
     ws->phase.resize(2 * plan_->p.t.size());
+    ws->cos.resize(plan_->p.t.size());
+    ws->sin.resize(plan_->p.t.size());
     ws->freqs.resize(plan_->block);
     // Given back to the pool when the caller lets it go.
     return std::shared_ptr<Workspace>(ws.release(), [](Workspace* w) {
@@ -744,14 +944,12 @@ struct BlockWork {
     std::size_t n = 0;
 };
 
-FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
+template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const Prepared& p = *b.p;
-    double scratch[2 * kWidth];
+    double scratch[kWidth], ex[kWidth], units[kWidth];
     auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
-        if (ps.table) return &ps.table[i * 2 * kWidth];
-        double v[kWidth], ex[kWidth];
-        kernel_cells(ps.offset[i], v, ex);
-        for (int j = 0; j < kWidth; ++j) scratch[2 * j] = scratch[2 * j + 1] = v[j];
+        if (ps.table) return &ps.table[i * kWidth];
+        Rows::row(ps.offset[i], scratch, ex, units);
         return scratch;
     };
     const auto& g = b.cells;
@@ -853,7 +1051,7 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
 }
 
 void spread_generic(const BlockWork& b) {
-    spread_body(b);
+    spread_body<PlainRows>(b);
 }
 void finish_generic(const BlockWork& b, std::span<Evaluation> out) {
     finish_body(b, out);
@@ -862,7 +1060,7 @@ void finish_generic(const BlockWork& b, std::span<Evaluation> out) {
 #if defined(__GNUC__) && defined(__x86_64__)
 #define FASOGRAM_NUFFT_X86 1
 __attribute__((target("avx2,fma"))) void spread_avx2(const BlockWork& b) {
-    spread_body(b);
+    spread_body<Avx2Rows>(b);
 }
 __attribute__((target("avx2,fma"))) void finish_avx2(const BlockWork& b,
                                                      std::span<Evaluation> out) {
@@ -923,13 +1121,14 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
         ws.freqs[l] = pl.grid.frequency(first + static_cast<std::int64_t>(l));
     b.freqs = ws.freqs.data();
 
-    // Phase factors of the weights at f_c; those at 2 f_c are their squares.
+    // Phase factors of the weights at f_c (t f_c reduced exactly, its
+    // cosine and sine within 1.5 units of 2^-53, eight points at a time, as
+    // the direct sums anchor theirs); those at 2 f_c are their squares.
     double* ph = ws.phase.data();
+    fast_anchor(p.t, b.fc, ws.cos, ws.sin);
     for (std::size_t i = 0; i < np; ++i) {
-        const dd::DD r = dd::cycles(p.t[i], b.fc);
-        const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
-        ph[2 * i] = std::cos(th);
-        ph[2 * i + 1] = std::sin(th);
+        ph[2 * i] = ws.cos[i];
+        ph[2 * i + 1] = ws.sin[i];
     }
     for (std::size_t k = 0; k < kTransforms; ++k) {
         b.cells[k] = ws.cells[k].get();
@@ -989,9 +1188,9 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double per_block = blocks * (300.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
-    const double nufft_work = 1e6 + 600.0 * points + per_block + 1.5e-4 * careful;
-    const double nufft = 1e6 + 600.0 * points / std::min(cores, 2.0) +
+    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
+    const double nufft_work = 1e6 + 250.0 * points + per_block + 1.5e-4 * careful;
+    const double nufft = 1e6 + 250.0 * points / std::min(cores, 2.0) +
                          per_block / std::min(static_cast<double>(workers), blocks) +
                          1.5e-4 * careful / cores;
     // The faster in time; where the two come within a quarter of each other
