@@ -1,0 +1,252 @@
+// The error bounds of the sums each fit is solved from, held against a
+// quadruple-precision reference on inputs where they are nearly tight: a
+// bound made smaller or a term dropped must make these fail, not merely
+// leave less margin.
+//
+// Rounding errors that differ from point to point are far below their
+// probabilistic allowance; the ones that come near it repeat from point to
+// point.  Whole-day times at dyadic frequencies fall on a few phases (so
+// every point of a phase has the same error in its cosine and sine), and
+// on the transforms' cells at the same offsets (so every cell adds the
+// same weights and rounds the same way); values that alternate between two
+// levels make the sums of h y as coherent as those of h.  A few times off
+// the whole days keep every fit away from exact singularity.
+#include "fasogram/spectrum.hpp"
+#include "spectrum_internal.hpp"
+
+#include <quadmath.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+using detail::Evaluation;
+using detail::Prepared;
+using detail::SumRecord;
+using quad = __float128;
+
+// The records of the sums solved on this thread while one is alive.
+struct SumsRecording {
+    std::vector<SumRecord> records;
+    SumsRecording() { detail::sum_records() = &records; }
+    ~SumsRecording() { detail::sum_records() = nullptr; }
+    SumsRecording(const SumsRecording&) = delete;
+    SumsRecording& operator=(const SumsRecording&) = delete;
+};
+
+// The seven sums of `p` at f in quadruple precision, the values less
+// `centre` (the fast sums and the transforms take them from the double
+// centre, the careful ones from the double-double mean): the phase t f
+// exactly (106 bits fit in 113) less its nearest whole number, its cosine
+// and sine once per distinct phase.
+std::array<quad, 7> reference_sums(const Prepared& p, double f, quad centre) {
+    std::array<quad, 7> s{};
+    std::map<quad, std::pair<quad, quad>> phases;
+    for (std::size_t i = 0; i < p.t.size(); ++i) {
+        const quad tf = static_cast<quad>(p.t[i]) * f;
+        const quad r = tf - roundq(tf);
+        auto it = phases.find(r);
+        if (it == phases.end()) {
+            quad sn, cs;
+            sincosq(2 * M_PIq * r, &sn, &cs);
+            it = phases.emplace(r, std::pair{cs, sn}).first;
+        }
+        const auto [cs, sn] = it->second;
+        const quad h = static_cast<quad>(p.h[i]) + (p.h_lo.empty() ? 0 : p.h_lo[i]);
+        const quad y = static_cast<quad>(p.x[i]) - centre;
+        s[0] += h * cs;
+        s[1] += h * sn;
+        s[2] += h * cs * cs;
+        s[3] += h * cs * sn;
+        s[4] += h * sn * sn;
+        s[5] += h * y * cs;
+        s[6] += h * y * sn;
+    }
+    return s;
+}
+
+// The largest error / bound over the sums seen, apart for the five sums
+// bounded by mu and the two bounded by eta.
+struct Worst {
+    double mu = 0.0, eta = 0.0;
+    std::string where_mu, where_eta;
+    int fits = 0;
+    void take(const SumRecord& r, const std::array<quad, 7>& exact) {
+        const dd::DD v[7] = {r.hc, r.hs, r.hcc, r.hcs, r.hss, r.hyc, r.hys};
+        ++fits;
+        for (int k = 0; k < 7; ++k) {
+            const quad got = static_cast<quad>(v[k].hi) + v[k].lo;
+            const double err = static_cast<double>(fabsq(got - exact[k]));
+            const double bound = k < 5 ? r.mu : r.eta;
+            double& worst = k < 5 ? mu : eta;
+            if (!(err <= worst * bound)) {
+                worst = err / bound;
+                char buf[160];
+                std::snprintf(buf, sizeof buf, "f=%.17g sum %d: error %.3g, bound %.3g", r.f, k,
+                              err, bound);
+                (k < 5 ? where_mu : where_eta) = buf;
+            }
+        }
+    }
+    void print(const char* what) const {
+        std::printf("%s: %d fits, worst error/bound %.3g of mu (%s), %.3g of eta (%s)\n", what,
+                    fits, mu, where_mu.c_str(), eta, where_eta.c_str());
+    }
+};
+
+struct Series {
+    std::vector<double> t, x;
+};
+
+// n whole days, every 1000th point 0.3 d later.  With `alternating` the
+// values alternate between two levels (coherent sums of h y at the
+// half-day alias), with a little noise on the points off the whole days;
+// otherwise they are noise.
+Series whole_days(int n, bool alternating = true) {
+    Series s;
+    std::uint64_t state = 5 + static_cast<std::uint64_t>(n);
+    for (int i = 0; i < n; ++i) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double noise = static_cast<double>(state >> 11) * 0x1p-53;
+        const bool off = i % 1000 == 7;
+        s.t.push_back(i + (off ? 0.3 : 0.0));
+        if (alternating)
+            s.x.push_back((i % 2 == 0 ? 10.75 : 10.25) + (off ? noise : 0.0));
+        else
+            s.x.push_back(10.0 + noise);
+    }
+    return s;
+}
+
+// Whether grid index j is one to hold against the reference: the block's
+// first, middle and last frequencies (the middle one's phases are exact
+// factors of the whole block, the last ones furthest from the middle), the
+// ends of the grid (the aliases 0 and 1/2 c/d) and every 8th.
+bool judged(std::int64_t j, std::int64_t size, std::int64_t block, std::int64_t every = 8) {
+    const std::int64_t at = j % block;
+    return at == 0 || at == block / 2 || at == block - 1 || j == size - 1 || j % every == 0;
+}
+
+Worst transform_sums(const Series& d, Window w, const FrequencyGrid& g, std::size_t block,
+                     std::int64_t every = 8) {
+    const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+    const detail::NufftEvaluator nufft(p, g, block, 1);
+    const auto b = static_cast<std::int64_t>(nufft.block_size());
+    auto ws = nufft.workspace();
+    std::vector<Evaluation> out(nufft.block_size());
+    Worst worst;
+    SumsRecording rec;
+    for (std::int64_t first = 0; first < g.size(); first += b) {
+        const auto len = static_cast<std::size_t>(std::min(b, g.size() - first));
+        rec.records.clear();
+        nufft.evaluate(first, std::span<Evaluation>(out).first(len), *ws);
+        EXPECT_EQ(rec.records.size(), len);
+        for (std::size_t l = 0; l < rec.records.size(); ++l)
+            if (judged(first + static_cast<std::int64_t>(l), g.size(), b, every))
+                worst.take(rec.records[l], reference_sums(p, rec.records[l].f, p.centre));
+    }
+    return worst;
+}
+
+Worst fast_sums(const Series& d, Window w, const FrequencyGrid& g) {
+    const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+    const detail::FastEvaluator fast(p, g.step());
+    auto sc = fast.scratch();
+    const auto group = static_cast<std::int64_t>(detail::kFastGroup);
+    std::vector<Evaluation> out(detail::kFastGroup);
+    Worst worst;
+    SumsRecording rec;
+    for (std::int64_t first = 0; first < g.size(); first += group) {
+        std::vector<double> freqs;
+        for (std::int64_t j = first; j < std::min(g.size(), first + group); ++j)
+            freqs.push_back(g.frequency(j));
+        rec.records.clear();
+        fast.evaluate(freqs, std::span<Evaluation>(out).first(freqs.size()), *sc);
+        EXPECT_EQ(rec.records.size(), freqs.size());
+        // Most rotations from the anchor: the group's last frequencies.
+        for (std::size_t l = 0; l < rec.records.size(); ++l)
+            if (judged(first + static_cast<std::int64_t>(l), g.size(), group))
+                worst.take(rec.records[l], reference_sums(p, rec.records[l].f, p.centre));
+    }
+    return worst;
+}
+
+TEST(BoundPins, TransformSumsOfWholeDaysAtDyadicFrequencies) {
+    // 20000 whole days, grid 0 .. 1/2 c/d in 1024 or 2048 steps: blocks of
+    // 512 frequencies put every point of a transform at the same offset in
+    // its cell.
+    const Series d = whole_days(20000);
+    Worst all;
+    for (const std::int64_t steps : {1024, 2048}) {
+        const Worst w = transform_sums(d, Window::square, {0.0, 0.5, steps, 0.0}, 512);
+        w.print(steps == 1024 ? "transforms, 1024 steps" : "transforms, 2048 steps");
+        EXPECT_LE(w.mu, 1.0) << w.where_mu;
+        EXPECT_LE(w.eta, 1.0) << w.where_eta;
+        EXPECT_GE(w.fits, 100);
+        all.mu = std::max(all.mu, w.mu);
+        all.eta = std::max(all.eta, w.eta);
+    }
+    // Nearly tight: a bound a third the size would not hold.
+    EXPECT_GT(all.mu, 0.35);
+    EXPECT_GT(all.eta, 0.35);
+    // The rounding of the spreading and the FFTs, amplified by |1/Phi| at
+    // the block's ends: longer, with noise for values, at 1/8192 c/d steps
+    // (the first frequency of a block, 0 c/d, is the one nearest the bound).
+    const Worst edge =
+        transform_sums(whole_days(50000, false), Window::square, {0.0, 0.5, 4096, 0.0}, 512, 4096);
+    edge.print("transforms, 50000 days");
+    EXPECT_LE(edge.mu, 1.0) << edge.where_mu;
+    EXPECT_LE(edge.eta, 1.0) << edge.where_eta;
+    EXPECT_GT(edge.mu, 0.2);
+}
+
+TEST(BoundPins, FastSumsOfWholeDaysAtDyadicFrequencies) {
+    // The phases repeat from point to point, and so do the roundings of
+    // each rotation.
+    const Series d = whole_days(20000);
+    Worst all;
+    for (Window w : {Window::square, Window::hanning}) {
+        const Worst v = fast_sums(d, w, {0.0, 0.5, 1024, 0.0});
+        v.print(w == Window::square ? "fast sums, square" : "fast sums, Hanning");
+        EXPECT_LE(v.mu, 1.0) << v.where_mu;
+        EXPECT_LE(v.eta, 1.0) << v.where_eta;
+        EXPECT_GE(v.fits, 100);
+        all.mu = std::max(all.mu, v.mu);
+        all.eta = std::max(all.eta, v.eta);
+    }
+    EXPECT_GT(all.mu, 0.3);
+    EXPECT_GT(all.eta, 0.3);
+}
+
+// Longer whole-day series at the half-day alias: the errors of the sums of
+// h y (and at 30000 days with 2048 steps those of h cos^2) exceed the
+// transforms' bound, by up to 2.3 times.  Every cell of a transform adds
+// the same weights at the same offset and rounds the same way, and the
+// FFT adds those equal errors up in the one mode the values fill, where
+// the bound takes them as independent.  The bounds of rho and C1 .. C3
+// still hold there (with the first-order terms doubled, at most 0.11 of
+// them); the sums' bound is to be widened for such series.
+TEST(BoundPins, DISABLED_TransformSumsOfLongerWholeDaySeries) {
+    for (const auto& [n, steps] :
+         {std::pair{30000, std::int64_t{1024}}, std::pair{30000, std::int64_t{2048}},
+          std::pair{50000, std::int64_t{2048}}}) {
+        const Worst w =
+            transform_sums(whole_days(n), Window::square, {0.0, 0.5, steps, 0.0}, 512, 64);
+        w.print("transforms, longer series");
+        EXPECT_LE(w.mu, 1.0) << w.where_mu;
+        EXPECT_LE(w.eta, 1.0) << w.where_eta;
+    }
+}
+
+} // namespace
+} // namespace fasogram
