@@ -21,10 +21,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
-#include <map>
 #include <span>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace fasogram {
@@ -47,30 +49,39 @@ struct SumsRecording {
 // The seven sums of `p` at f in quadruple precision, the values less
 // `centre` (the fast sums and the transforms take them from the double
 // centre, the careful ones from the double-double mean): the phase t f
-// exactly (106 bits fit in 113) less its nearest whole number, its cosine
-// and sine once per distinct phase.
+// exactly (106 bits fit in 113) less its nearest whole number, the weights
+// and weighted values added up by phase, and each phase's cosine and sine
+// taken once.
 std::array<quad, 7> reference_sums(const Prepared& p, double f, quad centre) {
-    std::array<quad, 7> s{};
-    std::map<quad, std::pair<quad, quad>> phases;
+    struct Phase {
+        quad h = 0, hy = 0;
+    };
+    struct KeyHash {
+        std::size_t operator()(const std::pair<double, double>& k) const {
+            return std::hash<double>()(k.first) * 31 + std::hash<double>()(k.second);
+        }
+    };
+    std::unordered_map<std::pair<double, double>, Phase, KeyHash> phases;
     for (std::size_t i = 0; i < p.t.size(); ++i) {
         const quad tf = static_cast<quad>(p.t[i]) * f;
         const quad r = tf - roundq(tf);
-        auto it = phases.find(r);
-        if (it == phases.end()) {
-            quad sn, cs;
-            sincosq(2 * M_PIq * r, &sn, &cs);
-            it = phases.emplace(r, std::pair{cs, sn}).first;
-        }
-        const auto [cs, sn] = it->second;
+        const double hi = static_cast<double>(r);
+        Phase& ph = phases[{hi, static_cast<double>(r - hi)}]; // exact: r has at most 106 bits
         const quad h = static_cast<quad>(p.h[i]) + (p.h_lo.empty() ? 0 : p.h_lo[i]);
-        const quad y = static_cast<quad>(p.x[i]) - centre;
-        s[0] += h * cs;
-        s[1] += h * sn;
-        s[2] += h * cs * cs;
-        s[3] += h * cs * sn;
-        s[4] += h * sn * sn;
-        s[5] += h * y * cs;
-        s[6] += h * y * sn;
+        ph.h += h;
+        ph.hy += h * (static_cast<quad>(p.x[i]) - centre);
+    }
+    std::array<quad, 7> s{};
+    for (const auto& [key, ph] : phases) {
+        quad sn, cs;
+        sincosq(2 * M_PIq * (static_cast<quad>(key.first) + key.second), &sn, &cs);
+        s[0] += ph.h * cs;
+        s[1] += ph.h * sn;
+        s[2] += ph.h * cs * cs;
+        s[3] += ph.h * cs * sn;
+        s[4] += ph.h * sn * sn;
+        s[5] += ph.hy * cs;
+        s[6] += ph.hy * sn;
     }
     return s;
 }
