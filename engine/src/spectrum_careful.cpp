@@ -303,6 +303,11 @@ std::vector<FitRecord>*& fit_records() {
     return records;
 }
 
+std::vector<SumRecord>*& sum_records() {
+    thread_local std::vector<SumRecord>* records = nullptr;
+    return records;
+}
+
 int& fit_precision() {
     thread_local int precision = 0;
     return precision;

@@ -104,6 +104,18 @@ struct FitRecord {
 std::vector<FitRecord>*& fit_records();
 int& fit_precision();
 
+// The sums each fit on this thread was solved from and their stated
+// bounds (mu for the first five, eta for the last two), for the engine's
+// own tests: nothing is kept unless `sum_records` is set.  The sums are as
+// solve_fit took them, rounded to double-double.
+struct SumRecord {
+    double f = 0.0;
+    dd::DD hc, hs, hcc, hcs, hss, hyc, hys;
+    double mu = 0.0, eta = 0.0;
+    int precision = 0; // as in FitRecord
+};
+std::vector<SumRecord>*& sum_records();
+
 // Fast evaluation of `count` frequencies that follow each other on a grid of
 // step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in
 // `freqs` are the ones fitted).  `count` is at most kFastGroup.

@@ -181,6 +181,10 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const S
 template <class T>
 Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, dd::DD offset,
                      const SumBounds& b, double f, Digits digits) {
+    if (sum_records() != nullptr)
+        sum_records()->push_back({f, as_dd(u.hc), as_dd(u.hs), as_dd(u.hcc), as_dd(u.hcs),
+                                  as_dd(u.hss), as_dd(u.hyc), as_dd(u.hys), b.mu, b.eta,
+                                  fit_precision()});
     const T S = m.sum_h;
     const T dm = from_dd<T>(offset);
     const T cbar = u.hc / S, sbar = u.hs / S;

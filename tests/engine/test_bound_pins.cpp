@@ -1,0 +1,340 @@
+// The error bounds of the sums each fit is solved from, held against a
+// quadruple-precision reference on inputs where they are nearly tight: a
+// bound made smaller or a term dropped must make these fail, not merely
+// leave less margin.
+//
+// Rounding errors that differ from point to point are far below their
+// probabilistic allowance; the ones that come near it repeat from point to
+// point.  Whole-day times at dyadic frequencies fall on a few phases (so
+// every point of a phase has the same error in its cosine and sine), and
+// on the transforms' cells at the same offsets (so every cell adds the
+// same weights and rounds the same way); values that alternate between two
+// levels make the sums of h y as coherent as those of h.  A few times off
+// the whole days keep every fit away from exact singularity.
+#include "fasogram/spectrum.hpp"
+#include "mp_reference.hpp"
+#include "spectrum_internal.hpp"
+
+#include <quadmath.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <gtest/gtest.h>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+using detail::Evaluation;
+using detail::Prepared;
+using detail::SumRecord;
+using quad = __float128;
+
+// The records of the sums solved on this thread while one is alive.
+struct SumsRecording {
+    std::vector<SumRecord> records;
+    SumsRecording() { detail::sum_records() = &records; }
+    ~SumsRecording() { detail::sum_records() = nullptr; }
+    SumsRecording(const SumsRecording&) = delete;
+    SumsRecording& operator=(const SumsRecording&) = delete;
+};
+
+// The seven sums of `p` at f in quadruple precision, the values less
+// `centre` (the fast sums and the transforms take them from the double
+// centre, the careful ones from the double-double mean): the phase t f
+// exactly (106 bits fit in 113) less its nearest whole number, the weights
+// and weighted values added up by phase, and each phase's cosine and sine
+// taken once.
+std::array<quad, 7> reference_sums(const Prepared& p, double f, quad centre) {
+    struct Phase {
+        quad h = 0, hy = 0;
+    };
+    struct KeyHash {
+        std::size_t operator()(const std::pair<double, double>& k) const {
+            return std::hash<double>()(k.first) * 31 + std::hash<double>()(k.second);
+        }
+    };
+    std::unordered_map<std::pair<double, double>, Phase, KeyHash> phases;
+    for (std::size_t i = 0; i < p.t.size(); ++i) {
+        const quad tf = static_cast<quad>(p.t[i]) * f;
+        const quad r = tf - roundq(tf);
+        const double hi = static_cast<double>(r);
+        Phase& ph = phases[{hi, static_cast<double>(r - hi)}]; // exact: r has at most 106 bits
+        const quad h = static_cast<quad>(p.h[i]) + (p.h_lo.empty() ? 0 : p.h_lo[i]);
+        ph.h += h;
+        ph.hy += h * (static_cast<quad>(p.x[i]) - centre);
+    }
+    std::array<quad, 7> s{};
+    for (const auto& [key, ph] : phases) {
+        quad sn, cs;
+        sincosq(2 * M_PIq * (static_cast<quad>(key.first) + key.second), &sn, &cs);
+        s[0] += ph.h * cs;
+        s[1] += ph.h * sn;
+        s[2] += ph.h * cs * cs;
+        s[3] += ph.h * cs * sn;
+        s[4] += ph.h * sn * sn;
+        s[5] += ph.hy * cs;
+        s[6] += ph.hy * sn;
+    }
+    return s;
+}
+
+// The largest error / bound over the sums seen, apart for the five sums
+// bounded by mu and the two bounded by eta.
+struct Worst {
+    double mu = 0.0, eta = 0.0;
+    std::string where_mu, where_eta;
+    int fits = 0;
+    void take(const SumRecord& r, const std::array<quad, 7>& exact) {
+        const dd::DD v[7] = {r.hc, r.hs, r.hcc, r.hcs, r.hss, r.hyc, r.hys};
+        ++fits;
+        for (int k = 0; k < 7; ++k) {
+            const quad got = static_cast<quad>(v[k].hi) + v[k].lo;
+            const double err = static_cast<double>(fabsq(got - exact[k]));
+            const double bound = k < 5 ? r.mu : r.eta;
+            double& worst = k < 5 ? mu : eta;
+            if (!(err <= worst * bound)) {
+                worst = err / bound;
+                char buf[160];
+                std::snprintf(buf, sizeof buf, "f=%.17g sum %d: error %.3g, bound %.3g", r.f, k,
+                              err, bound);
+                (k < 5 ? where_mu : where_eta) = buf;
+            }
+        }
+    }
+    void print(const char* what) const {
+        std::printf("%s: %d fits, worst error/bound %.3g of mu (%s), %.3g of eta (%s)\n", what,
+                    fits, mu, where_mu.c_str(), eta, where_eta.c_str());
+    }
+};
+
+struct Series {
+    std::vector<double> t, x;
+};
+
+// n whole days, every 1000th point 0.3 d later.  With `alternating` the
+// values alternate between two levels (coherent sums of h y at the
+// half-day alias), with a little noise on the points off the whole days;
+// otherwise they are noise.
+Series whole_days(int n, bool alternating = true) {
+    Series s;
+    std::uint64_t state = 5 + static_cast<std::uint64_t>(n);
+    for (int i = 0; i < n; ++i) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double noise = static_cast<double>(state >> 11) * 0x1p-53;
+        const bool off = i % 1000 == 7;
+        s.t.push_back(i + (off ? 0.3 : 0.0));
+        if (alternating)
+            s.x.push_back((i % 2 == 0 ? 10.75 : 10.25) + (off ? noise : 0.0));
+        else
+            s.x.push_back(10.0 + noise);
+    }
+    return s;
+}
+
+// Whether grid index j is one to hold against the reference: the first,
+// middle and last frequencies of a block or group (the transforms take
+// their phase factors at the middle one and |1/Phi| is largest at the
+// ends; the fast sums anchor at the first and rotate most to the last),
+// the ends of the grid (the aliases 0 and 1/2 c/d) and every `every`th.
+bool judged(std::int64_t j, std::int64_t size, std::int64_t block, std::int64_t every = 8) {
+    const std::int64_t at = j % block;
+    return at == 0 || at == block / 2 || at == block - 1 || j == size - 1 || j % every == 0;
+}
+
+Worst transform_sums(const Series& d, Window w, const FrequencyGrid& g, std::size_t block,
+                     std::int64_t every = 8) {
+    const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+    const detail::NufftEvaluator nufft(p, g, block, 1);
+    const auto b = static_cast<std::int64_t>(nufft.block_size());
+    auto ws = nufft.workspace();
+    std::vector<Evaluation> out(nufft.block_size());
+    Worst worst;
+    SumsRecording rec;
+    for (std::int64_t first = 0; first < g.size(); first += b) {
+        const auto len = static_cast<std::size_t>(std::min(b, g.size() - first));
+        rec.records.clear();
+        nufft.evaluate(first, std::span<Evaluation>(out).first(len), *ws);
+        EXPECT_EQ(rec.records.size(), len);
+        for (std::size_t l = 0; l < rec.records.size(); ++l)
+            if (judged(first + static_cast<std::int64_t>(l), g.size(), b, every))
+                worst.take(rec.records[l], reference_sums(p, rec.records[l].f, p.centre));
+    }
+    return worst;
+}
+
+Worst fast_sums(const Series& d, Window w, const FrequencyGrid& g) {
+    const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+    const detail::FastEvaluator fast(p, g.step());
+    auto sc = fast.scratch();
+    const auto group = static_cast<std::int64_t>(detail::kFastGroup);
+    std::vector<Evaluation> out(detail::kFastGroup);
+    Worst worst;
+    SumsRecording rec;
+    for (std::int64_t first = 0; first < g.size(); first += group) {
+        std::vector<double> freqs;
+        for (std::int64_t j = first; j < std::min(g.size(), first + group); ++j)
+            freqs.push_back(g.frequency(j));
+        rec.records.clear();
+        fast.evaluate(freqs, std::span<Evaluation>(out).first(freqs.size()), *sc);
+        EXPECT_EQ(rec.records.size(), freqs.size());
+        for (std::size_t l = 0; l < rec.records.size(); ++l)
+            if (judged(first + static_cast<std::int64_t>(l), g.size(), group))
+                worst.take(rec.records[l], reference_sums(p, rec.records[l].f, p.centre));
+    }
+    return worst;
+}
+
+TEST(BoundPins, TransformSumsOfWholeDaysAtDyadicFrequencies) {
+    // 20000 whole days, grid 0 .. 1/2 c/d in 1024 or 2048 steps: blocks of
+    // 512 frequencies put every point of a transform at the same offset in
+    // its cell.
+    const Series d = whole_days(20000);
+    Worst all;
+    for (const std::int64_t steps : {1024, 2048}) {
+        const Worst w = transform_sums(d, Window::square, {0.0, 0.5, steps, 0.0}, 512);
+        w.print(steps == 1024 ? "transforms, 1024 steps" : "transforms, 2048 steps");
+        EXPECT_LE(w.mu, 1.0) << w.where_mu;
+        EXPECT_LE(w.eta, 1.0) << w.where_eta;
+        EXPECT_GE(w.fits, 100);
+        all.mu = std::max(all.mu, w.mu);
+        all.eta = std::max(all.eta, w.eta);
+    }
+    // Nearly tight: a bound a third the size would not hold.
+    EXPECT_GT(all.mu, 0.35);
+    EXPECT_GT(all.eta, 0.35);
+    // The rounding of the spreading and the FFTs, amplified by |1/Phi| at
+    // the block's ends: longer, with noise for values, at 1/8192 c/d steps
+    // (the first frequency of a block, 0 c/d, is the one nearest the bound).
+    const Worst edge =
+        transform_sums(whole_days(50000, false), Window::square, {0.0, 0.5, 4096, 0.0}, 512, 4096);
+    edge.print("transforms, 50000 days");
+    EXPECT_LE(edge.mu, 1.0) << edge.where_mu;
+    EXPECT_LE(edge.eta, 1.0) << edge.where_eta;
+    EXPECT_GT(edge.mu, 0.2);
+}
+
+TEST(BoundPins, FastSumsOfWholeDaysAtDyadicFrequencies) {
+    // The phases repeat from point to point, and so do the roundings of
+    // each rotation.
+    const Series d = whole_days(20000);
+    Worst all;
+    for (Window w : {Window::square, Window::hanning}) {
+        const Worst v = fast_sums(d, w, {0.0, 0.5, 1024, 0.0});
+        v.print(w == Window::square ? "fast sums, square" : "fast sums, Hanning");
+        EXPECT_LE(v.mu, 1.0) << v.where_mu;
+        EXPECT_LE(v.eta, 1.0) << v.where_eta;
+        EXPECT_GE(v.fits, 100);
+        all.mu = std::max(all.mu, v.mu);
+        all.eta = std::max(all.eta, v.eta);
+    }
+    EXPECT_GT(all.mu, 0.3);
+    EXPECT_GT(all.eta, 0.3);
+}
+
+// Longer whole-day series at the half-day alias, where the transforms'
+// sums are off by more than their bound (below).
+struct Longer {
+    int days;
+    std::int64_t steps;
+};
+constexpr Longer kLonger[] = {{30000, 1024}, {30000, 2048}, {50000, 2048}};
+
+TEST(BoundPins, FitsOfLongerWholeDaySeriesAtTheHalfDayAlias) {
+    // rho and C1 .. C3 at 1/2 c/d, the grid's last frequency, against the
+    // 640-bit reference: their bounds hold, the first-order terms doubled.
+    for (const Longer& c : kLonger) {
+        const Series d = whole_days(c.days);
+        const Prepared p = detail::prepare_series(d.t, d.x, {}, Window::square);
+        const FrequencyGrid g{0.0, 0.5, c.steps, 0.0};
+        const detail::NufftEvaluator nufft(p, g, 512, 1);
+        auto ws = nufft.workspace();
+        const auto b = static_cast<std::int64_t>(nufft.block_size());
+        const std::int64_t first = (g.size() - 1) / b * b;
+        std::vector<Evaluation> out(static_cast<std::size_t>(g.size() - first));
+        std::vector<detail::FitRecord> records;
+        detail::fit_records() = &records;
+        nufft.evaluate(first, out, *ws);
+        detail::fit_records() = nullptr;
+        ASSERT_FALSE(records.empty());
+        const detail::FitRecord& r = records.back();
+        ASSERT_EQ(r.point.f, 0.5);
+        const mp_reference::Exact exact = mp_reference::reference_fit(d.t, d.x, 0.5, &p.h);
+        const mp_reference::Big* x[4] = {&exact.rho, &exact.c1, &exact.c2, &exact.c3};
+        const double v[4] = {r.point.rho, r.point.c1, r.point.c2, r.point.c3};
+        const double rest[4] = {r.rest.rho, r.rest.c1, r.rest.c2, r.rest.c3};
+        const double bound[4] = {r.bound.rho, r.bound.c1, r.bound.c2, r.bound.c3};
+        for (int k = 0; k < 4; ++k) {
+            const mp_reference::Big e =
+                *x[k] - mp_reference::Big(v[k]) - mp_reference::Big(rest[k]);
+            const double err = std::fabs(mpfr_get_d(e.p(), MPFR_RNDN));
+            EXPECT_LE(err, bound[k]) << c.days << " days, " << c.steps << " steps, value " << k;
+            std::printf("%d days, %ld steps, value %d: error %.3g, bound %.3g\n", c.days,
+                        static_cast<long>(c.steps), k, err, bound[k]);
+        }
+    }
+}
+
+// The errors of the sums of h y (and at 30000 days with 2048 steps those
+// of h cos^2) exceed the transforms' bound there, by up to 2.3 times.
+// Every cell of a transform adds the same weights at the same offset and
+// rounds the same way, and the FFT adds those equal errors up in the one
+// mode the values fill, where the bound takes them as independent.  The
+// bounds of rho and C1 .. C3 still hold (above); the sums' bound is to be
+// widened for such series.
+TEST(BoundPins, DISABLED_TransformSumsOfLongerWholeDaySeries) {
+    for (const Longer& c : kLonger) {
+        const Worst w =
+            transform_sums(whole_days(c.days), Window::square, {0.0, 0.5, c.steps, 0.0}, 512, 64);
+        w.print("transforms, longer series");
+        EXPECT_LE(w.mu, 1.0) << w.where_mu;
+        EXPECT_LE(w.eta, 1.0) << w.where_eta;
+    }
+}
+
+// The same coherence in the direct fast sums: 400000 whole days, values
+// alternating between two levels plus a cosine at 59/256 c/d whose
+// amplitude puts C2 there 2.1e-17 above the rounding boundary
+// 1.25408335e-3.  The fast sums' phases at 59/256 c/d fall on 256 phases,
+// each with its own rounding shared by its 1562 points; the sums of h y
+// are off by 2.7 times their bound, C2 by 1.2 times its own (3.77e-16
+// against 3.12e-16), and its eight digits, called settled, read
+// 1.2540833e-03 for 1.2540834e-03 (the transforms get them right).  The
+// fast sums' bound is to be widened for such series.
+TEST(BoundPins, DISABLED_PrintedDigitsOfLongWholeDaySeriesAtADyadicFrequency) {
+    const int n = 400000;
+    const double f = 59.0 / 256, amplitude = 0.001234499992094077;
+    Series d = whole_days(n);
+    for (int i = 0; i < n; ++i) {
+        const double cycles = std::fmod(i * f, 1.0); // exact for whole days
+        d.x[static_cast<std::size_t>(i)] += amplitude * std::cos(6.283185307179586 * cycles);
+    }
+    const std::vector<double> ones(d.t.size(), 1.0);
+    const mp_reference::Exact square = mp_reference::reference_fit(d.t, d.x, f, &ones);
+    EngineOptions direct;
+    direct.path = GridPath::direct;
+    const SpectrumEngine engine(d.t, d.x, Window::square, direct);
+    int seen = 0;
+    engine.run(
+        {0.0, 0.5, 1024, 0.0},
+        [&](const SpectrumPoint& p) {
+            if (p.f != f) return;
+            ++seen;
+            char c2[40];
+            std::snprintf(c2, sizeof c2, "%.7e", p.c2);
+            EXPECT_EQ(c2, mp_reference::rounded(square.c2, 8));
+        },
+        1);
+    EXPECT_EQ(seen, 1);
+}
+
+} // namespace
+} // namespace fasogram
