@@ -380,9 +380,26 @@ void evaluate_careful_runs(const Prepared& p, std::span<const double> freqs,
     });
 }
 
+// The frequencies `unsettled` (indices into freqs and out) fitted again by
+// the direct sums one by one, each at its own anchor, where the bound is
+// that of no rotation at all; those settled leave the list.
+void refit_at_anchors(const Prepared& p, const FastEvaluator& fast, std::span<const double> freqs,
+                      std::vector<Evaluation>& out, std::vector<std::size_t>& unsettled,
+                      std::vector<std::shared_ptr<FastEvaluator::Scratch>>& scratch,
+                      unsigned threads) {
+    if (unsettled.empty()) return;
+    parallel_for(p, unsettled.size(), threads, [&](std::size_t i, unsigned id) {
+        if (!scratch[id]) scratch[id] = fast.scratch();
+        const std::size_t k = unsettled[i];
+        fast.evaluate(freqs.subspan(k, 1), std::span<Evaluation>(out).subspan(k, 1), *scratch[id]);
+    });
+    std::erase_if(unsettled, [&](std::size_t k) { return out[k].settled; });
+}
+
 // Evaluates the frequencies of `groups` (start and length in `freqs`, each
-// a run of grid neighbours of at most kFastGroup) the fast way, then the
-// unsettled ones again the careful way, spread over all threads.
+// a run of grid neighbours of at most kFastGroup) the fast way, the
+// unsettled ones again at their own anchors, and what is left the careful
+// way, spread over all threads.
 void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const double> freqs,
                   const std::vector<std::pair<std::size_t, std::size_t>>& groups,
                   std::vector<Evaluation>& out, unsigned threads) {
@@ -398,6 +415,7 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     std::vector<std::size_t> careful;
     for (std::size_t k = 0; k < out.size(); ++k)
         if (!out[k].settled) careful.push_back(k);
+    refit_at_anchors(p, fast, freqs, out, careful, scratch, nt);
     p.counters->careful += careful.size();
     // Where the next frequency is the grid neighbour: within a group.
     std::vector<char> next(freqs.size(), 0);
@@ -519,6 +537,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
                               std::span<Evaluation>(out).subspan(start, len), *scratch[id]);
             });
             std::erase_if(careful, [&](std::size_t k) { return out[k].settled; });
+            if (together) refit_at_anchors(p, fast, freqs, out, careful, scratch, nt);
         }
         p.counters->careful += careful.size();
         // Segments within a block: the rounds' blocks depend on the threads.

@@ -41,7 +41,6 @@ constexpr std::size_t kSums = 6;
 
 constexpr double kUnit = std::numeric_limits<double>::epsilon() / 2;
 constexpr double kLongUnit = std::numeric_limits<long double>::epsilon() / 2;
-constexpr double kLambda = 6.0;
 
 // 2 pi as an unevaluated sum of two doubles.
 constexpr double kTwoPiHi = 6.283185307179586;
@@ -222,9 +221,8 @@ struct Prepared::Layout {
     VecArray t, h, hy;
     long double sum_h = 0.0;            // sum of the h laid out, to a unit of the format
     double sum_ht2 = 0.0;               // sum h t^2
-    double norm_h = 0.0, norm_hy = 0.0; // sqrt(sum h^2), sqrt(sum (h y)^2)
-    double part_h = 0.0, part_hy = 0.0; // sqrt(64 sum over lane blocks of (sum |term|)^2)
     double long_h = 0.0, long_hy = 0.0; // the totals across blocks and lanes
+    double abs_h = 0.0, abs_hy = 0.0;   // sum h and sum |h y|, rounded up
 };
 
 std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
@@ -237,38 +235,19 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     l->t = VecArray(vectors);
     l->h = VecArray(vectors);
     l->hy = VecArray(vectors);
-    double sh2 = 0, shy2 = 0, sum_h = 0, sum_hy = 0;
+    double sum_h = 0, sum_hy = 0;
     dd::DD exact_h{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t v = i / kLanes, ln = i % kLanes;
         l->t[v][ln] = p.t[i];
         l->h[v][ln] = p.h[i];
         l->hy[v][ln] = p.h[i] * p.y[i];
-        sh2 += p.h[i] * p.h[i];
-        shy2 += l->hy[v][ln] * l->hy[v][ln];
         sum_h += p.h[i];
         sum_hy += std::fabs(l->hy[v][ln]);
         exact_h = exact_h + p.h[i];
         l->sum_ht2 += p.h[i] * p.t[i] * p.t[i];
     }
     l->sum_h = dd::to_long_double(exact_h);
-    double qh = 0, qhy = 0;
-    std::size_t lane_blocks = 0;
-    for (std::size_t b = 0; b < vectors; b += kBlockVectors)
-        for (std::size_t ln = 0; ln < kLanes; ++ln) {
-            double bh = 0, bhy = 0;
-            for (std::size_t v = b; v < b + kBlockVectors; ++v) {
-                bh += l->h[v][ln];
-                bhy += std::fabs(l->hy[v][ln]);
-            }
-            qh += bh * bh;
-            qhy += bhy * bhy;
-            ++lane_blocks;
-        }
-    l->norm_h = std::sqrt(sh2);
-    l->norm_hy = std::sqrt(shy2);
-    l->part_h = std::sqrt(static_cast<double>(kBlockVectors) * qh);
-    l->part_hy = std::sqrt(static_cast<double>(kBlockVectors) * qhy);
     // The totals, a strict bound against A, the sum of the terms' magnitudes
     // (at most 1.01 sum h for the sums of h, as |c|, |s| <= 1 + 1e-12):
     // the two-sums across nb blocks leave each lane's low part, |lo| <=
@@ -282,6 +261,10 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     const double lane_rounding = 4.0 * kLongUnit + (nb * nb + 16.0) * kUnit * kUnit;
     l->long_h = 1.01 * (lane_rounding + 3.0 * kLongUnit) * sum_h;
     l->long_hy = 1.01 * lane_rounding * sum_hy;
+    // The plain sums of the magnitudes are off by n units at most.
+    const double up = 1.0 + 2.0 * static_cast<double>(n + 1) * kUnit;
+    l->abs_h = sum_h * up;
+    l->abs_hy = sum_hy * up;
     return l;
 }
 
@@ -420,21 +403,29 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         const long double off = mag0 + static_cast<long double>(k) * steps_->drift +
                                 static_cast<long double>(sc.eps[k]) * sc.eps[k] * l.sum_ht2;
         u.hss = (l.sum_h + off) - u.hcc;
-        // Phase error of every point: the anchor (kFastAnchorUnits, tested),
-        // under one rounding per rotation plus the rotation's own arithmetic,
-        // the first-order turn's rounding (half a unit; 3 units are kept for
-        // it, what the bound allowed beyond a libm anchor of up to 3), and
-        // the second order of the rate correction.
+        // Phase error of every point, in the worst case: the anchor
+        // (kFastAnchorUnits, tested), the step's own rounding (3/4 of a unit
+        // a rotation) and the rotation's arithmetic (c s' - s s'' and
+        // s c' + c s'' each rounded twice: an error vector no longer than
+        // u (|z'| + |z| |s''|), two units of the phasor), the first-order
+        // turn's rounding (half a unit; 3 units are kept for it), and the
+        // second order of the rate correction.
         const double kd = static_cast<double>(k);
         const double et = sc.eps[k] * series_.t_max;
-        const double phase =
-            (kFastAnchorUnits + 3.0 + 0.75 * kd + 2.0 * std::sqrt(kd)) * kUnit + 0.5 * et * et;
+        const double phase = (kFastAnchorUnits + 3.0 + 2.75 * kd) * kUnit + 0.5 * et * et;
         SumBounds bd;
+        // The errors of the points add up in the worst case: points whose
+        // phases repeat (whole-day times at frequencies of a few bits) make
+        // the same errors, so that no allowance of the square-root kind
+        // holds.  Each lane adds a block's terms in double (at most
+        // kBlockVectors + 2 roundings of each term, the products included)
+        // before the blocks' totals are carried exactly.
+        const double block = (static_cast<double>(kBlockVectors) + 2.0) * kUnit;
         // sum h s s is off by sum h c c's error plus `off` (the true sums of
         // h cos^2 and h sin^2 add up to sum h exactly): mu covers both.
-        bd.mu = kLambda * (2.0 * phase * l.norm_h + kUnit * l.part_h) + l.long_h +
-                std::fabs(static_cast<double>(off));
-        bd.eta = kLambda * ((phase + 3.0 * kUnit) * l.norm_hy + kUnit * l.part_hy) + l.long_hy;
+        bd.mu =
+            1.02 * (2.0 * phase + block) * l.abs_h + l.long_h + std::fabs(static_cast<double>(off));
+        bd.eta = 1.02 * (phase + 3.0 * kUnit + block) * l.abs_hy + l.long_hy;
         bd.unit = kLongUnit;
         out[k] = solve_fit(u, series_, series_.centre_offset, bd, freqs[k]);
     }
