@@ -223,6 +223,9 @@ struct Prepared::Layout {
     double sum_ht2 = 0.0;               // sum h t^2
     double long_h = 0.0, long_hy = 0.0; // the totals across blocks and lanes
     double abs_h = 0.0, abs_hy = 0.0;   // sum h and sum |h y|, rounded up
+    // The same, each point counted as often as a rounding of its lane's
+    // block sum reaches it (kBlockVectors + 2 less its place in the block).
+    double block_h = 0.0, block_hy = 0.0;
 };
 
 std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
@@ -235,7 +238,7 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     l->t = VecArray(vectors);
     l->h = VecArray(vectors);
     l->hy = VecArray(vectors);
-    double sum_h = 0, sum_hy = 0;
+    double sum_h = 0, sum_hy = 0, block_h = 0, block_hy = 0;
     dd::DD exact_h{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t v = i / kLanes, ln = i % kLanes;
@@ -244,6 +247,9 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
         l->hy[v][ln] = p.h[i] * p.y[i];
         sum_h += p.h[i];
         sum_hy += std::fabs(l->hy[v][ln]);
+        const auto reach = static_cast<double>(kBlockVectors + 2 - v % kBlockVectors);
+        block_h += reach * p.h[i];
+        block_hy += reach * std::fabs(l->hy[v][ln]);
         exact_h = exact_h + p.h[i];
         l->sum_ht2 += p.h[i] * p.t[i] * p.t[i];
     }
@@ -265,6 +271,8 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     const double up = 1.0 + 2.0 * static_cast<double>(n + 1) * kUnit;
     l->abs_h = sum_h * up;
     l->abs_hy = sum_hy * up;
+    l->block_h = block_h * up;
+    l->block_hy = block_hy * up;
     return l;
 }
 
@@ -417,15 +425,15 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         // The errors of the points add up in the worst case: points whose
         // phases repeat (whole-day times at frequencies of a few bits) make
         // the same errors, so that no allowance of the square-root kind
-        // holds.  Each lane adds a block's terms in double (at most
-        // kBlockVectors + 2 roundings of each term, the products included)
-        // before the blocks' totals are carried exactly.
-        const double block = (static_cast<double>(kBlockVectors) + 2.0) * kUnit;
+        // holds.  Each lane adds a block's terms in double, each addition
+        // rounding within the sum of the terms before it, before the
+        // blocks' totals are carried exactly: a term's magnitude counts
+        // once for each addition after its own, and twice for the products.
         // sum h s s is off by sum h c c's error plus `off` (the true sums of
         // h cos^2 and h sin^2 add up to sum h exactly): mu covers both.
-        bd.mu =
-            1.02 * (2.0 * phase + block) * l.abs_h + l.long_h + std::fabs(static_cast<double>(off));
-        bd.eta = 1.02 * (phase + 3.0 * kUnit + block) * l.abs_hy + l.long_hy;
+        bd.mu = 1.02 * (2.0 * phase * l.abs_h + kUnit * l.block_h) + l.long_h +
+                std::fabs(static_cast<double>(off));
+        bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * l.block_hy) + l.long_hy;
         bd.unit = kLongUnit;
         out[k] = solve_fit(u, series_, series_.centre_offset, bd, freqs[k]);
     }
