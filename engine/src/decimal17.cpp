@@ -44,8 +44,9 @@ void digits_of(mpfr_srcptr v, int n, std::uint64_t& digits, int& exponent) {
 }
 
 // (hi + lo) * 2^exponent rounded to n digits exactly, in wide binary, and
-// whether every value within err * 2^exponent of it rounds the same way.
-// a is positive.
+// whether every value within err * 2^exponent of it rounds the same way:
+// for values outside the range where the powers of ten are good
+// double-doubles (subnormals included) and for scaled ones.  a is positive.
 Decimal17 round_wide(Decimal17 out, dd::DD a, double err, int exponent, int n, bool* settled) {
     mpfr_t v, w, d;
     mpfr_inits2(kWide, v, w, d, static_cast<mpfr_ptr>(nullptr));
@@ -73,12 +74,6 @@ Decimal17 round_wide(Decimal17 out, dd::DD a, double err, int exponent, int n, b
     return out;
 }
 
-// Values outside the range where the powers of ten are good double-doubles
-// (subnormals included): exactly, in wide binary.
-Decimal17 round17_wide(Decimal17 out, dd::DD a, double err, bool* settled) {
-    return round_wide(out, a, err, 0, 17, settled);
-}
-
 // The sign taken out of a value: its magnitude.
 dd::DD magnitude(dd::DD value, bool& negative) {
     negative = value.hi < 0 || (value.hi == 0 && value.lo < 0);
@@ -95,7 +90,7 @@ Decimal17 round17(dd::DD value, double err, bool* settled, int exponent) {
         return out;
     }
     if (exponent != 0) return round_wide(out, a, err, exponent, 17, settled);
-    if (!(a.hi > 1e-280 && a.hi < 1e280)) return round17_wide(out, a, err, settled);
+    if (!(a.hi > 1e-280 && a.hi < 1e280)) return round_wide(out, a, err, 0, 17, settled);
     // The decade from log10, corrected when the whole part of the scaled
     // value (high and low parts together) falls outside 10^16 .. 10^17.
     int e = static_cast<int>(std::floor(std::log10(a.hi)));
@@ -121,7 +116,7 @@ Decimal17 round17(dd::DD value, double err, bool* settled, int exponent) {
     }
     // Within the scaling's error of a power of ten the decade can flip back
     // and forth between the attempts: exactly, in wide binary.
-    if (!found) return round17_wide(out, a, err, settled);
+    if (!found) return round_wide(out, a, err, 0, 17, settled);
     if (frac > 0.5 || (frac == 0.5 && (n & 1) != 0)) ++n;
     if (n >= kHigh) {
         n /= 10;

@@ -20,24 +20,22 @@ Peak make_peak(const SpectrumPoint& p) {
     peak.frequency = p.f;
     peak.period = 1.0 / std::fabs(p.f);
     peak.rho = p.rho;
-    peak.amplitude = std::hypot(p.c2, p.c3);
-    double phase = std::atan2(p.c3, p.c2) / two_pi();
+    peak.c1 = p.c1;
+    // Out of the doubles' range the amplitude and phase come from the
+    // scaled values: the doubles hold too few of their digits.
+    const ScaledValue c2 = coefficient(p, 2), c3 = coefficient(p, 3);
+    const double a2 = c2.hi + c2.lo, a3 = c3.hi + c3.lo;
+    peak.amplitude = std::hypot(a2, a3);
+    if (p.tail.exponent != 0) {
+        const ScaledValue c1 = coefficient(p, 1);
+        peak.exponent = p.tail.exponent;
+        peak.head = {peak.amplitude, c1.hi + c1.lo};
+        peak.amplitude = std::ldexp(peak.amplitude, p.tail.exponent);
+    }
+    double phase = std::atan2(a3, a2) / two_pi();
     if (phase < 0.0) phase += 1.0;
     if (phase >= 1.0) phase = 0.0;
     peak.phase = phase;
-    peak.c1 = p.c1;
-    if (p.tail.exponent != 0) {
-        // Amplitude and phase from the scaled values: doubles out of range
-        // hold too few of their digits.
-        const double c2 = p.tail.head.c2 + p.tail.c2, c3 = p.tail.head.c3 + p.tail.c3;
-        peak.exponent = p.tail.exponent;
-        peak.head = {std::hypot(c2, c3), p.tail.head.c1 + p.tail.c1};
-        peak.amplitude = std::ldexp(peak.head.amplitude, p.tail.exponent);
-        phase = std::atan2(c3, c2) / two_pi();
-        if (phase < 0.0) phase += 1.0;
-        if (phase >= 1.0) phase = 0.0;
-        peak.phase = phase;
-    }
     return peak;
 }
 

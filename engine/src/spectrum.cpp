@@ -382,15 +382,24 @@ void evaluate_careful_runs(const Prepared& p, std::span<const double> freqs,
 
 // The frequencies `unsettled` (indices into freqs and out) fitted again by
 // the direct sums one by one, each at its own anchor, where the bound is
-// that of no rotation at all; those settled leave the list.
+// that of no rotation at all; those settled leave the list.  The first of
+// each group (start and length, in increasing order) was fitted at its
+// anchor already.
 void refit_at_anchors(const Prepared& p, const FastEvaluator& fast, std::span<const double> freqs,
+                      const std::vector<std::pair<std::size_t, std::size_t>>& groups,
                       std::vector<Evaluation>& out, std::vector<std::size_t>& unsettled,
                       std::vector<std::shared_ptr<FastEvaluator::Scratch>>& scratch,
                       unsigned threads) {
-    if (unsettled.empty()) return;
-    parallel_for(p, unsettled.size(), threads, [&](std::size_t i, unsigned id) {
+    std::vector<std::size_t> again;
+    for (const std::size_t k : unsettled) {
+        const auto g = std::lower_bound(groups.begin(), groups.end(), k,
+                                        [](const auto& gr, std::size_t v) { return gr.first < v; });
+        if (g == groups.end() || g->first != k) again.push_back(k);
+    }
+    if (again.empty()) return;
+    parallel_for(p, again.size(), threads, [&](std::size_t i, unsigned id) {
         if (!scratch[id]) scratch[id] = fast.scratch();
-        const std::size_t k = unsettled[i];
+        const std::size_t k = again[i];
         fast.evaluate(freqs.subspan(k, 1), std::span<Evaluation>(out).subspan(k, 1), *scratch[id]);
     });
     std::erase_if(unsettled, [&](std::size_t k) { return out[k].settled; });
@@ -415,7 +424,7 @@ void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const 
     std::vector<std::size_t> careful;
     for (std::size_t k = 0; k < out.size(); ++k)
         if (!out[k].settled) careful.push_back(k);
-    refit_at_anchors(p, fast, freqs, out, careful, scratch, nt);
+    refit_at_anchors(p, fast, freqs, groups, out, careful, scratch, nt);
     p.counters->careful += careful.size();
     // Where the next frequency is the grid neighbour: within a group.
     std::vector<char> next(freqs.size(), 0);
@@ -537,7 +546,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
                               std::span<Evaluation>(out).subspan(start, len), *scratch[id]);
             });
             std::erase_if(careful, [&](std::size_t k) { return out[k].settled; });
-            if (together) refit_at_anchors(p, fast, freqs, out, careful, scratch, nt);
+            refit_at_anchors(p, fast, freqs, groups, out, careful, scratch, nt);
         }
         p.counters->careful += careful.size();
         // Segments within a block: the rounds' blocks depend on the threads.
