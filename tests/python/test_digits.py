@@ -5,6 +5,7 @@ and on fits so nearly singular that their later digits are not settled
 (the module promises no more)."""
 
 import decimal
+import warnings
 
 import mpmath
 import numpy as np
@@ -77,3 +78,24 @@ def test_eight_digits_of_each_double_are_the_exact_fits(window):
         exact = exact_fit(t, y, f, window == "hanning")
         for got, want in zip(point[1:], exact):
             assert eight(float(got)) == eight(want), (f, float(got), mpmath.nstr(want, 20))
+
+
+def test_coefficients_past_the_ends_of_the_doubles_are_their_nearest_doubles():
+    """Tiny values give subnormal coefficients within half a unit of the
+    least subnormal of the exact ones, huge ones infinite coefficients
+    where the exact ones pass the largest double; rho keeps its digits."""
+    tiny_t = np.array([0.0, 1.3, 2.1, 3.7, 4.2, 5.9])
+    tiny_y = np.array([1e-318, 3e-318, 2e-318, 7e-318, 5e-318, 4e-318])
+    huge_t = np.array([0.0, 0.001, 0.002, 0.0035, 0.004, 0.0052])
+    huge_y = np.array([1e307, 3e307, -2e307, 5e307, 1e307, -4e307])
+    for t, y, f in ((tiny_t, tiny_y, 0.1), (huge_t, huge_y, 2.0)):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", fasogram.UndersampledGridWarning)
+            r = fasogram.spectrum(t, y, f, 2 * f, 1, window="square")
+        want = exact_fit(t, y, f, hanning=False)
+        assert float(f"{r.rho[0]:.7e}") == float(mpmath.nstr(want[0], 8))
+        for got, exact in zip((r.c1[0], r.c2[0], r.c3[0]), want[1:]):
+            if abs(exact) > np.finfo(float).max:
+                assert got == (np.inf if exact > 0 else -np.inf)
+            else:
+                assert abs(mpmath.mpf(float(got)) - exact) <= mpmath.mpf(2.0) ** -1074
