@@ -205,54 +205,17 @@ Prepared with_exact_weights(const Prepared& series, Window window) {
 
 namespace {
 
-// Powers of ten 1e-300 .. 1e300, as std::pow gives them.
-struct PowersOfTen {
-    static constexpr int kLow = -300;
-    double value[601];
-    PowersOfTen() {
-        for (int k = 0; k < 601; ++k) value[k] = std::pow(10.0, k + kLow);
-    }
-};
-const PowersOfTen kPowersOfTen;
-
-// One over the unit of the eighth significant digit of a,
-// 1e-290 < a < 1e290: its decade from the binary exponent, corrected by
-// comparison with the powers (an exact decade is not needed: a wrong one
-// fails the quick test below).
-double digit_scale(double a) {
-    // The binary exponent of a normal number from its bits; floor of a
-    // negative product by truncation and correction.
-    const int e2 = static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ff) - 1023;
-    const double l10 = e2 * 0.30102999566398120;
-    int d = static_cast<int>(l10);
-    if (d > l10) --d;
-    if (a >= kPowersOfTen.value[d + 1 - PowersOfTen::kLow]) ++d;
-    if (a < kPowersOfTen.value[d - PowersOfTen::kLow]) --d;
-    return kPowersOfTen.value[7 - d - PowersOfTen::kLow];
+std::array<double, 601> powers_of_ten() {
+    std::array<double, 601> v{};
+    for (int k = 0; k < 601; ++k) v[static_cast<std::size_t>(k)] = std::pow(10.0, k + kPowerLow);
+    return v;
 }
 
 } // namespace
 
-// The digits are settled when no eight-digit rounding boundary lies within
-// the error of the value, so that the same digits are printed whichever way
-// they were computed.  Most values are decided by a quick look at where the
-// value falls between two boundaries; the rest by printing both ends.
-bool settled(double value, double err) {
-    if (!std::isfinite(value) || !(err >= 0.0) || !std::isfinite(err)) return false;
-    const double a = std::fabs(value);
-    if (a == 0.0) return err == 0.0;
-    const double margin = err + 4.0 * std::numeric_limits<double>::epsilon() * a;
-    if (a > 1e-290 && a < 1e290) {
-        // The scaled values are good to a few units of 1e-16, far inside the
-        // slack.
-        const double scale = digit_scale(a);
-        const double scaled = a * scale; // about 1e7 .. 1e8: digits and a fraction
-        const double slack = margin * scale + 1e-6;
-        const double frac = scaled - static_cast<double>(static_cast<std::int64_t>(scaled));
-        if (scaled - slack > 1.0000001e7 && scaled + slack < 9.9999999e7 &&
-            std::fabs(frac - 0.5) > slack)
-            return true;
-    }
+const std::array<double, 601> kPowersOfTen = powers_of_ten();
+
+bool settled_by_printing(double value, double margin) {
     char lo[40], hi[40];
     std::snprintf(lo, sizeof lo, "%.7e", value - margin);
     std::snprintf(hi, sizeof hi, "%.7e", value + margin);

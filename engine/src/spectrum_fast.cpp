@@ -367,6 +367,30 @@ std::shared_ptr<FastEvaluator::Scratch> FastEvaluator::scratch() const {
     return std::make_shared<Scratch>();
 }
 
+// The sums solved in double, where their rounding to double (half a unit of
+// each) and the solve's own arithmetic in double still settle the digits,
+// as nearly all do; the rest in long double.
+namespace {
+
+Evaluation solve_fit_twice(const Prepared& p, const LSums& u, SumBounds bd, double f) {
+    const Sums<double> d{static_cast<double>(u.hc),  static_cast<double>(u.hs),
+                         static_cast<double>(u.hcc), static_cast<double>(u.hcs),
+                         static_cast<double>(u.hss), static_cast<double>(u.hyc),
+                         static_cast<double>(u.hys)};
+    const double most = std::max(
+        {std::fabs(d.hc), std::fabs(d.hs), std::fabs(d.hcc), std::fabs(d.hcs), std::fabs(d.hss)});
+    SumBounds bdd = bd;
+    bdd.mu += kUnit * most;
+    bdd.eta += kUnit * std::max(std::fabs(d.hyc), std::fabs(d.hys));
+    bdd.unit = kUnit;
+    const Evaluation e = solve_fit(d, p, p.centre_offset, bdd, f);
+    if (e.settled) return e;
+    bd.unit = kLongUnit;
+    return solve_fit(u, p, p.centre_offset, bd, f);
+}
+
+} // namespace
+
 void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation> out,
                              Scratch& sc) const {
     const Prepared::Layout& l = *series_.layout;
@@ -434,8 +458,7 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         bd.mu = 1.02 * (2.0 * phase * l.abs_h + kUnit * l.block_h) + l.long_h +
                 std::fabs(static_cast<double>(off));
         bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * l.block_hy) + l.long_hy;
-        bd.unit = kLongUnit;
-        out[k] = solve_fit(u, series_, series_.centre_offset, bd, freqs[k]);
+        out[k] = solve_fit_twice(series_, u, bd, freqs[k]);
     }
 }
 

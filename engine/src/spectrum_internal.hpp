@@ -20,10 +20,14 @@
 #include "dd.hpp"
 #include "fasogram/spectrum.hpp"
 
+#include <array>
 #include <atomic>
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -248,10 +252,52 @@ std::vector<double> refine_maxima(const Prepared& series, std::span<const PeakBr
 // made and destroyed under this lock.
 std::mutex& fftw_planner_lock();
 
+// Powers of ten 10^(k + kPowerLow) for k = 0 .. 600, as std::pow gives them.
+inline constexpr int kPowerLow = -300;
+extern const std::array<double, 601> kPowersOfTen;
+
+// One over the unit of the eighth significant digit of a,
+// 1e-290 < a < 1e290: its decade from the binary exponent, corrected by
+// comparison with the powers (an exact decade is not needed: a wrong one
+// fails the quick test of settled()).
+inline double digit_scale(double a) {
+    // The binary exponent of a normal number from its bits; floor of a
+    // negative product by truncation and correction.
+    const int e2 = static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ff) - 1023;
+    const double l10 = e2 * 0.30102999566398120;
+    int d = static_cast<int>(l10);
+    if (d > l10) --d;
+    if (a >= kPowersOfTen[static_cast<std::size_t>(d + 1 - kPowerLow)]) ++d;
+    if (a < kPowersOfTen[static_cast<std::size_t>(d - kPowerLow)]) --d;
+    return kPowersOfTen[static_cast<std::size_t>(7 - d - kPowerLow)];
+}
+
+// Whether value - margin and value + margin print the same eight digits.
+bool settled_by_printing(double value, double margin);
+
 // Whether the eight-digit rounding of value is the same for every number
-// within err of it (or err is within the tolerance allowed at a rounding
-// boundary).
-bool settled(double value, double err);
+// within err of it, so that the same digits are printed whichever way they
+// were computed.  Most values are decided by a quick look at where the
+// value falls between two boundaries (inline: four a frequency); the rest
+// by printing both ends.
+inline bool settled(double value, double err) {
+    if (!std::isfinite(value) || !(err >= 0.0) || !std::isfinite(err)) return false;
+    const double a = std::fabs(value);
+    if (a == 0.0) return err == 0.0;
+    const double margin = err + 4.0 * std::numeric_limits<double>::epsilon() * a;
+    if (a > 1e-290 && a < 1e290) {
+        // The scaled values are good to a few units of 1e-16, far inside the
+        // slack.
+        const double scale = digit_scale(a);
+        const double scaled = a * scale; // about 1e7 .. 1e8: digits and a fraction
+        const double slack = margin * scale + 1e-6;
+        const double frac = scaled - static_cast<double>(static_cast<std::int64_t>(scaled));
+        if (scaled - slack > 1.0000001e7 && scaled + slack < 9.9999999e7 &&
+            std::fabs(frac - 0.5) > slack)
+            return true;
+    }
+    return settled_by_printing(value, margin);
+}
 
 } // namespace fasogram::detail
 

@@ -1034,6 +1034,19 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
         const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * b.l1[4] +
                             8 * kUnit * (mod[4] + 2 * ad * mod[5]);
 
+        // Solved in double first: with its roundings (a few units of 2^-53
+        // of entries of order one) the digits of all but about one
+        // frequency in a thousand are still settled (at 100000 points, as
+        // at 3554); the rest are solved again in long double.
+        // S + p2r rounds within 1.5 units of S in double (S itself rounded
+        // to double), within one in long double: the 4 units added to mu.
+        const Sums<double> sd{p1r, p1i, (s_h + p2r) / 2, p2i / 2, (s_h - p2r) / 2, pyr, pyi};
+        SumBounds bd;
+        bd.mu = std::max(err1, 0.5 * err2) + 4 * kUnit * s_h;
+        bd.eta = erry;
+        bd.unit = kUnit;
+        e = solve_fit(sd, p, p.centre_offset, bd, f);
+        if (e.settled) continue;
         Sums<long double> s;
         s.hc = p1r;
         s.hs = p1i;
@@ -1042,9 +1055,7 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
         s.hcs = static_cast<long double>(p2i) / 2;
         s.hyc = pyr;
         s.hys = pyi;
-        SumBounds bd;
         bd.mu = std::max(err1, 0.5 * err2) + 4 * kLongUnit * s_h;
-        bd.eta = erry;
         bd.unit = kLongUnit;
         e = solve_fit(s, p, p.centre_offset, bd, f);
     }

@@ -1,6 +1,8 @@
 // The solution of one frequency's fit from its sums, with the error bound
-// carried through.  Shared by the fast evaluation (sums in long double) and
-// the careful one (sums in double-double).
+// carried through.  Shared by the transforms (sums in double, solved in
+// double first and in long double where that does not settle the digits),
+// the fast evaluation (sums in long double) and the careful one (sums in
+// double-double).
 #pragma once
 
 #include "decimal17.hpp"
@@ -27,6 +29,9 @@ struct SumBounds {
     double unit = 0.0;
 };
 
+inline double as_double(double v) {
+    return v;
+}
 inline double as_double(long double v) {
     return static_cast<double>(v);
 }
@@ -43,23 +48,37 @@ inline double scaled_double(long double v, int k) {
             v * std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52));
     return static_cast<double>(std::ldexp(v, k));
 }
+inline double scaled_double(double v, int k) {
+    return k == 0 ? v : std::ldexp(v, k);
+}
 inline double scaled_double(dd::DD v, int k) {
     return std::ldexp(dd::to_double(v), k);
 }
 // Whether v is 0, whether it is finite, its binary exponent (that of
 // frexp, 0 for 0) and v times 2^-shift as a double-double, for values that
 // may lie beyond the exponents of a double.
+inline bool is_zero(double v) {
+    return v == 0;
+}
 inline bool is_zero(long double v) {
     return v == 0;
 }
 inline bool is_zero(dd::DD v) {
     return v.hi == 0;
 }
+inline bool is_finite(double v) {
+    return std::isfinite(v);
+}
 inline bool is_finite(long double v) {
     return std::isfinite(v);
 }
 inline bool is_finite(dd::DD v) {
     return std::isfinite(v.hi) && std::isfinite(v.lo);
+}
+inline int binary_exponent(double v) {
+    int e = 0;
+    std::frexp(v, &e);
+    return e;
 }
 inline int binary_exponent(long double v) {
     int e = 0;
@@ -71,6 +90,9 @@ inline int binary_exponent(dd::DD v) {
     std::frexp(v.hi, &e);
     return e;
 }
+inline dd::DD as_dd_shifted(double v, int shift) {
+    return {std::ldexp(v, -shift), 0.0};
+}
 inline dd::DD as_dd_shifted(long double v, int shift) {
     const long double w = std::ldexp(v, -shift);
     const double hi = static_cast<double>(w);
@@ -78,6 +100,9 @@ inline dd::DD as_dd_shifted(long double v, int shift) {
 }
 inline dd::DD as_dd_shifted(dd::DD v, int shift) {
     return {std::ldexp(v.hi, -shift), std::ldexp(v.lo, -shift)};
+}
+inline dd::DD as_dd(double v) {
+    return {v, 0.0};
 }
 inline dd::DD as_dd(long double v) {
     const double hi = static_cast<double>(v);
@@ -87,6 +112,9 @@ inline dd::DD as_dd(dd::DD v) {
     return v;
 }
 template <class T> T from_dd(dd::DD v);
+template <> inline double from_dd<double>(dd::DD v) {
+    return dd::to_double(v);
+}
 template <> inline long double from_dd<long double>(dd::DD v) {
     return dd::to_long_double(v);
 }
@@ -253,9 +281,11 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         return finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), bounds, k, digits);
     }
     // The bounds of C1, C2 and C3 at the scale of the input.
-    e1 = std::ldexp(e1, k);
-    e2 = std::ldexp(e2, k);
-    e3 = std::ldexp(e3, k);
+    if (k != 0) {
+        e1 = std::ldexp(e1, k);
+        e2 = std::ldexp(e2, k);
+        e3 = std::ldexp(e3, k);
+    }
     // For the tests: the bounds and what the doubles lose of the values.
     const auto record = [&] {
         if (fit_records() == nullptr) return;

@@ -150,6 +150,25 @@ bool judged(std::int64_t j, std::int64_t size, std::int64_t block, std::int64_t 
     return at == 0 || at == block / 2 || at == block - 1 || j == size - 1 || j % every == 0;
 }
 
+// Every record of the sums of one block or group (a frequency solved in
+// double first and again in long double has two, both bounded), each held
+// against the reference where `judge` says so of its frequency's place in
+// `out`; every frequency of `out` must have one.
+template <class Judge>
+void judge_records(const std::vector<SumRecord>& records, std::span<const Evaluation> out,
+                   Judge&& judge, const Prepared& p, Worst& worst) {
+    std::unordered_map<double, std::size_t> place;
+    for (std::size_t l = 0; l < out.size(); ++l) place.emplace(out[l].point.f, l);
+    std::vector<char> seen(out.size(), 0);
+    for (const SumRecord& r : records) {
+        const auto it = place.find(r.f);
+        ASSERT_NE(it, place.end()) << "a record of a frequency not evaluated: " << r.f;
+        seen[it->second] = 1;
+        if (judge(it->second)) worst.take(r, reference_sums(p, r.f, p.centre));
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), static_cast<std::ptrdiff_t>(out.size()));
+}
+
 Worst transform_sums(const Series& d, Window w, const FrequencyGrid& g, std::size_t block,
                      std::int64_t every = 8) {
     const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
@@ -163,10 +182,12 @@ Worst transform_sums(const Series& d, Window w, const FrequencyGrid& g, std::siz
         const auto len = static_cast<std::size_t>(std::min(b, g.size() - first));
         rec.records.clear();
         nufft.evaluate(first, std::span<Evaluation>(out).first(len), *ws);
-        EXPECT_EQ(rec.records.size(), len);
-        for (std::size_t l = 0; l < rec.records.size(); ++l)
-            if (judged(first + static_cast<std::int64_t>(l), g.size(), b, every))
-                worst.take(rec.records[l], reference_sums(p, rec.records[l].f, p.centre));
+        judge_records(
+            rec.records, std::span<const Evaluation>(out).first(len),
+            [&](std::size_t l) {
+                return judged(first + static_cast<std::int64_t>(l), g.size(), b, every);
+            },
+            p, worst);
     }
     return worst;
 }
@@ -185,10 +206,12 @@ Worst fast_sums(const Series& d, Window w, const FrequencyGrid& g) {
             freqs.push_back(g.frequency(j));
         rec.records.clear();
         fast.evaluate(freqs, std::span<Evaluation>(out).first(freqs.size()), *sc);
-        EXPECT_EQ(rec.records.size(), freqs.size());
-        for (std::size_t l = 0; l < rec.records.size(); ++l)
-            if (judged(first + static_cast<std::int64_t>(l), g.size(), group))
-                worst.take(rec.records[l], reference_sums(p, rec.records[l].f, p.centre));
+        judge_records(
+            rec.records, std::span<const Evaluation>(out).first(freqs.size()),
+            [&](std::size_t l) {
+                return judged(first + static_cast<std::int64_t>(l), g.size(), group);
+            },
+            p, worst);
     }
     return worst;
 }
