@@ -48,8 +48,15 @@ inline double scaled_double(long double v, int k) {
             v * std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52));
     return static_cast<double>(std::ldexp(v, k));
 }
+// v times 2^k as ldexp gives it (exact, or correctly rounded where the
+// product is subnormal), by one multiplication where 2^k is a double.
+inline double times_power_of_two(double v, int k) {
+    if (k >= -1022 && k <= 1023)
+        return v * std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52);
+    return std::ldexp(v, k);
+}
 inline double scaled_double(double v, int k) {
-    return k == 0 ? v : std::ldexp(v, k);
+    return times_power_of_two(v, k);
 }
 inline double scaled_double(dd::DD v, int k) {
     return std::ldexp(dd::to_double(v), k);
@@ -281,11 +288,9 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
         return finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), bounds, k, digits);
     }
     // The bounds of C1, C2 and C3 at the scale of the input.
-    if (k != 0) {
-        e1 = std::ldexp(e1, k);
-        e2 = std::ldexp(e2, k);
-        e3 = std::ldexp(e3, k);
-    }
+    e1 = times_power_of_two(e1, k);
+    e2 = times_power_of_two(e2, k);
+    e3 = times_power_of_two(e3, k);
     // For the tests: the bounds and what the doubles lose of the values.
     const auto record = [&] {
         if (fit_records() == nullptr) return;
