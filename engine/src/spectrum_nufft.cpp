@@ -1178,39 +1178,37 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     // Estimated costs in nanoseconds of one thread's work, measured on an
     // x86-64 machine with AVX-512 (the ratios matter, not the units), divided
     // by the threads each part runs on.  Both paths fit every frequency.  The
-    // direct sums cost per point and frequency, per frequency and per point
-    // (the steps of the rotations); the transforms per call (1 ms, a share
-    // of the kernel constants and the plan that the first call of a process
-    // makes), per point (placing the points and their kernel values, on two
-    // threads), per point and block (spreading), per grid cell of each
-    // block's six FFTs and per frequency.  The share of frequencies
-    // evaluated again the careful way (about 45 ns per point each) was about
-    // 6e-4 for the direct sums and 1.5e-4 for the transforms on series of
-    // thousands of points.
+    // direct sums cost per call, per point and frequency, per frequency and
+    // per point (the steps of the rotations); the transforms per call, per
+    // point (placing the points and their kernel values, on two threads),
+    // per point and block (spreading), per grid cell of each block's six
+    // FFTs and per frequency (the kernel tables and FFT plans are kept from
+    // call to call).  The share of frequencies evaluated again the careful
+    // way (about 45 ns per point each) was about 6e-4 for the direct sums
+    // and 1.5e-4 for the transforms on series of hundreds to thousands of
+    // points.
     const double points = static_cast<double>(series.t.size());
     const double count = static_cast<double>(grid.size());
     const double cores = static_cast<double>(std::max(1u, threads));
     const double careful = 45.0 * points * count;
     const double direct_work =
-        0.55 * points * count + 400.0 * count + 100.0 * points + 6e-4 * careful;
+        2e4 + 0.6 * points * count + 220.0 * count + 100.0 * points + 6e-4 * careful;
     const double direct =
         direct_work / std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 250.0 * count;
-    const double nufft_work = 1e6 + 250.0 * points + per_block + 1.5e-4 * careful;
-    const double nufft = 1e6 + 250.0 * points / std::min(cores, 2.0) +
+    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 170.0 * count;
+    const double nufft_work = 5e4 + 150.0 * points + per_block + 1.5e-4 * careful;
+    const double nufft = 5e4 + 150.0 * points / std::min(cores, 2.0) +
                          per_block / std::min(static_cast<double>(workers), blocks) +
                          1.5e-4 * careful / cores;
-    // The faster in time; where the two come within a quarter of each other
-    // (a single block runs on one thread where the direct sums take every
-    // core), the transforms if they take less than three quarters of the
-    // direct sums' work.
+    // The transforms where they take less work and no more than half as
+    // long again (a single block runs on one thread where the direct sums
+    // take every core), or where they are the faster.
     if (nufft < direct) return GridPath::nufft;
-    return nufft < 1.25 * direct && nufft_work < 0.75 * direct_work ? GridPath::nufft
-                                                                    : GridPath::direct;
+    return nufft < 1.5 * direct && nufft_work < direct_work ? GridPath::nufft : GridPath::direct;
 }
 
 } // namespace fasogram::detail
