@@ -20,6 +20,8 @@
 #include <complex>
 #include <limits>
 
+#include <immintrin.h>
+
 namespace fasogram::detail {
 namespace {
 
@@ -107,94 +109,52 @@ constexpr double inverse_factorial(int n) {
     return 1.0 / f;
 }
 
-// cos and sin of 2 pi f tau for the four points of a lane group.  The phase
-// in quarter cycles is split into a whole number q and a rest a in [-1/2,
-// 1/2] without losing the digits of a large product; the series of cos and
-// sin at pi a / 2 (to the 16th and 15th power, whose next terms are below
-// 5e-17) and the quarter of the circle q mod 4 give the values.  Nothing
-// but arithmetic, so that the four go in one vector.
-[[gnu::always_inline]] inline void phases(const double* tau, double f, double* c, double* s) {
-    constexpr double half_pi = 1.57079632679489661923;
-    for (std::size_t j = 0; j < kLanes; ++j) {
-        const double p = 4.0 * f * tau[j];
-        const double err = 4.0 * std::fma(f, tau[j], -0.25 * p);
-        const double q = std::nearbyint(p);
-        const double a = half_pi * ((p - q) + err);
-        const double a2 = a * a;
-        constexpr double i1 = 1.0, i2 = inverse_factorial(2), i3 = inverse_factorial(3),
-                         i4 = inverse_factorial(4), i5 = inverse_factorial(5),
-                         i6 = inverse_factorial(6), i7 = inverse_factorial(7),
-                         i8 = inverse_factorial(8), i9 = inverse_factorial(9),
-                         i10 = inverse_factorial(10), i11 = inverse_factorial(11),
-                         i12 = inverse_factorial(12), i13 = inverse_factorial(13),
-                         i14 = inverse_factorial(14), i15 = inverse_factorial(15),
-                         i16 = inverse_factorial(16);
-        const double sn =
-            a *
-            (i1 -
-             a2 * (i3 - a2 * (i5 - a2 * (i7 - a2 * (i9 - a2 * (i11 - a2 * (i13 - a2 * i15)))))));
-        const double cs =
-            1.0 -
-            a2 * (i2 -
-                  a2 * (i4 -
-                        a2 * (i6 - a2 * (i8 - a2 * (i10 - a2 * (i12 - a2 * (i14 - a2 * i16)))))));
-        // The quarter: odd ones swap cos and sin; cos is negative in the
-        // second and third, sin in the third and fourth.
-        const double quarter = q - 4.0 * std::floor(0.25 * q);
-        const double upper = std::floor(0.5 * quarter);
-        const double odd = quarter - 2.0 * upper;
-        const double cc = odd * sn + (1.0 - odd) * cs;
-        const double ss = odd * cs + (1.0 - odd) * sn;
-        c[j] = (1.0 - 2.0 * (odd + upper - 2.0 * odd * upper)) * cc;
-        s[j] = (1.0 - 2.0 * upper) * ss;
-    }
-}
+using Lanes = double __attribute__((vector_size(8 * kLanes)));
 
-// The moments of the six sums (cosines and sines of the phases, of the
-// doubled phases, and of the phases times the values), each kMoments long,
-// summed lane by lane.
-[[gnu::always_inline]] inline void accumulate(const Series& s, double f, double* acc) {
-    double lanes[6][kMoments][kLanes] = {};
-    for (std::size_t i = 0; i < s.tau.size(); i += kLanes) {
-        double c[kLanes], sn[kLanes], terms[6][kLanes], pw[kMoments][kLanes];
-        phases(&s.tau[i], f, c, sn);
-        for (std::size_t j = 0; j < kLanes; ++j) {
-            const double h = s.h[i + j], hy = s.hy[i + j];
-            terms[0][j] = h * c[j];
-            terms[1][j] = h * sn[j];
-            terms[2][j] = h * ((c[j] - sn[j]) * (c[j] + sn[j]));
-            terms[3][j] = h * (2.0 * c[j] * sn[j]);
-            terms[4][j] = hy * c[j];
-            terms[5][j] = hy * sn[j];
-            pw[0][j] = 1.0;
-        }
-        for (int m = 1; m < kMoments; ++m)
-            for (std::size_t j = 0; j < kLanes; ++j) pw[m][j] = pw[m - 1][j] * s.v[i + j];
-        for (int k = 0; k < 6; ++k)
-            for (int m = 0; m < kMoments; ++m)
-                for (std::size_t j = 0; j < kLanes; ++j) lanes[k][m][j] += pw[m][j] * terms[k][j];
-    }
-    for (int k = 0; k < 6; ++k)
-        for (int m = 0; m < kMoments; ++m)
-            acc[k * kMoments + m] =
-                (lanes[k][m][0] + lanes[k][m][1]) + (lanes[k][m][2] + lanes[k][m][3]);
-}
+using Lanes = double __attribute__((vector_size(8 * kLanes)));
 
-__attribute__((target("avx2,fma"))) void accumulate_avx2(const Series& s, double f, double* acc) {
-    accumulate(s, f, acc);
+// The moments for processors without AVX2: the lanes rounded one by one by
+// the library.  (By reference: vectors wider than the plain target's
+// registers are not passed by value.)
+namespace plain {
+[[gnu::always_inline]] inline void nearest(Lanes& x) {
+    for (std::size_t j = 0; j < kLanes; ++j) x[j] = std::nearbyint(x[j]);
 }
-
-void accumulate_plain(const Series& s, double f, double* acc) {
-    accumulate(s, f, acc);
+[[gnu::always_inline]] inline void down(Lanes& x) {
+    for (std::size_t j = 0; j < kLanes; ++j) x[j] = std::floor(x[j]);
 }
+#include "peak_moments.inc"
+} // namespace plain
 
-void build(const Series& s, double f, Base& b) {
+// With AVX2 and fused multiply-adds: one instruction for each rounding.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
+namespace avx2 {
+[[gnu::always_inline]] inline void nearest(Lanes& x) {
+    x = (Lanes)_mm256_round_pd((__m256d)x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+[[gnu::always_inline]] inline void down(Lanes& x) {
+    x = (Lanes)_mm256_round_pd((__m256d)x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+}
+#include "peak_moments.inc"
+} // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+void build(const Series& s, double f, Base& b, std::vector<double>& work) {
     static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     double acc[6 * kMoments];
     if (avx2)
-        accumulate_avx2(s, f, acc);
+        avx2::accumulate(s, f, acc, work);
     else
-        accumulate_plain(s, f, acc);
+        plain::accumulate(s, f, acc, work);
     b.f = f;
     for (int m = 0; m < kMoments; ++m) {
         b.e[m] = {acc[m], acc[kMoments + m]};
@@ -258,7 +218,8 @@ double refine(const Series& s, const PeakBracket& bracket) {
     constexpr int kIterations = 120, kNewton = 12, kBases = 12;
     const double eps = std::numeric_limits<double>::epsilon();
     Base b;
-    build(s, bracket.start, b);
+    std::vector<double> work;
+    build(s, bracket.start, b, work);
     double lo = (bracket.lo - b.f) * s.scale, hi = (bracket.hi - b.f) * s.scale;
     double x = 0.0;
     int bases = 1;
@@ -282,7 +243,7 @@ double refine(const Series& s, const PeakBracket& bracket) {
         if (std::fabs(next - x) <= tiny || hi - lo <= tiny) return f;
         if (std::fabs(next) > kReach) {
             if (++bases > kBases) return std::numeric_limits<double>::quiet_NaN();
-            build(s, f, b);
+            build(s, f, b, work);
             lo -= next;
             hi -= next;
             next = 0.0;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 namespace fasogram {
 
@@ -57,21 +59,33 @@ void PeakFinder::offer(const Candidate& c) {
     }
 }
 
-void PeakFinder::add(const SpectrumPoint& point) {
-    if (!std::isfinite(point.rho)) {
-        have_ = 0; // a singular frequency is nobody's neighbour
-        return;
+void PeakFinder::add(std::span<const double> f, std::span<const double> rho) {
+    if (f.size() != rho.size())
+        throw std::invalid_argument("PeakFinder::add: " + std::to_string(f.size()) +
+                                    " frequencies but " + std::to_string(rho.size()) + " rho");
+    // The neighbours in locals, so that they stay in registers.
+    Seen p2 = prev2_, p1 = prev1_;
+    int have = have_;
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        const double fi = f[i], ri = rho[i];
+        if (!std::isfinite(ri)) {
+            have = 0;
+            continue;
+        }
+        if (have >= 1) {
+            const double step = fi - p1.f;
+            const double before = have >= 2 ? p1.f - p2.f : step;
+            if (step > 1.5 * before) have = 0;
+        }
+        if (have >= 2 && p1.rho > p2.rho && p1.rho >= ri)
+            offer({p2.f, p1.f, fi, p1.rho, p2.rho, ri});
+        p2 = p1;
+        p1 = {fi, ri};
+        have = have < 2 ? have + 1 : 2;
     }
-    if (have_ >= 1) {
-        const double step = point.f - prev1_.f;
-        const double before = have_ >= 2 ? prev1_.f - prev2_.f : step;
-        if (step > 1.5 * before) have_ = 0;
-    }
-    if (have_ >= 2 && prev1_.rho > prev2_.rho && prev1_.rho >= point.rho)
-        offer({prev2_.f, prev1_.f, point.f, prev1_.rho, prev2_.rho, point.rho});
-    prev2_ = prev1_;
-    prev1_ = point;
-    have_ = std::min(have_ + 1, 2);
+    prev2_ = p2;
+    prev1_ = p1;
+    have_ = have;
 }
 
 namespace {

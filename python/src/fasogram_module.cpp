@@ -146,26 +146,14 @@ std::vector<fasogram::Peak> peaks_of(const SpectrumEngine& engine, const py::tup
                                      unsigned threads) {
     const double* f = arrays[0].cast<Array>().data();
     const double* rho = arrays[1].cast<Array>().data();
-    const double* c1 = arrays[2].cast<Array>().data();
-    const double* c2 = arrays[3].cast<Array>().data();
-    const double* c3 = arrays[4].cast<Array>().data();
     const std::size_t n = static_cast<std::size_t>(arrays[0].cast<Array>().shape(0));
     // No spectrum has more peaks than points.
     fasogram::PeakFinder finder(std::min(k, n));
-    const auto point = [&](std::size_t i) {
-        SpectrumPoint p;
-        p.f = f[i];
-        p.rho = rho[i];
-        p.c1 = c1[i];
-        p.c2 = c2[i];
-        p.c3 = c3[i];
-        return p;
-    };
     py::gil_scoped_release nogil;
     if (order.empty())
-        for (std::size_t i = 0; i < n; ++i) finder.add(point(i));
+        finder.add(std::span<const double>(f, n), std::span<const double>(rho, n));
     else
-        for (std::size_t i : order) finder.add(point(i));
+        for (std::size_t i : order) finder.add(f[i], rho[i]);
     return finder.peaks(engine, threads);
 }
 

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
+#include <span>
+#include <stdexcept>
 #include <vector>
 
 namespace fasogram {
@@ -78,6 +81,27 @@ TEST(Peaks, EndsOfTheRunAndTheSkippedGapAreNotPeaks) {
     ASSERT_EQ(one.size(), 1u);
     EXPECT_EQ(one[0].frequency, three[0].frequency);
     EXPECT_EQ(one[0].rho, three[0].rho);
+
+    // The frequencies and rho as arrays, in pieces and with a singular
+    // point (nobody's neighbour): the same candidates as point by point.
+    std::vector<double> f, rho;
+    for (const SpectrumPoint& p : spectrum.points) {
+        f.push_back(p.f);
+        rho.push_back(p.rho);
+    }
+    rho[150] = std::numeric_limits<double>::quiet_NaN();
+    PeakFinder by_point(3), by_array(3);
+    for (std::size_t i = 0; i < f.size(); ++i) by_point.add(f[i], rho[i]);
+    by_array.add(std::span(f).first(100), std::span(rho).first(100));
+    by_array.add(std::span(f).subspan(100), std::span(rho).subspan(100));
+    const std::vector<Peak> a = by_point.peaks(engine), b = by_array.peaks(engine);
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(a[i].frequency, b[i].frequency);
+        EXPECT_EQ(a[i].rho, b[i].rho);
+    }
+    EXPECT_THROW(by_array.add(std::span(f), std::span(rho).first(5)), std::invalid_argument);
 }
 
 TEST(Peaks, NearlySingularFitsAreStillRefinedToTheirMaximum) {

@@ -16,6 +16,7 @@
 // of the points, and adding a constant to every value moves C1 alone.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -315,7 +316,27 @@ struct Peak {
 class PeakFinder {
   public:
     explicit PeakFinder(std::size_t k);
-    void add(const SpectrumPoint& point);
+    void add(const SpectrumPoint& point) { add(point.f, point.rho); }
+    // The same for the point's frequency and rho, all a peak needs of it.
+    void add(double f, double rho) {
+        if (!std::isfinite(rho)) {
+            have_ = 0; // a singular frequency is nobody's neighbour
+            return;
+        }
+        if (have_ >= 1) {
+            const double step = f - prev1_.f;
+            const double before = have_ >= 2 ? prev1_.f - prev2_.f : step;
+            if (step > 1.5 * before) have_ = 0;
+        }
+        if (have_ >= 2 && prev1_.rho > prev2_.rho && prev1_.rho >= rho)
+            offer({prev2_.f, prev1_.f, f, prev1_.rho, prev2_.rho, rho});
+        prev2_ = prev1_;
+        prev1_ = {f, rho};
+        have_ = have_ < 2 ? have_ + 1 : 2;
+    }
+    // The same for points f[i], rho[i] one after the other (spans of one
+    // length, else std::invalid_argument).
+    void add(std::span<const double> f, std::span<const double> rho);
 
     // The k highest peaks, highest rho first, refined with extra fits by
     // `engine` (the engine that computed the points).
@@ -332,7 +353,10 @@ class PeakFinder {
     std::size_t k_;
     std::size_t keep_;
     std::vector<Candidate> kept_; // a min-heap on rho
-    SpectrumPoint prev2_{}, prev1_{};
+    struct Seen {
+        double f = 0.0, rho = 0.0;
+    };
+    Seen prev2_{}, prev1_{};
     int have_ = 0; // how many of prev2_, prev1_ are valid neighbours
 };
 
