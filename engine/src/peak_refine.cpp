@@ -13,6 +13,7 @@
 // the derivative is settled to about a unit roundoff of the line width,
 // where comparisons of rho alone settle only its square root.
 #include "spectrum_internal.hpp"
+#include "target_region.hpp"
 
 #include <algorithm>
 #include <array>
@@ -127,12 +128,7 @@ namespace plain {
 } // namespace plain
 
 // With AVX2 and fused multiply-adds: one instruction for each rounding.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace avx2 {
 [[gnu::always_inline]] inline void nearest(Lanes& x) {
     x = (Lanes)_mm256_round_pd((__m256d)x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
@@ -142,11 +138,7 @@ namespace avx2 {
 }
 #include "peak_moments.inc"
 } // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+FASOGRAM_TARGET_END
 
 void build(const Series& s, double f, Base& b, std::vector<double>& work) {
     static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");

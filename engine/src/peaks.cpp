@@ -66,23 +66,7 @@ void PeakFinder::add(std::span<const double> f, std::span<const double> rho) {
     // The neighbours in locals, so that they stay in registers.
     Seen p2 = prev2_, p1 = prev1_;
     int have = have_;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-        const double fi = f[i], ri = rho[i];
-        if (!std::isfinite(ri)) {
-            have = 0;
-            continue;
-        }
-        if (have >= 1) {
-            const double step = fi - p1.f;
-            const double before = have >= 2 ? p1.f - p2.f : step;
-            if (step > 1.5 * before) have = 0;
-        }
-        if (have >= 2 && p1.rho > p2.rho && p1.rho >= ri)
-            offer({p2.f, p1.f, fi, p1.rho, p2.rho, ri});
-        p2 = p1;
-        p1 = {fi, ri};
-        have = have < 2 ? have + 1 : 2;
-    }
+    for (std::size_t i = 0; i < f.size(); ++i) step(p2, p1, have, f[i], rho[i]);
     prev2_ = p2;
     prev1_ = p1;
     have_ = have;

@@ -14,6 +14,7 @@
 #include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
+#include "target_region.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -107,12 +108,7 @@ struct Ops {
 // the plain version.)
 #if defined(__GNUC__) && defined(__x86_64__)
 #define FASOGRAM_HAVE_X86_PATHS 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace avx2 {
 using W = double __attribute__((vector_size(32), may_alias));
 struct Ops {
@@ -125,15 +121,8 @@ struct Ops {
 };
 #include "spectrum_fast_kernels.inc"
 } // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl,fma"))),             \
-                             apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512vl,fma")
-#endif
+FASOGRAM_TARGET_END
+FASOGRAM_TARGET_BEGIN("avx512f,avx512dq,avx512vl,fma")
 namespace avx512 {
 using W = double __attribute__((vector_size(64), may_alias));
 struct Ops {
@@ -149,11 +138,7 @@ struct Ops {
 };
 #include "spectrum_fast_kernels.inc"
 } // namespace avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+FASOGRAM_TARGET_END
 #endif
 
 struct Kernels {

@@ -39,6 +39,7 @@
 #include "nufft_kernel.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
+#include "target_region.hpp"
 #include "thread_pool.hpp"
 
 #include <fftw3.h>
@@ -161,12 +162,7 @@ struct Ops {
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define FASOGRAM_NUFFT_ROW_AVX2 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace row_avx2 {
 using V = double __attribute__((vector_size(32)));
 using U = unsigned long long __attribute__((vector_size(32)));
@@ -182,11 +178,7 @@ struct Ops {
 };
 #include "nufft_kernel_row.inc"
 } // namespace row_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+FASOGRAM_TARGET_END
 #endif
 
 // Which target's rows the code of a target takes.

@@ -318,22 +318,7 @@ class PeakFinder {
     explicit PeakFinder(std::size_t k);
     void add(const SpectrumPoint& point) { add(point.f, point.rho); }
     // The same for the point's frequency and rho, all a peak needs of it.
-    void add(double f, double rho) {
-        if (!std::isfinite(rho)) {
-            have_ = 0; // a singular frequency is nobody's neighbour
-            return;
-        }
-        if (have_ >= 1) {
-            const double step = f - prev1_.f;
-            const double before = have_ >= 2 ? prev1_.f - prev2_.f : step;
-            if (step > 1.5 * before) have_ = 0;
-        }
-        if (have_ >= 2 && prev1_.rho > prev2_.rho && prev1_.rho >= rho)
-            offer({prev2_.f, prev1_.f, f, prev1_.rho, prev2_.rho, rho});
-        prev2_ = prev1_;
-        prev1_ = {f, rho};
-        have_ = have_ < 2 ? have_ + 1 : 2;
-    }
+    void add(double f, double rho) { step(prev2_, prev1_, have_, f, rho); }
     // The same for points f[i], rho[i] one after the other (spans of one
     // length, else std::invalid_argument).
     void add(std::span<const double> f, std::span<const double> rho);
@@ -350,12 +335,31 @@ class PeakFinder {
     };
     void offer(const Candidate& c);
 
-    std::size_t k_;
-    std::size_t keep_;
-    std::vector<Candidate> kept_; // a min-heap on rho
     struct Seen {
         double f = 0.0, rho = 0.0;
     };
+    // One point past the neighbours p2 and p1 (`have` of them valid),
+    // offering p1 where it is a local maximum.
+    void step(Seen& p2, Seen& p1, int& have, double f, double rho) {
+        if (!std::isfinite(rho)) {
+            have = 0; // a singular frequency is nobody's neighbour
+            return;
+        }
+        if (have >= 1) {
+            const double gap = f - p1.f;
+            const double before = have >= 2 ? p1.f - p2.f : gap;
+            if (gap > 1.5 * before) have = 0;
+        }
+        if (have >= 2 && p1.rho > p2.rho && p1.rho >= rho)
+            offer({p2.f, p1.f, f, p1.rho, p2.rho, rho});
+        p2 = p1;
+        p1 = {f, rho};
+        have = have < 2 ? have + 1 : 2;
+    }
+
+    std::size_t k_;
+    std::size_t keep_;
+    std::vector<Candidate> kept_; // a min-heap on rho
     Seen prev2_{}, prev1_{};
     int have_ = 0; // how many of prev2_, prev1_ are valid neighbours
 };
