@@ -265,7 +265,9 @@ namespace {
 Evaluation solve_careful(const Prepared& p, double f, const Accumulated& a, Digits digits,
                          std::size_t rotations) {
     // Each phase is good to about one unit (a few more after rotations);
-    // each product and sum adds a few.
+    // each product and sum adds a few.  (The lanes add up their blocks
+    // another way, within the same allowance: see accumulate_lanes in
+    // spectrum_careful_lanes.inc.)
     constexpr double u = dd::kUnit;
     const double nb = std::sqrt(static_cast<double>(a.blocks));
     const double kb = static_cast<double>(kBlock);
