@@ -1,6 +1,7 @@
-// Double-double arithmetic on four lanes at once (AVX2 with fused
-// multiply-add), the same operations as dd.hpp done side by side for four
-// points.  Only for functions compiled for that target.
+// Double-double arithmetic on several lanes at once, the same operations as
+// dd.hpp done side by side: four lanes with AVX2 and fused multiply-add
+// (namespace lanes), eight with AVX-512 (namespace lanes8).  Only for
+// functions compiled for those targets, on processors that have them.
 #pragma once
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -10,133 +11,139 @@
 
 #include <immintrin.h>
 
+namespace fasogram::dd {
+
+// The table of dd.hpp by signed step, j = -32 .. 32 at kMiddle + j, the
+// sign of the sine folded in, each part in an array of its own so that the
+// lanes fetch their entries with one gather per part.
+struct LaneTable {
+    static constexpr int kMiddle = 32;
+    double c_hi[2 * kMiddle + 1], c_lo[2 * kMiddle + 1];
+    double s_hi[2 * kMiddle + 1], s_lo[2 * kMiddle + 1];
+};
+inline const LaneTable& lane_table() {
+    static const LaneTable table = [] {
+        const SinCosTable& tb = sincos_table();
+        LaneTable t{};
+        for (int j = -LaneTable::kMiddle; j <= LaneTable::kMiddle; ++j) {
+            const SinCos& e = tb.entry[j < 0 ? -j : j];
+            const int k = LaneTable::kMiddle + j;
+            t.c_hi[k] = e.c.hi;
+            t.c_lo[k] = e.c.lo;
+            t.s_hi[k] = j < 0 ? -e.s.hi : e.s.hi;
+            t.s_lo[k] = j < 0 ? -e.s.lo : e.s.lo;
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace fasogram::dd
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
 namespace fasogram::dd::lanes {
 
 using V = double __attribute__((vector_size(32)));
 using M = long long __attribute__((vector_size(32)));
+inline constexpr int kWidth = 4;
 
-#define FASOGRAM_LANES inline __attribute__((always_inline, target("avx2,fma")))
-
-struct DD4 {
-    V hi, lo;
-};
-
-FASOGRAM_LANES V splat(double v) {
+FASOGRAM_DD_INLINE V splat(double v) {
     return V{v, v, v, v};
 }
-FASOGRAM_LANES V fma(V a, V b, V c) {
+FASOGRAM_DD_INLINE V fma(V a, V b, V c) {
     return (V)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
 }
-FASOGRAM_LANES V round(V a) {
+FASOGRAM_DD_INLINE V round(V a) {
     return (V)_mm256_round_pd((__m256d)a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
-FASOGRAM_LANES V select(M mask, V a, V b) {
+FASOGRAM_DD_INLINE V select(M mask, V a, V b) {
     return (V)_mm256_blendv_pd((__m256d)b, (__m256d)a, (__m256d)mask);
 }
-
-FASOGRAM_LANES DD4 two_sum(V a, V b) {
-    const V s = a + b;
-    const V bb = s - a;
-    return {s, (a - (s - bb)) + (b - bb)};
+FASOGRAM_DD_INLINE V load(const double* p) {
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
 }
-FASOGRAM_LANES DD4 quick_two_sum(V a, V b) {
-    const V s = a + b;
-    return {s, b - (s - a)};
+FASOGRAM_DD_INLINE void load_dd(const DD* p, V& hi, V& lo) {
+    const V a = load(&p[0].hi), b = load(&p[2].hi);
+    hi = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+    lo = __builtin_shufflevector(a, b, 1, 3, 5, 7);
 }
-FASOGRAM_LANES DD4 two_prod(V a, V b) {
-    const V p = a * b;
-    return {p, fma(a, b, -p)};
-}
-FASOGRAM_LANES DD4 add(DD4 a, DD4 b) {
-    DD4 s = two_sum(a.hi, b.hi);
-    const DD4 t = two_sum(a.lo, b.lo);
-    s.lo += t.hi;
-    s = quick_two_sum(s.hi, s.lo);
-    s.lo += t.lo;
-    return quick_two_sum(s.hi, s.lo);
-}
-FASOGRAM_LANES DD4 neg(DD4 a) {
-    return {-a.hi, -a.lo};
-}
-FASOGRAM_LANES DD4 sub(DD4 a, DD4 b) {
-    return add(a, neg(b));
-}
-FASOGRAM_LANES DD4 add(DD4 a, V b) {
-    DD4 s = two_sum(a.hi, b);
-    s.lo += a.lo;
-    return quick_two_sum(s.hi, s.lo);
-}
-FASOGRAM_LANES DD4 mul(DD4 a, DD4 b) {
-    DD4 p = two_prod(a.hi, b.hi);
-    p.lo += a.hi * b.lo + a.lo * b.hi;
-    return quick_two_sum(p.hi, p.lo);
-}
-FASOGRAM_LANES DD4 mul(DD4 a, V b) {
-    DD4 p = two_prod(a.hi, b);
-    p.lo += a.lo * b;
-    return quick_two_sum(p.hi, p.lo);
-}
-FASOGRAM_LANES DD4 splat(DD v) {
-    return {splat(v.hi), splat(v.lo)};
+FASOGRAM_DD_INLINE V lookup(const double* table, V at) {
+    // (the masked forms, from zero: the plain ones start from an undefined
+    // vector, which some compilers' headers warn about)
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    return (V)_mm256_mask_i32gather_pd(_mm256_setzero_pd(), table, _mm256_cvtpd_epi32((__m256d)at),
+                                       all, 8);
 }
 
-// The fraction of t*f in cycles, as dd::cycles does it.
-FASOGRAM_LANES DD4 cycles(V t, V f) {
-    const V p = t * f;
-    const V e = fma(t, f, -p);
-    const V pf = p - round(p);
-    const V ef = e - round(e);
-    DD4 r = two_sum(pf, ef);
-    const V whole = round(r.hi);
-    return two_sum(r.hi - whole, r.lo);
-}
+#include "dd_lanes_ops.inc"
 
-struct SinCos4 {
-    DD4 c, s;
-};
-
-// Cosine and sine of 2 pi r, as dd::sincos_cycles does it.
-FASOGRAM_LANES SinCos4 sincos_cycles(DD4 r) {
-    const SinCosTable& tb = sincos_table();
-    const V q = round(r.hi * 4.0);
-    const DD4 r1 = two_sum(r.hi - q * 0.25, r.lo);
-    const V jd = round(r1.hi * 256.0);
-    const DD4 u = two_sum(r1.hi - jd * (1.0 / 256.0), r1.lo);
-
-    const DD4 x = mul(splat(kTwoPi), u);
-    const DD4 x2 = mul(x, x);
-    const V t = x2.hi;
-    const V tail_s = t * (-1.0 / 5040 + t * (1.0 / 362880 - t / 39916800));
-    const DD4 ps = add(neg(splat(tb.inv6)), mul(x2, add(splat(tb.inv120), tail_s)));
-    const DD4 sx = add(x, mul(x, mul(x2, ps)));
-    const V tail_c = t * (1.0 / 40320 + t * (-1.0 / 3628800 + t / 479001600));
-    const DD4 pc = add(neg(splat(tb.half)),
-                       mul(x2, add(splat(tb.inv24), mul(x2, add(neg(splat(tb.inv720)), tail_c)))));
-    const DD4 cx = add(splat(DD{1.0, 0.0}), mul(x2, pc));
-
-    DD4 sj = {}, cj = {}; // every lane set below
-    for (int l = 0; l < 4; ++l) {
-        const int j = static_cast<int>(jd[l]);
-        const SinCos& e = tb.entry[j < 0 ? -j : j];
-        cj.hi[l] = e.c.hi;
-        cj.lo[l] = e.c.lo;
-        sj.hi[l] = j < 0 ? -e.s.hi : e.s.hi;
-        sj.lo[l] = j < 0 ? -e.s.lo : e.s.lo;
-    }
-    const DD4 s1 = add(mul(sj, cx), mul(cj, sx));
-    const DD4 c1 = sub(mul(cj, cx), mul(sj, sx));
-    const M q0 = q == 0.0, q1 = q == 1.0, qm = q == -1.0;
-    SinCos4 out;
-    // q = 0: (c1, s1); 1: (-s1, c1); -1: (s1, -c1); +-2: (-c1, -s1).
-    out.c.hi = select(q0, c1.hi, select(q1, -s1.hi, select(qm, s1.hi, -c1.hi)));
-    out.c.lo = select(q0, c1.lo, select(q1, -s1.lo, select(qm, s1.lo, -c1.lo)));
-    out.s.hi = select(q0, s1.hi, select(q1, c1.hi, select(qm, -c1.hi, -s1.hi)));
-    out.s.lo = select(q0, s1.lo, select(q1, c1.lo, select(qm, -c1.lo, -s1.lo)));
-    return out;
-}
-
-#undef FASOGRAM_LANES
+using DD4 = DDV;
+using SinCos4 = SinCosV;
 
 } // namespace fasogram::dd::lanes
+#if defined(__clang__)
+#pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl,fma"))),             \
+                             apply_to = function)
+#else
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512vl,fma")
+#endif
+namespace fasogram::dd::lanes8 {
+
+using V = double __attribute__((vector_size(64)));
+using M = long long __attribute__((vector_size(64)));
+inline constexpr int kWidth = 8;
+
+FASOGRAM_DD_INLINE V splat(double v) {
+    return V{v, v, v, v, v, v, v, v};
+}
+FASOGRAM_DD_INLINE V fma(V a, V b, V c) {
+    return (V)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
+}
+FASOGRAM_DD_INLINE V round(V a) {
+    // (the masked form: the plain one trips a warning in some compilers'
+    // headers)
+    return (V)_mm512_mask_roundscale_pd((__m512d)a, 0xff, (__m512d)a,
+                                        _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+FASOGRAM_DD_INLINE V select(M mask, V a, V b) {
+    return (V)_mm512_mask_blend_pd(_mm512_movepi64_mask((__m512i)mask), (__m512d)b, (__m512d)a);
+}
+FASOGRAM_DD_INLINE V load(const double* p) {
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+FASOGRAM_DD_INLINE void load_dd(const DD* p, V& hi, V& lo) {
+    const V a = load(&p[0].hi), b = load(&p[4].hi);
+    hi = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+    lo = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
+}
+FASOGRAM_DD_INLINE V lookup(const double* table, V at) {
+    // (the masked forms, from zero: see lanes::lookup)
+    const __m256i at32 = _mm512_mask_cvtpd_epi32(_mm256_setzero_si256(), 0xff, (__m512d)at);
+    return (V)_mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, at32, table, 8);
+}
+
+#include "dd_lanes_ops.inc"
+
+using DD8 = DDV;
+using SinCos8 = SinCosV;
+
+} // namespace fasogram::dd::lanes8
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 #endif

@@ -112,102 +112,41 @@ Accumulated accumulate_scalar(const Prepared& p, double f) {
 }
 
 #ifdef FASOGRAM_HAVE_DD_LANES
-// The sums of each of four lanes.
-struct LaneSums {
-    using DD4 = dd::lanes::DD4;
-    using V = dd::lanes::V;
-    DD4 total[7] = {}, block[7] = {};
-    V norm_h = {}, norm_hy = {}, block_h = {}, block_hy = {}, part_h = {}, part_hy = {}, sum_h = {},
-      sum_hy = {};
-    std::size_t in_block = 0, blocks = 0;
+// Each lane's share of a block: kBlock/4 terms (the blocks of four lanes
+// are of kBlock points, those of eight of twice as many), within the kBlock
+// terms a block may have.
+constexpr std::size_t kLaneTerms = kBlock / 4;
 
-    __attribute__((target("avx2,fma"))) void flush() {
-        for (int k = 0; k < 7; ++k) {
-            total[k] = dd::lanes::add(total[k], block[k]);
-            block[k] = DD4{};
-        }
-        part_h += block_h * block_h;
-        part_hy += block_hy * block_hy;
-        sum_h += block_h;
-        sum_hy += block_hy;
-        block_h = block_hy = V{};
-        in_block = 0;
-        ++blocks;
-    }
-};
-
-// The phases of one frequency for points i .. i+3, fresh: each product t*f
-// reduced exactly and its cosine and sine taken.
-struct FreshPhases {
-    double f;
-    __attribute__((target("avx2,fma"))) FASOGRAM_DD_INLINE dd::lanes::SinCos4
-    operator()(std::size_t, dd::lanes::V t) const {
-        using namespace dd::lanes;
-        return sincos_cycles(cycles(t, splat(f)));
-    }
-};
-
-// The same, four points side by side; the points are padded to a whole
-// number of lanes with weightless ones.  `phases(i, t)` gives the cosines
-// and sines of points i .. i+3 (times t).
-template <class Phases>
-__attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared& p,
-                                                                 Phases&& phases) {
-    using namespace dd::lanes;
-    const std::size_t n = p.t.size();
-    LaneSums st;
-    const bool exact = !p.h_lo.empty();
-    for (std::size_t i = 0; i < n; i += 4) {
-        V t = {}, h = {}, hl = {}, xh = {}, xl = {};
-        for (std::size_t l = 0; l < 4 && i + l < n; ++l) {
-            t[l] = p.t[i + l];
-            h[l] = p.h[i + l];
-            if (exact) hl[l] = p.h_lo[i + l];
-            xh[l] = p.xm[i + l].hi;
-            xl[l] = p.xm[i + l].lo;
-        }
-        const SinCos4 sc = phases(i, t);
-        const DD4 hw{h, hl};
-        const DD4 hc = exact ? mul(sc.c, hw) : mul(sc.c, h);
-        const DD4 hs = exact ? mul(sc.s, hw) : mul(sc.s, h);
-        const DD4 xm{xh, xl};
-        st.block[0] = add(st.block[0], hc);
-        st.block[1] = add(st.block[1], hs);
-        st.block[2] = add(st.block[2], mul(hc, sc.c));
-        st.block[3] = add(st.block[3], mul(hc, sc.s));
-        st.block[4] = add(st.block[4], mul(hs, sc.s));
-        st.block[5] = add(st.block[5], mul(hc, xm));
-        st.block[6] = add(st.block[6], mul(hs, xm));
-        V hy = h * xh;
-        hy = select(hy < 0.0, -hy, hy);
-        st.norm_h += h * h;
-        st.norm_hy += hy * hy;
-        st.block_h += h;
-        st.block_hy += hy;
-        if (++st.in_block == kBlock / 4) st.flush();
-    }
-    if (st.in_block > 0) st.flush();
-    const LaneSums& t = st;
-    Accumulated a;
-    DD* out[7] = {&a.total.hc,  &a.total.hs,  &a.total.hcc, &a.total.hcs,
-                  &a.total.hss, &a.total.hyc, &a.total.hys};
-    for (int k = 0; k < 7; ++k)
-        for (int l = 0; l < 4; ++l) *out[k] = *out[k] + DD{t.total[k].hi[l], t.total[k].lo[l]};
-    for (int l = 0; l < 4; ++l) {
-        a.norm_h += t.norm_h[l];
-        a.norm_hy += t.norm_hy[l];
-        a.part_h += t.part_h[l];
-        a.part_hy += t.part_hy[l];
-        a.sum_h += t.sum_h[l];
-        a.sum_hy += t.sum_hy[l];
-    }
-    a.blocks = 4 * t.blocks;
-    return a;
-}
-
-__attribute__((target("avx2,fma"))) Accumulated accumulate_lanes(const Prepared& p, double f) {
-    return accumulate_lanes(p, FreshPhases{f});
-}
+// The lanes' sums, compiled for each vector width (GCC's target pragmas, or
+// clang's attribute pragmas).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
+namespace w4 {
+namespace ln = dd::lanes;
+#include "spectrum_careful_lanes.inc"
+} // namespace w4
+#if defined(__clang__)
+#pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl,fma"))),             \
+                             apply_to = function)
+#else
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512vl,fma")
+#endif
+namespace w8 {
+namespace ln = dd::lanes8;
+#include "spectrum_careful_lanes.inc"
+} // namespace w8
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 // Cosines and sines of every point, four lanes to a group: hi and lo of the
 // cosines, then of the sines.
@@ -277,10 +216,12 @@ __attribute__((target("avx2,fma"))) void step_phases(const Prepared& p, double d
 #endif
 
 bool lanes_available(const Prepared& p);
+bool wide_lanes_available(const Prepared& p);
 
 Accumulated accumulate(const Prepared& p, double f) {
 #ifdef FASOGRAM_HAVE_DD_LANES
-    if (lanes_available(p)) return accumulate_lanes(p, f);
+    if (wide_lanes_available(p)) return w8::accumulate_fresh(p, f);
+    if (lanes_available(p)) return w4::accumulate_fresh(p, f);
 #endif
     return accumulate_scalar(p, f);
 }
@@ -324,7 +265,9 @@ namespace {
 Evaluation solve_careful(const Prepared& p, double f, const Accumulated& a, Digits digits,
                          std::size_t rotations) {
     // Each phase is good to about one unit (a few more after rotations);
-    // each product and sum adds a few.
+    // each product and sum adds a few.  (The lanes add up their blocks
+    // another way, within the same allowance: see accumulate_lanes in
+    // spectrum_careful_lanes.inc.)
     constexpr double u = dd::kUnit;
     const double nb = std::sqrt(static_cast<double>(a.blocks));
     const double kb = static_cast<double>(kBlock);
@@ -352,10 +295,31 @@ bool exact_difference(double a, double b, double d) {
     return r.hi == d && r.lo == 0.0;
 }
 
+// Whether the four-lane code may run (the processor has AVX2 and fused
+// multiply-add, and the series allows lanes).
 bool lanes_available(const Prepared& p) {
 #ifdef FASOGRAM_HAVE_DD_LANES
-    static const bool lanes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    static const bool lanes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }();
     return lanes && p.careful_lanes;
+#else
+    (void)p;
+    return false;
+#endif
+}
+
+// Whether the eight-lane code may run (AVX-512 as well, and the series
+// allows eight lanes).
+bool wide_lanes_available(const Prepared& p) {
+#ifdef FASOGRAM_HAVE_DD_LANES
+    static const bool wide = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma");
+    }();
+    return wide && p.careful_width >= 8 && lanes_available(p);
 #else
     (void)p;
     return false;
@@ -421,10 +385,10 @@ void CarefulRuns::evaluate(std::span<const double> freqs, std::span<Evaluation> 
         }
         Accumulated a;
         if (step != nullptr) {
-            a = accumulate_lanes(p, RotatedPhases{*step, keep});
+            a = w4::accumulate_lanes(p, RotatedPhases{*step, keep});
             ++rotations;
         } else {
-            a = accumulate_lanes(p, AnchorPhases{f, keep});
+            a = w4::accumulate_lanes(p, AnchorPhases{f, keep});
             rotations = 0;
         }
         out[k] = solve_careful(p, f, a, digits, rotations);
@@ -449,10 +413,10 @@ std::vector<dd::SinCos> CarefulRuns::phases(std::span<const double> freqs) const
                         if (tables_->steps[s] == d) step = &tables_->phases[s];
             }
             if (step != nullptr) {
-                accumulate_lanes(p, RotatedPhases{*step, keep});
+                w4::accumulate_lanes(p, RotatedPhases{*step, keep});
                 ++rotations;
             } else {
-                accumulate_lanes(p, AnchorPhases{freqs[k], keep});
+                w4::accumulate_lanes(p, AnchorPhases{freqs[k], keep});
                 rotations = 0;
             }
         }

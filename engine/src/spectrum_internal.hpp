@@ -59,7 +59,11 @@ struct Prepared {
     std::vector<dd::DD> xm; // x - m
     double t_max = 0.0;     // largest |t|
     bool any_weight_zero = false;
-    bool careful_lanes = true;                // EngineOptions::careful_lanes
+    bool careful_lanes = true; // EngineOptions::careful_lanes
+    // The widest lanes the careful evaluation may use where careful_lanes
+    // allows lanes: 8 (AVX-512) or 4 (AVX2), as the processor has them.  Only
+    // the engine's tests narrow it, to check each path on the same processor.
+    unsigned careful_width = 8;
     std::function<void()> interruption_point; // EngineOptions::interruption_point
 
     // What the engine counts for EngineStats, shared by the series and its

@@ -9,6 +9,7 @@
 #include "spectrum_internal.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -163,6 +164,20 @@ Data nightly(int nights, std::uint64_t seed) {
     return d;
 }
 
+// The careful evaluation's three ways of adding up its sums: eight lanes
+// (where the processor has AVX-512), four lanes, one point at a time.
+struct CarefulPath {
+    bool lanes;
+    unsigned width;
+    const char* name;
+    void apply(Prepared& p) const {
+        p.careful_lanes = lanes;
+        p.careful_width = width;
+    }
+};
+constexpr CarefulPath kCarefulPaths[] = {
+    {true, 8, "eight lanes"}, {true, 4, "four lanes"}, {false, 8, "one point at a time"}};
+
 // Monthly data at frequencies ever closer to the aliases 12 and 24 cycles a
 // year: condition numbers from 1 to past 1e30, so that the careful sums
 // settle some and the multiple precision the rest at growing widths.
@@ -178,9 +193,10 @@ TEST(ErrorBounds, CarefulAndMultiplePrecisionBoundsCoverTheTrueError) {
         Worst eight, full;
         Recording rec;
         int bits[3] = {0, 0, 0}; // settled in double-double, at 192 bits, wider
-        for (bool lanes : {true, false}) {
+        for (const CarefulPath& path : kCarefulPaths) {
             Prepared q = p;
-            q.careful_lanes = exact.careful_lanes = lanes;
+            path.apply(q);
+            path.apply(exact);
             for (double f : kNearAliases) {
                 // The engine's own weights taken as exact: the bounds are of
                 // the sums, not of the weights' rounding.
@@ -585,6 +601,107 @@ TEST(ErrorBounds, SingularFitsAtPhasesOffTheQuarterCycles) {
             std::string first;
             EXPECT_EQ(wrong_fields(three, w, {c.f}, first), 0) << first;
         }
+}
+
+// The seven careful sums of `p` at f (as solve_fit takes them) against 640
+// bits: the phase t f exactly less its nearest whole number, the values
+// less the double-double mean.
+std::array<Big, 7> reference_sums(const Prepared& p, double f) {
+    Big two_pi;
+    mpfr_const_pi(two_pi.p(), MPFR_RNDN);
+    mpfr_mul_2ui(two_pi.p(), two_pi.p(), 1, MPFR_RNDN);
+    const Big mean = Big(p.mean.hi) + Big(p.mean.lo);
+    std::array<Big, 7> sums;
+    for (std::size_t i = 0; i < p.t.size(); ++i) {
+        Big tf, whole, c, s;
+        mpfr_mul_d(tf.p(), Big(p.t[i]).p(), f, MPFR_RNDN);
+        mpfr_rint(whole.p(), tf.p(), MPFR_RNDN);
+        const Big ph = two_pi * (tf - whole);
+        mpfr_sin_cos(s.p(), c.p(), ph.p(), MPFR_RNDN);
+        const Big h = p.h_lo.empty() ? Big(p.h[i]) : Big(p.h[i]) + Big(p.h_lo[i]);
+        const Big hy = h * (Big(p.x[i]) - mean);
+        const Big terms[7] = {h * c, h * s, h * c * c, h * c * s, h * s * s, hy * c, hy * s};
+        for (int k = 0; k < 7; ++k) sums[k] = sums[k] + terms[k];
+    }
+    return sums;
+}
+
+TEST(ErrorBounds, CarefulSumsOfEveryPathWithinTheirBounds) {
+    // Nightly Julian-day data, 1330 points (blocks of every width and a last
+    // group of lanes only partly filled), near the alias 1 c/d where the fits
+    // are nearly singular and at a few ordinary frequencies; with the weights
+    // of eight digits and of every digit.  Each path's sums against 640 bits,
+    // and the eight printed digits of each settled fit against the reference.
+    const Data n = nightly(1900, 31);
+    ASSERT_NE(n.t.size() % 8, 0u);
+    const double freqs[] = {1.0 - 1e-4, 1.0 + 3e-7, 1.0 - 2e-9, 0.37, 2.0 + 1e-8, 4.4};
+    struct Worst {
+        double ratio = 0.0;
+        std::string where;
+    };
+    for (Window w : {Window::hanning, Window::square}) {
+        const Prepared p = detail::prepare_series(n.t, n.x, {}, w);
+        const Prepared exact = detail::with_exact_weights(p, w);
+        for (const Prepared* base : {&p, &exact}) {
+            std::vector<std::array<dd::DD, 7>> seen[3];
+            for (double f : freqs) {
+                const std::array<Big, 7> ref = reference_sums(*base, f);
+                const Exact fit = base == &p ? reference_fit(n.t, n.x, f, &p.h)
+                                             : reference_fit(n.t, n.x, f, &exact.h, &exact.h_lo);
+                for (int k = 0; k < 3; ++k) {
+                    const CarefulPath& path = kCarefulPaths[k];
+                    Prepared q = *base;
+                    path.apply(q);
+                    std::vector<detail::SumRecord> sums;
+                    std::vector<FitRecord> fits;
+                    detail::sum_records() = &sums;
+                    detail::fit_records() = &fits;
+                    const Evaluation e = detail::evaluate_careful(q, f);
+                    detail::sum_records() = nullptr;
+                    detail::fit_records() = nullptr;
+                    ASSERT_FALSE(sums.empty());
+                    const detail::SumRecord& r = sums.front();
+                    ASSERT_EQ(r.precision, 106);
+                    const dd::DD v[7] = {r.hc, r.hs, r.hcc, r.hcs, r.hss, r.hyc, r.hys};
+                    seen[k].push_back({v[0], v[1], v[2], v[3], v[4], v[5], v[6]});
+                    Worst worst;
+                    for (int j = 0; j < 7; ++j) {
+                        const double err =
+                            error_of(ref[static_cast<std::size_t>(j)], v[j].hi, v[j].lo);
+                        const double bound = j < 5 ? r.mu : r.eta;
+                        EXPECT_LE(err, bound) << path.name << " f=" << f << " sum " << j;
+                        if (err / bound > worst.ratio) {
+                            worst.ratio = err / bound;
+                            worst.where = std::to_string(j);
+                        }
+                    }
+                    std::printf("%s, f=%.10g, %s weights: worst sum error %.3g of its bound "
+                                "(sum %s)\n",
+                                path.name, f, base == &p ? "double" : "exact", worst.ratio,
+                                worst.where.c_str());
+                    if (!e.settled) continue;
+                    const double got[4] = {e.point.rho, e.point.c1, e.point.c2, e.point.c3};
+                    const Big* want[4] = {&fit.rho, &fit.c1, &fit.c2, &fit.c3};
+                    for (int j = 0; j < 4; ++j) {
+                        if (got[j] == 0.0 || !std::isfinite(got[j])) continue;
+                        EXPECT_EQ(rounded(Big(got[j]), 8), rounded(*want[j], 8))
+                            << path.name << " f=" << f << " value " << j;
+                    }
+                }
+            }
+            // The paths add up in different orders: where the processor
+            // has both kinds of lanes, the switch must reach each.
+            if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma")) {
+                bool differ = false;
+                for (std::size_t i = 0; i < seen[0].size(); ++i)
+                    for (std::size_t j = 0; j < 7; ++j)
+                        differ = differ || seen[0][i][j].hi != seen[1][i][j].hi ||
+                                 seen[0][i][j].lo != seen[1][i][j].lo;
+                EXPECT_TRUE(differ) << "eight and four lanes gave the same sums throughout";
+            }
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,147 @@
+// The careful evaluation's cosines and sines on lanes: four lanes (AVX2) and
+// eight (AVX-512) give what one point at a time gives, on phases across
+// every quarter and every step of the table and at their edges, and those
+// are within the phases' allowance of the 640-bit values.
+#include "dd_lanes.hpp"
+#include "mp_reference.hpp"
+#include "spectrum_internal.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace fasogram {
+namespace {
+
+using dd::DD;
+using dd::SinCos;
+using mp_reference::Big;
+
+// Phases in cycles as dd::cycles gives them (|r| <= 1/2, the low part at
+// most half a unit of the high one): every quarter, eighth and step of
+// 1/256 cycle and their neighbours, the midpoints between steps, and the
+// phases of Julian-day times at a few frequencies.
+std::vector<DD> phases() {
+    std::vector<DD> r;
+    auto both = [&](double hi, double lo) {
+        for (double sign : {1.0, -1.0}) {
+            const DD v = dd::two_sum(sign * hi, sign * lo);
+            if (std::fabs(v.hi) <= 0.5) r.push_back(v);
+        }
+    };
+    for (int k = 0; k <= 128; ++k) {
+        const double at = k / 256.0;
+        both(at, 0.0);
+        both(std::nextafter(at, 1.0), 0.0);
+        both(std::nextafter(at, 0.0), 0x1p-60 * at);
+        both(at + 1.0 / 512, -0x1p-58 / 512);
+        both(at - 1.0 / 512, 0x1p-58 / 512);
+        both(at + 1.0 / 512, 0.0);
+    }
+    std::uint64_t s = 21;
+    for (double f : {0.37, 1.0 + 1e-9, 2.7182818284590451, 123.456}) {
+        for (int i = 0; i < 500; ++i) {
+            s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+            const double t = 2450000.5 + static_cast<double>(s >> 11) * 0x1p-53 * 4000.0;
+            r.push_back(dd::cycles(t, f));
+        }
+    }
+    while (r.size() % 8 != 0) r.push_back(DD{});
+    return r;
+}
+
+#ifdef FASOGRAM_HAVE_DD_LANES
+__attribute__((target("avx2,fma"))) void sincos_four(const std::vector<DD>& r,
+                                                     std::vector<SinCos>& out) {
+    namespace ln = dd::lanes;
+    for (std::size_t i = 0; i < r.size(); i += 4) {
+        ln::DD4 v;
+        ln::load_dd(&r[i], v.hi, v.lo);
+        const ln::SinCos4 sc = ln::sincos_cycles(v);
+        for (std::size_t l = 0; l < 4; ++l)
+            out[i + l] = {{sc.c.hi[l], sc.c.lo[l]}, {sc.s.hi[l], sc.s.lo[l]}};
+    }
+}
+
+__attribute__((target("avx512f,avx512dq,avx512vl,fma"))) void
+sincos_eight(const std::vector<DD>& r, std::vector<SinCos>& out) {
+    namespace ln = dd::lanes8;
+    for (std::size_t i = 0; i < r.size(); i += 8) {
+        ln::DD8 v;
+        ln::load_dd(&r[i], v.hi, v.lo);
+        const ln::SinCos8 sc = ln::sincos_cycles(v);
+        for (std::size_t l = 0; l < 8; ++l)
+            out[i + l] = {{sc.c.hi[l], sc.c.lo[l]}, {sc.s.hi[l], sc.s.lo[l]}};
+    }
+}
+#endif
+
+bool same(const SinCos& a, const SinCos& b) {
+    return a.c.hi == b.c.hi && a.c.lo == b.c.lo && a.s.hi == b.s.hi && a.s.lo == b.s.lo;
+}
+
+double error_of(const Big& exact, DD v) {
+    const Big d = exact - Big(v.hi) - Big(v.lo);
+    return std::fabs(mpfr_get_d(d.p(), MPFR_RNDN));
+}
+
+TEST(CarefulLanes, CosinesAndSinesOfOnePointAtATimeWithinTheirAllowance) {
+    const std::vector<DD> r = phases();
+    Big two_pi;
+    mpfr_const_pi(two_pi.p(), MPFR_RNDN);
+    mpfr_mul_2ui(two_pi.p(), two_pi.p(), 1, MPFR_RNDN);
+    const double allowed = detail::careful_phase_units(0) * dd::kUnit;
+    double worst = 0.0;
+    std::string where;
+    for (const DD& v : r) {
+        const SinCos sc = dd::sincos_cycles(v);
+        const Big ph = two_pi * (Big(v.hi) + Big(v.lo));
+        Big c, s;
+        mpfr_sin_cos(s.p(), c.p(), ph.p(), MPFR_RNDN);
+        const double err = std::max(error_of(c, sc.c), error_of(s, sc.s));
+        if (err > worst) {
+            worst = err;
+            char buf[80];
+            std::snprintf(buf, sizeof buf, "r = %.17g + %.3g", v.hi, v.lo);
+            where = buf;
+        }
+    }
+    EXPECT_LE(worst, allowed) << where;
+    std::printf("%zu phases: worst error %.3g units (%s)\n", r.size(), worst / dd::kUnit,
+                where.c_str());
+}
+
+TEST(CarefulLanes, LanesGiveWhatOnePointAtATimeGives) {
+#ifdef FASOGRAM_HAVE_DD_LANES
+    const std::vector<DD> r = phases();
+    std::vector<SinCos> one(r.size());
+    for (std::size_t i = 0; i < r.size(); ++i) one[i] = dd::sincos_cycles(r[i]);
+    int widths = 0;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        std::vector<SinCos> four(r.size());
+        sincos_four(r, four);
+        for (std::size_t i = 0; i < r.size(); ++i)
+            ASSERT_TRUE(same(four[i], one[i])) << "four lanes, r = " << r[i].hi << " + " << r[i].lo;
+        ++widths;
+    }
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma")) {
+        std::vector<SinCos> eight(r.size());
+        sincos_eight(r, eight);
+        for (std::size_t i = 0; i < r.size(); ++i)
+            ASSERT_TRUE(same(eight[i], one[i]))
+                << "eight lanes, r = " << r[i].hi << " + " << r[i].lo;
+        ++widths;
+    }
+    if (widths == 0) GTEST_SKIP() << "no lanes on this processor";
+#else
+    GTEST_SKIP() << "no lanes in this build";
+#endif
+}
+
+} // namespace
+} // namespace fasogram
