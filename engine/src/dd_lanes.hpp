@@ -8,6 +8,7 @@
 #define FASOGRAM_HAVE_DD_LANES 1
 
 #include "dd.hpp"
+#include "target_region.hpp"
 
 #include <immintrin.h>
 
@@ -40,12 +41,7 @@ inline const LaneTable& lane_table() {
 
 } // namespace fasogram::dd
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace fasogram::dd::lanes {
 
 using V = double __attribute__((vector_size(32)));
@@ -88,15 +84,8 @@ using DD4 = DDV;
 using SinCos4 = SinCosV;
 
 } // namespace fasogram::dd::lanes
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl,fma"))),             \
-                             apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512vl,fma")
-#endif
+FASOGRAM_TARGET_END
+FASOGRAM_TARGET_BEGIN("avx512f,avx512dq,avx512vl,fma")
 namespace fasogram::dd::lanes8 {
 
 using V = double __attribute__((vector_size(64)));
@@ -140,10 +129,6 @@ using DD8 = DDV;
 using SinCos8 = SinCosV;
 
 } // namespace fasogram::dd::lanes8
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+FASOGRAM_TARGET_END
 
 #endif

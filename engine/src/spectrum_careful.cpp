@@ -119,34 +119,18 @@ constexpr std::size_t kLaneTerms = kBlock / 4;
 
 // The lanes' sums, compiled for each vector width (GCC's target pragmas, or
 // clang's attribute pragmas).
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace w4 {
 namespace ln = dd::lanes;
 #include "spectrum_careful_lanes.inc"
 } // namespace w4
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl,fma"))),             \
-                             apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512vl,fma")
-#endif
+FASOGRAM_TARGET_END
+FASOGRAM_TARGET_BEGIN("avx512f,avx512dq,avx512vl,fma")
 namespace w8 {
 namespace ln = dd::lanes8;
 #include "spectrum_careful_lanes.inc"
 } // namespace w8
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+FASOGRAM_TARGET_END
 
 // Cosines and sines of every point, four lanes to a group: hi and lo of the
 // cosines, then of the sines.
