@@ -520,15 +520,8 @@ py::list compute_many(const py::list& curves, double fmin, double fmax, std::int
                 if (peaks > 0) {
                     fasogram::PeakFinder finder(
                         std::min(static_cast<std::size_t>(peaks), columns.filled));
-                    for (std::size_t k = 0; k < columns.filled; ++k) {
-                        SpectrumPoint p;
-                        p.f = columns.fp[k];
-                        p.rho = columns.rp[k];
-                        p.c1 = columns.ap[k];
-                        p.c2 = columns.bp[k];
-                        p.c3 = columns.cp[k];
-                        finder.add(p);
-                    }
+                    finder.add(std::span<const double>(columns.fp, columns.filled),
+                               std::span<const double>(columns.rp, columns.filled));
                     job.peaks = finder.peaks(*job.engine, 1);
                 }
             } catch (const SeriesError& error) {
