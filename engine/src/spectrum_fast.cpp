@@ -4,13 +4,13 @@
 // sums run eight points side by side in blocks that stay in the first-level
 // cache, compiled for the vector units the processor reports.
 //
-// Error bounds.  A phase is off by a few roundings at the anchor and by
-// under one more per rotation (the rotation's cosine and sine are the exact
-// values rounded); the sums add their own roundings.  These errors differ
-// from point to point like independent roundings, so a sum of n terms is
-// bounded the probabilistic way, lambda sqrt(sum of squares) times the unit,
-// with lambda = 6 (a bound that fails with a chance of about 1e-9, and then
-// only matters near a rounding boundary).
+// Error bounds.  A phase is off by a few roundings at the anchor and by a
+// few more per rotation (the rotation's cosine and sine are the exact
+// values rounded); the sums add their own roundings.  The points' errors are
+// added up in the worst case (points whose phases repeat make the same
+// errors), so the bound grows with the rotations: a group of kFastGroup
+// frequencies keeps it small enough that few frequencies need fitting
+// again at their own anchor (see FastEvaluator::evaluate).
 #include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"

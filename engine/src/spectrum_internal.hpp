@@ -127,7 +127,7 @@ std::vector<SumRecord>*& sum_records();
 // Fast evaluation of `count` frequencies that follow each other on a grid of
 // step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in
 // `freqs` are the ones fitted).  `count` is at most kFastGroup.
-inline constexpr std::size_t kFastGroup = 256;
+inline constexpr std::size_t kFastGroup = 128;
 class FastEvaluator {
   public:
     FastEvaluator(const Prepared& series, double df);
