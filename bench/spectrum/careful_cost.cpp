@@ -11,6 +11,7 @@
 // values 12 + 0.3 cos(2 pi t/2.7) plus noise of 0.1, square window; M
 // (default 200) frequencies scattered over 0.001 .. 5 cycles a day, each
 // evaluated R (default 3) times.
+#include "bench_support.hpp"
 #include "spectrum_internal.hpp"
 
 #include <algorithm>
@@ -28,35 +29,10 @@ namespace {
 
 using namespace fasogram;
 
-double cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-double wall_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-struct Series {
-    std::vector<double> t, x;
-};
-
-Series survey(std::size_t n) {
-    std::mt19937_64 rng(11 + n);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::normal_distribution<double> noise(0.0, 0.1);
-    std::vector<double> nights;
-    for (int d = 0; d < 3000; ++d)
-        if (std::fmod(d, 365.25) / 365.25 < 0.68 && unit(rng) > 0.3) nights.push_back(d);
-    Series s;
-    for (std::size_t i = 0; i < n; ++i)
-        s.t.push_back(2455000.0 + nights[rng() % nights.size()] + 0.3 * unit(rng));
-    std::sort(s.t.begin(), s.t.end());
-    for (const double t : s.t)
-        s.x.push_back(12.0 + 0.3 * std::cos(2 * M_PI * t / 2.7) + noise(rng));
-    return s;
-}
+using bench::Series;
+using bench::survey;
+using bench::wall_seconds;
+const auto cpu_seconds = bench::thread_cpu_seconds;
 
 } // namespace
 

@@ -13,6 +13,7 @@
 //
 // The series: POINTS uniform times over 100 days from JD 2455000, a
 // sinusoid and noise; frequencies 0.01 to 5 cycles a day, square window.
+#include "bench_support.hpp"
 #include "fasogram/spectrum.hpp"
 
 #include <chrono>
@@ -32,15 +33,8 @@ namespace {
 
 constexpr double kOpsPerPair = 14.0;
 
-double cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-double wall_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using bench::wall_seconds;
+const auto cpu_seconds = bench::thread_cpu_seconds;
 
 // Multiply-adds per chain and pass; 12 chains of vectors.
 constexpr std::int64_t kSteps = 1 << 20;

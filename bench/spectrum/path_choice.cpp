@@ -9,6 +9,7 @@
 // The series: clear nights of the observing seasons over 3000 days, a few
 // points each, from JD 2455000; a cosine of 2.7 d and noise; frequencies
 // 0.001 to 5 cycles a day, square window.
+#include "bench_support.hpp"
 #include "fasogram/spectrum.hpp"
 
 #include <algorithm>
@@ -25,11 +26,7 @@ namespace {
 
 using namespace fasogram;
 
-double cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
+const auto cpu_seconds = bench::process_cpu_seconds;
 
 std::vector<long> numbers(const char* text) {
     std::vector<long> out;
@@ -40,25 +37,6 @@ std::vector<long> numbers(const char* text) {
     return out;
 }
 
-struct Series {
-    std::vector<double> t, x;
-};
-
-Series survey(int n) {
-    std::mt19937_64 rng(11 + static_cast<unsigned>(n));
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    std::normal_distribution<double> noise(0.0, 0.1);
-    std::vector<double> nights;
-    for (int d = 0; d < 3000; ++d)
-        if (std::fmod(d, 365.25) / 365.25 < 0.68 && uniform(rng) > 0.3) nights.push_back(d);
-    Series s;
-    for (int i = 0; i < n; ++i)
-        s.t.push_back(2455000.0 + nights[rng() % nights.size()] + 0.3 * uniform(rng));
-    std::sort(s.t.begin(), s.t.end());
-    for (double v : s.t) s.x.push_back(12.0 + 0.3 * std::cos(2 * M_PI * v / 2.7) + noise(rng));
-    return s;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -67,7 +45,7 @@ int main(int argc, char** argv) {
     std::printf("| N | M | direct CPU ms | transforms CPU ms | automatic | its cost / the "
                 "cheaper |\n|---:|---:|---:|---:|---|---:|\n");
     for (const long n : sizes) {
-        const Series s = survey(static_cast<int>(n));
+        const bench::Series s = bench::survey(static_cast<std::size_t>(n));
         EngineOptions direct_only, transforms_only;
         direct_only.path = GridPath::direct;
         transforms_only.path = GridPath::nufft;
