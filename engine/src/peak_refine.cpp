@@ -111,8 +111,8 @@ constexpr double inverse_factorial(int n) {
 }
 
 using Lanes = double __attribute__((vector_size(8 * kLanes)));
-
-using Lanes = double __attribute__((vector_size(8 * kLanes)));
+// The moments' sums take their four lanes apart, two moments at a time.
+static_assert(kLanes == 4 && kMoments % 2 == 0);
 
 // The moments for processors without AVX2: the lanes rounded one by one by
 // the library.  (By reference: vectors wider than the plain target's
@@ -141,9 +141,8 @@ namespace avx2 {
 FASOGRAM_TARGET_END
 
 void build(const Series& s, double f, Base& b, std::vector<double>& work) {
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     double acc[6 * kMoments];
-    if (avx2)
+    if (cpu_has_avx2_fma())
         avx2::accumulate(s, f, acc, work);
     else
         plain::accumulate(s, f, acc, work);

@@ -6,6 +6,7 @@
 #include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
+#include "target_region.hpp"
 
 #include <atomic>
 #include <cmath>
@@ -283,11 +284,7 @@ bool exact_difference(double a, double b, double d) {
 // multiply-add, and the series allows lanes).
 bool lanes_available(const Prepared& p) {
 #ifdef FASOGRAM_HAVE_DD_LANES
-    static const bool lanes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
-    return lanes && p.careful_lanes;
+    return cpu_has_avx2_fma() && p.careful_lanes;
 #else
     (void)p;
     return false;
@@ -298,12 +295,7 @@ bool lanes_available(const Prepared& p) {
 // allows eight lanes).
 bool wide_lanes_available(const Prepared& p) {
 #ifdef FASOGRAM_HAVE_DD_LANES
-    static const bool wide = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma");
-    }();
-    return wide && p.careful_width >= 8 && lanes_available(p);
+    return cpu_has_avx512() && p.careful_width >= 8 && lanes_available(p);
 #else
     (void)p;
     return false;

@@ -149,12 +149,8 @@ struct Kernels {
 
 Kernels pick_kernels() {
 #ifdef FASOGRAM_HAVE_X86_PATHS
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma"))
-        return {avx512::sums, avx512::anchor, avx512::magnitude};
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        return {avx2::sums, avx2::anchor, avx2::magnitude};
+    if (cpu_has_avx512()) return {avx512::sums, avx512::anchor, avx512::magnitude};
+    if (cpu_has_avx2_fma()) return {avx2::sums, avx2::anchor, avx2::magnitude};
 #endif
     return {plain::sums, plain::anchor, plain::magnitude};
 }
@@ -331,8 +327,7 @@ FastEvaluator::FastEvaluator(const Prepared& series, double df)
     }
     std::vector<double> rc(n), rs(n);
 #ifdef FASOGRAM_HAVE_DD_LANES
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+    if (cpu_has_avx2_fma())
         steps_lanes(series.t.data(), n, df, rc.data(), rs.data());
     else
         steps_plain(series.t.data(), 0, n, df, rc.data(), rs.data());

@@ -332,8 +332,7 @@ struct RowFunctions {
 RowFunctions pick_row_functions() {
     RowFunctions f;
 #ifdef FASOGRAM_NUFFT_ROW_AVX2
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    if (cpu_has_avx2_fma()) {
         f.row = row_avx2::row;
         f.exp_four = row_avx2::exp_four;
     }
@@ -537,8 +536,7 @@ struct PlaceFunctions {
 PlaceFunctions pick_place_functions() {
     PlaceFunctions f;
 #if defined(__GNUC__) && defined(__x86_64__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    if (cpu_has_avx2_fma()) {
         f.four = place4_avx2;
         f.two = place2_avx2;
     }
@@ -1079,8 +1077,7 @@ struct BlockFunctions {
 BlockFunctions pick_block_functions() {
     BlockFunctions f;
 #ifdef FASOGRAM_NUFFT_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    if (cpu_has_avx2_fma()) {
         f.spread = spread_avx2;
         f.finish = finish_avx2;
     }

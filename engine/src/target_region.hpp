@@ -1,5 +1,6 @@
-// Regions of code compiled for one processor target, whatever the
-// compiler: GCC's target pragmas or clang's attribute pragmas.
+// Code for more than one processor target: what the processor running it
+// has, and regions of code compiled for one target, whatever the compiler
+// (GCC's target pragmas or clang's attribute pragmas).
 //
 //     FASOGRAM_TARGET_BEGIN("avx2,fma")
 //     namespace avx2 { ... }
@@ -18,3 +19,33 @@
     FASOGRAM_TARGET_PRAGMA(GCC push_options) FASOGRAM_TARGET_PRAGMA(GCC target(isa))
 #define FASOGRAM_TARGET_END FASOGRAM_TARGET_PRAGMA(GCC pop_options)
 #endif
+
+namespace fasogram::detail {
+
+// Whether the processor has AVX2 and fused multiply-add, and whether it has
+// AVX-512 (F, DQ and VL) as well; asked once.
+inline bool cpu_has_avx2_fma() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+inline bool cpu_has_avx512() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512vl") && cpu_has_avx2_fma();
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
+} // namespace fasogram::detail

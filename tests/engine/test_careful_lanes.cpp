@@ -5,6 +5,7 @@
 #include "dd_lanes.hpp"
 #include "mp_reference.hpp"
 #include "spectrum_internal.hpp"
+#include "target_region.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -120,16 +121,14 @@ TEST(CarefulLanes, LanesGiveWhatOnePointAtATimeGives) {
     std::vector<SinCos> one(r.size());
     for (std::size_t i = 0; i < r.size(); ++i) one[i] = dd::sincos_cycles(r[i]);
     int widths = 0;
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    if (detail::cpu_has_avx2_fma()) {
         std::vector<SinCos> four(r.size());
         sincos_four(r, four);
         for (std::size_t i = 0; i < r.size(); ++i)
             ASSERT_TRUE(same(four[i], one[i])) << "four lanes, r = " << r[i].hi << " + " << r[i].lo;
         ++widths;
     }
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma")) {
+    if (detail::cpu_has_avx512()) {
         std::vector<SinCos> eight(r.size());
         sincos_eight(r, eight);
         for (std::size_t i = 0; i < r.size(); ++i)

@@ -7,6 +7,7 @@
 #include "fasogram/spectrum.hpp"
 #include "mp_reference.hpp"
 #include "spectrum_internal.hpp"
+#include "target_region.hpp"
 
 #include <algorithm>
 #include <array>
@@ -696,8 +697,7 @@ TEST(ErrorBounds, CarefulSumsOfEveryPathWithinTheirBounds) {
             }
             // The paths add up in different orders: where the processor
             // has both kinds of lanes, the switch must reach each.
-            if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("fma")) {
+            if (detail::cpu_has_avx512()) {
                 bool differ = false;
                 for (std::size_t i = 0; i < seen[0].size(); ++i)
                     for (std::size_t j = 0; j < 7; ++j)
