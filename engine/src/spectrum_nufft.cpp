@@ -1025,9 +1025,10 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
                             8 * kUnit * (mod[4] + 2 * ad * mod[5]);
 
         // Solved in double first: with its roundings (a few units of 2^-53
-        // of entries of order one) the digits of all but about one
-        // frequency in a thousand are still settled (at 100000 points, as
-        // at 3554); the rest are solved again in long double.
+        // of entries of order one) nearly every frequency's digits are
+        // still settled (all but about one in a thousand at 100000 points,
+        // fewer on shorter series); the rest are solved again in long
+        // double.
         // S + p2r rounds within 1.5 units of S in double (S itself rounded
         // to double), within one in long double: the 4 units added to mu.
         const Sums<double> sd{p1r, p1i, (s_h + p2r) / 2, p2i / 2, (s_h - p2r) / 2, pyr, pyi};
