@@ -345,9 +345,10 @@ void evaluate_careful_runs(const Prepared& p, std::span<const double> freqs,
 
 // The frequencies `unsettled` (indices into freqs and out) fitted again by
 // the direct sums one by one, each at its own anchor, where the bound is
-// that of no rotation at all; those settled leave the list.  The first of
-// each group (start and length, in increasing order) was fitted at its
-// anchor already.
+// that of no rotation at all, and what that leaves with every term of the
+// sums added exactly; those settled leave the list.  The first of each
+// group (start and length, in increasing order) was fitted at its anchor
+// already.
 void refit_at_anchors(const Prepared& p, const FastEvaluator& fast, std::span<const double> freqs,
                       const std::vector<std::pair<std::size_t, std::size_t>>& groups,
                       std::vector<Evaluation>& out, std::vector<std::size_t>& unsettled,
@@ -359,11 +360,20 @@ void refit_at_anchors(const Prepared& p, const FastEvaluator& fast, std::span<co
                                         [](const auto& gr, std::size_t v) { return gr.first < v; });
         if (g == groups.end() || g->first != k) again.push_back(k);
     }
-    if (again.empty()) return;
-    parallel_for(p, again.size(), threads, [&](std::size_t i, unsigned id) {
+    if (!again.empty()) {
+        parallel_for(p, again.size(), threads, [&](std::size_t i, unsigned id) {
+            if (!scratch[id]) scratch[id] = fast.scratch();
+            const std::size_t k = again[i];
+            fast.evaluate(freqs.subspan(k, 1), std::span<Evaluation>(out).subspan(k, 1),
+                          *scratch[id]);
+        });
+        std::erase_if(unsettled, [&](std::size_t k) { return out[k].settled; });
+    }
+    if (unsettled.empty()) return;
+    parallel_for(p, unsettled.size(), threads, [&](std::size_t i, unsigned id) {
         if (!scratch[id]) scratch[id] = fast.scratch();
-        const std::size_t k = again[i];
-        fast.evaluate(freqs.subspan(k, 1), std::span<Evaluation>(out).subspan(k, 1), *scratch[id]);
+        const std::size_t k = unsettled[i];
+        out[k] = fast.evaluate_alone(freqs[k], *scratch[id]);
     });
     std::erase_if(unsettled, [&](std::size_t k) { return out[k].settled; });
 }
@@ -433,6 +443,7 @@ void run_full_digits(const Prepared& p, const FrequencyGrid& grid,
 // At most this many blocks are transformed at once, each with its own
 // workspace, so that memory stays bounded on any machine.
 constexpr unsigned kMaxNufftWorkers = 8;
+constexpr std::size_t kKeptEvaluations = std::size_t{32} << 20;
 
 // The grid by blocks of transforms: a round of blocks (one per worker) is
 // evaluated, its unsettled frequencies again the careful way, spread over
@@ -452,7 +463,12 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     const auto first_blocks = static_cast<std::size_t>((count + block - 1) / block);
     for (std::size_t id = 0; id < std::min<std::size_t>(workers, first_blocks); ++id)
         space[id] = nufft.workspace();
-    std::vector<Evaluation> out;
+    // The evaluations of a round, kept on the calling thread from call to
+    // call (up to kKeptEvaluations) so that a run faults no new pages in
+    // for them, and not filled first: the blocks write every one.
+    thread_local std::vector<Evaluation> kept;
+    std::vector<Evaluation> out = std::move(kept);
+    kept.clear();
     std::vector<std::size_t> careful;
     std::vector<double> freqs;
     // Made for the first unsettled frequency: `direct` where grid neighbours
@@ -465,7 +481,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     const auto ub = static_cast<std::size_t>(block);
     for (std::int64_t first = 0; first < count; first += workers * block) {
         const std::int64_t last = std::min(count, first + workers * block);
-        out.assign(static_cast<std::size_t>(last - first), Evaluation{});
+        out.resize(static_cast<std::size_t>(last - first));
         const auto blocks = static_cast<std::size_t>((last - first + block - 1) / block);
         parallel_for(p, blocks, workers, [&](std::size_t b, unsigned id) {
             if (!space[id]) space[id] = nufft.workspace();
@@ -483,8 +499,9 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         // The bound of the transforms is far wider than that of the direct
         // sums: what they leave unsettled is fitted again by the direct sums
         // (a cosine and a sine per point in double, a group of grid
-        // neighbours sharing them), and only what those leave goes the
-        // careful way.
+        // neighbours sharing them; a frequency alone with every term of its
+        // sums added exactly), and only what those leave goes the careful
+        // way.
         if (!careful.empty()) {
             groups.clear();
             for (std::size_t i = 0; i < careful.size(); ++i) {
@@ -502,9 +519,13 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
             if (together && !direct) direct = std::make_unique<FastEvaluator>(p, grid.step());
             if (!together && !single) single = std::make_unique<FastEvaluator>(p, 0.0);
             const FastEvaluator& fast = together ? *direct : *single;
+            // A frequency alone gains little from the sums in double at its
+            // anchor (about one in a hundred of those the transforms leave
+            // is settled there): it goes straight to the exact sums.
             parallel_for(p, groups.size(), nt, [&](std::size_t g, unsigned id) {
-                if (!scratch[id]) scratch[id] = fast.scratch();
                 const auto [start, len] = groups[g];
+                if (len == 1) return;
+                if (!scratch[id]) scratch[id] = fast.scratch();
                 fast.evaluate(std::span<const double>(freqs).subspan(start, len),
                               std::span<Evaluation>(out).subspan(start, len), *scratch[id]);
             });
@@ -520,6 +541,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         for (const Evaluation& e : out)
             if (!grid.skipped(e.point.f)) on_point(e.point);
     }
+    if (out.capacity() * sizeof(Evaluation) <= kKeptEvaluations) kept = std::move(out);
 }
 
 } // namespace

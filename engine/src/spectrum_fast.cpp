@@ -145,14 +145,16 @@ struct Kernels {
     void (*sums)(const Block&, const double*, std::size_t, vd*, vd*);
     void (*anchor)(const vd*, double, vd*, vd*, std::size_t);
     void (*magnitude)(const vd*, const vd*, const vd*, std::size_t, vd*);
+    void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, std::size_t, vd*, vd*);
 };
 
 Kernels pick_kernels() {
 #ifdef FASOGRAM_HAVE_X86_PATHS
-    if (cpu_has_avx512()) return {avx512::sums, avx512::anchor, avx512::magnitude};
-    if (cpu_has_avx2_fma()) return {avx2::sums, avx2::anchor, avx2::magnitude};
+    if (cpu_has_avx512())
+        return {avx512::sums, avx512::anchor, avx512::magnitude, avx512::exact_sums};
+    if (cpu_has_avx2_fma()) return {avx2::sums, avx2::anchor, avx2::magnitude, avx2::exact_sums};
 #endif
-    return {plain::sums, plain::anchor, plain::magnitude};
+    return {plain::sums, plain::anchor, plain::magnitude, plain::exact_sums};
 }
 
 const Kernels kKernels = pick_kernels();
@@ -440,6 +442,47 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * l.block_hy) + l.long_hy;
         out[k] = solve_fit_twice(series_, u, bd, freqs[k]);
     }
+}
+
+Evaluation FastEvaluator::evaluate_alone(double f, Scratch& sc) const {
+    const Prepared::Layout& l = *series_.layout;
+    constexpr std::size_t kExactSums = 7;
+    std::fill(sc.hi.data(), sc.hi.data() + kExactSums, vd{});
+    std::fill(sc.lo.data(), sc.lo.data() + kExactSums, vd{});
+    for (std::size_t b = 0; b < l.used; b += kBlockVectors) {
+        const std::size_t nvec = std::min(kBlockVectors, l.used - b);
+        kKernels.anchor(&l.t[b], f, sc.c.data(), sc.s.data(), nvec);
+        kKernels.exact_sums(&l.h[b], &l.hy[b], sc.c.data(), sc.s.data(), nvec, sc.hi.data(),
+                            sc.lo.data());
+    }
+    const vd* hi = sc.hi.data();
+    const vd* lo = sc.lo.data();
+    LSums u;
+    u.hc = lane_total(hi[0], lo[0]);
+    u.hs = lane_total(hi[1], lo[1]);
+    u.hcc = lane_total(hi[2], lo[2]);
+    u.hcs = lane_total(hi[3], lo[3]);
+    u.hss = lane_total(hi[4], lo[4]);
+    u.hyc = lane_total(hi[5], lo[5]);
+    u.hys = lane_total(hi[6], lo[6]);
+    // The anchor's cosine and sine are within a = kFastAnchorUnits units u
+    // of 2^-53 of the exact ones (so at most 1 + a u in size), and each
+    // product rounds once: h c is off by (a + 1) u h, a product of two of
+    // them such as h c s by (2 a + 2) u h (a u (|c| + |s|) from the phases,
+    // two roundings), and h y c by (a + 2) u |h y| (h y itself rounded
+    // once).  The additions are exact but for the low parts': each lane's
+    // low part gathers the two-sums' errors, each under u of the running
+    // total, and rounds within n u of them, n^2 u^2 A in all for terms of
+    // magnitudes A; the lanes' totals in long double cost four long-double
+    // units of A (three levels and the low parts).  A is at most 1.01 sum h
+    // for the sums of h; 1.01 covers the second-order terms.
+    const double a = kFastAnchorUnits;
+    const double n = static_cast<double>(series_.t.size());
+    const double adding = 4.0 * kLongUnit + n * n * kUnit * kUnit;
+    SumBounds bd;
+    bd.mu = 1.01 * ((2.0 * a + 2.0) * kUnit + adding) * (1.01 * l.abs_h);
+    bd.eta = 1.01 * ((a + 2.0) * kUnit + adding) * l.abs_hy;
+    return solve_fit_twice(series_, u, bd, f);
 }
 
 } // namespace fasogram::detail

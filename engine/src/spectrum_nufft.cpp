@@ -443,19 +443,40 @@ template <std::size_t K> struct PlaceWork {
     Positions* out = nullptr;
 };
 
+// What the rounding bound needs of each cell: the sum of the moduli of the
+// weights spread onto it (K of them, side by side) and how many points reach
+// it.  Kept on each thread from call to call, and all zero between calls:
+// a call clears the cells it touched, so that series of few points on large
+// grids cost in proportion to their points rather than to the cells (and
+// fault no new pages in on every call).  At most 4 n doubles and n counts
+// a thread, n at most twice the largest block.
+struct CellTally {
+    std::vector<double> sums;
+    std::vector<std::uint32_t> count;
+};
+
+CellTally& cell_tally(std::size_t n, std::size_t k) {
+    thread_local CellTally tally;
+    // New elements are zero, and so are the old ones between calls.
+    if (tally.count.size() < n) tally.count.resize(n);
+    if (tally.sums.size() < k * n) tally.sums.resize(k * n);
+    return tally;
+}
+
 template <std::size_t K, class Rows>
 FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
     const std::vector<double>& t = *w.t;
-    const std::size_t np = t.size(), n = w.n, stride = n + kWidth;
+    const std::size_t np = t.size(), n = w.n;
     ps.cell.resize(np);
     ps.offset.resize(np);
     if (w.keep_table) {
         ps.table_size = np * kWidth;
         ps.table = take_table(ps.table_size);
     }
-    std::vector<double> sums(K * stride, 0.0);
-    std::vector<std::uint32_t> count(stride, 0);
+    CellTally& tally = cell_tally(n, K);
+    double* const sums = tally.sums.data();
+    std::uint32_t* const count = tally.count.data();
     std::array<double, K> point{};
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
@@ -482,34 +503,54 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         ps.offset[i] = x;
         Rows::row(x, v, ex, units);
         if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
+        double c[K], gk[K], e[K] = {};
         for (std::size_t k = 0; k < K; ++k) {
-            const double c = (*w.mod[k])[i];
-            // The weight's roundings, the kernel value's and the product's.
-            const double gk = w.gamma[k] + 1.0;
-            double* sk = &sums[k * stride + cell];
-            double e = 0;
-            for (int j = 0; j < kWidth; ++j) {
-                const double rj = (gk + units[j]) * v[j];
-                e += rj * rj;
-                sk[j] += c * v[j];
-            }
-            point[k] += c * c * e;
+            c[k] = (*w.mod[k])[i];
+            gk[k] = w.gamma[k] + 1.0;
         }
-        for (int j = 0; j < kWidth; ++j) ++count[cell + static_cast<std::size_t>(j)];
+        for (std::size_t j = 0; j < kWidth; ++j) {
+            // The cells past the last are the first ones again.
+            const std::size_t at = cell + j < n ? cell + j : cell + j - n;
+            ++count[at];
+            for (std::size_t k = 0; k < K; ++k) {
+                // The weight's roundings, the kernel value's and the
+                // product's.
+                const double rj = (gk[k] + units[j]) * v[j];
+                e[k] += rj * rj;
+                sums[K * at + k] += c[k] * v[j];
+            }
+        }
+        for (std::size_t k = 0; k < K; ++k) point[k] += c[k] * c[k] * e[k];
     }
-    for (std::size_t j = 0; j < kWidth; ++j) count[j] += count[n + j];
+    // Each cell's accumulation and its share of the FFT's input norm, read
+    // and cleared: by the points where they reach fewer places than there
+    // are cells, else cell by cell.
+    std::array<double, K> acc{}, norm{};
+    auto take = [&](std::size_t at) {
+        const auto times = static_cast<double>(count[at]);
+        count[at] = 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            const double s = sums[K * at + k];
+            sums[K * at + k] = 0.0;
+            acc[k] += times * s * s;
+            norm[k] += s * s;
+        }
+    };
+    if (np * kWidth < n) {
+        for (std::size_t i = 0; i < np; ++i)
+            for (std::size_t j = 0; j < kWidth; ++j) {
+                const std::size_t cell = ps.cell[i];
+                const std::size_t at = cell + j < n ? cell + j : cell + j - n;
+                if (count[at] != 0) take(at);
+            }
+    } else {
+        for (std::size_t at = 0; at < n; ++at)
+            if (count[at] != 0) take(at);
+    }
     const double levels = std::log2(static_cast<double>(n));
     std::array<double, K> out{};
-    for (std::size_t k = 0; k < K; ++k) {
-        double* g = &sums[k * stride];
-        for (std::size_t j = 0; j < kWidth; ++j) g[j] += g[n + j];
-        double acc = 0, norm = 0;
-        for (std::size_t c = 0; c < n; ++c) {
-            acc += static_cast<double>(count[c]) * g[c] * g[c];
-            norm += g[c] * g[c];
-        }
-        out[k] = point[k] + acc + kFftRounding * kFftRounding * levels * norm;
-    }
+    for (std::size_t k = 0; k < K; ++k)
+        out[k] = point[k] + acc[k] + kFftRounding * kFftRounding * levels * norm[k];
     return out;
 }
 

@@ -267,6 +267,76 @@ TEST(BoundPins, FastSumsOfWholeDaysAtDyadicFrequencies) {
     EXPECT_GT(all.eta, 0.005);
 }
 
+// The sums with every term added exactly, at each frequency's own anchor:
+// their bound has no allowance for the additions, so the terms' own
+// roundings, repeated by phase, come near it.
+TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
+    const Series d = whole_days(20000);
+    Worst all;
+    for (Window w : {Window::square, Window::hanning}) {
+        const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+        const detail::FastEvaluator fast(p, 0.0);
+        auto sc = fast.scratch();
+        Worst v;
+        SumsRecording rec;
+        // Dyadic frequencies up to the half-day alias (a few phases, each
+        // shared by many points) and a few off them.
+        for (int j = 0; j <= 512; ++j) {
+            const double f = j % 64 == 37 ? (j + 0.3) / 1024 : j / 1024.0;
+            rec.records.clear();
+            const Evaluation e = fast.evaluate_alone(f, *sc);
+            EXPECT_EQ(e.point.f, f);
+            ASSERT_FALSE(rec.records.empty());
+            for (const SumRecord& r : rec.records) v.take(r, reference_sums(p, f, p.centre));
+        }
+        v.print(w == Window::square ? "exact sums, square" : "exact sums, Hanning");
+        EXPECT_LE(v.mu, 1.0) << v.where_mu;
+        EXPECT_LE(v.eta, 1.0) << v.where_eta;
+        all.mu = std::max(all.mu, v.mu);
+        all.eta = std::max(all.eta, v.eta);
+    }
+    std::printf("exact sums: worst %.3g of mu, %.3g of eta\n", all.mu, all.eta);
+    EXPECT_GT(all.mu, 0.1);
+    EXPECT_GT(all.eta, 0.1);
+
+    // Every point at one phase, the one (of 4096 fractions of a day) where
+    // the anchor's cosine and sine make the largest error in a product of
+    // two: the points' errors are all the same, and their sum comes within
+    // a third of the bound.
+    double worst_err = -1.0, offset = 0.0;
+    for (int k = 0; k < 4096; ++k) {
+        const double t[1] = {1000.0 + k / 4096.0};
+        double c[1], sn[1];
+        detail::fast_anchor(t, 1.0, c, sn);
+        quad sq, cq;
+        sincosq(2 * M_PIq * (k / 4096.0), &sq, &cq);
+        const quad e = fmaxq(fabsq(static_cast<quad>(c[0] * c[0]) - cq * cq),
+                             fmaxq(fabsq(static_cast<quad>(c[0] * sn[0]) - cq * sq),
+                                   fabsq(static_cast<quad>(sn[0] * sn[0]) - sq * sq)));
+        if (static_cast<double>(e) > worst_err) {
+            worst_err = static_cast<double>(e);
+            offset = k / 4096.0;
+        }
+    }
+    Series one;
+    for (int i = 0; i < 20000; ++i) {
+        one.t.push_back(1000.0 + i + offset);
+        one.x.push_back(i % 3 == 0 ? 1.0 : 2.0);
+    }
+    const Prepared p = detail::prepare_series(one.t, one.x, {}, Window::square);
+    const detail::FastEvaluator fast(p, 0.0);
+    auto sc = fast.scratch();
+    Worst v;
+    SumsRecording rec;
+    fast.evaluate_alone(1.0, *sc);
+    ASSERT_FALSE(rec.records.empty());
+    for (const SumRecord& r : rec.records) v.take(r, reference_sums(p, 1.0, p.centre));
+    v.print("exact sums, one phase");
+    EXPECT_LE(v.mu, 1.0) << v.where_mu;
+    EXPECT_LE(v.eta, 1.0) << v.where_eta;
+    EXPECT_GT(v.mu, 0.25) << v.where_mu;
+}
+
 // Longer whole-day series at the half-day alias, where the transforms'
 // sums are off by more than their bound (below).
 struct Longer {
