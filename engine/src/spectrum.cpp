@@ -32,14 +32,25 @@ namespace {
 // times), so that the order of the input lines cannot change any result.
 void sort_points(std::span<const double> t, std::span<const double> x,
                  std::span<const double> sigma, Prepared& p) {
-    std::vector<std::size_t> order(t.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
     const bool errors = !sigma.empty();
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const auto before = [&](std::size_t a, std::size_t b) {
         if (t[a] != t[b]) return t[a] < t[b];
         if (x[a] != x[b]) return x[a] < x[b];
         return errors && sigma[a] < sigma[b];
-    });
+    };
+    // Series usually come in order already: then they are taken as they
+    // are (points that compare equal are equal in every field).
+    bool in_order = true;
+    for (std::size_t i = 1; i < t.size() && in_order; ++i) in_order = !before(i, i - 1);
+    if (in_order) {
+        p.t.assign(t.begin(), t.end());
+        p.x.assign(x.begin(), x.end());
+        if (errors) p.sigma.assign(sigma.begin(), sigma.end());
+        return;
+    }
+    std::vector<std::size_t> order(t.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), before);
     p.t.resize(t.size());
     p.x.resize(t.size());
     if (errors) p.sigma.resize(t.size());
