@@ -209,6 +209,7 @@ Evaluation evaluate_exact(const Prepared& p, double f, const Evaluation& best, D
         const double unit = std::ldexp(1.0, -std::min(static_cast<int>(prec) - 1, 1000));
         const double nd = static_cast<double>(n) + 8.0;
         m.mean_err = 4.0 * nd * unit * x_max;
+        m.rel = 4.0 * nd * unit;
         SumBounds bd;
         bd.mu = 4.0 * nd * unit * sum_h;
         bd.eta = 4.0 * nd * unit * (sum_hy + sum_h * x_max);

@@ -50,9 +50,13 @@ struct Prepared {
     // the weights h/sigma^2 stay within range whatever the scale of the
     // errors.  A point whose sigma^2 leaves the range of a double weighs 0.
     std::vector<double> sigma;
-    dd::DD sum_h;           // S
-    dd::DD mean;            // m
-    dd::DD variance;        // V
+    dd::DD sum_h;    // S
+    dd::DD mean;     // m
+    dd::DD variance; // V
+    // Bounds of their errors: the absolute one of m, the relative one of S
+    // and of V.  They grow with the number of points (each addition of the
+    // sums rounds within a unit of 2^-104 or so of the running total).
+    double mean_err = 0.0, moment_rel = 0.0;
     double centre = 0.0;    // m rounded to double
     dd::DD centre_offset;   // m - centre
     std::vector<double> y;  // x - centre, rounded

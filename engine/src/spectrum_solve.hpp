@@ -141,9 +141,11 @@ inline Evaluation singular_point(double f) {
 // `mean_err` bounds the error of the values' centre (the mean the y values
 // were taken from, less the true one), which the centring of Y below
 // leaves as cbar and sbar times that error.
+// `rel` bounds the relative errors of S and of the variance.
 template <class T> struct Moments {
     T sum_h, mean, variance;
     double mean_err = 0.0;
+    double rel = 0.0;
 };
 
 template <class T>
@@ -206,10 +208,9 @@ Evaluation finish_out_of_range(Evaluation e, const T& c1, const T& c2, const T& 
 template <class T>
 Evaluation solve_fit(const Sums<T>& u, const Prepared& p, dd::DD offset, const SumBounds& b,
                      double f, Digits digits = Digits::eight) {
-    // Double-double S, mean and variance: the mean good to a few units of
-    // 2^-106 of itself.
-    const Moments<T> m{from_dd<T>(p.sum_h), from_dd<T>(p.mean), from_dd<T>(p.variance),
-                       8.0 * dd::kUnit * std::fabs(p.mean.hi)};
+    // Double-double S, mean and variance, with the bounds of their errors.
+    const Moments<T> m{from_dd<T>(p.sum_h), from_dd<T>(p.mean), from_dd<T>(p.variance), p.mean_err,
+                       p.moment_rel};
     return solve_fit(u, p, m, offset, b, f, digits);
 }
 
@@ -248,12 +249,15 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     // First-order propagation of the bounds.  Entries of M are off by at most
     // 3 mu/S (the centring adds two more of mu/S), those of Y by eta/S plus
     // the centring.
+    // S's own error moves each entry of M (of size one at most) by three
+    // times its relative error at most, and each of Y by that of itself.
     const double sd = as_double(S);
-    const double mu = 3.0 * b.mu / sd + 8.0 * b.unit;
+    const double mu = 3.0 * b.mu / sd + 8.0 * b.unit + 3.0 * m.rel;
     const double a1 = std::fabs(as_double(cbar)), a2 = std::fabs(as_double(sbar));
-    const double eta = (b.eta + std::fabs(as_double(dm)) * b.mu) / sd +
-                       8.0 * b.unit * (std::fabs(as_double(y1)) + std::fabs(as_double(y2))) +
-                       m.mean_err * std::max(a1, a2);
+    const double eta =
+        (b.eta + std::fabs(as_double(dm)) * b.mu) / sd +
+        (8.0 * b.unit + m.rel) * (std::fabs(as_double(y1)) + std::fabs(as_double(y2))) +
+        m.mean_err * std::max(a1, a2);
     const double dt = as_double(det);
     const double i11 = std::fabs(as_double(mss)) / dt, i22 = std::fabs(as_double(mcc)) / dt,
                  i12 = std::fabs(as_double(mcs)) / dt;
@@ -282,7 +286,7 @@ Evaluation solve_fit(const Sums<T>& u, const Prepared& p, const Moments<T>& m, d
     const double erv =
         2.0 * (2.0 * eta * cabs + mu * cabs * cabs) + 8.0 * b.unit * std::fabs(as_double(rv));
     const double vd = as_double(var);
-    const double erho = erv / vd + 4.0 * b.unit * e.point.rho;
+    const double erho = erv / vd + (4.0 * b.unit + 2.0 * m.rel) * e.point.rho;
     if (scaled) {
         const double bounds[4] = {erho, e1, e2, e3};
         return finish_out_of_range(e, c1, c2, c3, as_dd(rv / var), bounds, k, digits);
