@@ -632,6 +632,59 @@ std::array<Big, 7> reference_sums(const Prepared& p, double f) {
     return sums;
 }
 
+// The careful sums where every point's phase is one of three, each the
+// fraction of a day (of 4096) where the double-double cosine and sine err
+// most: the same error repeats at every point of a phase, so that the sums'
+// errors add up in full rather than as independent ones.  They stay within
+// a hundredth of the bound, whose allowance for the additions outweighs the
+// phases' (of the square-root kind) by far at this length.
+TEST(ErrorBounds, CarefulSumsOfThreeRepeatedPhases) {
+    Big two_pi;
+    mpfr_const_pi(two_pi.p(), MPFR_RNDN);
+    mpfr_mul_2ui(two_pi.p(), two_pi.p(), 1, MPFR_RNDN);
+    std::vector<std::pair<double, int>> errors; // error in units of 2^-104, fraction
+    for (int k = 1; k < 4096; ++k) {
+        const double r = k / 4096.0 - (k >= 2048 ? 1.0 : 0.0); // reduced, as t f is
+        const dd::SinCos sc = dd::sincos_cycles(dd::DD{r, 0.0});
+        Big c, sn;
+        const Big ph = two_pi * Big(r);
+        mpfr_sin_cos(sn.p(), c.p(), ph.p(), MPFR_RNDN);
+        const double e = std::max(error_of(c, sc.c.hi, sc.c.lo), error_of(sn, sc.s.hi, sc.s.lo));
+        errors.emplace_back(e / 0x1p-104, k);
+    }
+    std::sort(errors.rbegin(), errors.rend());
+    std::printf("largest double-double cosine or sine errors: %.3g, %.3g, %.3g units of 2^-104\n",
+                errors[0].first, errors[1].first, errors[2].first);
+    Data d;
+    const int n = 60000;
+    for (int i = 0; i < n; ++i) {
+        d.t.push_back(1000.0 + i + errors[static_cast<std::size_t>(i % 3)].second / 4096.0);
+        d.x.push_back(i % 3 == 0 ? 1.0 : i % 3 == 1 ? 2.5 : 4.0);
+    }
+    const Prepared p = detail::prepare_series(d.t, d.x, {}, Window::square);
+    const std::array<Big, 7> ref = reference_sums(p, 1.0);
+    for (const CarefulPath& path : kCarefulPaths) {
+        Prepared q = p;
+        path.apply(q);
+        std::vector<detail::SumRecord> sums;
+        detail::sum_records() = &sums;
+        detail::evaluate_careful(q, 1.0);
+        detail::sum_records() = nullptr;
+        ASSERT_FALSE(sums.empty());
+        const detail::SumRecord& r = sums.front();
+        double worst = 0.0;
+        for (int j = 0; j < 7; ++j) {
+            const dd::DD v[7] = {r.hc, r.hs, r.hcc, r.hcs, r.hss, r.hyc, r.hys};
+            const double err = error_of(ref[static_cast<std::size_t>(j)], v[j].hi, v[j].lo);
+            const double bound = j < 5 ? r.mu : r.eta;
+            EXPECT_LE(err, bound) << path.name << " sum " << j;
+            worst = std::max(worst, err / bound);
+        }
+        std::printf("%s, three repeated phases: worst sum error %.3g of its bound\n", path.name,
+                    worst);
+    }
+}
+
 TEST(ErrorBounds, CarefulSumsOfEveryPathWithinTheirBounds) {
     // Nightly Julian-day data, 1330 points (blocks of every width and a last
     // group of lanes only partly filled), near the alias 1 c/d where the fits
