@@ -162,9 +162,11 @@ using PeakTuple = std::tuple<double, double, double, double, double>;
 class Result {
   public:
     // `order`: for frequencies given one by one, their indices in increasing
-    // frequency (for the peaks); empty for a grid.
+    // frequency (for the peaks); empty for a grid.  Without `basis` the
+    // false-alarm basis is found from the kept series when first asked for.
     Result(SpectrumEngine engine, py::tuple arrays, unsigned threads, const FrequencyGrid& grid,
-           fasogram::FapBasis basis, bool given = false, std::vector<std::size_t> order = {})
+           std::optional<fasogram::FapBasis> basis, bool given = false,
+           std::vector<std::size_t> order = {})
         : engine_(std::move(engine)), arrays_(std::move(arrays)), threads_(threads), grid_(grid),
           given_(given), basis_(basis), order_(std::move(order)) {}
 
@@ -223,19 +225,19 @@ class Result {
     // band, and its inverse (Baluev's approximation).
     double false_alarm_probability(double rho) const {
         try {
-            return fasogram::false_alarm_probability(rho, grid_.f_ini, grid_.f_fin, basis_);
+            return fasogram::false_alarm_probability(rho, grid_.f_ini, grid_.f_fin, basis());
         } catch (const std::invalid_argument& e) {
             throw py::value_error(e.what());
         }
     }
     double false_alarm_level(double p) const {
         try {
-            return fasogram::false_alarm_level(p, grid_.f_ini, grid_.f_fin, basis_);
+            return fasogram::false_alarm_level(p, grid_.f_ini, grid_.f_fin, basis());
         } catch (const std::invalid_argument& e) {
             throw py::value_error(e.what());
         }
     }
-    py::tuple fap_basis() const { return py::make_tuple(basis_.n_eff, basis_.t_eff); }
+    py::tuple fap_basis() const { return py::make_tuple(basis().n_eff, basis().t_eff); }
 
     // The series itself, for the bootstrap.
     void keep_series(std::span<const double> t, std::span<const double> y,
@@ -271,13 +273,25 @@ class Result {
     }
 
   private:
+    // Errors too small for a finite weight leave no basis: no probability.
+    const fasogram::FapBasis& basis() const {
+        if (!basis_) {
+            try {
+                basis_ = fasogram::fap_basis(t_, dy_, engine_.window());
+            } catch (const std::exception&) {
+                basis_ = fasogram::FapBasis{};
+            }
+        }
+        return *basis_;
+    }
+
     std::vector<double> t_, y_, dy_;
     SpectrumEngine engine_;
     py::tuple arrays_;
     unsigned threads_;
     FrequencyGrid grid_;
     bool given_ = false;
-    fasogram::FapBasis basis_;
+    mutable std::optional<fasogram::FapBasis> basis_;
     std::vector<std::size_t> order_;
     std::optional<std::size_t> kept_k_;
     std::vector<PeakTuple> kept_;
@@ -373,13 +387,7 @@ Result compute(const Array& t_in, const Array& y_in, const std::optional<Array>&
     } catch (const Interrupted&) {
         throw py::error_already_set();
     }
-    // Errors too small for a finite weight leave no basis: no probability.
-    fasogram::FapBasis basis;
-    try {
-        basis = fasogram::fap_basis(t, dy, window);
-    } catch (const std::exception&) {
-    }
-    Result result(std::move(*engine), columns.finish(), n_threads, grid, basis);
+    Result result(std::move(*engine), columns.finish(), n_threads, grid, std::nullopt);
     result.keep_series(t, y, dy);
     return result;
 }
@@ -559,12 +567,7 @@ py::list compute_many(const py::list& curves, double fmin, double fmax, std::int
                 PyObject_CallFunction(PyExc_MemoryError, "s", "out of memory"));
             continue;
         }
-        fasogram::FapBasis basis;
-        try {
-            basis = fasogram::fap_basis(job.in.t, job.in.dy, window);
-        } catch (const std::exception&) {
-        }
-        Result result(std::move(*job.engine), job.columns->finish(), 1, job.grid, basis);
+        Result result(std::move(*job.engine), job.columns->finish(), 1, job.grid, std::nullopt);
         result.keep_series(job.in.t, job.in.y, job.in.dy);
         if (peaks > 0)
             result.keep_peaks(static_cast<std::size_t>(peaks), Result::tuples(job.peaks));
