@@ -39,6 +39,7 @@
 #include "nufft_kernel.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
+#include "spectrum_solve_batch.hpp"
 #include "target_region.hpp"
 #include "thread_pool.hpp"
 
@@ -53,6 +54,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -626,8 +628,30 @@ struct NufftEvaluator::Plan {
     Plan(const Prepared& series, const FrequencyGrid& g) : p(series), grid(g) {}
 };
 
+// A block's sums by column between the two passes of its fits (kColumns
+// columns of `stride` each), which of the block's frequencies each row is,
+// and which rows the vectors settled.
+struct SolveScratch {
+    static constexpr std::size_t kColumns = 13;
+    std::size_t stride = 0;
+    std::vector<double> columns;
+    std::vector<std::uint32_t> where;
+    std::vector<std::uint8_t> done;
+    void resize(std::size_t block) {
+        stride = block;
+        columns.resize(kColumns * block);
+        where.resize(block);
+        done.resize(block);
+    }
+    std::size_t bytes() const {
+        return columns.capacity() * sizeof(double) + where.capacity() * sizeof(std::uint32_t) +
+               done.capacity();
+    }
+};
+
 struct NufftEvaluator::Workspace {
     std::size_t n = 0;
+    SolveScratch solve;
     std::array<Buffer, kTransforms> cells;
     std::vector<double> phase;    // e^{2 pi i f_c t} per point, interleaved
     std::vector<double> freqs;    // the block's grid frequencies
@@ -791,7 +815,8 @@ void unlock_pool_after_fork() {
 std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
     return kTransforms * 2 * (ws.n + kWidth) * sizeof(double) +
            (ws.phase.capacity() + ws.freqs.capacity() + ws.cos.capacity() + ws.sin.capacity()) *
-               sizeof(double);
+               sizeof(double) +
+           ws.solve.bytes();
 }
 
 } // namespace
@@ -912,6 +937,7 @@ std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
     ws->cos.resize(plan_->p.t.size());
     ws->sin.resize(plan_->p.t.size());
     ws->freqs.resize(plan_->block);
+    ws->solve.resize(plan_->block);
     // Given back to the pool when the caller lets it go.
     return std::shared_ptr<Workspace>(ws.release(), [](Workspace* w) {
         std::unique_ptr<Workspace> back(w);
@@ -968,6 +994,7 @@ struct BlockWork {
     const double* hy = nullptr;
     const double* u = nullptr;
     std::array<double*, kTransforms> cells{};
+    SolveScratch* solve = nullptr; // the fits' columns, of the workspace
     const double* deconv = nullptr;
     const double* alias = nullptr;
     const double* l1 = nullptr;
@@ -1010,6 +1037,12 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
     const long double sum_h = dd::to_long_double(p.sum_h);
     const double s_h = static_cast<double>(sum_h);
     const double second_scale = 0.5 * (2 * kPi * b.u_max) * (2 * kPi * b.u_max);
+    // First every frequency's sums and bounds, into the columns; then the
+    // fits.
+    SolveScratch& sc = *b.solve;
+    enum Column { kHc, kHs, kHcc, kHcs, kHss, kHyc, kHys, kMu, kEta, kF, kP2r, kP2i, kErr };
+    const auto col = [&sc](Column c) { return sc.columns.data() + c * sc.stride; };
+    std::size_t live = 0;
     for (std::size_t l = 0; l < out.size(); ++l) {
         const std::int64_t j = b.first + static_cast<std::int64_t>(l);
         const double f = b.freqs[l];
@@ -1067,29 +1100,75 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
         const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * b.l1[4] +
                             8 * kUnit * (mod[4] + 2 * ad * mod[5]);
 
-        // Solved in double first: with its roundings (a few units of 2^-53
-        // of entries of order one) nearly every frequency's digits are
-        // still settled (all but about one in a thousand at 100000 points,
-        // fewer on shorter series); the rest are solved again in long
-        // double.
+        const double errm = std::max(err1, 0.5 * err2);
+        const std::size_t r = live++;
+        col(kHc)[r] = p1r;
+        col(kHs)[r] = p1i;
+        col(kHcc)[r] = (s_h + p2r) / 2;
+        col(kHcs)[r] = p2i / 2;
+        col(kHss)[r] = (s_h - p2r) / 2;
+        col(kHyc)[r] = pyr;
+        col(kHys)[r] = pyi;
         // S + p2r rounds within 1.5 units of S in double (S itself rounded
         // to double), within one in long double: the 4 units added to mu.
-        const Sums<double> sd{p1r, p1i, (s_h + p2r) / 2, p2i / 2, (s_h - p2r) / 2, pyr, pyi};
+        col(kMu)[r] = errm + 4 * kUnit * s_h;
+        col(kEta)[r] = erry;
+        col(kF)[r] = f;
+        col(kP2r)[r] = p2r;
+        col(kP2i)[r] = p2i;
+        col(kErr)[r] = errm;
+        sc.where[r] = static_cast<std::uint32_t>(l);
+    }
+
+    // Solved in double first: with its roundings (a few units of 2^-53 of
+    // entries of order one) nearly every frequency's digits are still
+    // settled (all but about one in a thousand at 100000 points, fewer on
+    // shorter series); the rest are solved again in long double.  The
+    // vectors take the whole block and settle nearly all; what they leave
+    // (fits they cannot prove settled by the quick test) is solved one at a
+    // time as before.  Where the engine's tests record the sums or the fits,
+    // every fit takes the one-at-a-time path, which writes the records: the
+    // vectors are then not exercised by those tests (test_solve_batch.cpp
+    // checks them against solve_fit).
+    std::uint8_t* done = sc.done.data();
+    if (sum_records() == nullptr && fit_records() == nullptr) {
+        SumColumns sums;
+        sums.hc = col(kHc);
+        sums.hs = col(kHs);
+        sums.hcc = col(kHcc);
+        sums.hcs = col(kHcs);
+        sums.hss = col(kHss);
+        sums.hyc = col(kHyc);
+        sums.hys = col(kHys);
+        sums.mu = col(kMu);
+        sums.eta = col(kEta);
+        sums.f = col(kF);
+        solve_batch(sums, live, p, p.centre_offset, kUnit, out.data(), sc.where.data(), done);
+    } else {
+        std::fill(done, done + live, std::uint8_t{0});
+    }
+    for (std::size_t r = 0; r < live; ++r) {
+        if (done[r]) continue;
+        Evaluation& e = out[sc.where[r]];
+        const double f = col(kF)[r];
+        const Sums<double> sd{col(kHc)[r],  col(kHs)[r],  col(kHcc)[r], col(kHcs)[r],
+                              col(kHss)[r], col(kHyc)[r], col(kHys)[r]};
         SumBounds bd;
-        bd.mu = std::max(err1, 0.5 * err2) + 4 * kUnit * s_h;
-        bd.eta = erry;
+        bd.mu = col(kMu)[r];
+        bd.eta = col(kEta)[r];
         bd.unit = kUnit;
         e = solve_fit(sd, p, p.centre_offset, bd, f);
         if (e.settled) continue;
+        const double p2r = col(kP2r)[r], p2i = col(kP2i)[r];
         Sums<long double> s;
-        s.hc = p1r;
-        s.hs = p1i;
+        s.hc = col(kHc)[r];
+        s.hs = col(kHs)[r];
         s.hcc = (sum_h + static_cast<long double>(p2r)) / 2;
         s.hss = (sum_h - static_cast<long double>(p2r)) / 2;
         s.hcs = static_cast<long double>(p2i) / 2;
-        s.hyc = pyr;
-        s.hys = pyi;
-        bd.mu = std::max(err1, 0.5 * err2) + 4 * kLongUnit * s_h;
+        s.hyc = col(kHyc)[r];
+        s.hys = col(kHys)[r];
+        bd.mu = col(kErr)[r] + 4 * kLongUnit * s_h;
         bd.unit = kLongUnit;
         e = solve_fit(s, p, p.centre_offset, bd, f);
     }
@@ -1164,6 +1243,7 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     for (std::size_t l = 0; l < count; ++l)
         ws.freqs[l] = pl.grid.frequency(first + static_cast<std::int64_t>(l));
     b.freqs = ws.freqs.data();
+    b.solve = &ws.solve;
 
     // Phase factors of the weights at f_c (t f_c reduced exactly, its
     // cosine and sine within 1.5 units of 2^-53, eight points at a time, as
