@@ -14,10 +14,12 @@
 #include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
+#include "spectrum_solve_batch.hpp"
 #include "target_region.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
@@ -270,6 +272,13 @@ struct FastEvaluator::Scratch {
     VecArray c{kBlockVectors}, s{kBlockVectors};
     std::vector<double> eps = std::vector<double>(kFastGroup);
     VecArray hi{kSums * kFastGroup}, lo{kSums * kFastGroup};
+    // The group's sums and bounds in long double, and rounded to double by
+    // column (kSolveColumns of kFastGroup) for the fits solved in vectors.
+    static constexpr std::size_t kSolveColumns = 10;
+    std::vector<LSums> sums = std::vector<LSums>(kFastGroup);
+    std::vector<SumBounds> bounds = std::vector<SumBounds>(kFastGroup);
+    std::vector<double> columns = std::vector<double>(kSolveColumns * kFastGroup);
+    std::vector<std::uint8_t> done = std::vector<std::uint8_t>(kFastGroup);
 };
 
 namespace {
@@ -354,17 +363,24 @@ std::shared_ptr<FastEvaluator::Scratch> FastEvaluator::scratch() const {
 // as nearly all do; the rest in long double.
 namespace {
 
-Evaluation solve_fit_twice(const Prepared& p, const LSums& u, SumBounds bd, double f) {
+// The sums rounded to double, and their bounds grown by that rounding.
+Sums<double> in_double(const LSums& u, const SumBounds& bd, SumBounds& bdd) {
     const Sums<double> d{static_cast<double>(u.hc),  static_cast<double>(u.hs),
                          static_cast<double>(u.hcc), static_cast<double>(u.hcs),
                          static_cast<double>(u.hss), static_cast<double>(u.hyc),
                          static_cast<double>(u.hys)};
     const double most = std::max(
         {std::fabs(d.hc), std::fabs(d.hs), std::fabs(d.hcc), std::fabs(d.hcs), std::fabs(d.hss)});
-    SumBounds bdd = bd;
+    bdd = bd;
     bdd.mu += kUnit * most;
     bdd.eta += kUnit * std::max(std::fabs(d.hyc), std::fabs(d.hys));
     bdd.unit = kUnit;
+    return d;
+}
+
+Evaluation solve_fit_twice(const Prepared& p, const LSums& u, SumBounds bd, double f) {
+    SumBounds bdd;
+    const Sums<double> d = in_double(u, bd, bdd);
     const Evaluation e = solve_fit(d, p, p.centre_offset, bdd, f);
     if (e.settled) return e;
     bd.unit = kLongUnit;
@@ -440,8 +456,32 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         bd.mu = 1.02 * (2.0 * phase * l.abs_h + kUnit * l.block_h) + l.long_h +
                 std::fabs(static_cast<double>(off));
         bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * l.block_hy) + l.long_hy;
-        out[k] = solve_fit_twice(series_, u, bd, freqs[k]);
+        sc.sums[k] = u;
+        sc.bounds[k] = bd;
     }
+    // The group's fits in double in vectors, where no test records them
+    // (as the transforms do); the rest one at a time, in double and then,
+    // where that does not settle them, in long double.
+    std::uint8_t* done = sc.done.data();
+    if (sum_records() == nullptr && fit_records() == nullptr) {
+        double* col[Scratch::kSolveColumns];
+        for (std::size_t c = 0; c < Scratch::kSolveColumns; ++c)
+            col[c] = sc.columns.data() + c * kFastGroup;
+        for (std::size_t k = 0; k < count; ++k) {
+            SumBounds bdd;
+            const Sums<double> d = in_double(sc.sums[k], sc.bounds[k], bdd);
+            const double row[Scratch::kSolveColumns] = {d.hc,  d.hs,  d.hcc,  d.hcs,   d.hss,
+                                                        d.hyc, d.hys, bdd.mu, bdd.eta, freqs[k]};
+            for (std::size_t c = 0; c < Scratch::kSolveColumns; ++c) col[c][k] = row[c];
+        }
+        const SumColumns cols{col[0], col[1], col[2], col[3], col[4],
+                              col[5], col[6], col[7], col[8], col[9]};
+        solve_batch(cols, count, series_, series_.centre_offset, kUnit, out.data(), nullptr, done);
+    } else {
+        std::fill(done, done + count, std::uint8_t{0});
+    }
+    for (std::size_t k = 0; k < count; ++k)
+        if (!done[k]) out[k] = solve_fit_twice(series_, sc.sums[k], sc.bounds[k], freqs[k]);
 }
 
 Evaluation FastEvaluator::evaluate_alone(double f, Scratch& sc) const {
