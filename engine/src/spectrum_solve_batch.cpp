@@ -13,6 +13,10 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace fasogram::detail {
 namespace {
 
@@ -34,6 +38,9 @@ namespace plain {
 using V = double __attribute__((vector_size(16)));
 using M = std::int64_t __attribute__((vector_size(16)));
 constexpr std::size_t kW = 2;
+inline V gather(const double* table, M k) {
+    return V{table[k[0]], table[k[1]]};
+}
 #include "spectrum_solve_batch.inc"
 } // namespace plain
 
@@ -44,6 +51,9 @@ namespace avx2 {
 using V = double __attribute__((vector_size(32)));
 using M = std::int64_t __attribute__((vector_size(32)));
 constexpr std::size_t kW = 4;
+[[gnu::always_inline]] inline V gather(const double* table, M k) {
+    return (V)_mm256_i64gather_pd(table, (__m256i)k, 8);
+}
 #include "spectrum_solve_batch.inc"
 } // namespace avx2
 FASOGRAM_TARGET_END
@@ -52,6 +62,11 @@ namespace avx512 {
 using V = double __attribute__((vector_size(64)));
 using M = std::int64_t __attribute__((vector_size(64)));
 constexpr std::size_t kW = 8;
+[[gnu::always_inline]] inline V gather(const double* table, M k) {
+    // (the masked form: the plain one trips a warning in some compilers'
+    // headers)
+    return (V)_mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xff, (__m512i)k, table, 8);
+}
 #include "spectrum_solve_batch.inc"
 } // namespace avx512
 FASOGRAM_TARGET_END
