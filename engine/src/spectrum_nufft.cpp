@@ -628,16 +628,18 @@ struct NufftEvaluator::Plan {
     Plan(const Prepared& series, const FrequencyGrid& g) : p(series), grid(g) {}
 };
 
-// A block's sums by column between the two passes of its fits (kColumns
-// columns of `stride` each), which of the block's frequencies each row is,
-// and which rows the vectors settled.
+// The sums of a chunk of a block's frequencies by column between the two
+// passes of their fits (kColumns columns of `stride` each), which of the
+// block's frequencies each row is, and which rows the vectors settled.
 struct SolveScratch {
     static constexpr std::size_t kColumns = 13;
+    static constexpr std::size_t kChunk = 1024;
     std::size_t stride = 0;
     std::vector<double> columns;
     std::vector<std::uint32_t> where;
     std::vector<std::uint8_t> done;
     void resize(std::size_t block) {
+        block = std::min(block, kChunk);
         stride = block;
         columns.resize(kColumns * block);
         where.resize(block);
@@ -1032,7 +1034,10 @@ template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b
     }
 }
 
-FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation> out) {
+// The fits of the block's frequencies from..to-1 (at most
+// SolveScratch::kChunk of them).
+FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation> out,
+                                        std::size_t from, std::size_t to) {
     const Prepared& p = *b.p;
     const long double sum_h = dd::to_long_double(p.sum_h);
     const double s_h = static_cast<double>(sum_h);
@@ -1043,7 +1048,7 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
     enum Column { kHc, kHs, kHcc, kHcs, kHss, kHyc, kHys, kMu, kEta, kF, kP2r, kP2i, kErr };
     const auto col = [&sc](Column c) { return sc.columns.data() + c * sc.stride; };
     std::size_t live = 0;
-    for (std::size_t l = 0; l < out.size(); ++l) {
+    for (std::size_t l = from; l < to; ++l) {
         const std::int64_t j = b.first + static_cast<std::int64_t>(l);
         const double f = b.freqs[l];
         Evaluation& e = out[l];
@@ -1124,7 +1129,7 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
     // entries of order one) nearly every frequency's digits are still
     // settled (all but about one in a thousand at 100000 points, fewer on
     // shorter series); the rest are solved again in long double.  The
-    // vectors take the whole block and settle nearly all; what they leave
+    // vectors take the whole chunk and settle nearly all; what they leave
     // (fits they cannot prove settled by the quick test) is solved one at a
     // time as before.  Where the engine's tests record the sums or the fits,
     // every fit takes the one-at-a-time path, which writes the records: the
@@ -1172,6 +1177,13 @@ FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation
         bd.unit = kLongUnit;
         e = solve_fit(s, p, p.centre_offset, bd, f);
     }
+}
+
+// A chunk of the block at a time: its columns stay in the cache between
+// the two passes, and the workspace holds one chunk's, whatever the block.
+FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation> out) {
+    for (std::size_t from = 0; from < out.size(); from += SolveScratch::kChunk)
+        finish_part(b, out, from, std::min(out.size(), from + SolveScratch::kChunk));
 }
 
 void spread_generic(const BlockWork& b) {
