@@ -495,16 +495,9 @@ Evaluation FastEvaluator::evaluate_alone(double f, Scratch& sc) const {
         kKernels.exact_sums(&l.h[b], &l.hy[b], sc.c.data(), sc.s.data(), nvec, sc.hi.data(),
                             sc.lo.data());
     }
-    const vd* hi = sc.hi.data();
-    const vd* lo = sc.lo.data();
-    LSums u;
-    u.hc = lane_total(hi[0], lo[0]);
-    u.hs = lane_total(hi[1], lo[1]);
-    u.hcc = lane_total(hi[2], lo[2]);
-    u.hcs = lane_total(hi[3], lo[3]);
-    u.hss = lane_total(hi[4], lo[4]);
-    u.hyc = lane_total(hi[5], lo[5]);
-    u.hys = lane_total(hi[6], lo[6]);
+    long double v[kExactSums];
+    for (std::size_t i = 0; i < kExactSums; ++i) v[i] = lane_total(sc.hi[i], sc.lo[i]);
+    const LSums u{v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
     // The anchor's cosine and sine are within a = kFastAnchorUnits units u
     // of 2^-53 of the exact ones (so at most 1 + a u in size), and each
     // product rounds once: h c is off by (a + 1) u h, a product of two of
