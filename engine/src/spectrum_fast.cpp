@@ -459,27 +459,23 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         sc.sums[k] = u;
         sc.bounds[k] = bd;
     }
-    // The group's fits in double in vectors, where no test records them
-    // (as the transforms do); the rest one at a time, in double and then,
-    // where that does not settle them, in long double.
-    std::uint8_t* done = sc.done.data();
-    if (sum_records() == nullptr && fit_records() == nullptr) {
-        double* col[Scratch::kSolveColumns];
-        for (std::size_t c = 0; c < Scratch::kSolveColumns; ++c)
-            col[c] = sc.columns.data() + c * kFastGroup;
-        for (std::size_t k = 0; k < count; ++k) {
-            SumBounds bdd;
-            const Sums<double> d = in_double(sc.sums[k], sc.bounds[k], bdd);
-            const double row[Scratch::kSolveColumns] = {d.hc,  d.hs,  d.hcc,  d.hcs,   d.hss,
-                                                        d.hyc, d.hys, bdd.mu, bdd.eta, freqs[k]};
-            for (std::size_t c = 0; c < Scratch::kSolveColumns; ++c) col[c][k] = row[c];
-        }
-        const SumColumns cols{col[0], col[1], col[2], col[3], col[4],
-                              col[5], col[6], col[7], col[8], col[9]};
-        solve_batch(cols, count, series_, series_.centre_offset, kUnit, out.data(), nullptr, done);
-    } else {
-        std::fill(done, done + count, std::uint8_t{0});
+    // The group's fits in double in vectors (as the transforms do); the
+    // rest one at a time, in double and then, where that does not settle
+    // them, in long double.
+    double* col[Scratch::kSolveColumns];
+    for (std::size_t c = 0; c < Scratch::kSolveColumns; ++c)
+        col[c] = sc.columns.data() + c * kFastGroup;
+    for (std::size_t k = 0; k < count; ++k) {
+        SumBounds bdd;
+        const Sums<double> d = in_double(sc.sums[k], sc.bounds[k], bdd);
+        const double row[Scratch::kSolveColumns] = {d.hc,  d.hs,  d.hcc,  d.hcs,   d.hss,
+                                                    d.hyc, d.hys, bdd.mu, bdd.eta, freqs[k]};
+        for (std::size_t c = 0; c < Scratch::kSolveColumns; ++c) col[c][k] = row[c];
     }
+    const SumColumns cols{col[0], col[1], col[2], col[3], col[4],
+                          col[5], col[6], col[7], col[8], col[9]};
+    std::uint8_t* done = sc.done.data();
+    solve_batch(cols, count, series_, series_.centre_offset, kUnit, out.data(), nullptr, done);
     for (std::size_t k = 0; k < count; ++k)
         if (!done[k]) out[k] = solve_fit_twice(series_, sc.sums[k], sc.bounds[k], freqs[k]);
 }

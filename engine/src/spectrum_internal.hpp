@@ -142,8 +142,9 @@ class FastEvaluator {
     void evaluate(std::span<const double> freqs, std::span<Evaluation> out, Scratch& s) const;
     // One frequency at its own anchor with every term of the sums added
     // exactly: a bound several times tighter than evaluate's (no
-    // allowance for the additions' roundings), at about twice its cost
-    // per point; for the frequencies evaluate leaves unsettled.
+    // allowance for the additions' roundings), at about 1.4 times the cost
+    // per point of one frequency by evaluate; for the frequencies evaluate
+    // leaves unsettled.
     Evaluation evaluate_alone(double f, Scratch& s) const;
 
   private:

@@ -542,8 +542,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     };
     if (np * kWidth < n) {
         for (std::size_t i = 0; i < np; ++i)
-            for (std::size_t j = 0; j < kWidth; ++j) {
-                const std::size_t cell = ps.cell[i];
+            for (std::size_t j = 0, cell = ps.cell[i]; j < kWidth; ++j) {
                 const std::size_t at = cell + j < n ? cell + j : cell + j - n;
                 if (count[at] != 0) take(at);
             }
@@ -1130,28 +1129,21 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
     // settled (all but about one in a thousand at 100000 points, fewer on
     // shorter series); the rest are solved again in long double.  The
     // vectors take the whole chunk and settle nearly all; what they leave
-    // (fits they cannot prove settled by the quick test) is solved one at a
-    // time as before.  Where the engine's tests record the sums or the fits,
-    // every fit takes the one-at-a-time path, which writes the records: the
-    // vectors are then not exercised by those tests (test_solve_batch.cpp
-    // checks them against solve_fit).
+    // (fits they cannot prove settled by the quick test, or every fit where
+    // the engine's tests record them) is solved one at a time as before.
     std::uint8_t* done = sc.done.data();
-    if (sum_records() == nullptr && fit_records() == nullptr) {
-        SumColumns sums;
-        sums.hc = col(kHc);
-        sums.hs = col(kHs);
-        sums.hcc = col(kHcc);
-        sums.hcs = col(kHcs);
-        sums.hss = col(kHss);
-        sums.hyc = col(kHyc);
-        sums.hys = col(kHys);
-        sums.mu = col(kMu);
-        sums.eta = col(kEta);
-        sums.f = col(kF);
-        solve_batch(sums, live, p, p.centre_offset, kUnit, out.data(), sc.where.data(), done);
-    } else {
-        std::fill(done, done + live, std::uint8_t{0});
-    }
+    SumColumns sums;
+    sums.hc = col(kHc);
+    sums.hs = col(kHs);
+    sums.hcc = col(kHcc);
+    sums.hcs = col(kHcs);
+    sums.hss = col(kHss);
+    sums.hyc = col(kHyc);
+    sums.hys = col(kHys);
+    sums.mu = col(kMu);
+    sums.eta = col(kEta);
+    sums.f = col(kF);
+    solve_batch(sums, live, p, p.centre_offset, kUnit, out.data(), sc.where.data(), done);
     for (std::size_t r = 0; r < live; ++r) {
         if (done[r]) continue;
         Evaluation& e = out[sc.where[r]];

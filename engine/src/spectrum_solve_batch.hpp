@@ -26,7 +26,8 @@ struct SumColumns {
 // Solves fits 0 .. count-1 as solve_fit<double>(sums, p, offset, {mu, eta,
 // unit}, f) would.  Fit i whose digits are proved settled gets its
 // evaluation in out[where[i]] (out[i] where `where` is null) and done[i] =
-// 1; the others get done[i] = 0 and their out untouched.  `bounds`, where
+// 1; the others get done[i] = 0 and their out untouched (all of them
+// while the engine's tests record sums or fits).  `bounds`, where
 // not null, gets for each settled fit the bounds of rho, C1, C2 and C3
 // (4 i .. 4 i + 3), as solve_fit states them (for the engine's tests).
 // `width` is the number of lanes: 0 for the widest the processor has,
