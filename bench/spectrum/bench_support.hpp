@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <ctime>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -49,6 +51,33 @@ inline Series survey(std::size_t n) {
     for (const double t : s.t)
         s.x.push_back(12.0 + 0.3 * std::cos(2 * M_PI * t / 2.7) + noise(rng));
     return s;
+}
+
+// A benchmark's size from its arguments: [POINTS] [--frequencies M]
+// [--rounds R], from the defaults in `size`, and any other option NAME
+// VALUE that more(NAME, VALUE) takes (it returns whether it did).
+struct Size {
+    std::size_t points = 0, frequencies = 0;
+    int rounds = 0;
+};
+template <class More> Size read_size(int argc, char** argv, Size size, More more) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool valued = i + 1 < argc;
+        if (a == "--frequencies" && valued)
+            size.frequencies = std::strtoul(argv[++i], nullptr, 10);
+        else if (a == "--rounds" && valued)
+            size.rounds = std::atoi(argv[++i]);
+        else if (valued && more(a, std::string(argv[i + 1])))
+            ++i;
+        else
+            size.points = std::strtoul(argv[i], nullptr, 10);
+    }
+    return size;
+}
+inline Size read_size(int argc, char** argv, Size size) {
+    return read_size(argc, argv, size,
+                     [](const std::string&, const std::string&) { return false; });
 }
 
 } // namespace bench

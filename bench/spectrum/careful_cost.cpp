@@ -37,20 +37,13 @@ const auto cpu_seconds = bench::thread_cpu_seconds;
 } // namespace
 
 int main(int argc, char** argv) {
-    std::size_t n = 100000, m = 200;
-    int rounds = 3;
     std::string path = "any";
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--frequencies" && i + 1 < argc)
-            m = std::strtoul(argv[++i], nullptr, 10);
-        else if (a == "--rounds" && i + 1 < argc)
-            rounds = std::atoi(argv[++i]);
-        else if (a == "--path" && i + 1 < argc)
-            path = argv[++i];
-        else
-            n = std::strtoul(argv[i], nullptr, 10);
-    }
+    const auto [n, m, rounds] = bench::read_size(argc, argv, {100000, 200, 3},
+                                                 [&](const std::string& a, const std::string& v) {
+                                                     if (a != "--path") return false;
+                                                     path = v;
+                                                     return true;
+                                                 });
     const Series s = survey(n);
     detail::Prepared p = detail::prepare_series(s.t, s.x, {}, Window::square);
     p.careful_lanes = path != "scalar";

@@ -43,17 +43,7 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::size_t n = 300, m = 100000;
-    int rounds = 7;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--frequencies" && i + 1 < argc)
-            m = std::strtoul(argv[++i], nullptr, 10);
-        else if (a == "--rounds" && i + 1 < argc)
-            rounds = std::atoi(argv[++i]);
-        else
-            n = std::strtoul(argv[i], nullptr, 10);
-    }
+    const auto [n, m, rounds] = bench::read_size(argc, argv, {300, 100000, 7});
     const bench::Series s = bench::survey(n);
     const detail::Prepared p = detail::prepare_series(s.t, s.x, {}, Window::square);
     const double unit = 0x1p-53;
