@@ -405,13 +405,15 @@ void refit_at_anchors(const Prepared& p, const FastEvaluator& fast, std::span<co
 // Evaluates the frequencies of `groups` (start and length in `freqs`, each
 // a run of grid neighbours of at most kFastGroup) the fast way, the
 // unsettled ones again at their own anchors, and what is left the careful
-// way, spread over all threads.
+// way, spread over all threads.  `scratch` keeps each thread's scratch (and
+// so its tables of steps) from call to call.
 void evaluate_all(const Prepared& p, const FastEvaluator& fast, std::span<const double> freqs,
                   const std::vector<std::pair<std::size_t, std::size_t>>& groups,
-                  std::vector<Evaluation>& out, unsigned threads) {
+                  std::vector<Evaluation>& out,
+                  std::vector<std::shared_ptr<FastEvaluator::Scratch>>& scratch, unsigned threads) {
     out.assign(freqs.size(), Evaluation{});
     const unsigned nt = thread_count(threads);
-    std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
+    scratch.resize(std::max<std::size_t>(scratch.size(), nt));
     parallel_for(p, groups.size(), nt, [&](std::size_t g, unsigned id) {
         if (!scratch[id]) scratch[id] = fast.scratch();
         const auto [start, len] = groups[g];
@@ -495,11 +497,8 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     kept.clear();
     std::vector<std::size_t> careful;
     std::vector<double> freqs;
-    // Made for the first unsettled frequency: `direct` where grid neighbours
-    // go together, `single` for the frequencies that go alone, which need
-    // no steps (a cosine and sine per point in double-double) to turn their
-    // phases to a next frequency.
-    std::unique_ptr<FastEvaluator> direct, single;
+    // Made for the first unsettled frequency.
+    std::unique_ptr<FastEvaluator> direct;
     std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     const auto ub = static_cast<std::size_t>(block);
@@ -536,13 +535,8 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
                 else
                     groups.emplace_back(k, 1);
             }
-            // (A frequency alone is evaluated at its anchor: the same bits
-            // whatever step the evaluator turns by.)
-            bool together = false;
-            for (const auto& g : groups) together |= g.second > 1;
-            if (together && !direct) direct = std::make_unique<FastEvaluator>(p, grid.step());
-            if (!together && !single) single = std::make_unique<FastEvaluator>(p, 0.0);
-            const FastEvaluator& fast = together ? *direct : *single;
+            if (!direct) direct = std::make_unique<FastEvaluator>(p);
+            const FastEvaluator& fast = *direct;
             // A frequency alone gains little from the sums in double at its
             // anchor (about one in a hundred of those the transforms leave
             // is settled there): it goes straight to the exact sums.
@@ -788,12 +782,13 @@ void SpectrumEngine::run(const FrequencyGrid& grid,
         detail::run_nufft(im.series, grid, on_point, threads);
         return;
     }
-    const detail::FastEvaluator fast(im.series, grid.step());
+    const detail::FastEvaluator fast(im.series);
     // The grid goes by in chunks so that memory stays bounded.
     constexpr std::int64_t kChunk = 64 * static_cast<std::int64_t>(detail::kFastGroup);
     std::vector<double> freqs;
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     std::vector<detail::Evaluation> out;
+    std::vector<std::shared_ptr<detail::FastEvaluator::Scratch>> scratch;
     for (std::int64_t first = 0; first < count; first += kChunk) {
         const std::int64_t last = std::min(count, first + kChunk);
         freqs.clear();
@@ -812,7 +807,7 @@ void SpectrumEngine::run(const FrequencyGrid& grid,
             freqs.push_back(f);
             ++groups.back().second;
         }
-        detail::evaluate_all(im.series, fast, freqs, groups, out, threads);
+        detail::evaluate_all(im.series, fast, freqs, groups, out, scratch, threads);
         for (const detail::Evaluation& e : out) on_point(e.point);
     }
 }
@@ -822,11 +817,12 @@ std::vector<SpectrumPoint> SpectrumEngine::fit(std::span<const double> freqs,
     const Impl& im = impl();
     check_threads(threads);
     for (const double f : freqs) check_frequency(f, im.series.t_max, "a frequency");
-    const detail::FastEvaluator fast(im.series, 0.0);
+    const detail::FastEvaluator fast(im.series);
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     for (std::size_t k = 0; k < freqs.size(); ++k) groups.emplace_back(k, 1);
     std::vector<detail::Evaluation> out;
-    detail::evaluate_all(im.series, fast, freqs, groups, out, threads);
+    std::vector<std::shared_ptr<detail::FastEvaluator::Scratch>> scratch;
+    detail::evaluate_all(im.series, fast, freqs, groups, out, scratch, threads);
     std::vector<SpectrumPoint> points;
     points.reserve(out.size());
     for (const detail::Evaluation& e : out) points.push_back(e.point);

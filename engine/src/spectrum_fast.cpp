@@ -1,17 +1,18 @@
 // The fast evaluation: a group of frequencies that follow each other on a
-// grid shares one exact anchor of the phases, and the phases of the next
-// frequencies are reached by rotating each point's phase by 2 pi t df.  The
-// sums run eight points side by side in blocks that stay in the first-level
-// cache, compiled for the vector units the processor reports.
+// grid shares one anchor of the phases, and the phases of the next
+// frequency are reached by rotating each point's phase by 2 pi t d, d the
+// exact difference of the two frequencies (a grid's differences take a
+// few values, each with its table of cosines and sines).  The sums run
+// eight points side by side in blocks that stay in the first-level cache,
+// compiled for the vector units the processor reports.
 //
 // Error bounds.  A phase is off by a few roundings at the anchor and by a
-// few more per rotation (the rotation's cosine and sine are the exact
-// values rounded); the sums add their own roundings.  The points' errors are
+// few more per rotation (the table's cosine and sine are as good as an
+// anchor's); the sums add their own roundings.  The points' errors are
 // added up in the worst case (points whose phases repeat make the same
 // errors), so the bound grows with the rotations: a group of kFastGroup
 // frequencies keeps it small enough that few frequencies need fitting
 // again at their own anchor (see FastEvaluator::evaluate).
-#include "dd_lanes.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
 #include "spectrum_solve_batch.hpp"
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -49,13 +51,15 @@ constexpr double kLongUnit = std::numeric_limits<long double>::epsilon() / 2;
 constexpr double kTwoPiHi = 6.283185307179586;
 constexpr double kTwoPiLo = 2.4492935982947064e-16;
 
-// A zeroed array of vectors on a 64-byte boundary.
+// An array of vectors on a 64-byte boundary, zeroed unless `fill` says
+// otherwise.
 class VecArray {
   public:
     VecArray() = default;
-    explicit VecArray(std::size_t n)
+    explicit VecArray(std::size_t n, bool fill = true)
         : n_(n), p_(static_cast<vd*>(::operator new[](n * sizeof(vd), std::align_val_t{64}))) {
-        for (std::size_t i = 0; i < n; ++i) p_.get()[i] = vd{};
+        if (fill)
+            for (std::size_t i = 0; i < n; ++i) p_.get()[i] = vd{};
     }
     vd& operator[](std::size_t i) { return p_.get()[i]; }
     const vd& operator[](std::size_t i) const { return p_.get()[i]; }
@@ -73,13 +77,14 @@ class VecArray {
 
 using LSums = Sums<long double>;
 
-// One group of frequencies over one block of points.
+// One run of frequencies over one block of points: rc[k] and rs[k] are the
+// block's part of the table that turns frequency k's phases to the next
+// frequency's (null for the run's last).
 struct Block {
-    const vd* __restrict t;
     const vd* __restrict h;
     const vd* __restrict hy;
-    const vd* __restrict rc;
-    const vd* __restrict rs;
+    const vd* const* rc;
+    const vd* const* rs;
     vd* __restrict c;
     vd* __restrict s;
     std::size_t nvec;
@@ -144,7 +149,7 @@ FASOGRAM_TARGET_END
 #endif
 
 struct Kernels {
-    void (*sums)(const Block&, const double*, std::size_t, vd*, vd*);
+    void (*sums)(const Block&, std::size_t, vd*, vd*);
     void (*anchor)(const vd*, double, vd*, vd*, std::size_t);
     void (*magnitude)(const vd*, const vd*, const vd*, std::size_t, vd*);
     void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, std::size_t, vd*, vd*);
@@ -160,15 +165,6 @@ Kernels pick_kernels() {
 }
 
 const Kernels kKernels = pick_kernels();
-
-// The correction of frequency f against the linear grid anchor + k*df, as an
-// exact difference times 2 pi.
-double rate_correction(double f, double anchor, double k, double df) {
-    const dd::DD a = dd::two_sum(f, -anchor);
-    const dd::DD q = dd::two_prod(k, df);
-    const double delta = ((a.hi - q.hi) + a.lo) - q.lo;
-    return kTwoPiHi * delta;
-}
 
 // The total of the eight lanes of a double-double lane vector, in long
 // double: the high parts pairwise (three levels), then the low parts.
@@ -205,7 +201,6 @@ struct Prepared::Layout {
     std::size_t used = 0;    // vectors holding points
     VecArray t, h, hy;
     long double sum_h = 0.0;            // sum of the h laid out, to a unit of the format
-    double sum_ht2 = 0.0;               // sum h t^2
     double long_h = 0.0, long_hy = 0.0; // the totals across blocks and lanes
     double abs_h = 0.0, abs_hy = 0.0;   // sum h and sum |h y|, rounded up
     // The same, each point counted as often as a rounding of its lane's
@@ -236,7 +231,6 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
         block_h += reach * p.h[i];
         block_hy += reach * std::fabs(l->hy[v][ln]);
         exact_h = exact_h + p.h[i];
-        l->sum_ht2 += p.h[i] * p.t[i] * p.t[i];
     }
     l->sum_h = dd::to_long_double(exact_h);
     // The totals, a strict bound against A, the sum of the terms' magnitudes
@@ -261,16 +255,74 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     return l;
 }
 
-// The cosine and sine of each point's step 2 pi t df, the exact values
-// rounded to double.
-struct FastEvaluator::Steps {
+namespace {
+
+// The memory of the step tables, kept from call to call (up to kSpareBytes)
+// so that a run faults no new pages in for its tables.
+constexpr std::size_t kSpareBytes = std::size_t{32} << 20;
+
+class SpareArrays {
+  public:
+    VecArray take(std::size_t n) {
+        {
+            const std::lock_guard<std::mutex> lock(m_);
+            for (auto& a : spare_)
+                if (a.size() == n) {
+                    VecArray out = std::move(a);
+                    std::swap(a, spare_.back());
+                    spare_.pop_back();
+                    bytes_ -= n * sizeof(vd);
+                    return out;
+                }
+        }
+        return VecArray(n, false);
+    }
+    void give(VecArray&& a) {
+        const std::size_t b = a.size() * sizeof(vd);
+        const std::lock_guard<std::mutex> lock(m_);
+        if (b == 0 || bytes_ + b > kSpareBytes) return;
+        bytes_ += b;
+        spare_.push_back(std::move(a));
+    }
+
+  private:
+    std::mutex m_;
+    std::vector<VecArray> spare_;
+    std::size_t bytes_ = 0;
+};
+
+SpareArrays& spare_arrays() {
+    static SpareArrays s;
+    return s;
+}
+
+} // namespace
+
+// The cosine and sine of each point's phase 2 pi t d for one difference d
+// of neighbouring frequencies, as an anchor computes them (the vectors past
+// the points are not set).
+struct StepTable {
+    double d = 0.0;
     VecArray rc, rs;
     long double drift = 0.0; // sum h (rc^2 + rs^2 - 1)
+    std::uint64_t used = 0;  // when a run last took it
+    StepTable() = default;
+    StepTable(const StepTable&) = delete;
+    StepTable& operator=(const StepTable&) = delete;
+    ~StepTable() {
+        spare_arrays().give(std::move(rc));
+        spare_arrays().give(std::move(rs));
+    }
 };
+
+// A run turns by at most this many differences (each a table kept in the
+// scratch while the run goes); the scratch keeps at least that many, and
+// more up to kStepTableBytes.
+constexpr std::size_t kRunTables = 4;
+constexpr std::size_t kStepTableBytes = std::size_t{16} << 20;
 
 struct FastEvaluator::Scratch {
     VecArray c{kBlockVectors}, s{kBlockVectors};
-    std::vector<double> eps = std::vector<double>(kFastGroup);
     VecArray hi{kSums * kFastGroup}, lo{kSums * kFastGroup};
     // The group's sums and bounds in long double, and rounded to double by
     // column (kSolveColumns of kFastGroup) for the fits solved in vectors.
@@ -279,6 +331,13 @@ struct FastEvaluator::Scratch {
     std::vector<SumBounds> bounds = std::vector<SumBounds>(kFastGroup);
     std::vector<double> columns = std::vector<double>(kSolveColumns * kFastGroup);
     std::vector<std::uint8_t> done = std::vector<std::uint8_t>(kFastGroup);
+    // The tables of a run, one per step, and their parts for a block.
+    std::vector<const StepTable*> step = std::vector<const StepTable*>(kFastGroup);
+    std::vector<const vd*> rc = std::vector<const vd*>(kFastGroup);
+    std::vector<const vd*> rs = std::vector<const vd*>(kFastGroup);
+    std::vector<std::unique_ptr<StepTable>> tables;
+    std::uint64_t runs = 0;
+    std::vector<double> run_steps;
 };
 
 namespace {
@@ -294,63 +353,39 @@ long double magnitude_sum(const Prepared::Layout& l, const VecArray& c, const Ve
     return sum;
 }
 
-// The steps of points first .. n-1 (dd::sincos_cycles, rounded).
-void steps_plain(const double* t, std::size_t first, std::size_t n, double df, double* rc,
-                 double* rs) {
-    for (std::size_t i = first; i < n; ++i) {
-        const dd::SinCos sc = dd::sincos_cycles(dd::cycles(t[i], df));
-        rc[i] = dd::to_double(sc.c);
-        rs[i] = dd::to_double(sc.s);
-    }
-}
-
-#ifdef FASOGRAM_HAVE_DD_LANES
-// The same four points at a time, with the same operations; the points
-// left over go the plain way.
-__attribute__((target("avx2,fma"))) void steps_lanes(const double* t, std::size_t n, double df,
-                                                     double* rc, double* rs) {
-    namespace ln = dd::lanes;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const ln::V tv = {t[i], t[i + 1], t[i + 2], t[i + 3]};
-        const ln::SinCos4 sc = ln::sincos_cycles(ln::cycles(tv, ln::splat(df)));
-        const ln::V c = sc.c.hi + sc.c.lo, s = sc.s.hi + sc.s.lo;
-        for (std::size_t l = 0; l < 4; ++l) {
-            rc[i + l] = c[l];
-            rs[i + l] = s[l];
+// The table of difference d from the scratch, made there if it is not (in
+// place of the one least recently used by a run other than this one).
+const StepTable& step_table(const Prepared::Layout& l, FastEvaluator::Scratch& sc, double d) {
+    for (const auto& t : sc.tables)
+        if (t->d == d) {
+            t->used = sc.runs;
+            return *t;
         }
+    const std::size_t bytes = 2 * l.vectors * sizeof(vd);
+    const std::size_t keep =
+        std::max(kRunTables, kStepTableBytes / std::max<std::size_t>(bytes, 1));
+    StepTable* t = nullptr;
+    if (sc.tables.size() < keep) {
+        sc.tables.push_back(std::make_unique<StepTable>());
+        t = sc.tables.back().get();
+        t->rc = spare_arrays().take(l.vectors);
+        t->rs = spare_arrays().take(l.vectors);
+    } else {
+        // (a run takes at most kRunTables <= keep, so one is free)
+        for (const auto& u : sc.tables)
+            if (u->used != sc.runs && (!t || u->used < t->used)) t = u.get();
     }
-    steps_plain(t, i, n, df, rc, rs);
+    t->d = d;
+    t->used = sc.runs;
+    for (std::size_t b = 0; b < l.used; b += kBlockVectors)
+        kKernels.anchor(&l.t[b], d, &t->rc[b], &t->rs[b], std::min(kBlockVectors, l.used - b));
+    t->drift = magnitude_sum(l, t->rc, t->rs);
+    return *t;
 }
-#endif
 
 } // namespace
 
-FastEvaluator::FastEvaluator(const Prepared& series, double df)
-    : series_(series), df_(df), steps_(std::make_unique<Steps>()) {
-    const Prepared::Layout& l = *series.layout;
-    steps_->rc = VecArray(l.vectors);
-    steps_->rs = VecArray(l.vectors);
-    const std::size_t n = series.t.size();
-    if (df == 0.0) {
-        for (std::size_t i = 0; i < n; ++i) steps_->rc[i / kLanes][i % kLanes] = 1.0;
-        return;
-    }
-    std::vector<double> rc(n), rs(n);
-#ifdef FASOGRAM_HAVE_DD_LANES
-    if (cpu_has_avx2_fma())
-        steps_lanes(series.t.data(), n, df, rc.data(), rs.data());
-    else
-        steps_plain(series.t.data(), 0, n, df, rc.data(), rs.data());
-#else
-    steps_plain(series.t.data(), 0, n, df, rc.data(), rs.data());
-#endif
-    for (std::size_t i = 0; i < n; ++i) {
-        steps_->rc[i / kLanes][i % kLanes] = rc[i];
-        steps_->rs[i / kLanes][i % kLanes] = rs[i];
-    }
-    steps_->drift = magnitude_sum(l, steps_->rc, steps_->rs);
-}
+FastEvaluator::FastEvaluator(const Prepared& series) : series_(series) {}
 
 FastEvaluator::~FastEvaluator() = default;
 
@@ -389,32 +424,60 @@ Evaluation solve_fit_twice(const Prepared& p, const LSums& u, SumBounds bd, doub
 
 } // namespace
 
-void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation> out,
-                             Scratch& sc) const {
+namespace {
+
+// How far a run from freqs[0] goes: while each difference of neighbours is
+// exact and one of at most kRunTables, gathered in `steps`.
+std::size_t run_length(std::span<const double> freqs, std::vector<double>& steps) {
+    steps.clear();
+    std::size_t k = 1;
+    for (; k < freqs.size(); ++k) {
+        const dd::DD d = dd::two_sum(freqs[k], -freqs[k - 1]);
+        if (d.lo != 0.0 || !(d.hi != 0.0)) break;
+        if (std::find(steps.begin(), steps.end(), d.hi) != steps.end()) continue;
+        if (steps.size() == kRunTables) break;
+        steps.push_back(d.hi);
+    }
+    return k;
+}
+
+} // namespace
+
+// The sums and bounds of a run of frequencies into sc.sums and sc.bounds
+// from `first` on.
+void FastEvaluator::evaluate_run(std::span<const double> freqs, std::size_t first,
+                                 Scratch& sc) const {
     const Prepared::Layout& l = *series_.layout;
-    const std::size_t count = std::min({freqs.size(), out.size(), kFastGroup});
-    if (count == 0) return;
-    const double anchor = freqs[0];
-    for (std::size_t k = 0; k < count; ++k)
-        sc.eps[k] = rate_correction(freqs[k], anchor, static_cast<double>(k), df_);
-    std::fill(sc.hi.data(), sc.hi.data() + kSums * count, vd{});
-    std::fill(sc.lo.data(), sc.lo.data() + kSums * count, vd{});
+    const std::size_t count = freqs.size();
+    ++sc.runs;
+    for (std::size_t k = 0; k + 1 < count; ++k)
+        sc.step[k] = &step_table(l, sc, freqs[k + 1] - freqs[k]);
+    vd* hi_all = &sc.hi[kSums * first];
+    vd* lo_all = &sc.lo[kSums * first];
+    std::fill(hi_all, hi_all + kSums * count, vd{});
+    std::fill(lo_all, lo_all + kSums * count, vd{});
     long double mag0 = 0.0; // sum h (c^2 + s^2 - 1) at the anchor
     // The last block stops at the last vector that holds points (the rest
     // are zero-weight padding).
     for (std::size_t b = 0; b < l.used; b += kBlockVectors) {
         const std::size_t nvec = std::min(kBlockVectors, l.used - b);
-        kKernels.anchor(&l.t[b], anchor, sc.c.data(), sc.s.data(), nvec);
+        kKernels.anchor(&l.t[b], freqs[0], sc.c.data(), sc.s.data(), nvec);
         vd m;
         kKernels.magnitude(&l.h[b], sc.c.data(), sc.s.data(), nvec, &m);
         for (std::size_t ln = 0; ln < kLanes; ++ln) mag0 += m[ln];
-        const Block blk{&l.t[b],        &l.h[b],     &l.hy[b],    &steps_->rc[b],
-                        &steps_->rs[b], sc.c.data(), sc.s.data(), nvec};
-        kKernels.sums(blk, sc.eps.data(), count, sc.hi.data(), sc.lo.data());
+        for (std::size_t k = 0; k + 1 < count; ++k) {
+            sc.rc[k] = &sc.step[k]->rc[b];
+            sc.rs[k] = &sc.step[k]->rs[b];
+        }
+        sc.rc[count - 1] = sc.rs[count - 1] = nullptr;
+        const Block blk{&l.h[b],     &l.hy[b],    sc.rc.data(), sc.rs.data(),
+                        sc.c.data(), sc.s.data(), nvec};
+        kKernels.sums(blk, count, hi_all, lo_all);
     }
+    long double drift = 0.0; // of the steps so far
     for (std::size_t k = 0; k < count; ++k) {
-        const vd* hi = &sc.hi[kSums * k];
-        const vd* lo = &sc.lo[kSums * k];
+        const vd* hi = &hi_all[kSums * k];
+        const vd* lo = &lo_all[kSums * k];
         LSums u;
         u.hc = lane_total(hi[0], lo[0]);
         u.hs = lane_total(hi[1], lo[1]);
@@ -423,26 +486,22 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         u.hyc = lane_total(hi[4], lo[4]);
         u.hys = lane_total(hi[5], lo[5]);
         // sum h s s from sum h (c c + s s) less sum h c c, the first from the
-        // phasors' distance from the unit circle: at the anchor, plus k times
-        // that of each step (the rotations scale each point's phasor by
-        // |step|^k to first order), plus the first-order turn's (1 + (e t)^2).
-        // Taking the sum of h s s as sum h less sum h c c alone would be
-        // within the bound too, but it would not match the sum of h c c's
-        // own phasors: a fit whose rho is 1 would show a few units of 1e-15
-        // beyond it.
-        const long double off = mag0 + static_cast<long double>(k) * steps_->drift +
-                                static_cast<long double>(sc.eps[k]) * sc.eps[k] * l.sum_ht2;
+        // phasors' distance from the unit circle: at the anchor, plus that of
+        // each step (the rotations scale each point's phasor by the steps'
+        // magnitudes, to first order).  Taking the sum of h s s as sum h
+        // less sum h c c alone would be within the bound too, but it would
+        // not match the sum of h c c's own phasors: a fit whose rho is 1
+        // would show a few units of 1e-15 beyond it.
+        const long double off = mag0 + drift;
+        if (k + 1 < count) drift += sc.step[k]->drift;
         u.hss = (l.sum_h + off) - u.hcc;
         // Phase error of every point, in the worst case: the anchor
-        // (kFastAnchorUnits, tested), the step's own rounding (3/4 of a unit
-        // a rotation) and the rotation's arithmetic (c s' - s s'' and
-        // s c' + c s'' each rounded twice: an error vector no longer than
-        // u (|z'| + |z| |s''|), two units of the phasor), the first-order
-        // turn's rounding (half a unit; 3 units are kept for it), and the
-        // second order of the rate correction.
-        const double kd = static_cast<double>(k);
-        const double et = sc.eps[k] * series_.t_max;
-        const double phase = (kFastAnchorUnits + 3.0 + 2.75 * kd) * kUnit + 0.5 * et * et;
+        // (kFastAnchorUnits, tested) and per rotation the table's cosine
+        // and sine (computed as an anchor's) and the rotation's arithmetic
+        // (c s' - s s'' and s c' + c s'' each rounded twice: an error vector
+        // no longer than u (|z'| + |z| |s''|), two units of the phasor).
+        const double phase =
+            (kFastAnchorUnits + (2.0 + kFastAnchorUnits) * static_cast<double>(k)) * kUnit;
         SumBounds bd;
         // The errors of the points add up in the worst case: points whose
         // phases repeat (whole-day times at frequencies of a few bits) make
@@ -456,8 +515,20 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
         bd.mu = 1.02 * (2.0 * phase * l.abs_h + kUnit * l.block_h) + l.long_h +
                 std::fabs(static_cast<double>(off));
         bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * l.block_hy) + l.long_hy;
-        sc.sums[k] = u;
-        sc.bounds[k] = bd;
+        sc.sums[first + k] = u;
+        sc.bounds[first + k] = bd;
+    }
+}
+
+void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation> out,
+                             Scratch& sc) const {
+    const std::size_t count = std::min({freqs.size(), out.size(), kFastGroup});
+    if (count == 0) return;
+    // The group by runs, each anchored afresh.
+    for (std::size_t first = 0; first < count;) {
+        const std::size_t len = run_length(freqs.subspan(first, count - first), sc.run_steps);
+        evaluate_run(freqs.subspan(first, len), first, sc);
+        first += len;
     }
     // The group's fits in double in vectors (as the transforms do); the
     // rest one at a time, in double and then, where that does not settle

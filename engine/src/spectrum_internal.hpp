@@ -128,15 +128,20 @@ struct SumRecord {
 };
 std::vector<SumRecord>*& sum_records();
 
-// Fast evaluation of `count` frequencies that follow each other on a grid of
-// step df: freqs[k] equal to freqs[0] + k*df up to rounding (the values in
-// `freqs` are the ones fitted).  `count` is at most kFastGroup.
+// Fast evaluation of `count` frequencies in increasing order, grid
+// neighbours (the values in `freqs` are the ones fitted).  `count` is at
+// most kFastGroup.  The phases are anchored at the first frequency and
+// turned from each frequency to the next by the exact difference of the
+// two, through a table of that difference's cosine and sine per point; a
+// difference that is not exact, or one more than a run may turn by,
+// anchors them afresh.
 inline constexpr std::size_t kFastGroup = 128;
 class FastEvaluator {
   public:
-    FastEvaluator(const Prepared& series, double df);
+    explicit FastEvaluator(const Prepared& series);
     ~FastEvaluator();
-    // Thread-safe; each thread needs its own Scratch.
+    // Thread-safe; each thread needs its own Scratch, which also keeps the
+    // tables of the differences it has turned by, from call to call.
     struct Scratch;
     std::shared_ptr<Scratch> scratch() const;
     void evaluate(std::span<const double> freqs, std::span<Evaluation> out, Scratch& s) const;
@@ -148,10 +153,8 @@ class FastEvaluator {
     Evaluation evaluate_alone(double f, Scratch& s) const;
 
   private:
-    struct Steps;
+    void evaluate_run(std::span<const double> freqs, std::size_t first, Scratch& s) const;
     const Prepared& series_;
-    double df_;
-    std::unique_ptr<Steps> steps_;
 };
 
 // The cosine and sine of 2 pi t f for each t, as the fast evaluation

@@ -194,7 +194,7 @@ Worst transform_sums(const Series& d, Window w, const FrequencyGrid& g, std::siz
 
 Worst fast_sums(const Series& d, Window w, const FrequencyGrid& g) {
     const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
-    const detail::FastEvaluator fast(p, g.step());
+    const detail::FastEvaluator fast(p);
     auto sc = fast.scratch();
     const auto group = static_cast<std::int64_t>(detail::kFastGroup);
     std::vector<Evaluation> out(detail::kFastGroup);
@@ -267,6 +267,54 @@ TEST(BoundPins, FastSumsOfWholeDaysAtDyadicFrequencies) {
     EXPECT_GT(all.eta, 0.005);
 }
 
+// A group whose neighbours differ by many steps: runs of at most four
+// distinct steps, a step that is not exact (a jump from a subnormal
+// frequency) and a step back down, each anchored afresh where it must be.
+// Every frequency's sums stay within their bounds, and every settled value
+// prints the careful evaluation's eight digits.
+TEST(BoundPins, FastSumsOverIrregularSteps) {
+    const Series d = whole_days(20000);
+    std::vector<double> freqs{0.125};
+    const double steps[] = {0x1p-12, 0x3p-13, 0x1p-11, 0x5p-14, 0x1p-10, 0x7p-15};
+    for (int k = 1; k < 100; ++k)
+        freqs.push_back(freqs.back() + (k == 50 ? -0x1.001p-9 : steps[(k * 5 / 7) % 6]));
+    freqs.push_back(0x1p-1060);
+    for (int k = 0; k < 27; ++k) freqs.push_back(0.3 + k * 0x1p-12);
+    ASSERT_EQ(freqs.size(), detail::kFastGroup);
+    for (Window w : {Window::square, Window::hanning}) {
+        const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
+        const detail::FastEvaluator fast(p);
+        auto sc = fast.scratch();
+        std::vector<Evaluation> out(freqs.size());
+        Worst v;
+        SumsRecording rec;
+        fast.evaluate(freqs, out, *sc);
+        judge_records(
+            rec.records, out, [](std::size_t) { return true; }, p, v);
+        v.print(w == Window::square ? "irregular steps, square" : "irregular steps, Hanning");
+        EXPECT_LE(v.mu, 1.0) << v.where_mu;
+        EXPECT_LE(v.eta, 1.0) << v.where_eta;
+        int settled = 0;
+        for (std::size_t k = 0; k < freqs.size(); ++k) {
+            ASSERT_EQ(out[k].point.f, freqs[k]);
+            if (!out[k].settled) continue;
+            ++settled;
+            const Evaluation c = detail::evaluate_careful(p, freqs[k]);
+            ASSERT_TRUE(c.settled) << freqs[k];
+            const double a[] = {out[k].point.rho, out[k].point.c1, out[k].point.c2,
+                                out[k].point.c3};
+            const double b[] = {c.point.rho, c.point.c1, c.point.c2, c.point.c3};
+            for (int i = 0; i < 4; ++i) {
+                char x[32], y[32];
+                std::snprintf(x, sizeof x, "%.7e", a[i]);
+                std::snprintf(y, sizeof y, "%.7e", b[i]);
+                EXPECT_STREQ(x, y) << "f=" << freqs[k] << " value " << i;
+            }
+        }
+        EXPECT_GE(settled, 100);
+    }
+}
+
 // The sums with every term added exactly, at each frequency's own anchor:
 // their bound has no allowance for the additions, so the terms' own
 // roundings, repeated by phase, come near it.
@@ -275,7 +323,7 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
     Worst all;
     for (Window w : {Window::square, Window::hanning}) {
         const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
-        const detail::FastEvaluator fast(p, 0.0);
+        const detail::FastEvaluator fast(p);
         auto sc = fast.scratch();
         Worst v;
         SumsRecording rec;
@@ -324,7 +372,7 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
         one.x.push_back(i % 3 == 0 ? 1.0 : 2.0);
     }
     const Prepared p = detail::prepare_series(one.t, one.x, {}, Window::square);
-    const detail::FastEvaluator fast(p, 0.0);
+    const detail::FastEvaluator fast(p);
     auto sc = fast.scratch();
     Worst v;
     SumsRecording rec;

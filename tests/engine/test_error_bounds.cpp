@@ -399,7 +399,7 @@ TEST(ErrorBounds, FastAndTransformBoundsCoverTheTrueError) {
         const Prepared p = detail::prepare_series(c.d->t, c.d->x, {}, c.w);
         const detail::NufftEvaluator nufft(p, c.g, 512, 1);
         auto ws = nufft.workspace();
-        const detail::FastEvaluator fast(p, c.g.step());
+        const detail::FastEvaluator fast(p);
         auto sc = fast.scratch();
         Worst wn, wf;
         Recording rec_n;
@@ -498,7 +498,7 @@ TEST(ErrorBounds, FastSumsOfAFitNearlySingularInTheSineDirection) {
     const FrequencyGrid g{1.0 - 1e-11, 1.0 + 1e-11, 200, 0.0};
     for (Window w : {Window::hanning, Window::square}) {
         const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
-        const detail::FastEvaluator fast(p, g.step());
+        const detail::FastEvaluator fast(p);
         auto sc = fast.scratch();
         std::vector<double> fr;
         for (std::int64_t j = 0; j < g.size(); ++j) fr.push_back(g.frequency(j));

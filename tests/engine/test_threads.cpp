@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -89,6 +90,30 @@ TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
         for (int k = 0; k < 500; ++k) freqs.push_back(0.37 + 0.0013 * k);
         EXPECT_EQ(differing_bits(engine.fit(freqs, 1), engine.fit(freqs, 4)), 0u);
     }
+}
+
+// The direct sums turn the phases from each frequency to the next through a
+// table per difference of neighbours, kept by each thread and dropped for
+// new ones when a long series' tables would take too much memory: which
+// tables a thread still holds must not change a bit.
+TEST(Threads, DirectSumsOverMoreStepsThanTheThreadsKeepGiveTheSameBits) {
+    const auto s = testing::observed_series(2450000.5, 210000);
+    ASSERT_GT(s.t.size(), 90000u);
+    const SpectrumEngine engine(s.t, s.x, Window::square);
+    const FrequencyGrid grid{0.0005, 5.0, 4095, engine.line_width()};
+    // Differences of neighbours across thirteen binary orders of frequency:
+    // more tables than a thread keeps for this many points.
+    std::vector<double> steps;
+    for (std::int64_t j = 0; j + 1 < grid.size(); ++j)
+        steps.push_back(grid.frequency(j + 1) - grid.frequency(j));
+    std::sort(steps.begin(), steps.end());
+    ASSERT_GT(std::unique(steps.begin(), steps.end()) - steps.begin(), 16);
+    const auto one = points(engine, grid, GridPath::direct, 1, Digits::eight);
+    ASSERT_EQ(one.size(), 4096u);
+    for (unsigned threads : {2u, 3u})
+        EXPECT_EQ(
+            differing_bits(one, points(engine, grid, GridPath::direct, threads, Digits::eight)), 0u)
+            << threads << " threads";
 }
 
 // The printed digits of every value of every point, one line each.
