@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -148,23 +149,28 @@ struct Ops {
 FASOGRAM_TARGET_END
 #endif
 
+// `lanes`: the doubles of the kernels' vectors; each lane of a block vector
+// is added up in a lane of W, kLanes / lanes block vectors to one W.
 struct Kernels {
-    void (*sums)(const Block&, std::size_t, vd*, vd*);
+    void (*sums)(const Block&, std::size_t, bool, vd*, vd*);
     void (*anchor)(const vd*, double, vd*, vd*, std::size_t);
     void (*magnitude)(const vd*, const vd*, const vd*, std::size_t, vd*);
     void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, std::size_t, vd*, vd*);
+    unsigned lanes;
 };
 
-Kernels pick_kernels() {
+// The widest kernels the processor runs, or the widest up to `most` lanes.
+Kernels pick_kernels(unsigned most = kLanes) {
 #ifdef FASOGRAM_HAVE_X86_PATHS
-    if (cpu_has_avx512())
-        return {avx512::sums, avx512::anchor, avx512::magnitude, avx512::exact_sums};
-    if (cpu_has_avx2_fma()) return {avx2::sums, avx2::anchor, avx2::magnitude, avx2::exact_sums};
+    if (most >= 8 && cpu_has_avx512())
+        return {avx512::sums, avx512::anchor, avx512::magnitude, avx512::exact_sums, 8};
+    if (most >= 4 && cpu_has_avx2_fma())
+        return {avx2::sums, avx2::anchor, avx2::magnitude, avx2::exact_sums, 4};
 #endif
-    return {plain::sums, plain::anchor, plain::magnitude, plain::exact_sums};
+    return {plain::sums, plain::anchor, plain::magnitude, plain::exact_sums, 2};
 }
 
-const Kernels kKernels = pick_kernels();
+Kernels kKernels = pick_kernels();
 
 // The total of the eight lanes of a double-double lane vector, in long
 // double: the high parts pairwise (three levels), then the low parts.
@@ -178,6 +184,13 @@ long double lane_total(const vd& hi, const vd& lo) {
 }
 
 } // namespace
+
+unsigned fast_kernel_lanes(unsigned most) {
+    if (most != 0 && most != 2 && most != 4 && most != 8)
+        throw std::invalid_argument("fast_kernel_lanes: 0, 2, 4 or 8");
+    kKernels = pick_kernels(most == 0 ? kLanes : most);
+    return kKernels.lanes;
+}
 
 void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s) {
     const std::size_t n = std::min({t.size(), c.size(), s.size()});
@@ -204,7 +217,10 @@ struct Prepared::Layout {
     double long_h = 0.0, long_hy = 0.0; // the totals across blocks and lanes
     double abs_h = 0.0, abs_hy = 0.0;   // sum h and sum |h y|, rounded up
     // The same, each point counted as often as a rounding of its lane's
-    // block sum reaches it (kBlockVectors + 2 less its place in the block).
+    // block sum reaches it (kBlockVectors + 2 less its place in the block)
+    // where a lane of the kernels' vectors adds one lane of the block
+    // vectors; where it adds s of them (s = kLanes / lanes), a lane adds s
+    // kBlockVectors terms and a term is reached at most s times as often.
     double block_h = 0.0, block_hy = 0.0;
 };
 
@@ -454,8 +470,6 @@ void FastEvaluator::evaluate_run(std::span<const double> freqs, std::size_t firs
         sc.step[k] = &step_table(l, sc, freqs[k + 1] - freqs[k]);
     vd* hi_all = &sc.hi[kSums * first];
     vd* lo_all = &sc.lo[kSums * first];
-    std::fill(hi_all, hi_all + kSums * count, vd{});
-    std::fill(lo_all, lo_all + kSums * count, vd{});
     long double mag0 = 0.0; // sum h (c^2 + s^2 - 1) at the anchor
     // The last block stops at the last vector that holds points (the rest
     // are zero-weight padding).
@@ -472,9 +486,10 @@ void FastEvaluator::evaluate_run(std::span<const double> freqs, std::size_t firs
         sc.rc[count - 1] = sc.rs[count - 1] = nullptr;
         const Block blk{&l.h[b],     &l.hy[b],    sc.rc.data(), sc.rs.data(),
                         sc.c.data(), sc.s.data(), nvec};
-        kKernels.sums(blk, count, hi_all, lo_all);
+        kKernels.sums(blk, count, b == 0, hi_all, lo_all);
     }
     long double drift = 0.0; // of the steps so far
+    const auto split = static_cast<double>(kLanes / kKernels.lanes);
     for (std::size_t k = 0; k < count; ++k) {
         const vd* hi = &hi_all[kSums * k];
         const vd* lo = &lo_all[kSums * k];
@@ -512,9 +527,9 @@ void FastEvaluator::evaluate_run(std::span<const double> freqs, std::size_t firs
         // once for each addition after its own, and twice for the products.
         // sum h s s is off by sum h c c's error plus `off` (the true sums of
         // h cos^2 and h sin^2 add up to sum h exactly): mu covers both.
-        bd.mu = 1.02 * (2.0 * phase * l.abs_h + kUnit * l.block_h) + l.long_h +
+        bd.mu = 1.02 * (2.0 * phase * l.abs_h + kUnit * split * l.block_h) + l.long_h +
                 std::fabs(static_cast<double>(off));
-        bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * l.block_hy) + l.long_hy;
+        bd.eta = 1.02 * ((phase + 3.0 * kUnit) * l.abs_hy + kUnit * split * l.block_hy) + l.long_hy;
         sc.sums[first + k] = u;
         sc.bounds[first + k] = bd;
     }

@@ -163,6 +163,12 @@ class FastEvaluator {
 void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s);
 inline constexpr double kFastAnchorUnits = 1.5;
 
+// The fast sums' kernels on vectors of at most `most` doubles (2, 4 or 8;
+// 0: the widest the processor has), where the processor has them, for the
+// engine's tests of every width; not while a call runs.  Returns the width
+// taken.
+unsigned fast_kernel_lanes(unsigned most);
+
 // Careful evaluation of one frequency in double-double arithmetic, with the
 // exact test for a singular fit.
 Evaluation evaluate_careful(const Prepared& series, double f, Digits digits = Digits::eight);
