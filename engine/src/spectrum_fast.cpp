@@ -155,7 +155,8 @@ struct Kernels {
     void (*sums)(const Block&, std::size_t, bool, vd*, vd*);
     void (*anchor)(const vd*, double, vd*, vd*, std::size_t);
     void (*magnitude)(const vd*, const vd*, const vd*, std::size_t, vd*);
-    void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, std::size_t, vd*, vd*);
+    void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, const vd*, std::size_t, vd*,
+                       vd*);
     unsigned lanes;
 };
 
@@ -213,6 +214,7 @@ struct Prepared::Layout {
     std::size_t vectors = 0; // whole blocks
     std::size_t used = 0;    // vectors holding points
     VecArray t, h, hy;
+    VecArray hy_lo;                     // h (x - centre) less hy, to about 2^-104 of it
     long double sum_h = 0.0;            // sum of the h laid out, to a unit of the format
     double long_h = 0.0, long_hy = 0.0; // the totals across blocks and lanes
     double abs_h = 0.0, abs_hy = 0.0;   // sum h and sum |h y|, rounded up
@@ -234,13 +236,19 @@ std::shared_ptr<const Prepared::Layout> make_layout(const Prepared& p) {
     l->t = VecArray(vectors);
     l->h = VecArray(vectors);
     l->hy = VecArray(vectors);
+    l->hy_lo = VecArray(vectors);
     double sum_h = 0, sum_hy = 0, block_h = 0, block_hy = 0;
     dd::DD exact_h{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t v = i / kLanes, ln = i % kLanes;
         l->t[v][ln] = p.t[i];
         l->h[v][ln] = p.h[i];
-        l->hy[v][ln] = p.h[i] * p.y[i];
+        // y is x - centre rounded: h (x - centre) is hy + hy_lo, less the
+        // rounding of h times the low part (2^-53 of 2^-53 of hy).
+        const dd::DD y = dd::two_sum(p.x[i], -p.centre);
+        const dd::DD hy = dd::two_prod(p.h[i], y.hi);
+        l->hy[v][ln] = hy.hi;
+        l->hy_lo[v][ln] = hy.lo + p.h[i] * y.lo;
         sum_h += p.h[i];
         sum_hy += std::fabs(l->hy[v][ln]);
         const auto reach = static_cast<double>(kBlockVectors + 2 - v % kBlockVectors);
@@ -574,29 +582,33 @@ Evaluation FastEvaluator::evaluate_alone(double f, Scratch& sc) const {
     for (std::size_t b = 0; b < l.used; b += kBlockVectors) {
         const std::size_t nvec = std::min(kBlockVectors, l.used - b);
         kKernels.anchor(&l.t[b], f, sc.c.data(), sc.s.data(), nvec);
-        kKernels.exact_sums(&l.h[b], &l.hy[b], sc.c.data(), sc.s.data(), nvec, sc.hi.data(),
-                            sc.lo.data());
+        kKernels.exact_sums(&l.h[b], &l.hy[b], &l.hy_lo[b], sc.c.data(), sc.s.data(), nvec,
+                            sc.hi.data(), sc.lo.data());
     }
     long double v[kExactSums];
     for (std::size_t i = 0; i < kExactSums; ++i) v[i] = lane_total(sc.hi[i], sc.lo[i]);
     const LSums u{v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
     // The anchor's cosine and sine are within a = kFastAnchorUnits units u
-    // of 2^-53 of the exact ones (so at most 1 + a u in size), and each
-    // product rounds once: h c is off by (a + 1) u h, a product of two of
-    // them such as h c s by (2 a + 2) u h (a u (|c| + |s|) from the phases,
-    // two roundings), and h y c by (a + 2) u |h y| (h y itself rounded
-    // once).  The additions are exact but for the low parts': each lane's
-    // low part gathers the two-sums' errors, each under u of the running
-    // total, and rounds within n u of them, n^2 u^2 A in all for terms of
-    // magnitudes A; the lanes' totals in long double cost four long-double
-    // units of A (three levels and the low parts).  A is at most 1.01 sum h
-    // for the sums of h; 1.01 covers the second-order terms.
+    // of 2^-53 of the exact ones (so at most 1 + a u in size), and the
+    // products are exact: h c is off by a u h, a product of two of them
+    // such as h c s by 2 a u h (a u (|c| + |s|) from the phases), and h y c
+    // by a u |h y|.  What is rounded goes to the lanes' low parts: with A
+    // the sum of a lane's terms' magnitudes, each term adds at most u A
+    // (the two-sum's error) and u times itself (the product's low part) to
+    // a low part of at most 2 n u A, and rounds within u of that: 2 n^2 u^2
+    // A in all; the low parts of the products (the rounded product of a low
+    // part, their sum and its addition to the two-sum's error) add at most
+    // 5 u^2 of each term; 7 n^2 u^2 A covers both.  The lanes' totals in
+    // long double cost four long-double units of A (three levels and the
+    // low parts).  A is at most 1.01 sum h for the sums of h, and sum |h y|
+    // for the sums of h y (|h (x - centre)| is |hy| to 2^-52); 1.01 covers
+    // the second-order terms.
     const double a = kFastAnchorUnits;
     const double n = static_cast<double>(series_.t.size());
-    const double adding = 4.0 * kLongUnit + n * n * kUnit * kUnit;
+    const double adding = 4.0 * kLongUnit + 7.0 * n * n * kUnit * kUnit;
     SumBounds bd;
-    bd.mu = 1.01 * ((2.0 * a + 2.0) * kUnit + adding) * (1.01 * l.abs_h);
-    bd.eta = 1.01 * ((a + 2.0) * kUnit + adding) * l.abs_hy;
+    bd.mu = 1.01 * (2.0 * a * kUnit + adding) * (1.01 * l.abs_h);
+    bd.eta = 1.01 * (a * kUnit + adding) * l.abs_hy;
     return solve_fit_twice(series_, u, bd, f);
 }
 

@@ -402,6 +402,44 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
     EXPECT_LE(v.mu, 1.0) << v.where_mu;
     EXPECT_LE(v.eta, 1.0) << v.where_eta;
     EXPECT_GT(v.mu, 0.25) << v.where_mu;
+
+    // Two phases, the fractions of a day where the anchor's cosine errs
+    // most upwards and most downwards, and two values, 0.1 at the first and
+    // 10 at the second: the sums of h y c add both errors up (h y has
+    // opposite signs at the two), and x - centre at 0.1 is rounded the
+    // same way at every such point, which the products must carry.
+    double up = 0.0, down = 0.0, most_up = -1.0, most_down = 1.0;
+    for (int k = 0; k < 4096; ++k) {
+        const double t[1] = {1000.0 + k / 4096.0};
+        double c[1], sn[1];
+        detail::fast_anchor(t, 1.0, c, sn);
+        quad sq, cq;
+        sincosq(2 * M_PIq * (k / 4096.0), &sq, &cq);
+        const double e = static_cast<double>(static_cast<quad>(c[0]) - cq) / 0x1p-53;
+        if (e > most_up) most_up = e, up = k / 4096.0;
+        if (e < most_down) most_down = e, down = k / 4096.0;
+    }
+    Series two;
+    for (int i = 0; i < 20000; ++i) {
+        two.t.push_back(1000.0 + i + (i % 2 == 0 ? up : down));
+        two.x.push_back(i % 2 == 0 ? 0.1 : 10.0);
+    }
+    const Prepared q = detail::prepare_series(two.t, two.x, {}, Window::square);
+    const detail::FastEvaluator fast2(q);
+    auto sc2 = fast2.scratch();
+    Worst v2;
+    rec.records.clear();
+    fast2.evaluate_alone(1.0, *sc2);
+    ASSERT_FALSE(rec.records.empty());
+    for (const SumRecord& r : rec.records) v2.take(r, reference_sums(q, 1.0, q.centre));
+    v2.print("exact sums, two phases");
+    EXPECT_LE(v2.mu, 1.0) << v2.where_mu;
+    EXPECT_LE(v2.eta, 1.0) << v2.where_eta;
+    EXPECT_GT(v2.eta, 0.25) << v2.where_eta;
+    // The phases' errors alone reach 0.61 of eta; the products rounded
+    // instead of carried exactly, 0.68, and x - centre taken as rounded,
+    // 0.76.
+    EXPECT_LT(v2.eta, 0.65) << v2.where_eta;
 }
 
 // Longer whole-day series at the half-day alias, where the transforms'
