@@ -778,7 +778,11 @@ void SpectrumEngine::run(const FrequencyGrid& grid,
         detail::run_full_digits(*impl_->exact, grid, on_point, threads);
         return;
     }
-    if (detail::choose_grid_path(im.series, grid, threads, im.options.path) == GridPath::nufft) {
+    double work = 0.0;
+    const GridPath path =
+        detail::choose_grid_path(im.series, grid, threads, im.options.path, &work);
+    if (threads == 0 && work < detail::kSmallCallWork) threads = 1;
+    if (path == GridPath::nufft) {
         detail::run_nufft(im.series, grid, on_point, threads);
         return;
     }

@@ -246,9 +246,15 @@ class NufftEvaluator {
 
 // The path the engine takes for `grid` with `threads` threads: `forced`
 // unless it is automatic or the transforms cannot take the grid, otherwise
-// the cheaper by the estimated cost.
+// the cheaper by the estimated cost.  `work`, where given, receives the
+// estimated work of the path taken, in nanoseconds of one thread.
 GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads,
-                          GridPath forced = GridPath::automatic);
+                          GridPath forced = GridPath::automatic, double* work = nullptr);
+
+// Calls whose estimated work is below this many nanoseconds run on the
+// calling thread alone when the caller leaves the number of threads to the
+// engine: waking the pool's threads costs more CPU time than they save.
+inline constexpr double kSmallCallWork = 2e6;
 
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads` threads
 // (0: every core) of the process's pool, the calling thread being worker 0;

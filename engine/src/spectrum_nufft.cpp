@@ -1272,8 +1272,44 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     kBlock.finish(b, out.subspan(0, count));
 }
 
-GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads,
-                          GridPath forced) {
+namespace {
+
+// Estimated costs in nanoseconds of one thread's work, measured on an
+// x86-64 machine with AVX-512 (the ratios matter, not the units), and the
+// same divided by the threads each part runs on.  Both paths fit every
+// frequency.  The direct sums cost per call, per point and frequency, per
+// frequency and per point (the tables of the steps); the transforms per
+// call, per point (placing the points and their kernel values, on two
+// threads), per point and block (spreading), per grid cell of each block's
+// six FFTs and per frequency (the kernel tables and FFT plans are kept from
+// call to call).  The share of frequencies evaluated again the careful way
+// (about 45 ns per point each) was about 6e-4 for the direct sums and
+// 1.5e-4 for the transforms on series of hundreds to thousands of points.
+struct PathCosts {
+    double direct_work = 0.0, direct = 0.0, nufft_work = 0.0, nufft = 0.0;
+};
+
+PathCosts path_costs(const Prepared& series, const FrequencyGrid& grid, unsigned threads) {
+    PathCosts c;
+    const double points = static_cast<double>(series.t.size());
+    const double count = static_cast<double>(grid.size());
+    const double cores = static_cast<double>(std::max(1u, threads));
+    const double careful = 45.0 * points * count;
+    c.direct_work = 2e4 + 0.6 * points * count + 220.0 * count + 100.0 * points + 6e-4 * careful;
+    c.direct = c.direct_work / std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
+    const unsigned workers = std::min(std::max(1u, threads), 8u);
+    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
+    const double n = 2.0 * block;
+    const double blocks = std::ceil(count / block);
+    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 170.0 * count;
+    c.nufft_work = 5e4 + 150.0 * points + per_block + 1.5e-4 * careful;
+    c.nufft = 5e4 + 150.0 * points / std::min(cores, 2.0) +
+              per_block / std::min(static_cast<double>(workers), blocks) + 1.5e-4 * careful / cores;
+    return c;
+}
+
+GridPath path_for(const Prepared& series, const FrequencyGrid& grid, GridPath forced,
+                  const PathCosts& c) {
     const double df = grid.step();
     const double f_max = std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin));
     // The transforms need a proper step and doubled frequencies that stay
@@ -1288,44 +1324,25 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
     const double half_span = (series.t.back() - series.t.front()) / 2;
     if (!(2 * kPi * std::ldexp(f_max, -51) * half_span < 4e-9)) return GridPath::direct;
     if (forced != GridPath::automatic) return forced;
-    // The machine's cores, not the call's threads: the path, and with it
-    // every bit of the results, must not depend on the thread count.
-    (void)threads;
-    threads = std::max(1u, std::thread::hardware_concurrency());
-    // Estimated costs in nanoseconds of one thread's work, measured on an
-    // x86-64 machine with AVX-512 (the ratios matter, not the units), divided
-    // by the threads each part runs on.  Both paths fit every frequency.  The
-    // direct sums cost per call, per point and frequency, per frequency and
-    // per point (the steps of the rotations); the transforms per call, per
-    // point (placing the points and their kernel values, on two threads),
-    // per point and block (spreading), per grid cell of each block's six
-    // FFTs and per frequency (the kernel tables and FFT plans are kept from
-    // call to call).  The share of frequencies evaluated again the careful
-    // way (about 45 ns per point each) was about 6e-4 for the direct sums
-    // and 1.5e-4 for the transforms on series of hundreds to thousands of
-    // points.
-    const double points = static_cast<double>(series.t.size());
-    const double count = static_cast<double>(grid.size());
-    const double cores = static_cast<double>(std::max(1u, threads));
-    const double careful = 45.0 * points * count;
-    const double direct_work =
-        2e4 + 0.6 * points * count + 220.0 * count + 100.0 * points + 6e-4 * careful;
-    const double direct =
-        direct_work / std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
-    const unsigned workers = std::min(std::max(1u, threads), 8u);
-    const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
-    const double n = 2.0 * block;
-    const double blocks = std::ceil(count / block);
-    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 170.0 * count;
-    const double nufft_work = 5e4 + 150.0 * points + per_block + 1.5e-4 * careful;
-    const double nufft = 5e4 + 150.0 * points / std::min(cores, 2.0) +
-                         per_block / std::min(static_cast<double>(workers), blocks) +
-                         1.5e-4 * careful / cores;
     // The transforms where they take less work and no more than half as
     // long again (a single block runs on one thread where the direct sums
     // take every core), or where they are the faster.
-    if (nufft < direct) return GridPath::nufft;
-    return nufft < 1.5 * direct && nufft_work < direct_work ? GridPath::nufft : GridPath::direct;
+    if (c.nufft < c.direct) return GridPath::nufft;
+    return c.nufft < 1.5 * c.direct && c.nufft_work < c.direct_work ? GridPath::nufft
+                                                                    : GridPath::direct;
+}
+
+} // namespace
+
+GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, unsigned threads,
+                          GridPath forced, double* work) {
+    // The machine's cores, not the call's threads: the path, and with it
+    // every bit of the results, must not depend on the thread count.
+    (void)threads;
+    const PathCosts c = path_costs(series, grid, std::max(1u, std::thread::hardware_concurrency()));
+    const GridPath path = path_for(series, grid, forced, c);
+    if (work != nullptr) *work = path == GridPath::nufft ? c.nufft_work : c.direct_work;
+    return path;
 }
 
 } // namespace fasogram::detail

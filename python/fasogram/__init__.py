@@ -508,9 +508,12 @@ def spectrum(t, y, fmin=None, fmax=None, steps=None, window="hanning", threads=N
         The Hanning taper over the time span D (line width 2/D) or equal
         weights (1/D).
     threads : int, optional
-        How many threads compute the spectrum; None uses every core.  The
-        results do not depend on it, to the last bit of every double.  The
-        GIL is released meanwhile.
+        How many threads compute the spectrum; None uses every core, except
+        for a spectrum of a few milliseconds' work or less, which is
+        computed on the calling thread alone (waking the other threads
+        would cost more CPU time than they save).  The results do not
+        depend on it, to the last bit of every double.  The GIL is released
+        meanwhile.
     dy : array_like or float, optional
         The measurement error of each value (or one number for all), finite
         and above 0: each point then weighs its window weight divided by

@@ -4,6 +4,7 @@
 #include "fasogram/spectrum.hpp"
 #include "multi_fixture.hpp"
 #include "series_fixture.hpp"
+#include "spectrum_internal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,33 @@ TEST(Threads, DirectSumsOverMoreStepsThanTheThreadsKeepGiveTheSameBits) {
         EXPECT_EQ(
             differing_bits(one, points(engine, grid, GridPath::direct, threads, Digits::eight)), 0u)
             << threads << " threads";
+}
+
+// Where the engine picks the threads, a call whose work is a fraction of a
+// millisecond runs on the calling thread alone (the pool's threads would
+// cost more CPU time to wake than they save), and a larger one on every
+// core: seen from the fits each thread solves.
+TEST(Threads, CallsTooSmallToShareRunOnTheCallingThread) {
+    const auto s = testing::observed_series(2450000.5, 2000);
+    const SpectrumEngine engine(s.t, s.x, Window::square);
+    auto fitted_here = [&](const FrequencyGrid& grid) {
+        std::vector<detail::FitRecord> records;
+        detail::fit_records() = &records;
+        std::size_t points = 0;
+        engine.run(
+            grid, [&](const SpectrumPoint&) { ++points; }, 0);
+        detail::fit_records() = nullptr;
+        std::vector<double> f;
+        for (const auto& r : records) f.push_back(r.point.f);
+        std::sort(f.begin(), f.end());
+        EXPECT_EQ(points, static_cast<std::size_t>(grid.size()));
+        return static_cast<std::size_t>(std::unique(f.begin(), f.end()) - f.begin());
+    };
+    const FrequencyGrid small{0.1, 3.0, 299, engine.line_width()};
+    EXPECT_EQ(fitted_here(small), 300u);
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: nothing to share";
+    const FrequencyGrid large{0.1, 3.0, 199999, engine.line_width()};
+    EXPECT_LT(fitted_here(large), 200000u);
 }
 
 // The printed digits of every value of every point, one line each.
