@@ -339,11 +339,23 @@ struct StepTable {
     }
 };
 
-// A run turns by at most this many differences (each a table kept in the
-// scratch while the run goes); the scratch keeps at least that many, and
-// more up to kStepTableBytes.
+// A run turns by at most kRunTables differences (each a table kept in the
+// scratch while the run goes), fewer where so many tables of a long series
+// would take more than kStepTableBytes, but at least one; the scratch keeps
+// as many tables as fit in kStepTableBytes, and at least a run's.
 constexpr std::size_t kRunTables = 4;
 constexpr std::size_t kStepTableBytes = std::size_t{16} << 20;
+
+namespace {
+
+std::size_t table_bytes(const Prepared::Layout& l) {
+    return 2 * l.vectors * sizeof(vd);
+}
+std::size_t run_tables(const Prepared::Layout& l) {
+    return std::clamp<std::size_t>(kStepTableBytes / table_bytes(l), 1, kRunTables);
+}
+
+} // namespace
 
 struct FastEvaluator::Scratch {
     VecArray c{kBlockVectors}, s{kBlockVectors};
@@ -385,9 +397,7 @@ const StepTable& step_table(const Prepared::Layout& l, FastEvaluator::Scratch& s
             t->used = sc.runs;
             return *t;
         }
-    const std::size_t bytes = 2 * l.vectors * sizeof(vd);
-    const std::size_t keep =
-        std::max(kRunTables, kStepTableBytes / std::max<std::size_t>(bytes, 1));
+    const std::size_t keep = std::max(run_tables(l), kStepTableBytes / table_bytes(l));
     StepTable* t = nullptr;
     if (sc.tables.size() < keep) {
         sc.tables.push_back(std::make_unique<StepTable>());
@@ -395,7 +405,7 @@ const StepTable& step_table(const Prepared::Layout& l, FastEvaluator::Scratch& s
         t->rc = spare_arrays().take(l.vectors);
         t->rs = spare_arrays().take(l.vectors);
     } else {
-        // (a run takes at most kRunTables <= keep, so one is free)
+        // (a run takes at most run_tables(l) <= keep, so one is free)
         for (const auto& u : sc.tables)
             if (u->used != sc.runs && (!t || u->used < t->used)) t = u.get();
     }
@@ -451,15 +461,16 @@ Evaluation solve_fit_twice(const Prepared& p, const LSums& u, SumBounds bd, doub
 namespace {
 
 // How far a run from freqs[0] goes: while each difference of neighbours is
-// exact and one of at most kRunTables, gathered in `steps`.
-std::size_t run_length(std::span<const double> freqs, std::vector<double>& steps) {
+// exact and one of at most `most`, gathered in `steps`.
+std::size_t run_length(std::span<const double> freqs, std::size_t most,
+                       std::vector<double>& steps) {
     steps.clear();
     std::size_t k = 1;
     for (; k < freqs.size(); ++k) {
         const dd::DD d = dd::two_sum(freqs[k], -freqs[k - 1]);
         if (d.lo != 0.0 || !(d.hi != 0.0)) break;
         if (std::find(steps.begin(), steps.end(), d.hi) != steps.end()) continue;
-        if (steps.size() == kRunTables) break;
+        if (steps.size() == most) break;
         steps.push_back(d.hi);
     }
     return k;
@@ -549,7 +560,8 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
     if (count == 0) return;
     // The group by runs, each anchored afresh.
     for (std::size_t first = 0; first < count;) {
-        const std::size_t len = run_length(freqs.subspan(first, count - first), sc.run_steps);
+        const std::size_t len = run_length(freqs.subspan(first, count - first),
+                                           run_tables(*series_.layout), sc.run_steps);
         evaluate_run(freqs.subspan(first, len), first, sc);
         first += len;
     }

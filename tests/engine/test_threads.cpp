@@ -93,28 +93,57 @@ TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
     }
 }
 
+// The printed digits of every value of every point, one line each.
+std::vector<std::string> printed(const std::vector<SpectrumPoint>& table) {
+    std::vector<std::string> lines;
+    for (const SpectrumPoint& p : table) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%.17g %.7e %.7e %.7e %.7e", p.f, p.rho, p.c1, p.c2, p.c3);
+        lines.emplace_back(line);
+    }
+    return lines;
+}
+
 // The direct sums turn the phases from each frequency to the next through a
 // table per difference of neighbours, kept by each thread and dropped for
 // new ones when a long series' tables would take too much memory: which
 // tables a thread still holds must not change a bit.
+// (A series so long that its tables take more than 8 MB each turns a run
+// by a single difference, anchoring afresh where the next one differs; its
+// printed digits must still be the transforms'.)
 TEST(Threads, DirectSumsOverMoreStepsThanTheThreadsKeepGiveTheSameBits) {
-    const auto s = testing::observed_series(2450000.5, 210000);
-    ASSERT_GT(s.t.size(), 90000u);
-    const SpectrumEngine engine(s.t, s.x, Window::square);
-    const FrequencyGrid grid{0.0005, 5.0, 4095, engine.line_width()};
-    // Differences of neighbours across thirteen binary orders of frequency:
-    // more tables than a thread keeps for this many points.
-    std::vector<double> steps;
-    for (std::int64_t j = 0; j + 1 < grid.size(); ++j)
-        steps.push_back(grid.frequency(j + 1) - grid.frequency(j));
-    std::sort(steps.begin(), steps.end());
-    ASSERT_GT(std::unique(steps.begin(), steps.end()) - steps.begin(), 16);
-    const auto one = points(engine, grid, GridPath::direct, 1, Digits::eight);
-    ASSERT_EQ(one.size(), 4096u);
-    for (unsigned threads : {2u, 3u})
-        EXPECT_EQ(
-            differing_bits(one, points(engine, grid, GridPath::direct, threads, Digits::eight)), 0u)
-            << threads << " threads";
+    struct Case {
+        int nights;
+        std::int64_t steps;
+        std::ptrdiff_t differences; // more than a thread keeps tables for
+    };
+    for (const Case c : {Case{210000, 4095, 16}, Case{1200000, 255, 4}}) {
+        const auto s = testing::observed_series(2450000.5, c.nights);
+        ASSERT_GT(s.t.size(), static_cast<std::size_t>(c.nights) * 2 / 5);
+        const SpectrumEngine engine(s.t, s.x, Window::square);
+        const FrequencyGrid grid{0.0005, 5.0, c.steps, engine.line_width()};
+        // Differences of neighbours across thirteen binary orders of
+        // frequency: more tables than a thread keeps for this many points.
+        std::vector<double> steps;
+        for (std::int64_t j = 0; j + 1 < grid.size(); ++j)
+            steps.push_back(grid.frequency(j + 1) - grid.frequency(j));
+        std::sort(steps.begin(), steps.end());
+        ASSERT_GT(std::unique(steps.begin(), steps.end()) - steps.begin(), c.differences);
+        const auto one = points(engine, grid, GridPath::direct, 1, Digits::eight);
+        ASSERT_EQ(one.size(), static_cast<std::size_t>(grid.size()));
+        for (unsigned threads : {2u, 3u})
+            EXPECT_EQ(
+                differing_bits(one, points(engine, grid, GridPath::direct, threads, Digits::eight)),
+                0u)
+                << s.t.size() << " points, " << threads << " threads";
+        if (c.nights < 1200000) continue;
+        const auto lines = printed(one);
+        const auto other = printed(points(engine, grid, GridPath::nufft, 2, Digits::eight));
+        ASSERT_EQ(lines.size(), other.size());
+        std::size_t differ = 0;
+        for (std::size_t j = 0; j < lines.size(); ++j) differ += lines[j] != other[j];
+        EXPECT_EQ(differ, 0u);
+    }
 }
 
 // Where the engine picks the threads, a call whose work is a fraction of a
@@ -142,17 +171,6 @@ TEST(Threads, CallsTooSmallToShareRunOnTheCallingThread) {
     if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: nothing to share";
     const FrequencyGrid large{0.1, 3.0, 199999, engine.line_width()};
     EXPECT_LT(fitted_here(large), 200000u);
-}
-
-// The printed digits of every value of every point, one line each.
-std::vector<std::string> printed(const std::vector<SpectrumPoint>& table) {
-    std::vector<std::string> lines;
-    for (const SpectrumPoint& p : table) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%.17g %.7e %.7e %.7e %.7e", p.f, p.rho, p.c1, p.c2, p.c3);
-        lines.emplace_back(line);
-    }
-    return lines;
 }
 
 TEST(Threads, RunsOfCarefulFrequenciesGiveTheSameBitsAndTheDigitsOfOneByOne) {
