@@ -60,4 +60,13 @@ void kernel_row(double x, double* v, double* e, double* units);
 // kKernelExpTruncation times the largest sum of the kernel's values.
 double kernel_approximation_bound();
 
+// The transforms' code of at most `most` lanes (2: the plain two-lane code
+// every processor has, whose multiply-adds are fused or not as the compiler
+// makes them; 4: AVX2 with fused multiply-adds; 0: the widest the processor
+// has), where the processor has it, for the engine's tests of every width:
+// the kernel rows, the placing of the points and the spreading and fits of
+// each block.  Not while a call runs or an evaluator lives.  Returns the
+// width taken.
+unsigned nufft_kernel_lanes(unsigned most);
+
 } // namespace fasogram::detail

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <stdexcept>
 
 namespace fasogram::detail {
 
@@ -303,6 +304,14 @@ bool wide_lanes_available(const Prepared& p) {
 }
 
 } // namespace
+
+unsigned careful_lanes_width(Prepared& p, unsigned most) {
+    if (most != 0 && most != 1 && most != 4 && most != 8)
+        throw std::invalid_argument("careful_lanes_width: 0, 1, 4 or 8");
+    p.careful_lanes = most != 1;
+    p.careful_width = most == 4 ? 4 : 8;
+    return wide_lanes_available(p) ? 8 : lanes_available(p) ? 4 : 1;
+}
 
 Evaluation evaluate_careful(const Prepared& p, double f, Digits digits) {
     return solve_careful(p, f, accumulate(p, f), digits, 0);

@@ -173,6 +173,12 @@ unsigned fast_kernel_lanes(unsigned most);
 // exact test for a singular fit.
 Evaluation evaluate_careful(const Prepared& series, double f, Digits digits = Digits::eight);
 
+// Sets how the careful evaluation of `series` adds up its sums: in lanes of
+// at most `most` doubles (8 or 4), one point at a time (1), or in the
+// widest lanes the processor has (0), for the engine's tests of every
+// width.  Returns the width taken: 8, 4 or 1, as the processor has them.
+unsigned careful_lanes_width(Prepared& series, unsigned most);
+
 // Careful evaluation of runs of neighbouring frequencies: each phase reduced
 // exactly at the first frequency of a run, then carried to the next by a
 // rotation through the step between them (its cosine and sine per point

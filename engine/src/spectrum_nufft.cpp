@@ -333,10 +333,11 @@ struct RowFunctions {
     void (*exp_four)(const double*, double*) = row_plain::exp_four;
 };
 
-RowFunctions pick_row_functions() {
+// The widest rows the processor runs, or the plain ones where `most` is 2.
+RowFunctions pick_row_functions(unsigned most = 4) {
     RowFunctions f;
 #ifdef FASOGRAM_NUFFT_ROW_AVX2
-    if (cpu_has_avx2_fma()) {
+    if (most >= 4 && cpu_has_avx2_fma()) {
         f.row = row_avx2::row;
         f.exp_four = row_avx2::exp_four;
     }
@@ -344,7 +345,7 @@ RowFunctions pick_row_functions() {
     return f;
 }
 
-const RowFunctions kRows = pick_row_functions();
+RowFunctions kRows = pick_row_functions();
 
 } // namespace
 
@@ -577,10 +578,10 @@ struct PlaceFunctions {
     std::array<double, 2> (*two)(const PlaceWork<2>&) = place2_generic;
 };
 
-PlaceFunctions pick_place_functions() {
+PlaceFunctions pick_place_functions(unsigned most = 4) {
     PlaceFunctions f;
 #if defined(__GNUC__) && defined(__x86_64__)
-    if (cpu_has_avx2_fma()) {
+    if (most >= 4 && cpu_has_avx2_fma()) {
         f.four = place4_avx2;
         f.two = place2_avx2;
     }
@@ -588,7 +589,7 @@ PlaceFunctions pick_place_functions() {
     return f;
 }
 
-const PlaceFunctions kPlace = pick_place_functions();
+PlaceFunctions kPlace = pick_place_functions();
 
 // Adds weight c times the w kernel values to w cells of an array of
 // interleaved complex numbers.
@@ -1201,10 +1202,10 @@ struct BlockFunctions {
     void (*finish)(const BlockWork&, std::span<Evaluation>) = finish_generic;
 };
 
-BlockFunctions pick_block_functions() {
+BlockFunctions pick_block_functions(unsigned most = 4) {
     BlockFunctions f;
 #ifdef FASOGRAM_NUFFT_X86
-    if (cpu_has_avx2_fma()) {
+    if (most >= 4 && cpu_has_avx2_fma()) {
         f.spread = spread_avx2;
         f.finish = finish_avx2;
     }
@@ -1212,9 +1213,19 @@ BlockFunctions pick_block_functions() {
     return f;
 }
 
-const BlockFunctions kBlock = pick_block_functions();
+BlockFunctions kBlock = pick_block_functions();
 
 } // namespace
+
+unsigned nufft_kernel_lanes(unsigned most) {
+    if (most != 0 && most != 2 && most != 4)
+        throw std::invalid_argument("nufft_kernel_lanes: 0, 2 or 4");
+    const unsigned at_most = most == 0 ? 4 : most;
+    kRows = pick_row_functions(at_most);
+    kPlace = pick_place_functions(at_most);
+    kBlock = pick_block_functions(at_most);
+    return kRows.row == row_plain::row ? 2 : 4;
+}
 
 void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& ws) const {
     const Plan& pl = *plan_;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -80,11 +81,22 @@ unsigned widest() {
     return 2;
 }
 
+// The width solve_batch takes where its caller leaves it (0: the widest).
+unsigned engine_width = 0;
+
 } // namespace
 
 unsigned solve_batch_widest() {
     static const unsigned w = widest();
     return w;
+}
+
+unsigned solve_batch_lanes(unsigned most) {
+    if (most != 0 && most != 2 && most != 4 && most != 8)
+        throw std::invalid_argument("solve_batch_lanes: 0, 2, 4 or 8");
+    const unsigned widest_here = solve_batch_widest();
+    engine_width = most == 0 || most >= widest_here ? 0 : most;
+    return engine_width == 0 ? widest_here : engine_width;
 }
 
 void solve_batch(const SumColumns& s, std::size_t count, const Prepared& p, dd::DD offset,
@@ -116,7 +128,7 @@ void solve_batch(const SumColumns& s, std::size_t count, const Prepared& p, dd::
     g.where = where;
     g.done = done;
     g.bounds = bounds;
-    if (width == 0) width = solve_batch_widest();
+    if (width == 0) width = engine_width == 0 ? solve_batch_widest() : engine_width;
 #ifdef FASOGRAM_SOLVE_X86
     if (width == 8 && cpu_has_avx512()) return avx512::solve(g);
     if (width == 4 && cpu_has_avx2_fma()) return avx2::solve(g);

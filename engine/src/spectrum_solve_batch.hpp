@@ -36,7 +36,13 @@ void solve_batch(const SumColumns& s, std::size_t count, const Prepared& p, dd::
                  double unit, Evaluation* out, const std::uint32_t* where, std::uint8_t* done,
                  double* bounds = nullptr, unsigned width = 0);
 
-// The widths solve_batch can take on this processor, widest first.
+// The widest width solve_batch can take on this processor.
 unsigned solve_batch_widest();
+
+// The width solve_batch takes where its caller leaves it: at most `most`
+// lanes (2, 4 or 8; 0: the widest the processor has), where the processor
+// has them, for the engine's tests of every width through the engine's own
+// calls; not while a call runs.  Returns the width taken.
+unsigned solve_batch_lanes(unsigned most);
 
 } // namespace fasogram::detail

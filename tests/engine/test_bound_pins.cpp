@@ -12,6 +12,7 @@
 // levels make the sums of h y as coherent as those of h.  A few times off
 // the whole days keep every fit away from exact singularity.
 #include "fasogram/spectrum.hpp"
+#include "kernel_widths.hpp"
 #include "mp_reference.hpp"
 #include "spectrum_internal.hpp"
 
@@ -219,30 +220,37 @@ Worst fast_sums(const Series& d, Window w, const FrequencyGrid& g) {
 TEST(BoundPins, TransformSumsOfWholeDaysAtDyadicFrequencies) {
     // 20000 whole days, grid 0 .. 1/2 c/d in 1024 or 2048 steps: blocks of
     // 512 frequencies put every point of a transform at the same offset in
-    // its cell.
+    // its cell.  With the code of every vector width the processor has:
+    // the four-lane code fuses its multiply-adds (kernel values, spreading,
+    // fits), the two-lane code does not.
     const Series d = whole_days(20000);
-    Worst all;
-    for (const std::int64_t steps : {1024, 2048}) {
-        const Worst w = transform_sums(d, Window::square, {0.0, 0.5, steps, 0.0}, 512);
-        w.print(steps == 1024 ? "transforms, 1024 steps" : "transforms, 2048 steps");
-        EXPECT_LE(w.mu, 1.0) << w.where_mu;
-        EXPECT_LE(w.eta, 1.0) << w.where_eta;
-        EXPECT_GE(w.fits, 100);
-        all.mu = std::max(all.mu, w.mu);
-        all.eta = std::max(all.eta, w.eta);
+    for (const unsigned width : test_widths::widths_here<test_widths::TransformWidth>({4, 2})) {
+        const test_widths::TransformWidth tw(width);
+        const std::string lanes = std::to_string(width) + " lanes";
+        Worst all;
+        for (const std::int64_t steps : {1024, 2048}) {
+            const Worst w = transform_sums(d, Window::square, {0.0, 0.5, steps, 0.0}, 512);
+            w.print(("transforms, " + std::to_string(steps) + " steps, " + lanes).c_str());
+            EXPECT_LE(w.mu, 1.0) << lanes << ": " << w.where_mu;
+            EXPECT_LE(w.eta, 1.0) << lanes << ": " << w.where_eta;
+            EXPECT_GE(w.fits, 100);
+            all.mu = std::max(all.mu, w.mu);
+            all.eta = std::max(all.eta, w.eta);
+        }
+        // Nearly tight: a bound a fifth the size would not hold.
+        EXPECT_GT(all.mu, 0.2) << lanes;
+        EXPECT_GT(all.eta, 0.2) << lanes;
+        // The rounding of the spreading and the FFTs, amplified by |1/Phi|
+        // at the block's ends: longer, with noise for values, at 1/8192 c/d
+        // steps (the first frequency of a block, 0 c/d, is the one nearest
+        // the bound).
+        const Worst edge = transform_sums(whole_days(50000, false), Window::square,
+                                          {0.0, 0.5, 4096, 0.0}, 512, 4096);
+        edge.print(("transforms, 50000 days, " + lanes).c_str());
+        EXPECT_LE(edge.mu, 1.0) << lanes << ": " << edge.where_mu;
+        EXPECT_LE(edge.eta, 1.0) << lanes << ": " << edge.where_eta;
+        EXPECT_GT(edge.mu, 0.2) << lanes;
     }
-    // Nearly tight: a bound a fifth the size would not hold.
-    EXPECT_GT(all.mu, 0.2);
-    EXPECT_GT(all.eta, 0.2);
-    // The rounding of the spreading and the FFTs, amplified by |1/Phi| at
-    // the block's ends: longer, with noise for values, at 1/8192 c/d steps
-    // (the first frequency of a block, 0 c/d, is the one nearest the bound).
-    const Worst edge =
-        transform_sums(whole_days(50000, false), Window::square, {0.0, 0.5, 4096, 0.0}, 512, 4096);
-    edge.print("transforms, 50000 days");
-    EXPECT_LE(edge.mu, 1.0) << edge.where_mu;
-    EXPECT_LE(edge.eta, 1.0) << edge.where_eta;
-    EXPECT_GT(edge.mu, 0.2);
 }
 
 TEST(BoundPins, FastSumsOfWholeDaysAtDyadicFrequencies) {
@@ -267,15 +275,6 @@ TEST(BoundPins, FastSumsOfWholeDaysAtDyadicFrequencies) {
     EXPECT_GT(all.eta, 0.005);
 }
 
-// The fast sums' kernels of at most `lanes` doubles while one is alive.
-struct KernelWidth {
-    unsigned lanes;
-    explicit KernelWidth(unsigned most) : lanes(detail::fast_kernel_lanes(most)) {}
-    ~KernelWidth() { detail::fast_kernel_lanes(0); }
-    KernelWidth(const KernelWidth&) = delete;
-    KernelWidth& operator=(const KernelWidth&) = delete;
-};
-
 // A group whose neighbours differ by many steps: runs of at most four
 // distinct steps, a step that is not exact (a jump from a subnormal
 // frequency) and a step back down, each anchored afresh where it must be.
@@ -296,7 +295,7 @@ TEST(BoundPins, FastSumsOverIrregularSteps) {
     ASSERT_EQ(freqs.size(), detail::kFastGroup);
     for (const unsigned width : {8u, 4u, 2u})
         for (Window w : {Window::square, Window::hanning}) {
-            const KernelWidth kw(width);
+            const test_widths::FastWidth kw(width);
             if (kw.lanes != width || (width < 8 && w == Window::hanning)) continue;
             const Prepared p = detail::prepare_series(d.t, d.x, {}, w);
             const detail::FastEvaluator fast(p);
@@ -452,37 +451,45 @@ constexpr Longer kLonger[] = {{30000, 1024}, {30000, 2048}, {50000, 2048}};
 
 TEST(BoundPins, FitsOfLongerWholeDaySeriesAtTheHalfDayAlias) {
     // rho and C1 .. C3 at 1/2 c/d, the grid's last frequency, against the
-    // 640-bit reference: their bounds hold, the first-order terms doubled.
-    for (const Longer& c : kLonger) {
-        const Series d = whole_days(c.days);
-        const Prepared p = detail::prepare_series(d.t, d.x, {}, Window::square);
-        const FrequencyGrid g{0.0, 0.5, c.steps, 0.0};
-        const detail::NufftEvaluator nufft(p, g, 512, 1);
-        auto ws = nufft.workspace();
-        const auto b = static_cast<std::int64_t>(nufft.block_size());
-        const std::int64_t first = (g.size() - 1) / b * b;
-        std::vector<Evaluation> out(static_cast<std::size_t>(g.size() - first));
-        std::vector<detail::FitRecord> records;
-        detail::fit_records() = &records;
-        nufft.evaluate(first, out, *ws);
-        detail::fit_records() = nullptr;
-        ASSERT_FALSE(records.empty());
-        const detail::FitRecord& r = records.back();
-        ASSERT_EQ(r.point.f, 0.5);
-        const mp_reference::Exact exact = mp_reference::reference_fit(d.t, d.x, 0.5, &p.h);
-        const mp_reference::Big* x[4] = {&exact.rho, &exact.c1, &exact.c2, &exact.c3};
-        const double v[4] = {r.point.rho, r.point.c1, r.point.c2, r.point.c3};
-        const double rest[4] = {r.rest.rho, r.rest.c1, r.rest.c2, r.rest.c3};
-        const double bound[4] = {r.bound.rho, r.bound.c1, r.bound.c2, r.bound.c3};
-        for (int k = 0; k < 4; ++k) {
-            const mp_reference::Big e =
-                *x[k] - mp_reference::Big(v[k]) - mp_reference::Big(rest[k]);
-            const double err = std::fabs(mpfr_get_d(e.p(), MPFR_RNDN));
-            EXPECT_LE(err, bound[k]) << c.days << " days, " << c.steps << " steps, value " << k;
-            std::printf("%d days, %ld steps, value %d: error %.3g, bound %.3g\n", c.days,
-                        static_cast<long>(c.steps), k, err, bound[k]);
+    // 640-bit reference: their bounds hold, the first-order terms doubled,
+    // with the transforms' code of every vector width the processor has
+    // (the narrower on the first series alone).
+    const std::vector<unsigned> widths =
+        test_widths::widths_here<test_widths::TransformWidth>({4, 2});
+    for (const unsigned width : widths)
+        for (const Longer& c : kLonger) {
+            if (width != widths.front() && &c != &kLonger[0]) continue;
+            const test_widths::TransformWidth tw(width);
+            const Series d = whole_days(c.days);
+            const Prepared p = detail::prepare_series(d.t, d.x, {}, Window::square);
+            const FrequencyGrid g{0.0, 0.5, c.steps, 0.0};
+            const detail::NufftEvaluator nufft(p, g, 512, 1);
+            auto ws = nufft.workspace();
+            const auto b = static_cast<std::int64_t>(nufft.block_size());
+            const std::int64_t first = (g.size() - 1) / b * b;
+            std::vector<Evaluation> out(static_cast<std::size_t>(g.size() - first));
+            std::vector<detail::FitRecord> records;
+            detail::fit_records() = &records;
+            nufft.evaluate(first, out, *ws);
+            detail::fit_records() = nullptr;
+            ASSERT_FALSE(records.empty());
+            const detail::FitRecord& r = records.back();
+            ASSERT_EQ(r.point.f, 0.5);
+            const mp_reference::Exact exact = mp_reference::reference_fit(d.t, d.x, 0.5, &p.h);
+            const mp_reference::Big* x[4] = {&exact.rho, &exact.c1, &exact.c2, &exact.c3};
+            const double v[4] = {r.point.rho, r.point.c1, r.point.c2, r.point.c3};
+            const double rest[4] = {r.rest.rho, r.rest.c1, r.rest.c2, r.rest.c3};
+            const double bound[4] = {r.bound.rho, r.bound.c1, r.bound.c2, r.bound.c3};
+            for (int k = 0; k < 4; ++k) {
+                const mp_reference::Big e =
+                    *x[k] - mp_reference::Big(v[k]) - mp_reference::Big(rest[k]);
+                const double err = std::fabs(mpfr_get_d(e.p(), MPFR_RNDN));
+                EXPECT_LE(err, bound[k]) << width << " lanes, " << c.days << " days, " << c.steps
+                                         << " steps, value " << k;
+                std::printf("%u lanes, %d days, %ld steps, value %d: error %.3g, bound %.3g\n",
+                            width, c.days, static_cast<long>(c.steps), k, err, bound[k]);
+            }
         }
-    }
 }
 
 // The errors of the sums of h y (and at 30000 days with 2048 steps those
@@ -493,13 +500,17 @@ TEST(BoundPins, FitsOfLongerWholeDaySeriesAtTheHalfDayAlias) {
 // bounds of rho and C1 .. C3 still hold (above); the sums' bound is to be
 // widened for such series.
 TEST(BoundPins, DISABLED_TransformSumsOfLongerWholeDaySeries) {
-    for (const Longer& c : kLonger) {
-        const Worst w =
-            transform_sums(whole_days(c.days), Window::square, {0.0, 0.5, c.steps, 0.0}, 512, 64);
-        w.print("transforms, longer series");
-        EXPECT_LE(w.mu, 1.0) << w.where_mu;
-        EXPECT_LE(w.eta, 1.0) << w.where_eta;
-    }
+    for (const unsigned width : test_widths::widths_here<test_widths::TransformWidth>({4, 2}))
+        for (const Longer& c : kLonger) {
+            const test_widths::TransformWidth tw(width);
+            const Worst w = transform_sums(whole_days(c.days), Window::square,
+                                           {0.0, 0.5, c.steps, 0.0}, 512, 64);
+            w.print(("transforms, longer series, " + std::to_string(c.days) + " days, " +
+                     std::to_string(c.steps) + " steps, " + std::to_string(width) + " lanes")
+                        .c_str());
+            EXPECT_LE(w.mu, 1.0) << w.where_mu;
+            EXPECT_LE(w.eta, 1.0) << w.where_eta;
+        }
 }
 
 // The same coherence in the direct fast sums: 400000 whole days, values

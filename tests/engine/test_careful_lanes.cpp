@@ -142,5 +142,39 @@ TEST(CarefulLanes, LanesGiveWhatOnePointAtATimeGives) {
 #endif
 }
 
+// The same for the engine's own four-lane code (the phases the careful runs
+// anchor at a frequency, compiled with the engine's options rather than
+// this file's): Julian-day times at a few frequencies, every point's cosine
+// and sine bit for bit those of one point at a time, whose error the test
+// above holds to the allowance.
+TEST(CarefulLanes, TheEnginesLanesGiveWhatOnePointAtATimeGives) {
+    if (!detail::cpu_has_avx2_fma()) GTEST_SKIP() << "no lanes on this processor";
+    std::vector<double> t, x;
+    std::uint64_t s = 33;
+    for (int i = 0; i < 4096; ++i) {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        t.push_back(2450000.5 + static_cast<double>(s >> 11) * 0x1p-53 * 4000.0);
+        x.push_back(static_cast<double>(i % 5));
+    }
+    const detail::Prepared p = detail::prepare_series(t, x, {}, Window::square);
+    const double steps[] = {1e-5};
+    const detail::CarefulRuns runs(p, steps, 1);
+    int checked = 0;
+    for (double f : {0.37, 1.0 + 1e-9, 2.7182818284590451, 123.456, 7.77e-3}) {
+        const double fs[] = {f};
+        const std::vector<SinCos> lanes = runs.phases(fs);
+        ASSERT_EQ(lanes.size(), p.t.size());
+        int differ = 0;
+        std::string first;
+        for (std::size_t i = 0; i < p.t.size(); ++i) {
+            const SinCos one = dd::sincos_cycles(dd::cycles(p.t[i], f));
+            if (!same(lanes[i], one) && differ++ == 0) first = "t = " + std::to_string(p.t[i]);
+            ++checked;
+        }
+        EXPECT_EQ(differ, 0) << "f = " << f << ", first at " << first;
+    }
+    EXPECT_EQ(checked, 5 * 4096);
+}
+
 } // namespace
 } // namespace fasogram

@@ -6,6 +6,7 @@
 // interval (x = +-pi/4 either side of the switch), whole quarter cycles and
 // tiny phases down to subnormal ones.
 #include "dd.hpp"
+#include "kernel_widths.hpp"
 #include "spectrum_internal.hpp"
 
 #include <mpfr.h>
@@ -77,54 +78,65 @@ struct Rng {
     }
 };
 
+// With the kernels of every vector width the processor has: the two-lane
+// code (for any x86-64) rounds every product and sum on its own, the wider
+// code may fuse them into multiply-adds.  The narrower widths take a
+// quarter of the Julian-day frequencies.
 TEST(FastAnchor, CosineAndSineWithinTheirBoundAgainstMpfr) {
-    AnchorCheck check;
-    Rng rng{42};
-    // Julian-day times over up to 30 years, frequencies up to 50 c/d: the
-    // phases the survey and the program see.  2000 frequencies of 1024
-    // points each.
-    std::vector<double> t(1024);
-    for (int j = 0; j < 2000; ++j) {
-        const double span = j % 2 == 0 ? 100.0 : 11000.0;
-        for (double& v : t) v = 2455000.0 + span * rng.uniform();
-        check.take(t, 50.0 * rng.uniform(), "Julian days");
-    }
-    // The ends of each reduction interval: t f = m/8 (x = +-pi/4, where the
-    // quarter cycle taken off switches) and whole quarter cycles.  With
-    // f = 1, t f = t: t within 4000 steps of 2^-55, 2^-51 and 2^-45 either
-    // side of m/8.  Then with a low part (t f has more bits than a double):
-    // t the nearest double to (n + m/8)/f and its neighbours, n up to 1e6.
-    const double f_low = 0.7390851332151607;
-    for (int m = -4; m <= 4; ++m) {
-        const double centre = m / 8.0;
-        for (int e : {-55, -51, -45}) {
+    const std::vector<unsigned> widths =
+        test_widths::widths_here<test_widths::FastWidth>({8, 4, 2});
+    for (const unsigned width : widths) {
+        const test_widths::FastWidth fw(width);
+        const bool widest = width == widths.front();
+        AnchorCheck check;
+        Rng rng{42};
+        // Julian-day times over up to 30 years, frequencies up to 50 c/d: the
+        // phases the survey and the program see.  2000 frequencies of 1024
+        // points each.
+        std::vector<double> t(1024);
+        for (int j = 0; j < (widest ? 2000 : 500); ++j) {
+            const double span = j % 2 == 0 ? 100.0 : 11000.0;
+            for (double& v : t) v = 2455000.0 + span * rng.uniform();
+            check.take(t, 50.0 * rng.uniform(), "Julian days");
+        }
+        // The ends of each reduction interval: t f = m/8 (x = +-pi/4, where the
+        // quarter cycle taken off switches) and whole quarter cycles.  With
+        // f = 1, t f = t: t within 4000 steps of 2^-55, 2^-51 and 2^-45 either
+        // side of m/8.  Then with a low part (t f has more bits than a double):
+        // t the nearest double to (n + m/8)/f and its neighbours, n up to 1e6.
+        const double f_low = 0.7390851332151607;
+        for (int m = -4; m <= 4; ++m) {
+            const double centre = m / 8.0;
+            for (int e : {-55, -51, -45}) {
+                std::vector<double> tt;
+                for (int j = -4000; j <= 4000; ++j) tt.push_back(centre + std::ldexp(j, e));
+                check.take(tt, 1.0, "interval ends");
+            }
             std::vector<double> tt;
-            for (int j = -4000; j <= 4000; ++j) tt.push_back(centre + std::ldexp(j, e));
-            check.take(tt, 1.0, "interval ends");
+            for (int j = 0; j < 4000; ++j) {
+                const double t0 = (std::floor(1e6 * rng.uniform()) + centre) / f_low;
+                for (int k = -2; k <= 2; ++k)
+                    tt.push_back(k < 0   ? std::nextafter(t0, -1.0)
+                                 : k > 0 ? std::nextafter(t0, 1e300)
+                                         : t0);
+            }
+            check.take(tt, f_low, "interval ends, low part");
         }
-        std::vector<double> tt;
-        for (int j = 0; j < 4000; ++j) {
-            const double t0 = (std::floor(1e6 * rng.uniform()) + centre) / f_low;
-            for (int k = -2; k <= 2; ++k)
-                tt.push_back(k < 0   ? std::nextafter(t0, -1.0)
-                             : k > 0 ? std::nextafter(t0, 1e300)
-                                     : t0);
+        // Tiny phases, down to subnormal ones, and phases just off whole cycles.
+        for (int e = -1074; e <= -3; ++e) {
+            const double f = std::ldexp(1.0 + rng.uniform(), e);
+            check.take({1.0, -1.0, 3.0, 1e6}, f, "tiny");
         }
-        check.take(tt, f_low, "interval ends, low part");
+        for (int j = 0; j < 200; ++j) {
+            const double t0 = 2455000.0 + j;
+            check.take({t0, -t0}, std::nextafter(1.0, 2.0 * (j % 2)), "near whole cycles");
+        }
+        std::printf("anchor, %u lanes: %zu cosines and sines, largest error %.4f units of 2^-53 "
+                    "(bound %.2f)\n",
+                    width, check.count, check.worst, detail::kFastAnchorUnits);
+        EXPECT_GE(check.count, widest ? std::size_t{2000000} : std::size_t{500000});
+        EXPECT_LE(check.worst, detail::kFastAnchorUnits) << width << " lanes: " << check.where;
     }
-    // Tiny phases, down to subnormal ones, and phases just off whole cycles.
-    for (int e = -1074; e <= -3; ++e) {
-        const double f = std::ldexp(1.0 + rng.uniform(), e);
-        check.take({1.0, -1.0, 3.0, 1e6}, f, "tiny");
-    }
-    for (int j = 0; j < 200; ++j) {
-        const double t0 = 2455000.0 + j;
-        check.take({t0, -t0}, std::nextafter(1.0, 2.0 * (j % 2)), "near whole cycles");
-    }
-    std::printf("anchor: %zu cosines and sines, largest error %.4f units of 2^-53 (bound %.2f)\n",
-                check.count, check.worst, detail::kFastAnchorUnits);
-    EXPECT_GE(check.count, std::size_t{2000000});
-    EXPECT_LE(check.worst, detail::kFastAnchorUnits) << check.where;
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 // transforms' error bound takes for it, the rows of kernel values of a point
 // against the kernel at the exact distances, and the truncation of a large
 // sum of same-signed weights against the term the bound adds for it.
+#include "kernel_widths.hpp"
 #include "mp_reference.hpp"
 #include "nufft_kernel.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
@@ -69,28 +71,43 @@ std::vector<double> arguments() {
     return e;
 }
 
+using test_widths::TransformWidth;
+
+// The widths the processor has, widest first: the four-lane code fuses its
+// multiply-adds, the two-lane code (compiled for any x86-64) does not.
+std::vector<unsigned> transform_widths() {
+    return test_widths::widths_here<TransformWidth>({4, 2});
+}
+
 TEST(NufftKernel, ExponentialWithinItsRoundingAndItsTruncation) {
     const std::vector<double> e = arguments();
-    std::vector<double> v(e.size());
-    detail::kernel_exp(e, v);
-    double worst_units = 0, worst_trunc = 0;
-    int above = 0; // the formula above the exponential by half the bound: never
-    for (std::size_t i = 0; i < e.size(); ++i) {
-        const Big exact = mp_exp(Big(-e[i]));
-        const double ex = to_double(exact);
-        worst_units = std::max(worst_units, std::fabs(to_double(Big(v[i]) - exact)) / ex / kUnit);
-        if (i % 7 != 0 && i < 250001) continue; // every adversarial argument, a seventh of the rest
-        const double d = to_double((exact_formula(e[i]) - exact) / exact);
-        worst_trunc = std::max(worst_trunc, std::fabs(d));
-        above += d > 0.5 * kKernelExpTruncation;
+    for (const unsigned width : transform_widths()) {
+        const TransformWidth tw(width);
+        std::vector<double> v(e.size());
+        detail::kernel_exp(e, v);
+        double worst_units = 0, worst_trunc = 0;
+        int above = 0; // the formula above the exponential by half the bound: never
+        for (std::size_t i = 0; i < e.size(); ++i) {
+            const Big exact = mp_exp(Big(-e[i]));
+            const double ex = to_double(exact);
+            worst_units =
+                std::max(worst_units, std::fabs(to_double(Big(v[i]) - exact)) / ex / kUnit);
+            if (i % 7 != 0 && i < 250001) continue; // every adversarial argument, a seventh
+            const double d = to_double((exact_formula(e[i]) - exact) / exact);
+            worst_trunc = std::max(worst_trunc, std::fabs(d));
+            above += d > 0.5 * kKernelExpTruncation;
+        }
+        std::printf("%u lanes: exponential within %.3f units, truncation %.4g of its bound\n",
+                    width, worst_units, worst_trunc / kKernelExpTruncation);
+        // The stated allowances hold and are nearly tight: the rounding
+        // reaches past a unit, the truncation within 2% of its bound (at
+        // r = -ln2/64), with the multiply-adds fused or not.
+        EXPECT_LE(worst_units, kKernelExpUnits) << width << " lanes";
+        EXPECT_GE(worst_units, 0.9) << width << " lanes";
+        EXPECT_LE(worst_trunc, kKernelExpTruncation) << width << " lanes";
+        EXPECT_GE(worst_trunc, 0.98 * kKernelExpTruncation) << width << " lanes";
+        EXPECT_EQ(above, 0) << width << " lanes";
     }
-    // The stated allowances hold and are nearly tight: the rounding reaches
-    // past a unit, the truncation within 2% of its bound (at r = -ln2/64).
-    EXPECT_LE(worst_units, kKernelExpUnits);
-    EXPECT_GE(worst_units, 0.9);
-    EXPECT_LE(worst_trunc, kKernelExpTruncation);
-    EXPECT_GE(worst_trunc, 0.98 * kKernelExpTruncation);
-    EXPECT_EQ(above, 0);
     // Out of range.
     std::vector<double> bad = {47.5}, out(1);
     EXPECT_THROW(detail::kernel_exp(bad, out), std::invalid_argument);
@@ -127,38 +144,42 @@ TEST(NufftKernel, RowsAgainstTheKernelAndTheirTruncationAgainstTheBound) {
     // On values below 1e-11, next to the kernel's ends, where the allowance
     // holds to first order only, what it misses is absolute and far below
     // the 1e-17 of the weights' moduli the aliasing term adds as a margin.
-    double worst = 0, most_sum = 0, excess = 0;
     const double b = detail::kernel_approximation_bound();
-    for (int i = -2048; i < 2048; ++i) {
-        const double x = i / 4096.0 + std::abs(i % 3) * 0x1p-40;
-        double v[detail::kKernelWidth], e[detail::kKernelWidth], units[detail::kKernelWidth];
-        detail::kernel_row(x, v, e, units);
-        Big sum;
-        for (int j = 0; j < detail::kKernelWidth; ++j) {
-            const Big k = exact_kernel(j, x);
-            sum = sum + k;
-            const double kd = to_double(k);
-            if (kd == 0.0) {
-                EXPECT_EQ(v[j], 0.0);
-                EXPECT_EQ(e[j], 0.0);
-                continue;
+    for (const unsigned width : transform_widths()) {
+        const TransformWidth tw(width);
+        double worst = 0, most_sum = 0, excess = 0;
+        for (int i = -2048; i < 2048; ++i) {
+            const double x = i / 4096.0 + std::abs(i % 3) * 0x1p-40;
+            double v[detail::kKernelWidth], e[detail::kKernelWidth], units[detail::kKernelWidth];
+            detail::kernel_row(x, v, e, units);
+            Big sum;
+            for (int j = 0; j < detail::kKernelWidth; ++j) {
+                const Big k = exact_kernel(j, x);
+                sum = sum + k;
+                const double kd = to_double(k);
+                if (kd == 0.0) {
+                    EXPECT_EQ(v[j], 0.0);
+                    EXPECT_EQ(e[j], 0.0);
+                    continue;
+                }
+                const double allowed = units[j] * kUnit + kKernelExpTruncation;
+                const double err = std::fabs(to_double(Big(v[j]) - k));
+                if (kd > 1e-11)
+                    worst = std::max(worst, err / kd / allowed);
+                else
+                    excess = std::max(excess, err - allowed * kd);
             }
-            const double allowed = units[j] * kUnit + kKernelExpTruncation;
-            const double err = std::fabs(to_double(Big(v[j]) - k));
-            if (kd > 1e-11)
-                worst = std::max(worst, err / kd / allowed);
-            else
-                excess = std::max(excess, err - allowed * kd);
+            most_sum = std::max(most_sum, to_double(sum));
         }
-        most_sum = std::max(most_sum, to_double(sum));
+        EXPECT_LE(worst, 1.0) << width << " lanes";
+        EXPECT_LE(excess, 1e-25) << width << " lanes";
+        std::printf("%u lanes: worst %.3f of the allowance, excess at the ends %.2e\n", width,
+                    worst, excess);
+        // The bound is the truncation times the largest sum of kernel values,
+        // nearly tight.
+        EXPECT_LE(most_sum * kKernelExpTruncation, b);
+        EXPECT_GE(most_sum * kKernelExpTruncation, b * (1 - 1e-6));
     }
-    EXPECT_LE(worst, 1.0);
-    EXPECT_LE(excess, 1e-25);
-    std::printf("worst %.3f of the allowance, excess at the ends %.2e\n", worst, excess);
-    // The bound is the truncation times the largest sum of kernel values,
-    // nearly tight.
-    EXPECT_LE(most_sum * kKernelExpTruncation, b);
-    EXPECT_GE(most_sum * kKernelExpTruncation, b * (1 - 1e-6));
     EXPECT_THROW(detail::kernel_row(0.5, nullptr, nullptr, nullptr), std::invalid_argument);
 }
 
