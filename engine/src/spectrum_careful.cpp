@@ -20,12 +20,19 @@ using dd::DD;
 
 constexpr double kLambda = 6.0;
 constexpr std::size_t kBlock = 256;
-// What one rotation adds to the error of a phase's cosine and sine, in
-// units of 2^-104: the error of the step's own (at most one unit, as any
-// exactly reduced phase) turns up in both products, and the four products
-// and two sums round (0.63 units a rotation measured against 640-bit phases
-// in tests/engine/test_error_bounds.cpp).
-constexpr double kUnitsPerRotation = 2.0;
+// The error of an exactly reduced phase's cosine and sine in double-double,
+// in units of 2^-104: the table's entries err by up to 0.53 units, the
+// polynomials and the double-double products that join them to the entry
+// by about as much again (measured against 640-bit values: 1.07 units at
+// worst, at phases next to the entry of 22/256 cycle, in
+// tests/engine/test_careful_lanes.cpp).
+constexpr double kPhaseUnits = 2.0;
+// What one rotation adds, in the same units: the error of the step's own
+// (at most kPhaseUnits, as any exactly reduced phase) turns up in both
+// products, and the four products and two sums round (0.63 units a
+// rotation measured against 640-bit phases in
+// tests/engine/test_error_bounds.cpp).
+constexpr double kUnitsPerRotation = kPhaseUnits + 1.0;
 
 // The distinct phases of the weighted points, up to three: the fit is
 // singular exactly when the points sit on at most two phases.
@@ -241,7 +248,7 @@ int& fit_precision() {
 }
 
 double careful_phase_units(std::size_t rotations) {
-    return 1.0 + kUnitsPerRotation * static_cast<double>(rotations);
+    return kPhaseUnits + kUnitsPerRotation * static_cast<double>(rotations);
 }
 
 namespace {
