@@ -12,33 +12,24 @@
 
 namespace fasogram::test_widths {
 
+// One of the engine's width switches (`set(most)` takes at most `most`
+// lanes and returns the width taken; 0 restores the widest), held for the
+// lifetime of the object.
+template <unsigned (*Set)(unsigned)> struct Width {
+    unsigned lanes;
+    explicit Width(unsigned most) : lanes(Set(most)) {}
+    ~Width() { Set(0); }
+    Width(const Width&) = delete;
+    Width& operator=(const Width&) = delete;
+};
+
 // The fast sums' kernels (2, 4 or 8 lanes), their anchor included.
-struct FastWidth {
-    unsigned lanes;
-    explicit FastWidth(unsigned most) : lanes(detail::fast_kernel_lanes(most)) {}
-    ~FastWidth() { detail::fast_kernel_lanes(0); }
-    FastWidth(const FastWidth&) = delete;
-    FastWidth& operator=(const FastWidth&) = delete;
-};
-
+using FastWidth = Width<detail::fast_kernel_lanes>;
 // The transforms' kernel rows, placing, spreading and fits (2 or 4 lanes).
-struct TransformWidth {
-    unsigned lanes;
-    explicit TransformWidth(unsigned most) : lanes(detail::nufft_kernel_lanes(most)) {}
-    ~TransformWidth() { detail::nufft_kernel_lanes(0); }
-    TransformWidth(const TransformWidth&) = delete;
-    TransformWidth& operator=(const TransformWidth&) = delete;
-};
-
+using TransformWidth = Width<detail::nufft_kernel_lanes>;
 // The vectors that solve the fits of the fast sums and the transforms
 // (2, 4 or 8 lanes).
-struct SolveWidth {
-    unsigned lanes;
-    explicit SolveWidth(unsigned most) : lanes(detail::solve_batch_lanes(most)) {}
-    ~SolveWidth() { detail::solve_batch_lanes(0); }
-    SolveWidth(const SolveWidth&) = delete;
-    SolveWidth& operator=(const SolveWidth&) = delete;
-};
+using SolveWidth = Width<detail::solve_batch_lanes>;
 
 // Of `candidates`, widest first, those that Width takes as asked on this
 // processor.

@@ -333,6 +333,23 @@ TEST(BoundPins, FastSumsOverIrregularSteps) {
         }
 }
 
+// The exact sums of `d` (square window) at 1 c/d against the reference,
+// each within its bound.
+Worst exact_sums_at_one(const Series& d, const char* what) {
+    const Prepared p = detail::prepare_series(d.t, d.x, {}, Window::square);
+    const detail::FastEvaluator fast(p);
+    auto sc = fast.scratch();
+    Worst v;
+    SumsRecording rec;
+    fast.evaluate_alone(1.0, *sc);
+    EXPECT_FALSE(rec.records.empty());
+    for (const SumRecord& r : rec.records) v.take(r, reference_sums(p, 1.0, p.centre));
+    v.print(what);
+    EXPECT_LE(v.mu, 1.0) << what << ": " << v.where_mu;
+    EXPECT_LE(v.eta, 1.0) << what << ": " << v.where_eta;
+    return v;
+}
+
 // The sums with every term added exactly, at each frequency's own anchor:
 // their bound has no allowance for the additions, so the terms' own
 // roundings, repeated by phase, come near it.
@@ -389,17 +406,7 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
         one.t.push_back(1000.0 + i + offset);
         one.x.push_back(i % 3 == 0 ? 1.0 : 2.0);
     }
-    const Prepared p = detail::prepare_series(one.t, one.x, {}, Window::square);
-    const detail::FastEvaluator fast(p);
-    auto sc = fast.scratch();
-    Worst v;
-    SumsRecording rec;
-    fast.evaluate_alone(1.0, *sc);
-    ASSERT_FALSE(rec.records.empty());
-    for (const SumRecord& r : rec.records) v.take(r, reference_sums(p, 1.0, p.centre));
-    v.print("exact sums, one phase");
-    EXPECT_LE(v.mu, 1.0) << v.where_mu;
-    EXPECT_LE(v.eta, 1.0) << v.where_eta;
+    const Worst v = exact_sums_at_one(one, "exact sums, one phase");
     EXPECT_GT(v.mu, 0.25) << v.where_mu;
 
     // Two phases, the fractions of a day where the anchor's cosine errs
@@ -423,17 +430,7 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
         two.t.push_back(1000.0 + i + (i % 2 == 0 ? up : down));
         two.x.push_back(i % 2 == 0 ? 0.1 : 10.0);
     }
-    const Prepared q = detail::prepare_series(two.t, two.x, {}, Window::square);
-    const detail::FastEvaluator fast2(q);
-    auto sc2 = fast2.scratch();
-    Worst v2;
-    rec.records.clear();
-    fast2.evaluate_alone(1.0, *sc2);
-    ASSERT_FALSE(rec.records.empty());
-    for (const SumRecord& r : rec.records) v2.take(r, reference_sums(q, 1.0, q.centre));
-    v2.print("exact sums, two phases");
-    EXPECT_LE(v2.mu, 1.0) << v2.where_mu;
-    EXPECT_LE(v2.eta, 1.0) << v2.where_eta;
+    const Worst v2 = exact_sums_at_one(two, "exact sums, two phases");
     EXPECT_GT(v2.eta, 0.25) << v2.where_eta;
     // The phases' errors alone reach 0.61 of eta; the products rounded
     // instead of carried exactly, 0.68, and x - centre taken as rounded,
