@@ -385,8 +385,10 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
     // Every point at one phase, the one (of 4096 fractions of a day) where
     // the anchor's cosine and sine make the largest error in a product of
     // two: the points' errors are all the same, and their sum comes within
-    // a third of the bound.
+    // a third of the bound.  (The same scan finds the fractions where the
+    // cosine errs most either way, for the two phases below.)
     double worst_err = -1.0, offset = 0.0;
+    double up = 0.0, down = 0.0, most_up = -1.0, most_down = 1.0;
     for (int k = 0; k < 4096; ++k) {
         const double t[1] = {1000.0 + k / 4096.0};
         double c[1], sn[1];
@@ -400,6 +402,9 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
             worst_err = static_cast<double>(e);
             offset = k / 4096.0;
         }
+        const double ec = static_cast<double>(static_cast<quad>(c[0]) - cq) / 0x1p-53;
+        if (ec > most_up) most_up = ec, up = k / 4096.0;
+        if (ec < most_down) most_down = ec, down = k / 4096.0;
     }
     Series one;
     for (int i = 0; i < 20000; ++i) {
@@ -414,17 +419,6 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
     // 10 at the second: the sums of h y c add both errors up (h y has
     // opposite signs at the two), and x - centre at 0.1 is rounded the
     // same way at every such point, which the products must carry.
-    double up = 0.0, down = 0.0, most_up = -1.0, most_down = 1.0;
-    for (int k = 0; k < 4096; ++k) {
-        const double t[1] = {1000.0 + k / 4096.0};
-        double c[1], sn[1];
-        detail::fast_anchor(t, 1.0, c, sn);
-        quad sq, cq;
-        sincosq(2 * M_PIq * (k / 4096.0), &sq, &cq);
-        const double e = static_cast<double>(static_cast<quad>(c[0]) - cq) / 0x1p-53;
-        if (e > most_up) most_up = e, up = k / 4096.0;
-        if (e < most_down) most_down = e, down = k / 4096.0;
-    }
     Series two;
     for (int i = 0; i < 20000; ++i) {
         two.t.push_back(1000.0 + i + (i % 2 == 0 ? up : down));
