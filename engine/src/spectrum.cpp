@@ -497,8 +497,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     kept.clear();
     std::vector<std::size_t> careful;
     std::vector<double> freqs;
-    // Made for the first unsettled frequency.
-    std::unique_ptr<FastEvaluator> direct;
+    const FastEvaluator fast(p);
     std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     const auto ub = static_cast<std::size_t>(block);
@@ -535,8 +534,6 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
                 else
                     groups.emplace_back(k, 1);
             }
-            if (!direct) direct = std::make_unique<FastEvaluator>(p);
-            const FastEvaluator& fast = *direct;
             // A frequency alone gains little from the sums in double at its
             // anchor (about one in a hundred of those the transforms leave
             // is settled there): it goes straight to the exact sums.

@@ -19,6 +19,7 @@
 #include "target_region.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -320,8 +321,6 @@ SpareArrays& spare_arrays() {
     return s;
 }
 
-} // namespace
-
 // The cosine and sine of each point's phase 2 pi t d for one difference d
 // of neighbouring frequencies, as an anchor computes them (the vectors past
 // the points are not set).
@@ -345,8 +344,6 @@ struct StepTable {
 // as many tables as fit in kStepTableBytes, and at least a run's.
 constexpr std::size_t kRunTables = 4;
 constexpr std::size_t kStepTableBytes = std::size_t{16} << 20;
-
-namespace {
 
 std::size_t table_bytes(const Prepared::Layout& l) {
     return 2 * l.vectors * sizeof(vd);
@@ -373,7 +370,6 @@ struct FastEvaluator::Scratch {
     std::vector<const vd*> rs = std::vector<const vd*>(kFastGroup);
     std::vector<std::unique_ptr<StepTable>> tables;
     std::uint64_t runs = 0;
-    std::vector<double> run_steps;
 };
 
 namespace {
@@ -461,17 +457,17 @@ Evaluation solve_fit_twice(const Prepared& p, const LSums& u, SumBounds bd, doub
 namespace {
 
 // How far a run from freqs[0] goes: while each difference of neighbours is
-// exact and one of at most `most`, gathered in `steps`.
-std::size_t run_length(std::span<const double> freqs, std::size_t most,
-                       std::vector<double>& steps) {
-    steps.clear();
-    std::size_t k = 1;
+// exact and one of at most `most` (at most kRunTables).
+std::size_t run_length(std::span<const double> freqs, std::size_t most) {
+    std::array<double, kRunTables> steps{};
+    std::size_t distinct = 0, k = 1;
     for (; k < freqs.size(); ++k) {
         const dd::DD d = dd::two_sum(freqs[k], -freqs[k - 1]);
         if (d.lo != 0.0 || !(d.hi != 0.0)) break;
-        if (std::find(steps.begin(), steps.end(), d.hi) != steps.end()) continue;
-        if (steps.size() == most) break;
-        steps.push_back(d.hi);
+        if (std::find(steps.begin(), steps.begin() + distinct, d.hi) != steps.begin() + distinct)
+            continue;
+        if (distinct == most) break;
+        steps[distinct++] = d.hi;
     }
     return k;
 }
@@ -560,8 +556,8 @@ void FastEvaluator::evaluate(std::span<const double> freqs, std::span<Evaluation
     if (count == 0) return;
     // The group by runs, each anchored afresh.
     for (std::size_t first = 0; first < count;) {
-        const std::size_t len = run_length(freqs.subspan(first, count - first),
-                                           run_tables(*series_.layout), sc.run_steps);
+        const std::size_t len =
+            run_length(freqs.subspan(first, count - first), run_tables(*series_.layout));
         evaluate_run(freqs.subspan(first, len), first, sc);
         first += len;
     }

@@ -128,8 +128,8 @@ struct SumRecord {
 };
 std::vector<SumRecord>*& sum_records();
 
-// Fast evaluation of `count` frequencies in increasing order, grid
-// neighbours (the values in `freqs` are the ones fitted).  `count` is at
+// Fast evaluation of `count` frequencies, grid neighbours in order (the
+// values in `freqs` are the ones fitted).  `count` is at
 // most kFastGroup.  The phases are anchored at the first frequency and
 // turned from each frequency to the next by the exact difference of the
 // two, through a table of that difference's cosine and sine per point; a
