@@ -33,7 +33,13 @@
 //     direct sums bound theirs: lambda sqrt(sum of squares) with lambda = 6,
 //     amplified by |1/Phi| (0.27 in the middle of the block, 3.9 at its
 //     ends); the sums of squares are computed once per grid;
+//   - what of the rounding is common to every point (points sharing their
+//     offsets and phases, as whole-day series do), relative to the result
+//     (common_units);
 //   - the deconvolution, a few units of the result.
+// This is a model of the roundings, not a worst case: the worst case adds
+// the points' errors up in full, about sqrt(N) times wider, and would
+// settle few digits of long series.
 // The first-order term adds its own bound times 2 pi |delta_m|, the second
 // order (2 pi delta_m u)^2/2 sum |c_i|.
 #include "nufft_kernel.hpp"
@@ -422,6 +428,7 @@ struct Positions {
     std::vector<std::uint32_t> cell; // first of the w cells
     std::vector<double> offset;      // the point's offset within its cell less 1/2
     Buffer table;                    // kernel values, w per point (or none)
+    std::uint32_t most_per_cell = 0; // the most points any cell adds up
     std::size_t table_size = 0;
     Positions() = default;
     Positions(const Positions&) = delete;
@@ -531,7 +538,9 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     // and cleared: by the points where they reach fewer places than there
     // are cells, else cell by cell.
     std::array<double, K> acc{}, norm{};
+    std::uint32_t most = 0;
     auto take = [&](std::size_t at) {
+        most = std::max(most, count[at]);
         const auto times = static_cast<double>(count[at]);
         count[at] = 0;
         for (std::size_t k = 0; k < K; ++k) {
@@ -551,6 +560,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         for (std::size_t at = 0; at < n; ++at)
             if (count[at] != 0) take(at);
     }
+    ps.most_per_cell = most;
     const double levels = std::log2(static_cast<double>(n));
     std::array<double, K> out{};
     for (std::size_t k = 0; k < K; ++k)
@@ -605,6 +615,26 @@ FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __res
 
 namespace {
 
+// The rounding bound above takes the points' errors as independent.  Where
+// many points share their offsets within their cells and their phases (a
+// series sampled at whole days, on a grid whose step divides a cycle a day
+// evenly), they round the same way: every cell then adds the same sums in
+// the same order, and the FFT adds those equal errors up in the modes the
+// values fill.  An error common to every term, relative to it, is that
+// same share of the mode's value, and is bounded in units of kUnit of the
+// value's modulus: the weight's rounding, the additions of the fullest
+// cell as a random walk (lambda sqrt(count), as the bound above takes
+// them), the FFT's levels and, amplified by |Phi(0)/Phi(m/n)| (a pattern
+// of kernel errors shared by every point turns with the mode as the
+// kernel's transform does), the kernel value's rounding and the
+// product's.
+double common_units(const Positions& ps, std::size_t n, double weight_units) {
+    const double levels = std::log2(static_cast<double>(n));
+    return weight_units + kLambda * std::sqrt(static_cast<double>(ps.most_per_cell)) +
+           kFftRounding * levels;
+}
+constexpr double kCommonKernelUnits = kKernelExpUnits + 1.0;
+
 // What depends on the transform size alone: the FFTW plan and, by |m| = 0
 // .. n/4, 1/Phi(m/n) and the aliasing bound.
 struct Transform {
@@ -624,6 +654,8 @@ struct NufftEvaluator::Plan {
     std::vector<double> u, hy;
     Positions at_f, at_2f;
     std::array<double, kTransforms> l1{}, rounding{};
+    // The common relative error but the kernel's (common_units).
+    std::array<double, kTransforms> common{};
 
     Plan(const Prepared& series, const FrequencyGrid& g) : p(series), grid(g) {}
 };
@@ -906,8 +938,10 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     }
     for (const std::exception_ptr& e : error)
         if (e) std::rethrow_exception(e);
-    for (std::size_t k = 0; k < kTransforms; ++k)
+    for (std::size_t k = 0; k < kTransforms; ++k) {
         pl.rounding[k] = kLambda * kUnit * std::sqrt(k < 4 ? at_f[k] : at_2f[k - 4]);
+        pl.common[k] = common_units(k < 4 ? pl.at_f : pl.at_2f, pl.n, kWeightRounding[k]);
+    }
 }
 
 NufftEvaluator::~NufftEvaluator() = default;
@@ -1001,6 +1035,7 @@ struct BlockWork {
     const double* alias = nullptr;
     const double* l1 = nullptr;
     const double* rounding = nullptr;
+    const double* common = nullptr;
     double df = 0, fc = 0, t_mid = 0, u_max = 0;
     std::int64_t first = 0, centre = 0;
     std::size_t n = 0;
@@ -1082,12 +1117,15 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         }
         const double rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
         const double deconv = b.deconv[am];
+        const double kernel = kCommonKernelUnits * deconv / b.deconv[0];
         double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
         for (std::size_t k = 0; k < kTransforms; ++k) {
             re[k] = b.cells[k][2 * idx] * deconv;
             im[k] = b.cells[k][2 * idx + 1] * deconv;
             mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
-            err[k] = b.alias[am] * b.l1[k] + deconv * b.rounding[k] + 2 * kUnit * mod[k];
+            // The deconvolution's 2 units, and the common error.
+            const double units = 2 + b.common[k] + kernel;
+            err[k] = b.alias[am] * b.l1[k] + deconv * b.rounding[k] + units * kUnit * mod[k];
         }
         // rot (A + i d A'): the sum at f, and at 2f with 2d and rot^2.
         auto turn = [](double c, double s, double ar, double ai, double dr, double di, double r) {
@@ -1246,6 +1284,7 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     b.alias = pl.transform->alias.data();
     b.l1 = pl.l1.data();
     b.rounding = pl.rounding.data();
+    b.common = pl.common.data();
     b.df = pl.df;
     b.t_mid = pl.t_mid;
     b.u_max = pl.u_max;
