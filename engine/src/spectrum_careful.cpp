@@ -18,21 +18,38 @@ namespace {
 
 using dd::DD;
 
-constexpr double kLambda = 6.0;
 constexpr std::size_t kBlock = 256;
-// The error of an exactly reduced phase's cosine and sine in double-double,
-// in units of 2^-104: the table's entries err by up to 0.53 units, the
-// polynomials and the double-double products that join them to the entry
-// by about as much again (measured against 640-bit values: 1.07 units at
-// worst, at phases next to the entry of 22/256 cycle, in
-// tests/engine/test_careful_lanes.cpp).
-constexpr double kPhaseUnits = 2.0;
-// What one rotation adds, in the same units: the error of the step's own
-// (at most kPhaseUnits, as any exactly reduced phase) turns up in both
-// products, and the four products and two sums round (0.63 units a
-// rotation measured against 640-bit phases in
-// tests/engine/test_error_bounds.cpp).
-constexpr double kUnitsPerRotation = kPhaseUnits + 1.0;
+// The error of an exactly reduced phase's cosine and sine in double-double
+// (dd::sincos_cycles), in units U = 2^-104, in the worst case.  With
+// u = 2^-53 (U = 4 u^2), a product of two double-doubles rounds within
+// 8 u^2 = 2 U of itself (the two cross products, their sum, the dropped
+// low product and the sum with the low part of the exact high product: 1,
+// 1, 2, 1 and 3 u^2), an accurate sum of two within 3 u^2 + 13 u^3 (Joldes,
+// Muller and Popescu's bound for that addition), 0.75 U.  The reduction to
+// v within 1/512 cycle of a table entry j is exact; x = 2 pi v is within
+// 2.02 U of itself (the product, and 2 pi's own double-double, 0.02 U),
+// |x| <= 0.01228; sin x = x + x x^2 p_s within 0.04 U (the sum's rounding
+// and x's; the cubic term and its roundings under 1e-5 U, the series'
+// truncation far below), cos x = 1 + x^2 p_c within 0.76 U.  Then with the
+// entries within kCarefulTableUnits (every one checked against 640 bits),
+// c = c_j cos x - s_j sin x errs by at most
+//   kCarefulTableUnits (1 + 0.0123) + 0.76 |c_j| + 0.04 |s_j|
+//     + 2 (|c_j cos x| + |s_j sin x|) + 0.75 |c|
+// where the products' magnitudes add up to at most 1 (the dot product of
+// two unit vectors, up to their roundings), so 1.0123 kCarefulTableUnits +
+// 3.55; the sine's is smaller (|s_j| <= 0.71): 4.1 units at most, and the
+// quarter-cycle turns are exact.  (Measured against 640-bit values: 1.07 units at worst, at
+// phases next to the entry of 22/256 cycle, in
+// tests/engine/test_careful_lanes.cpp.)
+constexpr double kPhaseUnits = 1.0123 * kCarefulTableUnits + 3.55;
+// A rotation by a step's phase (its own error kPhaseUnits in each part, at
+// most sqrt(2) kPhaseUnits in modulus) turns the error of the kept phase
+// with it, leaving its modulus as it was, adds the step's, and rounds
+// within 2 U (|c c_d| + |s s_d| <= 1 again) + 0.75 U in each part, 2.75
+// sqrt(2) = 3.89 U in modulus, taken as 4.  So after k >= 1 rotations the
+// modulus of the error, and each part's, is within
+// sqrt(2) kPhaseUnits (k + 1) + 4 k.
+constexpr double kRotationUnits = 4.0;
 
 // The distinct phases of the weighted points, up to three: the fit is
 // singular exactly when the points sit on at most two phases.
@@ -64,9 +81,7 @@ void add_to(Sums<DD>& a, const Sums<DD>& b) {
 // The sums of one frequency with what their error bounds need.
 struct Accumulated {
     Sums<DD> total;
-    double norm_h = 0, norm_hy = 0; // sums of squares of the terms
-    double part_h = 0, part_hy = 0; // sums over blocks of (block sum of |term|)^2
-    double sum_h = 0, sum_hy = 0;   // sums of |term|
+    double sum_h = 0, sum_hy = 0; // sums of |term|
     std::size_t blocks = 0;
 };
 
@@ -93,15 +108,11 @@ Accumulated accumulate_scalar(const Prepared& p, double f) {
         block.hyc = block.hyc + hc * xm;
         block.hys = block.hys + hs * xm;
         const double hy = std::fabs(h * xm.hi);
-        a.norm_h += h * h;
-        a.norm_hy += hy * hy;
         block_h += h;
         block_hy += hy;
         if (++in_block == kBlock) {
             add_to(a.total, block);
             block = Sums<DD>{};
-            a.part_h += block_h * block_h;
-            a.part_hy += block_hy * block_hy;
             a.sum_h += block_h;
             a.sum_hy += block_hy;
             block_h = block_hy = 0;
@@ -111,8 +122,6 @@ Accumulated accumulate_scalar(const Prepared& p, double f) {
     }
     if (in_block > 0) {
         add_to(a.total, block);
-        a.part_h += block_h * block_h;
-        a.part_hy += block_hy * block_hy;
         a.sum_h += block_h;
         a.sum_hy += block_hy;
         ++a.blocks;
@@ -248,7 +257,9 @@ int& fit_precision() {
 }
 
 double careful_phase_units(std::size_t rotations) {
-    return kPhaseUnits + kUnitsPerRotation * static_cast<double>(rotations);
+    if (rotations == 0) return kPhaseUnits;
+    const auto k = static_cast<double>(rotations);
+    return std::sqrt(2.0) * kPhaseUnits * (k + 1.0) + kRotationUnits * k;
 }
 
 namespace {
@@ -257,19 +268,23 @@ namespace {
 // `rotations` rotations from their last exact reduction.
 Evaluation solve_careful(const Prepared& p, double f, const Accumulated& a, Digits digits,
                          std::size_t rotations) {
-    // Each phase is good to about one unit (a few more after rotations);
-    // each product and sum adds a few.  (The lanes add up their blocks
-    // another way, within the same allowance: see accumulate_lanes in
-    // spectrum_careful_lanes.inc.)
+    // Each phase is good to `phase` units (more after rotations), which a
+    // term carries at most 8 times (h c^2 twice over, and the products'
+    // roundings); each addition rounds within 4 units of the sum of |term|
+    // it has added up: at most kBlock - 1 of them within a block and one
+    // more a block into the total.  All at their largest and of one sign,
+    // as points whose phases repeat make them: the bound is the worst case,
+    // and at 2^-104 a unit even that of a million points settles the
+    // digits.  (The lanes add up their blocks another way, within the same
+    // allowance: see accumulate_lanes in spectrum_careful_lanes.inc.)  The
+    // sums of |term| are themselves rounded, within a relative 2^-45.
     constexpr double u = dd::kUnit;
-    const double nb = std::sqrt(static_cast<double>(a.blocks));
-    const double kb = static_cast<double>(kBlock);
-    const double phase = careful_phase_units(rotations);
+    const double per_term = 8.0 * careful_phase_units(rotations) +
+                            4.0 * static_cast<double>(kBlock) + 4.0 * static_cast<double>(a.blocks);
+    const double rounded = 1.0 + 0x1p-40;
     SumBounds bd;
-    bd.mu = kLambda * (2.0 * 4.0 * phase * u * std::sqrt(a.norm_h) +
-                       4.0 * u * std::sqrt(kb * a.part_h) + 4.0 * u * nb * a.sum_h);
-    bd.eta = kLambda * (8.0 * phase * u * std::sqrt(a.norm_hy) +
-                        4.0 * u * std::sqrt(kb * a.part_hy) + 4.0 * u * nb * a.sum_hy);
+    bd.mu = per_term * u * a.sum_h * rounded;
+    bd.eta = per_term * u * a.sum_hy * rounded;
     bd.unit = 4.0 * u;
     fit_precision() = 106;
     const Evaluation e = solve_fit(a.total, p, DD{}, bd, f, digits);

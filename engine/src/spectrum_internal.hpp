@@ -210,8 +210,10 @@ class CarefulRuns {
     std::unique_ptr<Tables> tables_;
 };
 // The error of a phase's cosine and sine after `rotations` rotations from
-// its exact reduction, in units of 2^-104.
+// its exact reduction, in units of 2^-104, and that of the entries of the
+// double-double table of cosines and sines it starts from.
 double careful_phase_units(std::size_t rotations);
+inline constexpr double kCarefulTableUnits = 0.54;
 
 // The same in multiple precision, doubled until the digits are settled;
 // `best` is what to return when even the widest precision does not settle

@@ -127,6 +127,32 @@ TEST(CarefulLanes, CosinesAndSinesOfOnePointAtATimeWithinTheirAllowance) {
                 where.c_str());
 }
 
+TEST(CarefulLanes, TableEntriesWithinTheirAllowance) {
+    // Every entry of the table the cosines and sines start from, against
+    // 640 bits: the allowance the phases' bound is derived from holds, and
+    // is nearly reached.
+    Big two_pi;
+    mpfr_const_pi(two_pi.p(), MPFR_RNDN);
+    mpfr_mul_2ui(two_pi.p(), two_pi.p(), 1, MPFR_RNDN);
+    const dd::SinCosTable& table = dd::sincos_table();
+    double worst = 0.0;
+    int at = -1;
+    for (int j = 0; j <= 32; ++j) {
+        const Big ph = two_pi * Big(j / 256.0);
+        Big c, s;
+        mpfr_sin_cos(s.p(), c.p(), ph.p(), MPFR_RNDN);
+        const dd::SinCos& e = table.entry[static_cast<std::size_t>(j)];
+        const double err = std::max(error_of(c, e.c), error_of(s, e.s)) / dd::kUnit;
+        EXPECT_LE(err, detail::kCarefulTableUnits) << "entry " << j;
+        if (err > worst) {
+            worst = err;
+            at = j;
+        }
+    }
+    EXPECT_GT(worst, 0.9 * detail::kCarefulTableUnits) << "entry " << at;
+    std::printf("table of 33 entries: worst error %.3g units (entry %d)\n", worst, at);
+}
+
 TEST(CarefulLanes, LanesGiveWhatOnePointAtATimeGives) {
 #ifdef FASOGRAM_HAVE_DD_LANES
     const std::vector<DD> r = phases();
