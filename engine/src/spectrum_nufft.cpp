@@ -441,29 +441,38 @@ struct Positions {
 // Places the points for the transforms of one step, whose weights have
 // moduli mod[k] and gamma[k] units of rounding, and returns the sums of
 // squares of their roundings in units of kUnit^2: each point's weight,
-// kernel values and their product, the
-// accumulation of each cell (each addition rounds within the sum of the
-// moduli reaching the cell) and the FFT (its input's norm is at most that
-// of those sums).
+// kernel values and their product, the accumulation of each cell and the
+// FFT (its input's norm is at most that of the sums of the moduli reaching
+// each cell).  Each addition onto a cell rounds within the sum of the
+// moduli that have reached the cell so far, the points being spread in the
+// order they are placed (and the one that folds the cells past the last
+// onto the first ones within the cell's whole sum): with `running`, the
+// squares of those running sums are added up, about a third of what
+// allowing each addition the whole sum does on cells that hundreds of
+// points reach, but a dependent sum more per cell and weight.  Worth it
+// where a grid has more than one block: the frequencies a wider bound
+// leaves unsettled cost more than it does.
 template <std::size_t K> struct PlaceWork {
     const std::vector<double>* t = nullptr;
     double step = 0;
     std::size_t n = 0;
     bool keep_table = false;
+    bool running = false; // the additions' allowance from the running sums
     std::array<const std::vector<double>*, K> mod{};
     std::array<double, K> gamma{};
     Positions* out = nullptr;
 };
 
 // What the rounding bound needs of each cell: the sum of the moduli of the
-// weights spread onto it (K of them, side by side) and how many points reach
-// it.  Kept on each thread from call to call, and all zero between calls:
-// a call clears the cells it touched, so that series of few points on large
-// grids cost in proportion to their points rather than to the cells (and
-// fault no new pages in on every call).  At most 4 n doubles and n counts
-// a thread, n at most twice the largest block.
+// weights spread onto it (K of them, side by side), the sum of the squares
+// of those running sums after each addition, and how many points reach
+// it.  Kept on each thread from call to call, and all zero
+// between calls: a call clears the cells it touched, so that series of few
+// points on large grids cost in proportion to their points rather than to
+// the cells (and fault no new pages in on every call).  At most 8 n doubles
+// and n counts a thread, n at most twice the largest block.
 struct CellTally {
-    std::vector<double> sums;
+    std::vector<double> sums, squares;
     std::vector<std::uint32_t> count;
 };
 
@@ -471,11 +480,14 @@ CellTally& cell_tally(std::size_t n, std::size_t k) {
     thread_local CellTally tally;
     // New elements are zero, and so are the old ones between calls.
     if (tally.count.size() < n) tally.count.resize(n);
-    if (tally.sums.size() < k * n) tally.sums.resize(k * n);
+    if (tally.sums.size() < k * n) {
+        tally.sums.resize(k * n);
+        tally.squares.resize(k * n);
+    }
     return tally;
 }
 
-template <std::size_t K, class Rows>
+template <std::size_t K, class Rows, bool Running>
 FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
     const std::vector<double>& t = *w.t;
@@ -488,6 +500,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     }
     CellTally& tally = cell_tally(n, K);
     double* const sums = tally.sums.data();
+    double* const squares = tally.squares.data();
     std::uint32_t* const count = tally.count.data();
     std::array<double, K> point{};
     const double nd = static_cast<double>(n);
@@ -529,7 +542,13 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
                 // product's.
                 const double rj = (gk[k] + units[j]) * v[j];
                 e[k] += rj * rj;
-                sums[K * at + k] += c[k] * v[j];
+                if constexpr (Running) {
+                    const double r = sums[K * at + k] + c[k] * v[j];
+                    sums[K * at + k] = r;
+                    squares[K * at + k] += r * r;
+                } else {
+                    sums[K * at + k] += c[k] * v[j];
+                }
             }
         }
         for (std::size_t k = 0; k < K; ++k) point[k] += c[k] * c[k] * e[k];
@@ -546,7 +565,12 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         for (std::size_t k = 0; k < K; ++k) {
             const double s = sums[K * at + k];
             sums[K * at + k] = 0.0;
-            acc[k] += times * s * s;
+            if constexpr (Running) {
+                acc[k] += squares[K * at + k] + s * s;
+                squares[K * at + k] = 0.0;
+            } else {
+                acc[k] += times * s * s;
+            }
             norm[k] += s * s;
         }
     };
@@ -569,17 +593,17 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
 }
 
 std::array<double, 4> place4_generic(const PlaceWork<4>& w) {
-    return place_body<4, PlainRows>(w);
+    return w.running ? place_body<4, PlainRows, true>(w) : place_body<4, PlainRows, false>(w);
 }
 std::array<double, 2> place2_generic(const PlaceWork<2>& w) {
-    return place_body<2, PlainRows>(w);
+    return w.running ? place_body<2, PlainRows, true>(w) : place_body<2, PlainRows, false>(w);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const PlaceWork<4>& w) {
-    return place_body<4, Avx2Rows>(w);
+    return w.running ? place_body<4, Avx2Rows, true>(w) : place_body<4, Avx2Rows, false>(w);
 }
 __attribute__((target("avx2,fma"))) std::array<double, 2> place2_avx2(const PlaceWork<2>& w) {
-    return place_body<2, Avx2Rows>(w);
+    return w.running ? place_body<2, Avx2Rows, true>(w) : place_body<2, Avx2Rows, false>(w);
 }
 #endif
 
@@ -623,14 +647,14 @@ namespace {
 // values fill.  An error common to every term, relative to it, is that
 // same share of the mode's value, and is bounded in units of kUnit of the
 // value's modulus: the weight's rounding, the additions of the fullest
-// cell as a random walk (lambda sqrt(count), as the bound above takes
-// them), the FFT's levels and, amplified by |Phi(0)/Phi(m/n)| (a pattern
-// of kernel errors shared by every point turns with the mode as the
-// kernel's transform does), the kernel value's rounding and the
-// product's.
+// cell in full (count - 1: on millions of whole days nearly equal terms
+// drift one way, past a random walk's allowance), the FFT's levels and,
+// amplified by |Phi(0)/Phi(m/n)| (a pattern of kernel errors shared by
+// every point turns with the mode as the kernel's transform does), the
+// kernel value's rounding and the product's.
 double common_units(const Positions& ps, std::size_t n, double weight_units) {
     const double levels = std::log2(static_cast<double>(n));
-    return weight_units + kLambda * std::sqrt(static_cast<double>(ps.most_per_cell)) +
+    return weight_units + std::max(0.0, static_cast<double>(ps.most_per_cell) - 1.0) +
            kFftRounding * levels;
 }
 constexpr double kCommonKernelUnits = kKernelExpUnits + 1.0;
@@ -873,6 +897,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         pl.hy[i] = series.h[i] * series.y[i];
     }
     const bool table = np * 2 * kWidth * sizeof(double) <= kTableBytes;
+    const bool several_blocks = grid.size() > static_cast<std::int64_t>(pl.block);
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
@@ -903,6 +928,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
                 w.step = pl.df;
                 w.n = pl.n;
                 w.keep_table = table;
+                w.running = several_blocks;
                 w.mod = {&mh, &mhy, &mhu, &mhyu};
                 w.gamma = {kWeightRounding[0], kWeightRounding[1], kWeightRounding[2],
                            kWeightRounding[3]};
@@ -914,6 +940,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
                 w.step = 2.0 * pl.df;
                 w.n = pl.n;
                 w.keep_table = table;
+                w.running = several_blocks;
                 w.mod = {&mh, &mhu};
                 w.gamma = {kWeightRounding[4], kWeightRounding[5]};
                 w.out = &pl.at_2f;
