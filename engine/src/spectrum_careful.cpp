@@ -38,8 +38,8 @@ constexpr std::size_t kBlock = 256;
 // where the products' magnitudes add up to at most 1 (the dot product of
 // two unit vectors, up to their roundings), so 1.0123 kCarefulTableUnits +
 // 3.55; the sine's is smaller (|s_j| <= 0.71): 4.1 units at most, and the
-// quarter-cycle turns are exact.  (Measured against 640-bit values: 1.07 units at worst, at
-// phases next to the entry of 22/256 cycle, in
+// quarter-cycle turns are exact.  (Measured against 640-bit values: 1.07
+// units at worst, at phases next to the entry of 22/256 cycle, in
 // tests/engine/test_careful_lanes.cpp.)
 constexpr double kPhaseUnits = 1.0123 * kCarefulTableUnits + 3.55;
 // A rotation by a step's phase (its own error kPhaseUnits in each part, at
