@@ -465,9 +465,9 @@ template <std::size_t K> struct PlaceWork {
 
 // What the rounding bound needs of each cell: the sum of the moduli of the
 // weights spread onto it (K of them, side by side), the sum of the squares
-// of those running sums after each addition, and how many points reach
-// it.  Kept on each thread from call to call, and all zero
-// between calls: a call clears the cells it touched, so that series of few
+// of those running sums after each addition (where they are tracked), and
+// how many points reach it.  Kept on each thread from call to call, and all
+// zero between calls: a call clears the cells it touched, so that series of few
 // points on large grids cost in proportion to their points rather than to
 // the cells (and fault no new pages in on every call).  At most 8 n doubles
 // and n counts a thread, n at most twice the largest block.
@@ -476,14 +476,12 @@ struct CellTally {
     std::vector<std::uint32_t> count;
 };
 
-CellTally& cell_tally(std::size_t n, std::size_t k) {
+CellTally& cell_tally(std::size_t n, std::size_t k, bool running) {
     thread_local CellTally tally;
     // New elements are zero, and so are the old ones between calls.
     if (tally.count.size() < n) tally.count.resize(n);
-    if (tally.sums.size() < k * n) {
-        tally.sums.resize(k * n);
-        tally.squares.resize(k * n);
-    }
+    if (tally.sums.size() < k * n) tally.sums.resize(k * n);
+    if (running && tally.squares.size() < k * n) tally.squares.resize(k * n);
     return tally;
 }
 
@@ -498,7 +496,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         ps.table_size = np * kWidth;
         ps.table = take_table(ps.table_size);
     }
-    CellTally& tally = cell_tally(n, K);
+    CellTally& tally = cell_tally(n, K, Running);
     double* const sums = tally.sums.data();
     double* const squares = tally.squares.data();
     std::uint32_t* const count = tally.count.data();
@@ -592,18 +590,24 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     return out;
 }
 
+// The body with or without the running sums, each its own code.
+template <std::size_t K, class Rows>
+FASOGRAM_SPREAD_INLINE std::array<double, K> place_either(const PlaceWork<K>& w) {
+    return w.running ? place_body<K, Rows, true>(w) : place_body<K, Rows, false>(w);
+}
+
 std::array<double, 4> place4_generic(const PlaceWork<4>& w) {
-    return w.running ? place_body<4, PlainRows, true>(w) : place_body<4, PlainRows, false>(w);
+    return place_either<4, PlainRows>(w);
 }
 std::array<double, 2> place2_generic(const PlaceWork<2>& w) {
-    return w.running ? place_body<2, PlainRows, true>(w) : place_body<2, PlainRows, false>(w);
+    return place_either<2, PlainRows>(w);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const PlaceWork<4>& w) {
-    return w.running ? place_body<4, Avx2Rows, true>(w) : place_body<4, Avx2Rows, false>(w);
+    return place_either<4, Avx2Rows>(w);
 }
 __attribute__((target("avx2,fma"))) std::array<double, 2> place2_avx2(const PlaceWork<2>& w) {
-    return w.running ? place_body<2, Avx2Rows, true>(w) : place_body<2, Avx2Rows, false>(w);
+    return place_either<2, Avx2Rows>(w);
 }
 #endif
 
