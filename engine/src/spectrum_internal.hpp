@@ -161,7 +161,7 @@ class FastEvaluator {
 // anchors its phases (for the engine's tests), and the bound of their error
 // against the exact values, in units of 2^-53.
 void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s);
-inline constexpr double kFastAnchorUnits = 1.5;
+inline constexpr double kFastAnchorUnits = 0.66;
 
 // The fast sums' kernels on vectors of at most `most` doubles (2, 4 or 8;
 // 0: the widest the processor has), where the processor has them, for the

@@ -387,8 +387,8 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
 
     // Every point at one phase, the one (of 4096 fractions of a day) where
     // the anchor's cosine and sine make the largest error in a product of
-    // two: the points' errors are all the same, and their sum comes within
-    // a third of the bound.  (The same scan finds the fractions where the
+    // two: the points' errors are all the same, and their sum comes to
+    // two thirds of the bound.  (The same scan finds the fractions where the
     // cosine errs most either way, for the two phases below.)
     double worst_err = -1.0, offset = 0.0;
     double up = 0.0, down = 0.0, most_up = -1.0, most_down = 1.0;
@@ -415,7 +415,7 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
         one.x.push_back(i % 3 == 0 ? 1.0 : 2.0);
     }
     const Worst v = exact_sums_at_one(one, "exact sums, one phase");
-    EXPECT_GT(v.mu, 0.25) << v.where_mu;
+    EXPECT_GT(v.mu, 0.6) << v.where_mu;
 
     // Two phases, the fractions of a day where the anchor's cosine errs
     // most upwards and most downwards, and two values, 0.1 at the first and
@@ -428,11 +428,10 @@ TEST(BoundPins, ExactSumsAtTheirOwnAnchors) {
         two.x.push_back(i % 2 == 0 ? 0.1 : 10.0);
     }
     const Worst v2 = exact_sums_at_one(two, "exact sums, two phases");
-    EXPECT_GT(v2.eta, 0.25) << v2.where_eta;
-    // The phases' errors alone reach 0.61 of eta; the products rounded
-    // instead of carried exactly, 0.68, and x - centre taken as rounded,
-    // 0.76.
-    EXPECT_LT(v2.eta, 0.65) << v2.where_eta;
+    // The sums come to 0.79 of eta.  With the products rounded instead of
+    // carried exactly they pass it (1.18); with x - centre taken as rounded
+    // the errors partly cancel (0.48).
+    EXPECT_GT(v2.eta, 0.7) << v2.where_eta;
 }
 
 // Longer whole-day series at the half-day alias, where the transforms'

@@ -193,8 +193,8 @@ TEST(Threads, RunsOfCarefulFrequenciesGiveTheSameBitsAndTheDigitsOfOneByOne) {
         SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
         const SpectrumEngine engine(s.t, s.x, w);
         const double lw = engine.line_width();
-        const FrequencyGrid grids[] = {{1.0 - 2e-4, 1.0 + 2e-4, 800, lw},
-                                       {-1.0 - 2e-4, -1.0 + 2e-4, 800, lw},
+        const FrequencyGrid grids[] = {{1.0 - 2e-4, 1.0 + 2e-4, 1600, lw},
+                                       {-1.0 - 2e-4, -1.0 + 2e-4, 1600, lw},
                                        {-2e-4, 2.5e-4, 1800, lw}};
         for (const FrequencyGrid& grid : grids) {
             SCOPED_TRACE(grid.f_ini);
@@ -203,7 +203,8 @@ TEST(Threads, RunsOfCarefulFrequenciesGiveTheSameBitsAndTheDigitsOfOneByOne) {
                 const std::size_t before = engine.stats().careful;
                 const auto one = points(engine, grid, path, 1, Digits::eight);
                 // Several segments of 32 careful frequencies.
-                EXPECT_GT(engine.stats().careful - before, 64u) << "too few careful to tell";
+                EXPECT_GT(engine.stats().careful - before, 64u)
+                    << "too few careful to tell: " << engine.stats().careful - before;
                 for (unsigned threads : {2u, 3u})
                     EXPECT_EQ(
                         differing_bits(one, points(engine, grid, path, threads, Digits::eight)), 0u)
