@@ -497,6 +497,7 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
     kept.clear();
     std::vector<std::size_t> careful;
     std::vector<double> freqs;
+    std::vector<std::vector<std::uint32_t>> unsettled;
     const FastEvaluator fast(p);
     std::vector<std::shared_ptr<FastEvaluator::Scratch>> scratch(nt);
     std::vector<std::pair<std::size_t, std::size_t>> groups;
@@ -505,19 +506,25 @@ void run_nufft(const Prepared& p, const FrequencyGrid& grid,
         const std::int64_t last = std::min(count, first + workers * block);
         out.resize(static_cast<std::size_t>(last - first));
         const auto blocks = static_cast<std::size_t>((last - first + block - 1) / block);
+        unsettled.resize(blocks);
         parallel_for(p, blocks, workers, [&](std::size_t b, unsigned id) {
             if (!space[id]) space[id] = nufft.workspace();
             const auto start = static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
             const std::size_t len = std::min(out.size() - start, static_cast<std::size_t>(block));
             nufft.evaluate(first + static_cast<std::int64_t>(start),
-                           std::span<Evaluation>(out).subspan(start, len), *space[id]);
+                           std::span<Evaluation>(out).subspan(start, len), *space[id],
+                           &unsettled[b]);
         });
+        // The frequencies are wanted where the digits are not settled alone
+        // (the others are not read again but to be handed on).
         careful.clear();
         freqs.resize(out.size());
-        for (std::size_t k = 0; k < out.size(); ++k) {
-            freqs[k] = out[k].point.f;
-            if (!out[k].settled) careful.push_back(k);
-        }
+        for (std::size_t b = 0; b < blocks; ++b)
+            for (const std::uint32_t l : unsettled[b]) {
+                const std::size_t k = b * ub + l;
+                freqs[k] = out[k].point.f;
+                careful.push_back(k);
+            }
         // The bound of the transforms is far wider than that of the direct
         // sums: what they leave unsettled is fitted again by the direct sums
         // (a cosine and a sine per point in double, a group of grid

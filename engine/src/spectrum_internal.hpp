@@ -240,8 +240,10 @@ class NufftEvaluator {
     struct Workspace;
     std::shared_ptr<Workspace> workspace() const;
     // Evaluates grid indices first .. first + out.size() - 1 (at most
-    // block_size() of them).
-    void evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& w) const;
+    // block_size() of them); `unsettled`, where not null, gets the places in
+    // `out` of those whose digits are not settled, in order.
+    void evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& w,
+                  std::vector<std::uint32_t>* unsettled = nullptr) const;
 
     // The block size for a grid of `count` frequencies run on `workers`
     // threads at once.

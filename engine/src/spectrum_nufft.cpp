@@ -1122,7 +1122,8 @@ struct BlockWork {
     const double* hy = nullptr;
     const double* u = nullptr;
     std::array<double*, kTransforms> cells{};
-    SolveScratch* solve = nullptr; // the fits' columns, of the workspace
+    SolveScratch* solve = nullptr;                   // the fits' columns, of the workspace
+    std::vector<std::uint32_t>* unsettled = nullptr; // (NufftEvaluator::evaluate)
     const double* deconv = nullptr;
     const double* alias = nullptr;
     const double* l1 = nullptr;
@@ -1375,6 +1376,10 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         bd.unit = kLongUnit;
         e = solve_fit(s, p, p.centre_offset, bd, f);
     }
+    // (while the chunk's evaluations are still in the cache)
+    if (b.unsettled)
+        for (std::size_t l = from; l < to; ++l)
+            if (!out[l].settled) b.unsettled->push_back(static_cast<std::uint32_t>(l));
 }
 
 // A chunk of the block at a time: its columns stay in the cache between
@@ -1437,7 +1442,8 @@ unsigned nufft_kernel_lanes(unsigned most) {
     return kRows.row == row_plain::row ? 2 : 4;
 }
 
-void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& ws) const {
+void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& ws,
+                              std::vector<std::uint32_t>* unsettled) const {
     const Plan& pl = *plan_;
     const Prepared& p = pl.p;
     const std::size_t count = std::min(out.size(), pl.block);
@@ -1470,6 +1476,8 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
         ws.freqs[l] = pl.grid.frequency(first + static_cast<std::int64_t>(l));
     b.freqs = ws.freqs.data();
     b.solve = &ws.solve;
+    b.unsettled = unsettled;
+    if (unsettled) unsettled->clear();
 
     // Phase factors of the weights at f_c (t f_c reduced exactly, its
     // cosine and sine within 1.5 units of 2^-53, eight points at a time, as
