@@ -69,4 +69,11 @@ double kernel_approximation_bound();
 // width taken.
 unsigned nufft_kernel_lanes(unsigned most);
 
+// The most points the transforms add up on cells of their own before
+// adding their sums onto the transform's (1 to 256, 256 unless set; 1:
+// every point straight onto the transform's cells), for the engine's
+// tests.  Not while a call runs or an evaluator lives.  Returns the limit
+// before.
+std::size_t nufft_group_limit(std::size_t most);
+
 } // namespace fasogram::detail

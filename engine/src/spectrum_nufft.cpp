@@ -85,6 +85,16 @@ constexpr double kBeta = kKernelBeta;     // kernel shape
 constexpr int kTransforms = 6;            // h, hy, hu, hyu at f; h, hu at 2f
 constexpr std::size_t kMaxBlock = 131072; // grid frequencies per transform
 constexpr std::size_t kMinBlock = 512;
+// Points that follow each other and start within kSlack cells of the
+// group's first (the points of one night, on a grid of fine steps) are
+// added up exactly onto cells of their own first, at most kGroup of them,
+// and their sums then rounded once and added to the transform's cells: a
+// cell that hundreds of points reach adds a few groups' sums instead of
+// every point's, on grids of more than one block (see PlaceWork).
+constexpr std::size_t kSlack = 4;
+constexpr std::size_t kGroup = 256;
+constexpr std::size_t kPad = kWidth + kSlack; // cells past the last
+std::size_t group_limit = kGroup;             // (nufft_group_limit)
 // Kernel tables are kept for every point unless they would take more.
 constexpr std::size_t kTableBytes = std::size_t{256} << 20;
 
@@ -428,7 +438,11 @@ struct Positions {
     std::vector<std::uint32_t> cell; // first of the w cells
     std::vector<double> offset;      // the point's offset within its cell less 1/2
     Buffer table;                    // kernel values, w per point (or none)
-    std::uint32_t most_per_cell = 0; // the most points any cell adds up
+    // Where the points are spread in groups: the first point of each
+    // group, and the number of points as the last entry (else empty).
+    std::vector<std::uint32_t> group;
+    // The most additions any term of a cell's sum passes through.
+    std::size_t chain = 0;
     std::size_t table_size = 0;
     Positions() = default;
     Positions(const Positions&) = delete;
@@ -451,7 +465,17 @@ struct Positions {
 // allowing each addition the whole sum does on cells that hundreds of
 // points reach, but a dependent sum more per cell and weight.  Worth it
 // where a grid has more than one block: the frequencies a wider bound
-// leaves unsettled cost more than it does.
+// leaves unsettled cost more than it does.  There the points are also
+// placed in groups (kGroup), which the spreading follows: a group's sums
+// are added up exactly (a two-sum each, the errors carried), rounded once
+// (within 1.01 units of themselves: the carried errors' own roundings are
+// below 256 u of a unit) and added onto the cells within their running
+// sums, as a point's weight is.  Those roundings are of the groups' sums,
+// each relative to itself, so that groups of the same points (nights of
+// repeated measurements) round alike relative to their terms, which the
+// share common to every point counts; the additions within a group,
+// rounded, would not (they round relative to the group's running sums, in
+// every group alike, and the FFT adds them up past the bound).
 template <std::size_t K> struct PlaceWork {
     const std::vector<double>* t = nullptr;
     double step = 0;
@@ -492,6 +516,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     const std::size_t np = t.size(), n = w.n;
     ps.cell.resize(np);
     ps.offset.resize(np);
+    ps.group.clear();
     if (w.keep_table) {
         ps.table_size = np * kWidth;
         ps.table = take_table(ps.table_size);
@@ -504,6 +529,28 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
     double v[kWidth], ex[kWidth], units[kWidth];
+    // The group being placed (with the running sums): its first cell, its
+    // points, how far past the first cell they start and its sums by cell
+    // (zero between groups).
+    double local[kPad * K] = {};
+    std::array<double, K> grouped{};
+    std::size_t base = 0, members = 0, reach = 0, largest = 0;
+    auto add_group = [&] {
+        for (std::size_t o = 0; o < reach + kWidth; ++o) {
+            const std::size_t at = base + o < n ? base + o : base + o - n;
+            ++count[at];
+            for (std::size_t k = 0; k < K; ++k) {
+                const double l = local[K * o + k];
+                // (a point alone is added onto the cells directly)
+                if (members > 1) grouped[k] += 1.01 * 1.01 * l * l;
+                const double r = sums[K * at + k] + l;
+                sums[K * at + k] = r;
+                squares[K * at + k] += r * r;
+                local[K * o + k] = 0.0;
+            }
+        }
+        largest = std::max(largest, members);
+    };
     for (std::size_t i = 0; i < np; ++i) {
         const dd::DD r = dd::cycles(t[i], w.step);
         const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
@@ -531,19 +578,29 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
             c[k] = (*w.mod[k])[i];
             gk[k] = w.gamma[k] + 1.0;
         }
+        std::size_t ahead = 0;
+        if constexpr (Running) {
+            ahead = cell >= base ? cell - base : cell + n - base;
+            if (members == 0 || members >= group_limit || ahead > kSlack) {
+                if (members != 0) add_group();
+                ps.group.push_back(static_cast<std::uint32_t>(i));
+                base = cell;
+                members = reach = ahead = 0;
+            }
+            ++members;
+            reach = std::max(reach, ahead);
+        }
         for (std::size_t j = 0; j < kWidth; ++j) {
             // The cells past the last are the first ones again.
             const std::size_t at = cell + j < n ? cell + j : cell + j - n;
-            ++count[at];
+            if constexpr (!Running) ++count[at];
             for (std::size_t k = 0; k < K; ++k) {
                 // The weight's roundings, the kernel value's and the
                 // product's.
                 const double rj = (gk[k] + units[j]) * v[j];
                 e[k] += rj * rj;
                 if constexpr (Running) {
-                    const double r = sums[K * at + k] + c[k] * v[j];
-                    sums[K * at + k] = r;
-                    squares[K * at + k] += r * r;
+                    local[K * (ahead + j) + k] += c[k] * v[j];
                 } else {
                     sums[K * at + k] += c[k] * v[j];
                 }
@@ -551,9 +608,14 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         }
         for (std::size_t k = 0; k < K; ++k) point[k] += c[k] * c[k] * e[k];
     }
+    if constexpr (Running) {
+        if (members != 0) add_group();
+        ps.group.push_back(static_cast<std::uint32_t>(np));
+    }
     // Each cell's accumulation and its share of the FFT's input norm, read
     // and cleared: by the points where they reach fewer places than there
-    // are cells, else cell by cell.
+    // are cells, else cell by cell.  (A group's cells are those its points
+    // reach.)
     std::array<double, K> acc{}, norm{};
     std::uint32_t most = 0;
     auto take = [&](std::size_t at) {
@@ -582,11 +644,14 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         for (std::size_t at = 0; at < n; ++at)
             if (count[at] != 0) take(at);
     }
-    ps.most_per_cell = most;
+    // A term passes through the rounding of its group's sum and the
+    // additions of the groups' sums onto its cell, or through those of
+    // every point's.
+    ps.chain = (most > 0 ? most - 1 : 0) + (Running && largest > 1 ? 1 : 0);
     const double levels = std::log2(static_cast<double>(n));
     std::array<double, K> out{};
     for (std::size_t k = 0; k < K; ++k)
-        out[k] = point[k] + acc[k] + kFftRounding * kFftRounding * levels * norm[k];
+        out[k] = point[k] + acc[k] + grouped[k] + kFftRounding * kFftRounding * levels * norm[k];
     return out;
 }
 
@@ -639,6 +704,19 @@ FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __res
     }
 }
 
+// The same onto cells whose sums are kept exactly: each product rounded
+// (as the spreading's are), added by a two-sum, its error carried.
+FASOGRAM_SPREAD_INLINE void add_exactly(double* __restrict hi, double* __restrict lo,
+                                        const double* __restrict k, double cr, double ci) {
+    for (int j = 0; j < 2 * kWidth; ++j) {
+        const double p = (j % 2 == 0 ? cr : ci) * k[j / 2];
+        const double s = hi[j] + p;
+        const double b = s - hi[j];
+        lo[j] += (hi[j] - (s - b)) + (p - b);
+        hi[j] = s;
+    }
+}
+
 } // namespace
 
 namespace {
@@ -650,16 +728,17 @@ namespace {
 // the same order, and the FFT adds those equal errors up in the modes the
 // values fill.  An error common to every term, relative to it, is that
 // same share of the mode's value, and is bounded in units of kUnit of the
-// value's modulus: the weight's rounding, the additions of the fullest
-// cell in full (count - 1: on millions of whole days nearly equal terms
-// drift one way, past a random walk's allowance), the FFT's levels and,
+// value's modulus: the weight's rounding, the additions a term passes
+// through in full (Positions::chain: on millions of whole days nearly equal
+// terms drift one way, past a random walk's allowance; a sum of j terms
+// rounds within j of them, so a term is off by at most one unit of the
+// final sum per addition after it), the FFT's levels and,
 // amplified by |Phi(0)/Phi(m/n)| (a pattern of kernel errors shared by
 // every point turns with the mode as the kernel's transform does), the
 // kernel value's rounding and the product's.
 double common_units(const Positions& ps, std::size_t n, double weight_units) {
     const double levels = std::log2(static_cast<double>(n));
-    return weight_units + std::max(0.0, static_cast<double>(ps.most_per_cell) - 1.0) +
-           kFftRounding * levels;
+    return weight_units + static_cast<double>(ps.chain) + kFftRounding * levels;
 }
 constexpr double kCommonKernelUnits = kKernelExpUnits + 1.0;
 
@@ -875,7 +954,7 @@ void unlock_pool_after_fork() {
 }
 
 std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
-    return kTransforms * 2 * (ws.n + kWidth) * sizeof(double) +
+    return kTransforms * 2 * (ws.n + kPad) * sizeof(double) +
            (ws.phase.capacity() + ws.freqs.capacity() + ws.cos.capacity() + ws.sin.capacity()) *
                sizeof(double) +
            ws.solve.bytes();
@@ -998,7 +1077,7 @@ std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
     if (!ws) {
         ws = std::make_unique<Workspace>();
         ws->n = n;
-        for (Buffer& b : ws->cells) b = complex_buffer(n + kWidth);
+        for (Buffer& b : ws->cells) b = complex_buffer(n + kPad);
     }
     ws->phase.resize(2 * plan_->p.t.size());
     ws->cos.resize(plan_->p.t.size());
@@ -1073,31 +1152,109 @@ struct BlockWork {
     std::size_t n = 0;
 };
 
+// The weights of the transforms at f of point i (h, h y, h u, h y u, each
+// re and im), and at 2f (h, h u).
+FASOGRAM_SPREAD_INLINE void weights_at_f(const BlockWork& b, std::size_t i, double (&c)[4][2]) {
+    const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1], hy = b.hy[i],
+                 u = b.u[i];
+    c[0][0] = h * er;
+    c[0][1] = h * ei;
+    c[1][0] = hy * er;
+    c[1][1] = hy * ei;
+    c[2][0] = c[0][0] * u;
+    c[2][1] = c[0][1] * u;
+    c[3][0] = c[1][0] * u;
+    c[3][1] = c[1][1] * u;
+}
+FASOGRAM_SPREAD_INLINE void weights_at_2f(const BlockWork& b, std::size_t i, double (&c)[2][2]) {
+    const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1], u = b.u[i];
+    const double sr = (er - ei) * (er + ei), si = 2.0 * er * ei;
+    c[0][0] = h * sr;
+    c[0][1] = h * si;
+    c[1][0] = h * sr * u;
+    c[1][1] = h * si * u;
+}
+
+// The points of one set of positions spread by their groups onto the
+// transforms' cells g[0..T-1]: a point alone straight onto them, the points
+// of a group onto cells of the group's own, whose sums are then added.
+template <class Rows, std::size_t T, class Weights>
+FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& ps, double* const* g,
+                                          Weights weights) {
+    const Prepared& p = *b.p;
+    const std::size_t n = b.n;
+    double scratch[kWidth], ex[kWidth], units[kWidth];
+    auto kernel_of = [&](std::size_t i) -> const double* {
+        if (ps.table) return &ps.table[i * kWidth];
+        Rows::row(ps.offset[i], scratch, ex, units);
+        return scratch;
+    };
+    // The group's sums exactly: hi + lo, each addition a two-sum.
+    alignas(64) double local[T][2 * kPad] = {};
+    alignas(64) double carried[T][2 * kPad] = {};
+    double c[T][2];
+    for (std::size_t gi = 0; gi + 1 < ps.group.size(); ++gi) {
+        const std::size_t first = ps.group[gi], last = ps.group[gi + 1];
+        const std::size_t base = ps.cell[first];
+        if (last - first == 1) {
+            if (p.h[first] == 0.0) continue;
+            weights(first, c);
+            const double* k = kernel_of(first);
+            for (std::size_t m = 0; m < T; ++m) add_spread(g[m] + 2 * base, k, c[m][0], c[m][1]);
+            continue;
+        }
+        std::size_t reach = 0;
+        for (std::size_t i = first; i < last; ++i) {
+            if (p.h[i] == 0.0) continue;
+            const std::size_t cell = ps.cell[i];
+            const std::size_t ahead = cell >= base ? cell - base : cell + n - base;
+            reach = std::max(reach, ahead);
+            weights(i, c);
+            const double* k = kernel_of(i);
+            for (std::size_t m = 0; m < T; ++m)
+                add_exactly(local[m] + 2 * ahead, carried[m] + 2 * ahead, k, c[m][0], c[m][1]);
+        }
+        for (std::size_t m = 0; m < T; ++m) {
+            double* const to = g[m] + 2 * base;
+            for (std::size_t o = 0; o < 2 * (reach + kWidth); ++o) {
+                to[o] += local[m][o] + carried[m][o];
+                local[m][o] = 0.0;
+                carried[m][o] = 0.0;
+            }
+        }
+    }
+}
+
 template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const Prepared& p = *b.p;
+    const auto& g = b.cells;
+    if (!b.at_f->group.empty()) {
+        double* const at_f[4] = {g[0], g[1], g[2], g[3]};
+        double* const at_2f[2] = {g[4], g[5]};
+        spread_groups<Rows, 4>(b, *b.at_f, at_f,
+                               [&b](std::size_t i, double(&c)[4][2]) { weights_at_f(b, i, c); });
+        spread_groups<Rows, 2>(b, *b.at_2f, at_2f,
+                               [&b](std::size_t i, double(&c)[2][2]) { weights_at_2f(b, i, c); });
+        return;
+    }
     double scratch[kWidth], ex[kWidth], units[kWidth];
     auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
         if (ps.table) return &ps.table[i * kWidth];
         Rows::row(ps.offset[i], scratch, ex, units);
         return scratch;
     };
-    const auto& g = b.cells;
     for (std::size_t i = 0; i < p.t.size(); ++i) {
         const double h = p.h[i];
         if (h == 0.0) continue;
-        const double er = b.phase[2 * i], ei = b.phase[2 * i + 1], hy = b.hy[i], u = b.u[i];
+        double c[4][2], c2[2][2];
+        weights_at_f(b, i, c);
         const double* k = kernel_of(*b.at_f, i);
         const std::size_t base = 2 * static_cast<std::size_t>(b.at_f->cell[i]);
-        const double c0r = h * er, c0i = h * ei, c1r = hy * er, c1i = hy * ei;
-        add_spread(g[0] + base, k, c0r, c0i);
-        add_spread(g[1] + base, k, c1r, c1i);
-        add_spread(g[2] + base, k, c0r * u, c0i * u);
-        add_spread(g[3] + base, k, c1r * u, c1i * u);
-        const double sr = (er - ei) * (er + ei), si = 2.0 * er * ei;
+        for (std::size_t m = 0; m < 4; ++m) add_spread(g[m] + base, k, c[m][0], c[m][1]);
+        weights_at_2f(b, i, c2);
         const double* k2 = kernel_of(*b.at_2f, i);
         const std::size_t base2 = 2 * static_cast<std::size_t>(b.at_2f->cell[i]);
-        add_spread(g[4] + base2, k2, h * sr, h * si);
-        add_spread(g[5] + base2, k2, h * sr * u, h * si * u);
+        for (std::size_t m = 0; m < 2; ++m) add_spread(g[4 + m] + base2, k2, c2[m][0], c2[m][1]);
     }
 }
 
@@ -1291,6 +1448,11 @@ BlockFunctions kBlock = pick_block_functions();
 
 } // namespace
 
+std::size_t nufft_group_limit(std::size_t most) {
+    if (most < 1 || most > kGroup) throw std::invalid_argument("nufft_group_limit: 1 to 256");
+    return std::exchange(group_limit, most);
+}
+
 unsigned nufft_kernel_lanes(unsigned most) {
     if (most != 0 && most != 2 && most != 4)
         throw std::invalid_argument("nufft_kernel_lanes: 0, 2 or 4");
@@ -1349,12 +1511,12 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     }
     for (std::size_t k = 0; k < kTransforms; ++k) {
         b.cells[k] = ws.cells[k].get();
-        std::memset(b.cells[k], 0, 2 * (n + kWidth) * sizeof(double));
+        std::memset(b.cells[k], 0, 2 * (n + kPad) * sizeof(double));
     }
     kBlock.spread(b);
     probe_room_for_fftw(pl.n);
     for (double* gk : b.cells) {
-        for (std::size_t j = 0; j < 2 * kWidth; ++j) gk[j] += gk[2 * n + j];
+        for (std::size_t j = 0; j < 2 * kPad; ++j) gk[j] += gk[2 * n + j];
         auto* data = reinterpret_cast<fftw_complex*>(gk);
         fftw_execute_dft(pl.transform->fft.get(), data, data);
     }
