@@ -534,7 +534,8 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     // (zero between groups).
     double local[kPad * K] = {};
     std::array<double, K> grouped{};
-    std::size_t base = 0, members = 0, reach = 0, largest = 0;
+    std::size_t base = 0, members = 0, reach = 0;
+    bool any_group = false; // of more than one point
     auto add_group = [&] {
         for (std::size_t o = 0; o < reach + kWidth; ++o) {
             const std::size_t at = base + o < n ? base + o : base + o - n;
@@ -549,7 +550,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
                 local[K * o + k] = 0.0;
             }
         }
-        largest = std::max(largest, members);
+        any_group = any_group || members > 1;
     };
     for (std::size_t i = 0; i < np; ++i) {
         const dd::DD r = dd::cycles(t[i], w.step);
@@ -647,7 +648,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     // A term passes through the rounding of its group's sum and the
     // additions of the groups' sums onto its cell, or through those of
     // every point's.
-    ps.chain = (most > 0 ? most - 1 : 0) + (Running && largest > 1 ? 1 : 0);
+    ps.chain = (most > 0 ? most - 1 : 0) + (any_group ? 1 : 0);
     const double levels = std::log2(static_cast<double>(n));
     std::array<double, K> out{};
     for (std::size_t k = 0; k < K; ++k)
@@ -1178,6 +1179,7 @@ FASOGRAM_SPREAD_INLINE void weights_at_2f(const BlockWork& b, std::size_t i, dou
 // The points of one set of positions spread by their groups onto the
 // transforms' cells g[0..T-1]: a point alone straight onto them, the points
 // of a group onto cells of the group's own, whose sums are then added.
+// Without groups (a single block) every point is alone.
 template <class Rows, std::size_t T, class Weights>
 FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& ps, double* const* g,
                                           Weights weights) {
@@ -1193,8 +1195,11 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
     alignas(64) double local[T][2 * kPad] = {};
     alignas(64) double carried[T][2 * kPad] = {};
     double c[T][2];
-    for (std::size_t gi = 0; gi + 1 < ps.group.size(); ++gi) {
-        const std::size_t first = ps.group[gi], last = ps.group[gi + 1];
+    const bool grouped = !ps.group.empty();
+    const std::size_t groups = grouped ? ps.group.size() - 1 : p.t.size();
+    for (std::size_t gi = 0; gi < groups; ++gi) {
+        const std::size_t first = grouped ? ps.group[gi] : gi;
+        const std::size_t last = grouped ? ps.group[gi + 1] : gi + 1;
         const std::size_t base = ps.cell[first];
         if (last - first == 1) {
             if (p.h[first] == 0.0) continue;
@@ -1225,37 +1230,15 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
     }
 }
 
+// Each transform's cells get the points in the order they are placed.
 template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
-    const Prepared& p = *b.p;
     const auto& g = b.cells;
-    if (!b.at_f->group.empty()) {
-        double* const at_f[4] = {g[0], g[1], g[2], g[3]};
-        double* const at_2f[2] = {g[4], g[5]};
-        spread_groups<Rows, 4>(b, *b.at_f, at_f,
-                               [&b](std::size_t i, double(&c)[4][2]) { weights_at_f(b, i, c); });
-        spread_groups<Rows, 2>(b, *b.at_2f, at_2f,
-                               [&b](std::size_t i, double(&c)[2][2]) { weights_at_2f(b, i, c); });
-        return;
-    }
-    double scratch[kWidth], ex[kWidth], units[kWidth];
-    auto kernel_of = [&](const Positions& ps, std::size_t i) -> const double* {
-        if (ps.table) return &ps.table[i * kWidth];
-        Rows::row(ps.offset[i], scratch, ex, units);
-        return scratch;
-    };
-    for (std::size_t i = 0; i < p.t.size(); ++i) {
-        const double h = p.h[i];
-        if (h == 0.0) continue;
-        double c[4][2], c2[2][2];
-        weights_at_f(b, i, c);
-        const double* k = kernel_of(*b.at_f, i);
-        const std::size_t base = 2 * static_cast<std::size_t>(b.at_f->cell[i]);
-        for (std::size_t m = 0; m < 4; ++m) add_spread(g[m] + base, k, c[m][0], c[m][1]);
-        weights_at_2f(b, i, c2);
-        const double* k2 = kernel_of(*b.at_2f, i);
-        const std::size_t base2 = 2 * static_cast<std::size_t>(b.at_2f->cell[i]);
-        for (std::size_t m = 0; m < 2; ++m) add_spread(g[4 + m] + base2, k2, c2[m][0], c2[m][1]);
-    }
+    double* const at_f[4] = {g[0], g[1], g[2], g[3]};
+    double* const at_2f[2] = {g[4], g[5]};
+    spread_groups<Rows, 4>(b, *b.at_f, at_f,
+                           [&b](std::size_t i, double(&c)[4][2]) { weights_at_f(b, i, c); });
+    spread_groups<Rows, 2>(b, *b.at_2f, at_2f,
+                           [&b](std::size_t i, double(&c)[2][2]) { weights_at_2f(b, i, c); });
 }
 
 // The fits of the block's frequencies from..to-1 (at most

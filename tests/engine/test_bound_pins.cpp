@@ -585,7 +585,7 @@ TEST(BoundPins, TransformSumsOfCrowdedNights) {
 }
 
 // Nights of repeated measurements: 200 identical points on each of 2000
-// whole days, on a grid of two blocks, 256 points to a group.  Every group
+// whole days, on a grid of three blocks, 256 points to a group.  Every group
 // of the same points adds the same terms in the same order onto its cells:
 // added up in double, with those roundings taken as independent, the sums
 // came to 1.36 and 1.7 times the bound (the FFT adds equal errors up).

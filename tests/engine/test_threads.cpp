@@ -3,6 +3,7 @@
 // any number of calling threads and from inside a call.
 #include "fasogram/spectrum.hpp"
 #include "multi_fixture.hpp"
+#include "nufft_kernel.hpp"
 #include "series_fixture.hpp"
 #include "spectrum_internal.hpp"
 
@@ -102,6 +103,38 @@ std::vector<std::string> printed(const std::vector<SpectrumPoint>& table) {
         lines.emplace_back(line);
     }
     return lines;
+}
+
+// Nights of many points on a grid of several blocks: the transforms add
+// each night's points up on cells of their own (which changes the bits:
+// the sums are added in another order), and the results do not depend on
+// the threads either.
+TEST(Threads, NightsAddedUpTogetherGiveTheSameBitsOnAnyNumberOfThreads) {
+    std::vector<double> t, x;
+    std::uint64_t state = 3;
+    auto uniform = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) * 0x1p-53;
+    };
+    for (int night = 0; night < 300; ++night)
+        for (int i = 0; i < 40; ++i) {
+            t.push_back(2455000.3 + 2.0 * night + 0.05 * uniform());
+            x.push_back(12.0 + 0.3 * std::sin(t.back() / 1.7) + 0.1 * uniform());
+        }
+    const SpectrumEngine engine(t, x, Window::square);
+    const FrequencyGrid grid{0.0, 2.0, 300000, engine.line_width()};
+    const std::size_t blocks = engine.stats().nufft_blocks;
+    const auto one = points(engine, grid, GridPath::nufft, 1, Digits::eight);
+    EXPECT_GE(engine.stats().nufft_blocks - blocks, 2u) << "too few blocks to tell";
+    for (unsigned threads : {2u, 3u})
+        EXPECT_EQ(
+            differing_bits(one, points(engine, grid, GridPath::nufft, threads, Digits::eight)), 0u)
+            << threads << " threads";
+    const std::size_t before = detail::nufft_group_limit(1);
+    const auto alone = points(engine, grid, GridPath::nufft, 2, Digits::eight);
+    detail::nufft_group_limit(before);
+    EXPECT_GT(differing_bits(one, alone), 0u) << "no night added up together";
+    EXPECT_EQ(printed(one), printed(alone));
 }
 
 // The direct sums turn the phases from each frequency to the next through a
