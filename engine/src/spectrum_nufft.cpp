@@ -131,49 +131,45 @@ inline double cell_distance(int j, double a) {
 #define FASOGRAM_SPREAD_INLINE inline
 #endif
 
-// The kernel's exponential (nufft_kernel.hpp): its constants, and its code
-// once per processor target.
-constexpr double kExpShift = 0x1.8p52;
-constexpr double kExpC = 0x1.71547652b82fep+5;
-constexpr double kExpL1 = 0x1.62e42fefa2000p-6;
-constexpr double kExpL2 = 0x1.9ef35793c7673p-46;
-constexpr double kExpCoef[6] = {0.5,
-                                0x1.5555555555555p-3,
-                                0x1.5555555555555p-5,
-                                0x1.1111111111111p-7,
-                                0x1.6c16c16c16c17p-10,
-                                0x1.a01a01a01a01ap-13};
-// clang-format off
-alignas(64) constexpr double kExpHi[32] = {
-    0x1.0000000000000p+0, 0x1.059b0d3158574p+0, 0x1.0b5586cf9890fp+0, 0x1.11301d0125b51p+0,
-    0x1.172b83c7d517bp+0, 0x1.1d4873168b9aap+0, 0x1.2387a6e756238p+0, 0x1.29e9df51fdee1p+0,
-    0x1.306fe0a31b715p+0, 0x1.371a7373aa9cbp+0, 0x1.3dea64c123422p+0, 0x1.44e086061892dp+0,
-    0x1.4bfdad5362a27p+0, 0x1.5342b569d4f82p+0, 0x1.5ab07dd485429p+0, 0x1.6247eb03a5585p+0,
-    0x1.6a09e667f3bcdp+0, 0x1.71f75e8ec5f74p+0, 0x1.7a11473eb0187p+0, 0x1.82589994cce13p+0,
-    0x1.8ace5422aa0dbp+0, 0x1.93737b0cdc5e5p+0, 0x1.9c49182a3f090p+0, 0x1.a5503b23e255dp+0,
-    0x1.ae89f995ad3adp+0, 0x1.b7f76f2fb5e47p+0, 0x1.c199bdd85529cp+0, 0x1.cb720dcef9069p+0,
-    0x1.d5818dcfba487p+0, 0x1.dfc97337b9b5fp+0, 0x1.ea4afa2a490dap+0, 0x1.f50765b6e4540p+0};
-alignas(64) constexpr double kExpLo[32] = {
-     0x0.0p+0,               0x1.d73e2a475b465p-55,  0x1.8a62e4adc610bp-54, -0x1.6c51039449b3ap-54,
-    -0x1.19041b9d78a76p-55,  0x1.e016e00a2643cp-54,  0x1.9b07eb6c70573p-54,  0x1.612e8afad1255p-55,
-     0x1.6f46ad23182e4p-55, -0x1.63aeabf42eae2p-54,  0x1.ada0911f09ebcp-55,  0x1.89b7a04ef80d0p-59,
-     0x1.d4397afec42e2p-56, -0x1.07abe1db13cadp-55,  0x1.6324c054647adp-54, -0x1.383c17e40b497p-54,
-    -0x1.bdd3413b26456p-54, -0x1.16e4786887a99p-55, -0x1.41577ee04992fp-55, -0x1.d4c1dd41532d8p-54,
-     0x1.6e9f156864b27p-54, -0x1.75fc781b57ebcp-57,  0x1.c7c46b071f2bep-56, -0x1.d2f6edb8d41e1p-54,
-     0x1.7a1cd345dcc81p-54, -0x1.5584f7e54ac3bp-56,  0x1.11065895048ddp-55,  0x1.503cbd1e949dbp-56,
-     0x1.2ed02d75b3707p-55, -0x1.1a5cd4f184b5cp-54, -0x1.e9c23179c2893p-54,  0x1.9d3e12dd8a18bp-54};
-// clang-format on
+// The rounding allowance of each cell's value by Horner's rule, in units of
+// 2^-53 (absolute), with fused multiply-adds or without: step k rounds its
+// result q_k (and, unfused, its product q_{k+1} x), within a unit of it,
+// and the steps after it multiply that by x^k; |q_k| is at most the sum of
+// |a_i| |x|^(i-k) over i >= k, so that coefficient i is counted min(i + 1,
+// d) times (and i times more unfused), |x| being at most 1/2.  A margin for
+// the second order.
+struct RowAllowance {
+    double fused[kWidth], any[kWidth];
+};
+const RowAllowance& row_allowances() {
+    static const RowAllowance a = [] {
+        RowAllowance r{};
+        constexpr int d = kKernelDegree;
+        for (int j = 0; j < kWidth; ++j) {
+            double f = 0, u = 0;
+            for (int i = 0; i <= d; ++i) {
+                const double term = std::fabs(kKernelCoef[i][j]) * std::ldexp(1.0, -i);
+                f += std::min(i + 1, d) * term;
+                u += (std::min(i + 1, d) + i) * term;
+            }
+            r.fused[j] = f * (1 + 1e-12);
+            r.any[j] = u * (1 + 1e-12);
+        }
+        return r;
+    }();
+    return a;
+}
+const double* row_allowance(bool fused) {
+    return fused ? row_allowances().fused : row_allowances().any;
+}
 
 // Two lanes, the vectors every processor has; the multiply-adds may or may
 // not be fused.
 namespace row_plain {
 using V = double __attribute__((vector_size(16)));
-using U = unsigned long long __attribute__((vector_size(16)));
-constexpr V kIota = {0.0, 1.0};
 struct Ops {
+    static constexpr bool fused = false;
     static FASOGRAM_SPREAD_INLINE V fma(V a, V b, V c) { return a * b + c; }
-    static FASOGRAM_SPREAD_INLINE V sqrt(V a) { return V{std::sqrt(a[0]), std::sqrt(a[1])}; }
-    static FASOGRAM_SPREAD_INLINE V gather(const double* t, U j) { return V{t[j[0]], t[j[1]]}; }
 };
 #include "nufft_kernel_row.inc"
 } // namespace row_plain
@@ -183,17 +179,10 @@ struct Ops {
 FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace row_avx2 {
 using V = double __attribute__((vector_size(32)));
-using U = unsigned long long __attribute__((vector_size(32)));
-constexpr V kIota = {0.0, 1.0, 2.0, 3.0};
 struct Ops {
+    static constexpr bool fused = true;
     static FASOGRAM_SPREAD_INLINE V fma(V a, V b, V c) {
         return (V)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
-    }
-    static FASOGRAM_SPREAD_INLINE V sqrt(V a) { return (V)_mm256_sqrt_pd((__m256d)a); }
-    // Four loads: on processors whose gathers are split into many
-    // operations (measured on one with AVX-512) a tenth faster.
-    static FASOGRAM_SPREAD_INLINE V gather(const double* t, U j) {
-        return V{t[j[0]], t[j[1]], t[j[2]], t[j[3]]};
     }
 };
 #include "nufft_kernel_row.inc"
@@ -203,14 +192,14 @@ FASOGRAM_TARGET_END
 
 // Which target's rows the code of a target takes.
 struct PlainRows {
-    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* e, double* units) {
-        row_plain::row(x, v, e, units);
+    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* err) {
+        row_plain::row(x, v, err);
     }
 };
 #ifdef FASOGRAM_NUFFT_ROW_AVX2
 struct Avx2Rows {
-    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* e, double* units) {
-        row_avx2::row(x, v, e, units);
+    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* err) {
+        row_avx2::row(x, v, err);
     }
 };
 #endif
@@ -247,10 +236,14 @@ constexpr int kOffsets = 64;
 struct KernelConstants {
     std::array<long double, kCheb> cheb{};
     std::array<double, kEpsSteps + 1> eps{};
-    // kernel_approximation_bound(): the largest sum of a point's kernel
-    // values (it varies with the offset by the aliasing alone, some 1e-18 of
-    // itself, hence the margin) times the exponential's truncation.
-    double approximation = 0.0;
+    // kernel_approximation_bound(), from tools/gen_kernel.py.
+    double approximation = kKernelApproximation;
+    // The rounding of a row's values and of their products with a weight,
+    // in units of kUnit of the row's sum (common_units): the cells'
+    // allowances over the least sum of a row (which varies with the offset
+    // by the aliasing alone, some 1e-18 of itself, hence the margin), and
+    // one for the product.
+    double common_kernel = 0.0;
 
     long double inverse_ft(long double nu) const {
         const long double x = 32 * nu * nu - 1;
@@ -294,13 +287,15 @@ KernelConstants make_constants() {
         for (int j = 0; j < kWidth; ++j)
             values_at[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] =
                 kernel_long(cell_distance(j, static_cast<double>(k) / kOffsets) / (kWidth / 2.0L));
-    long double most = 0;
+    long double least = std::numeric_limits<long double>::max();
     for (const auto& row : values_at) {
         long double sum = 0;
         for (long double v : row) sum += v;
-        most = std::max(most, sum);
+        least = std::min(least, sum);
     }
-    c.approximation = kKernelExpTruncation * static_cast<double>(most) * (1 + 1e-9);
+    double allowed = 0;
+    for (int j = 0; j < kWidth; ++j) allowed += row_allowance(false)[j];
+    c.common_kernel = allowed / static_cast<double>(least) * (1 + 1e-6) + 1.0;
     for (int i = 0; i <= kEpsSteps; ++i) {
         const long double nu = i / (4.0L * kEpsSteps);
         const long double inv = c.inverse_ft(nu);
@@ -344,57 +339,22 @@ std::mutex& planner_lock() {
     return fftw_planner_lock();
 }
 
-struct RowFunctions {
-    void (*row)(double, double*, double*, double*) = row_plain::row;
-    void (*exp_four)(const double*, double*) = row_plain::exp_four;
-};
-
 // The widest rows the processor runs, or the plain ones where `most` is 2.
-RowFunctions pick_row_functions(unsigned most = 4) {
-    RowFunctions f;
+using RowFunction = void (*)(double, double*, double*);
+RowFunction pick_row_function(unsigned most = 4) {
 #ifdef FASOGRAM_NUFFT_ROW_AVX2
-    if (most >= 4 && cpu_has_avx2_fma()) {
-        f.row = row_avx2::row;
-        f.exp_four = row_avx2::exp_four;
-    }
+    if (most >= 4 && cpu_has_avx2_fma()) return row_avx2::row;
 #endif
-    return f;
+    return row_plain::row;
 }
 
-RowFunctions kRows = pick_row_functions();
+RowFunction kRow = pick_row_function();
 
 } // namespace
 
-const KernelExpConstants& kernel_exp_constants() {
-    static const KernelExpConstants c{
-        kExpShift,
-        kExpC,
-        kExpL1,
-        kExpL2,
-        {kExpCoef[0], kExpCoef[1], kExpCoef[2], kExpCoef[3], kExpCoef[4], kExpCoef[5]},
-        kExpHi,
-        kExpLo};
-    return c;
-}
-
-void kernel_exp(std::span<const double> e, std::span<double> out) {
-    if (out.size() != e.size()) throw std::invalid_argument("kernel_exp: sizes differ");
-    for (std::size_t i = 0; i < e.size(); i += 4) {
-        double in[4] = {0, 0, 0, 0}, res[4];
-        const std::size_t n = std::min<std::size_t>(4, e.size() - i);
-        for (std::size_t l = 0; l < n; ++l) {
-            if (!(e[i + l] >= 0.0 && e[i + l] <= 47.0))
-                throw std::invalid_argument("kernel_exp: argument outside [0, 47]");
-            in[l] = e[i + l];
-        }
-        kRows.exp_four(in, res);
-        for (std::size_t l = 0; l < n; ++l) out[i + l] = res[l];
-    }
-}
-
-void kernel_row(double x, double* v, double* e, double* units) {
+void kernel_row(double x, double* v, double* err) {
     if (!(x >= -0.5 && x < 0.5)) throw std::invalid_argument("kernel_row: x outside [-1/2, 1/2)");
-    kRows.row(x, v, e, units);
+    kRow(x, v, err);
 }
 
 double kernel_approximation_bound() {
@@ -528,7 +488,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     std::array<double, K> point{};
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
-    double v[kWidth], ex[kWidth], units[kWidth];
+    double v[kWidth], err[kWidth];
     // The group being placed (with the running sums): its first cell, its
     // points, how far past the first cell they start and its sums by cell
     // (zero between groups).
@@ -572,7 +532,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         const auto cell = static_cast<std::size_t>(first);
         ps.cell[i] = static_cast<std::uint32_t>(first);
         ps.offset[i] = x;
-        Rows::row(x, v, ex, units);
+        Rows::row(x, v, err);
         if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
         double c[K], gk[K], e[K] = {};
         for (std::size_t k = 0; k < K; ++k) {
@@ -596,9 +556,9 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
             const std::size_t at = cell + j < n ? cell + j : cell + j - n;
             if constexpr (!Running) ++count[at];
             for (std::size_t k = 0; k < K; ++k) {
-                // The weight's roundings, the kernel value's and the
-                // product's.
-                const double rj = (gk[k] + units[j]) * v[j];
+                // The weight's roundings and the product's, and the kernel
+                // value's.
+                const double rj = gk[k] * v[j] + err[j];
                 e[k] += rj * rj;
                 if constexpr (Running) {
                     local[K * (ahead + j) + k] += c[k] * v[j];
@@ -741,7 +701,6 @@ double common_units(const Positions& ps, std::size_t n, double weight_units) {
     const double levels = std::log2(static_cast<double>(n));
     return weight_units + static_cast<double>(ps.chain) + kFftRounding * levels;
 }
-constexpr double kCommonKernelUnits = kKernelExpUnits + 1.0;
 
 // What depends on the transform size alone: the FFTW plan and, by |m| = 0
 // .. n/4, 1/Phi(m/n) and the aliasing bound.
@@ -844,8 +803,9 @@ std::shared_ptr<const Transform> make_transform(std::size_t n) {
         const double at = static_cast<double>(nu) * 4 * kEpsSteps;
         const auto i = std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps - 1);
         // Between the tabulated points, and for the Chebyshev series' own
-        // error (below 1e-17 of 1/Phi), a margin; and the truncation of the
-        // kernel's exponential, of one sign for every value, whole.
+        // error (below 1e-17 of 1/Phi), a margin; and what the kernel's
+        // polynomials differ from it by, the same for every point at an
+        // offset, whole.
         tr->alias[m] =
             1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17 + tr->deconv[m] * kc.approximation;
     }
@@ -1149,6 +1109,7 @@ struct BlockWork {
     const double* rounding = nullptr;
     const double* common = nullptr;
     double df = 0, fc = 0, t_mid = 0, u_max = 0;
+    double common_kernel = 0; // (KernelConstants)
     std::int64_t first = 0, centre = 0;
     std::size_t n = 0;
 };
@@ -1185,10 +1146,10 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
                                           Weights weights) {
     const Prepared& p = *b.p;
     const std::size_t n = b.n;
-    double scratch[kWidth], ex[kWidth], units[kWidth];
+    double scratch[kWidth], err[kWidth];
     auto kernel_of = [&](std::size_t i) -> const double* {
         if (ps.table) return &ps.table[i * kWidth];
-        Rows::row(ps.offset[i], scratch, ex, units);
+        Rows::row(ps.offset[i], scratch, err);
         return scratch;
     };
     // The group's sums exactly: hi + lo, each addition a two-sum.
@@ -1289,7 +1250,7 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         }
         const double rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
         const double deconv = b.deconv[am];
-        const double kernel = kCommonKernelUnits * deconv / b.deconv[0];
+        const double kernel = b.common_kernel * deconv / b.deconv[0];
         double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
         for (std::size_t k = 0; k < kTransforms; ++k) {
             re[k] = b.cells[k][2 * idx] * deconv;
@@ -1440,10 +1401,10 @@ unsigned nufft_kernel_lanes(unsigned most) {
     if (most != 0 && most != 2 && most != 4)
         throw std::invalid_argument("nufft_kernel_lanes: 0, 2 or 4");
     const unsigned at_most = most == 0 ? 4 : most;
-    kRows = pick_row_functions(at_most);
+    kRow = pick_row_function(at_most);
     kPlace = pick_place_functions(at_most);
     kBlock = pick_block_functions(at_most);
-    return kRows.row == row_plain::row ? 2 : 4;
+    return kRow == row_plain::row ? 2 : 4;
 }
 
 void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& ws,
@@ -1467,6 +1428,7 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
     b.l1 = pl.l1.data();
     b.rounding = pl.rounding.data();
     b.common = pl.common.data();
+    b.common_kernel = constants().common_kernel;
     b.df = pl.df;
     b.t_mid = pl.t_mid;
     b.u_max = pl.u_max;
