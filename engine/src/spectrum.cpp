@@ -111,16 +111,34 @@ std::vector<double> raw_weights(const std::vector<double>& t, const std::vector<
 
 namespace {
 
+// The sum of term(i) over i < n in double-double, in four interleaved
+// partial sums (independent chains of additions) added up at the end.
+template <class Term> dd::DD interleaved_sum(std::size_t n, Term term) {
+    dd::DD s0{}, s1{}, s2{}, s3{};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 = s0 + term(i);
+        s1 = s1 + term(i + 1);
+        s2 = s2 + term(i + 2);
+        s3 = s3 + term(i + 3);
+    }
+    for (; i < n; ++i) s0 = s0 + term(i);
+    return (s0 + s1) + (s2 + s3);
+}
+
 // S, the weighted mean and variance and the centred values, from the
 // weights h (plus h_lo where the series has them).
 void set_moments(Prepared& p) {
     const std::size_t n = p.t.size();
     const bool exact = !p.h_lo.empty();
-    auto weight = [&p, exact](std::size_t i) { return dd::DD{p.h[i], exact ? p.h_lo[i] : 0.0}; };
-    dd::DD sum{}, hx{};
-    for (std::size_t i = 0; i < n; ++i) {
-        sum = exact ? sum + weight(i) : sum + p.h[i];
-        hx = exact ? hx + weight(i) * p.x[i] : hx + dd::two_prod(p.h[i], p.x[i]);
+    auto weight = [&p](std::size_t i) { return dd::DD{p.h[i], p.h_lo[i]}; };
+    dd::DD sum{}, hx{}, var{};
+    if (exact) {
+        sum = interleaved_sum(n, weight);
+        hx = interleaved_sum(n, [&](std::size_t i) { return weight(i) * p.x[i]; });
+    } else {
+        sum = interleaved_sum(n, [&](std::size_t i) { return p.h[i]; });
+        hx = interleaved_sum(n, [&](std::size_t i) { return dd::two_prod(p.h[i], p.x[i]); });
     }
     p.sum_h = sum;
     p.mean = hx / sum;
@@ -128,15 +146,18 @@ void set_moments(Prepared& p) {
     p.centre_offset = p.mean - dd::DD{p.centre, 0.0};
     p.y.resize(n);
     p.xm.resize(n);
-    dd::DD var{};
     for (std::size_t i = 0; i < n; ++i) {
         p.y[i] = p.x[i] - p.centre;
         p.xm[i] = dd::two_sum(p.x[i], -p.mean.hi) + (-p.mean.lo);
-        var = exact ? var + p.xm[i] * p.xm[i] * weight(i) : var + p.xm[i] * p.xm[i] * p.h[i];
     }
+    if (exact)
+        var = interleaved_sum(n, [&](std::size_t i) { return p.xm[i] * p.xm[i] * weight(i); });
+    else
+        var = interleaved_sum(n, [&](std::size_t i) { return p.xm[i] * p.xm[i] * p.h[i]; });
     p.variance = var / sum;
     // Each addition to S and to the sum of h (x - m)^2 (positive terms)
-    // rounds within 3/4 of a unit u = 2^-104 of the running total, each
+    // rounds within 3/4 of a unit u = 2^-104 of its partial sum (at most
+    // the total; n + 3 additions in all), each
     // term's product within one unit of itself, each quotient within a few:
     // (n + 8) u of S and of V.  Those to the sum of h x within 3/4 u of the
     // sum of |h x| (at most S times the largest |x|), those to S within

@@ -528,7 +528,8 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
             g += 1.0;
         }
         if (x < -0.5) x = -0.5;
-        const std::int64_t first = ((static_cast<std::int64_t>(g) - kWidth / 2 + 1) % ni + ni) % ni;
+        std::int64_t first = static_cast<std::int64_t>(g) - kWidth / 2 + 1;
+        if (first < 0 || first >= ni) first = (first % ni + ni) % ni;
         const auto cell = static_cast<std::size_t>(first);
         ps.cell[i] = static_cast<std::uint32_t>(first);
         ps.offset[i] = x;
