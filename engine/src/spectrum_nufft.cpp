@@ -656,13 +656,26 @@ PlaceFunctions pick_place_functions(unsigned most = 4) {
 
 PlaceFunctions kPlace = pick_place_functions();
 
-// Adds weight c times the w kernel values to w cells of an array of
-// interleaved complex numbers.
-FASOGRAM_SPREAD_INLINE void add_spread(double* __restrict g, const double* __restrict k, double cr,
-                                       double ci) {
-    for (int j = 0; j < kWidth; ++j) {
-        g[2 * j] += cr * k[j];
-        g[2 * j + 1] += ci * k[j];
+// Adds weight c[m] times the w kernel values to w cells of each array
+// g[m] + 2 base of interleaved complex numbers: the values duplicated once
+// (k0 k0 k1 k1 ...), so that each transform takes a multiply-add for every
+// two cells and no shuffles.
+template <std::size_t T>
+FASOGRAM_SPREAD_INLINE void add_spread(double* const* g, std::size_t base,
+                                       const double* __restrict k, const double (&c)[T][2]) {
+    using V4 = double __attribute__((vector_size(32)));
+    static_assert(kWidth % 2 == 0);
+    V4 kk[kWidth / 2];
+    for (int j = 0; j < kWidth / 2; ++j) kk[j] = V4{k[2 * j], k[2 * j], k[2 * j + 1], k[2 * j + 1]};
+    for (std::size_t m = 0; m < T; ++m) {
+        const V4 cc = {c[m][0], c[m][1], c[m][0], c[m][1]};
+        double* const dst = g[m] + 2 * base;
+        for (int j = 0; j < kWidth / 2; ++j) {
+            V4 v;
+            std::memcpy(&v, dst + 4 * j, sizeof v);
+            v += cc * kk[j];
+            std::memcpy(dst + 4 * j, &v, sizeof v);
+        }
     }
 }
 
@@ -1167,7 +1180,7 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
             if (p.h[first] == 0.0) continue;
             weights(first, c);
             const double* k = kernel_of(first);
-            for (std::size_t m = 0; m < T; ++m) add_spread(g[m] + 2 * base, k, c[m][0], c[m][1]);
+            add_spread<T>(g, base, k, c);
             continue;
         }
         std::size_t reach = 0;
