@@ -136,8 +136,10 @@ inline double cell_distance(int j, double a) {
 // result q_k (and, unfused, its product q_{k+1} x), within a unit of it,
 // and the steps after it multiply that by x^k; |q_k| is at most the sum of
 // |a_i| |x|^(i-k) over i >= k, so that coefficient i is counted min(i + 1,
-// d) times (and i times more unfused), |x| being at most 1/2.  A margin for
-// the second order.
+// d) times (and i times more unfused), |x| being at most 1/2.  The low
+// parts' sum (within a unit of itself, some 2^-53 of the value) and its
+// addition to the value (a unit of the value: once more each coefficient)
+// add their own.  A margin for the second order.
 struct RowAllowance {
     double fused[kWidth], any[kWidth];
 };
@@ -146,11 +148,12 @@ const RowAllowance& row_allowances() {
         RowAllowance r{};
         constexpr int d = kKernelDegree;
         for (int j = 0; j < kWidth; ++j) {
-            double f = 0, u = 0;
+            const double low = std::fabs(kKernelCoefLow[0][j]) + std::fabs(kKernelCoefLow[1][j]);
+            double f = low, u = 2 * low;
             for (int i = 0; i <= d; ++i) {
                 const double term = std::fabs(kKernelCoef[i][j]) * std::ldexp(1.0, -i);
-                f += std::min(i + 1, d) * term;
-                u += (std::min(i + 1, d) + i) * term;
+                f += (std::min(i + 1, d) + 1) * term;
+                u += (std::min(i + 1, d) + 1 + i) * term;
             }
             r.fused[j] = f * (1 + 1e-12);
             r.any[j] = u * (1 + 1e-12);
