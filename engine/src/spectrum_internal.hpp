@@ -264,7 +264,7 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
 // Calls whose estimated work is below this many nanoseconds run on the
 // calling thread alone when the caller leaves the number of threads to the
 // engine: waking the pool's threads costs more CPU time than they save.
-inline constexpr double kSmallCallWork = 2e6;
+inline constexpr double kSmallCallWork = 3e6;
 
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads` threads
 // (0: every core) of the process's pool, the calling thread being worker 0;

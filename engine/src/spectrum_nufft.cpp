@@ -1498,6 +1498,11 @@ namespace {
 // call to call).  The share of frequencies evaluated again the careful way
 // (about 45 ns per point each) was about 6e-4 for the direct sums and
 // 1.5e-4 for the transforms on series of hundreds to thousands of points.
+// The figures per point and per frequency of both paths were taken again
+// once the transforms' kernel values came from polynomials (bench/spectrum/
+// path_choice, one thread: the transforms 160 ns a point at 100
+// frequencies, 84 ns a frequency past the FFTs at 30000; the direct sums
+// 115 ns a frequency and 35 a point besides their 0.6 a pair).
 struct PathCosts {
     double direct_work = 0.0, direct = 0.0, nufft_work = 0.0, nufft = 0.0;
 };
@@ -1508,15 +1513,15 @@ PathCosts path_costs(const Prepared& series, const FrequencyGrid& grid, unsigned
     const double count = static_cast<double>(grid.size());
     const double cores = static_cast<double>(std::max(1u, threads));
     const double careful = 45.0 * points * count;
-    c.direct_work = 2e4 + 0.6 * points * count + 220.0 * count + 100.0 * points + 6e-4 * careful;
+    c.direct_work = 2e4 + 0.6 * points * count + 115.0 * count + 35.0 * points + 6e-4 * careful;
     c.direct = c.direct_work / std::min(cores, std::ceil(count / static_cast<double>(kFastGroup)));
     const unsigned workers = std::min(std::max(1u, threads), 8u);
     const double block = static_cast<double>(NufftEvaluator::choose_block(grid.size(), 1));
     const double n = 2.0 * block;
     const double blocks = std::ceil(count / block);
-    const double per_block = blocks * (150.0 * points + 2.1 * n * std::log2(n)) + 170.0 * count;
-    c.nufft_work = 5e4 + 150.0 * points + per_block + 1.5e-4 * careful;
-    c.nufft = 5e4 + 150.0 * points / std::min(cores, 2.0) +
+    const double per_block = blocks * (55.0 * points + 2.1 * n * std::log2(n)) + 84.0 * count;
+    c.nufft_work = 5e4 + 105.0 * points + per_block + 1.5e-4 * careful;
+    c.nufft = 5e4 + 105.0 * points / std::min(cores, 2.0) +
               per_block / std::min(static_cast<double>(workers), blocks) + 1.5e-4 * careful / cores;
     return c;
 }
@@ -1551,8 +1556,13 @@ GridPath choose_grid_path(const Prepared& series, const FrequencyGrid& grid, uns
                           GridPath forced, double* work) {
     // The machine's cores, not the call's threads: the path, and with it
     // every bit of the results, must not depend on the thread count.
+    // A call whose work is small either way runs on the calling thread
+    // where the engine chooses the threads (kSmallCallWork): its paths are
+    // compared on one.
     (void)threads;
-    const PathCosts c = path_costs(series, grid, std::max(1u, std::thread::hardware_concurrency()));
+    PathCosts c = path_costs(series, grid, std::max(1u, std::thread::hardware_concurrency()));
+    if (c.direct_work < kSmallCallWork && c.nufft_work < kSmallCallWork)
+        c = path_costs(series, grid, 1);
     const GridPath path = path_for(series, grid, forced, c);
     if (work != nullptr) *work = path == GridPath::nufft ? c.nufft_work : c.direct_work;
     return path;
