@@ -8,15 +8,17 @@
 // nufft_kernel_table.inc holds them), evaluated by Horner's rule, the cells
 // side by side in vectors.  Two kinds of error:
 //   - the polynomials, evaluated exactly, differ from phi by what rounding
-//     their coefficients to doubles makes, the same for every point at an
-//     offset: at most kernel_approximation_bound() summed over a row, which
-//     the transforms' bound takes whole, times the sum of the weights'
-//     moduli;
+//     their coefficients to doubles (the first two to double-doubles, whose
+//     low parts are added at the end) makes, the same for every point at
+//     an offset: at most kernel_approximation_bound() summed over a row,
+//     which the transforms' bound takes whole, times the sum of the
+//     weights' moduli;
 //   - the roundings of Horner's rule, at most the row's stated allowance
 //     for each cell (a constant of the cell: one rounding of each step's
 //     result, and of its product where the code does not fuse them, each
-//     carried through the steps after it, with |x| at most 1/2), which the
-//     transforms' bound counts with its other roundings.
+//     carried through the steps after it, with |x| at most 1/2, and the
+//     last addition's), which the transforms' bound counts with its other
+//     roundings.
 #pragma once
 
 #include <cstddef>
