@@ -25,13 +25,23 @@ inline Series example_series() {
     return s;
 }
 
+// Uniform deviates in [0, 1) from a 64-bit linear congruential generator:
+// the same sequence on every platform and library.
+class Uniform {
+  public:
+    explicit Uniform(std::uint64_t seed) : state_(seed) {}
+    double operator()() {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state_ >> 11) * 0x1.0p-53;
+    }
+
+  private:
+    std::uint64_t state_;
+};
+
 inline Series observed_series(double t0 = 2450000.5, int nights = 4000, std::uint64_t seed = 7) {
     Series s;
-    std::uint64_t state = seed;
-    auto uniform = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state >> 11) * 0x1.0p-53;
-    };
+    Uniform uniform(seed);
     const double two_pi = 8 * std::atan(1.0);
     for (int d = 0; d < nights; ++d) {
         const double season = std::fmod(d, 365.25) / 365.25;

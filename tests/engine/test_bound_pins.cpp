@@ -14,6 +14,7 @@
 #include "fasogram/spectrum.hpp"
 #include "kernel_widths.hpp"
 #include "mp_reference.hpp"
+#include "series_fixture.hpp"
 #include "spectrum_internal.hpp"
 
 #include <quadmath.h>
@@ -542,11 +543,7 @@ struct GroupLimit {
 // wide at every frequency.
 TEST(BoundPins, TransformSumsOfCrowdedNights) {
     Series d;
-    std::uint64_t state = 11;
-    auto uniform = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state >> 11) * 0x1p-53;
-    };
+    testing::Uniform uniform(11);
     for (int night = 0; night < 40; ++night)
         for (int i = 0; i < 200; ++i) {
             const double t = 2455000.3 + 3.0 * night + 0.02 * uniform();

@@ -111,11 +111,7 @@ std::vector<std::string> printed(const std::vector<SpectrumPoint>& table) {
 // the threads either.
 TEST(Threads, NightsAddedUpTogetherGiveTheSameBitsOnAnyNumberOfThreads) {
     std::vector<double> t, x;
-    std::uint64_t state = 3;
-    auto uniform = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state >> 11) * 0x1p-53;
-    };
+    testing::Uniform uniform(3);
     for (int night = 0; night < 300; ++night)
         for (int i = 0; i < 40; ++i) {
             t.push_back(2455000.3 + 2.0 * night + 0.05 * uniform());
