@@ -14,7 +14,7 @@ exactly, differ from phi by is smooth in x and the same for every point at
 that offset: the transforms' bound takes the largest sum over a row of its
 moduli whole, found on a fine grid of offsets, with a margin.
 
-    tools/gen_kernel.py [output]    (mpmath; about a minute)
+    tools/gen_kernel.py [output]    (mpmath; a few seconds)
 """
 
 import sys
