@@ -195,15 +195,13 @@ FASOGRAM_TARGET_END
 
 // Which target's rows the code of a target takes.
 struct PlainRows {
-    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* err) {
-        row_plain::row(x, v, err);
-    }
+    static FASOGRAM_SPREAD_INLINE void row(double x, double* v) { row_plain::row(x, v); }
+    static const double* allowance() { return row_allowance(row_plain::Ops::fused); }
 };
 #ifdef FASOGRAM_NUFFT_ROW_AVX2
 struct Avx2Rows {
-    static FASOGRAM_SPREAD_INLINE void row(double x, double* v, double* err) {
-        row_avx2::row(x, v, err);
-    }
+    static FASOGRAM_SPREAD_INLINE void row(double x, double* v) { row_avx2::row(x, v); }
+    static const double* allowance() { return row_allowance(row_avx2::Ops::fused); }
 };
 #endif
 
@@ -239,8 +237,6 @@ constexpr int kOffsets = 64;
 struct KernelConstants {
     std::array<long double, kCheb> cheb{};
     std::array<double, kEpsSteps + 1> eps{};
-    // kernel_approximation_bound(), from tools/gen_kernel.py.
-    double approximation = kKernelApproximation;
     // The rounding of a row's values and of their products with a weight,
     // in units of kUnit of the row's sum (common_units): the cells'
     // allowances over the least sum of a row (which varies with the offset
@@ -342,13 +338,17 @@ std::mutex& planner_lock() {
     return fftw_planner_lock();
 }
 
-// The widest rows the processor runs, or the plain ones where `most` is 2.
-using RowFunction = void (*)(double, double*, double*);
+// The widest rows the processor runs, or the plain ones where `most` is 2,
+// and their rounding allowance.
+struct RowFunction {
+    void (*row)(double, double*) = row_plain::row;
+    const double* (*allowance)() = PlainRows::allowance;
+};
 RowFunction pick_row_function(unsigned most = 4) {
 #ifdef FASOGRAM_NUFFT_ROW_AVX2
-    if (most >= 4 && cpu_has_avx2_fma()) return row_avx2::row;
+    if (most >= 4 && cpu_has_avx2_fma()) return {row_avx2::row, Avx2Rows::allowance};
 #endif
-    return row_plain::row;
+    return {};
 }
 
 RowFunction kRow = pick_row_function();
@@ -357,11 +357,12 @@ RowFunction kRow = pick_row_function();
 
 void kernel_row(double x, double* v, double* err) {
     if (!(x >= -0.5 && x < 0.5)) throw std::invalid_argument("kernel_row: x outside [-1/2, 1/2)");
-    kRow(x, v, err);
+    kRow.row(x, v);
+    std::memcpy(err, kRow.allowance(), kWidth * sizeof(double));
 }
 
 double kernel_approximation_bound() {
-    return constants().approximation;
+    return kKernelApproximation;
 }
 
 namespace {
@@ -491,7 +492,8 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     std::array<double, K> point{};
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
-    double v[kWidth], err[kWidth];
+    double v[kWidth];
+    const double* const err = Rows::allowance();
     // The group being placed (with the running sums): its first cell, its
     // points, how far past the first cell they start and its sums by cell
     // (zero between groups).
@@ -536,7 +538,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         const auto cell = static_cast<std::size_t>(first);
         ps.cell[i] = static_cast<std::uint32_t>(first);
         ps.offset[i] = x;
-        Rows::row(x, v, err);
+        Rows::row(x, v);
         if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
         double c[K], gk[K], e[K] = {};
         for (std::size_t k = 0; k < K; ++k) {
@@ -824,7 +826,7 @@ std::shared_ptr<const Transform> make_transform(std::size_t n) {
         // polynomials differ from it by, the same for every point at an
         // offset, whole.
         tr->alias[m] =
-            1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17 + tr->deconv[m] * kc.approximation;
+            1.5 * std::max(kc.eps[i], kc.eps[i + 1]) + 1e-17 + tr->deconv[m] * kKernelApproximation;
     }
     return tr;
 }
@@ -1163,10 +1165,10 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
                                           Weights weights) {
     const Prepared& p = *b.p;
     const std::size_t n = b.n;
-    double scratch[kWidth], err[kWidth];
+    double scratch[kWidth];
     auto kernel_of = [&](std::size_t i) -> const double* {
         if (ps.table) return &ps.table[i * kWidth];
-        Rows::row(ps.offset[i], scratch, err);
+        Rows::row(ps.offset[i], scratch);
         return scratch;
     };
     // The group's sums exactly: hi + lo, each addition a two-sum.
@@ -1421,7 +1423,7 @@ unsigned nufft_kernel_lanes(unsigned most) {
     kRow = pick_row_function(at_most);
     kPlace = pick_place_functions(at_most);
     kBlock = pick_block_functions(at_most);
-    return kRow == row_plain::row ? 2 : 4;
+    return kRow.row == row_plain::row ? 2 : 4;
 }
 
 void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Workspace& ws,
