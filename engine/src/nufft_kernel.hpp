@@ -29,6 +29,11 @@ inline constexpr int kKernelWidth = 20;
 inline constexpr double kKernelBeta = 2.3 * kKernelWidth;
 #include "nufft_kernel_table.inc"
 
+// The difference stencils (tools/gen_stencil.py) that give the transforms'
+// first-order term on fine grids: for |theta| <= reach, 2 sum_k a[k-1]
+// sin(k theta) is theta within bound (see spectrum_nufft.cpp).
+#include "nufft_stencil_table.inc"
+
 // The 20 kernel values of a point at x, -1/2 <= x < 1/2, and the allowance
 // for the rounding of each, in units of 2^-53 (absolute).
 void kernel_row(double x, double* v, double* err);

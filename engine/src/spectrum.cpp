@@ -759,7 +759,7 @@ double SpectrumEngine::median_spacing() const {
 
 EngineStats SpectrumEngine::stats() const {
     const auto& c = *impl().series.counters;
-    return {c.careful.load(), c.nufft_blocks.load()};
+    return {c.careful.load(), c.nufft_blocks.load(), c.nufft_ffts.load()};
 }
 
 EngineOptions SpectrumEngine::options() const {

@@ -73,7 +73,7 @@ struct Prepared {
     // What the engine counts for EngineStats, shared by the series and its
     // copy with exact weights.
     struct Counters {
-        std::atomic<std::size_t> careful{0}, nufft_blocks{0};
+        std::atomic<std::size_t> careful{0}, nufft_blocks{0}, nufft_ffts{0};
     };
     std::shared_ptr<Counters> counters = std::make_shared<Counters>();
 

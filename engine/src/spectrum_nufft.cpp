@@ -229,14 +229,19 @@ void gauss_legendre(int q, std::vector<long double>& x, std::vector<long double>
 }
 
 // What is computed once for the kernel: 1/Phi(nu) on 0 <= nu <= 1/4 as a
-// Chebyshev series in 32 nu^2 - 1, and the aliasing bound eps on a grid of nu.
+// Chebyshev series in 32 nu^2 - 1, and the aliasing bound eps on a grid of nu
+// up to a little past 1/4 (the difference stencils read kStencilTerms modes
+// past the block's last, n/4 + kStencilTerms of n >= kStencilCells).
 constexpr int kCheb = 40;
 constexpr int kEpsSteps = 256; // eps at nu = i/(4 kEpsSteps)
+constexpr int kEpsPast = 12;   // steps past nu = 1/4
+constexpr std::size_t kStencilCells = 1024;
+static_assert(4.0 * kEpsSteps * kStencilTerms / kStencilCells + 2 <= kEpsPast);
 constexpr int kOffsets = 64;
 
 struct KernelConstants {
     std::array<long double, kCheb> cheb{};
-    std::array<double, kEpsSteps + 1> eps{};
+    std::array<double, kEpsSteps + kEpsPast + 1> eps{};
     // The rounding of a row's values and of their products with a weight,
     // in units of kUnit of the row's sum (common_units): the cells'
     // allowances over the least sum of a row (which varies with the offset
@@ -256,18 +261,26 @@ struct KernelConstants {
     }
 };
 
+// Phi(nu) = (w/2) integral over [-1, 1] of phi(z) cos(pi w nu z), by
+// Gauss-Legendre quadrature in long double.
+long double kernel_ft(long double nu) {
+    static const auto nodes = [] {
+        std::pair<std::vector<long double>, std::vector<long double>> q;
+        gauss_legendre(128, q.first, q.second);
+        return q;
+    }();
+    const long double pi = 3.141592653589793238462643383279502884L;
+    long double sum = 0;
+    for (std::size_t q = 0; q < nodes.first.size(); ++q)
+        sum += nodes.second[q] * kernel_long(nodes.first[q]) *
+               std::cos(pi * kWidth * nu * nodes.first[q]);
+    return sum * (kWidth / 2.0L);
+}
+
 KernelConstants make_constants() {
     KernelConstants c;
     const long double pi = 3.141592653589793238462643383279502884L;
-    std::vector<long double> zq, wq;
-    gauss_legendre(128, zq, wq);
-    // Phi(nu) = (w/2) integral over [-1, 1] of phi(z) cos(pi w nu z).
-    auto ft = [&](long double nu) {
-        long double sum = 0;
-        for (std::size_t q = 0; q < zq.size(); ++q)
-            sum += wq[q] * kernel_long(zq[q]) * std::cos(pi * kWidth * nu * zq[q]);
-        return sum * (kWidth / 2.0L);
-    };
+    const auto ft = kernel_ft;
     std::array<long double, kCheb> values{};
     for (int m = 0; m < kCheb; ++m) {
         const long double xm = std::cos(pi * (m + 0.5L) / kCheb);
@@ -295,9 +308,9 @@ KernelConstants make_constants() {
     double allowed = 0;
     for (int j = 0; j < kWidth; ++j) allowed += row_allowance(false)[j];
     c.common_kernel = allowed / static_cast<double>(least) * (1 + 1e-6) + 1.0;
-    for (int i = 0; i <= kEpsSteps; ++i) {
+    for (int i = 0; i <= kEpsSteps + kEpsPast; ++i) {
         const long double nu = i / (4.0L * kEpsSteps);
-        const long double inv = c.inverse_ft(nu);
+        const long double inv = i <= kEpsSteps ? c.inverse_ft(nu) : 1 / kernel_ft(nu);
         long double worst = 0;
         // e^{2 pi i nu s} from cell to cell by a turn of e^{2 pi i nu}, and
         // from offset to offset by one of e^{-2 pi i nu/kOffsets}.
@@ -634,6 +647,9 @@ std::array<double, 4> place4_generic(const PlaceWork<4>& w) {
 std::array<double, 2> place2_generic(const PlaceWork<2>& w) {
     return place_either<2, PlainRows>(w);
 }
+std::array<double, 1> place1_generic(const PlaceWork<1>& w) {
+    return place_either<1, PlainRows>(w);
+}
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const PlaceWork<4>& w) {
     return place_either<4, Avx2Rows>(w);
@@ -641,11 +657,15 @@ __attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const Plac
 __attribute__((target("avx2,fma"))) std::array<double, 2> place2_avx2(const PlaceWork<2>& w) {
     return place_either<2, Avx2Rows>(w);
 }
+__attribute__((target("avx2,fma"))) std::array<double, 1> place1_avx2(const PlaceWork<1>& w) {
+    return place_either<1, Avx2Rows>(w);
+}
 #endif
 
 struct PlaceFunctions {
     std::array<double, 4> (*four)(const PlaceWork<4>&) = place4_generic;
     std::array<double, 2> (*two)(const PlaceWork<2>&) = place2_generic;
+    std::array<double, 1> (*one)(const PlaceWork<1>&) = place1_generic;
 };
 
 PlaceFunctions pick_place_functions(unsigned most = 4) {
@@ -654,6 +674,7 @@ PlaceFunctions pick_place_functions(unsigned most = 4) {
     if (most >= 4 && cpu_has_avx2_fma()) {
         f.four = place4_avx2;
         f.two = place2_avx2;
+        f.one = place1_avx2;
     }
 #endif
     return f;
@@ -722,7 +743,8 @@ double common_units(const Positions& ps, std::size_t n, double weight_units) {
 }
 
 // What depends on the transform size alone: the FFTW plan and, by |m| = 0
-// .. n/4, 1/Phi(m/n) and the aliasing bound.
+// .. n/4 (and kStencilTerms more where n >= kStencilCells), 1/Phi(m/n) and
+// the aliasing bound.
 struct Transform {
     std::shared_ptr<fftw_plan_s> fft;
     std::vector<double> deconv, alias;
@@ -742,6 +764,13 @@ struct NufftEvaluator::Plan {
     std::array<double, kTransforms> l1{}, rounding{};
     // The common relative error but the kernel's (common_units).
     std::array<double, kTransforms> common{};
+    // On fine grids the first-order terms come from the neighbouring modes
+    // of h, h y and h at 2f (design: the stencil, else null): the phases of
+    // t_mid df and t_mid 2 df in cycles, exactly, and the bound of each
+    // slope's error (at 0, 1 and 4).
+    const StencilDesign* design = nullptr;
+    dd::DD turn_f{}, turn_2f{};
+    std::array<double, kTransforms> slope_err{};
 
     Plan(const Prepared& series, const FrequencyGrid& g) : p(series), grid(g) {}
 };
@@ -756,16 +785,23 @@ struct SolveScratch {
     std::vector<double> columns;
     std::vector<std::uint32_t> where;
     std::vector<std::uint8_t> done;
-    void resize(std::size_t block) {
+    // The modes a chunk's stencils read (kStencilTerms either side) and
+    // its slopes, kStencilRows rows of `reach` doubles (see stencil_modes).
+    static constexpr std::size_t kStencilRows = 10;
+    std::size_t reach = 0;
+    std::vector<double> modes;
+    void resize(std::size_t block, bool stencil) {
         block = std::min(block, kChunk);
         stride = block;
         columns.resize(kColumns * block);
         where.resize(block);
         done.resize(block);
+        reach = 2 * (block + block % 2 + 2 * kStencilTerms);
+        if (stencil) modes.resize(kStencilRows * reach);
     }
     std::size_t bytes() const {
-        return columns.capacity() * sizeof(double) + where.capacity() * sizeof(std::uint32_t) +
-               done.capacity();
+        return (columns.capacity() + modes.capacity()) * sizeof(double) +
+               where.capacity() * sizeof(std::uint32_t) + done.capacity();
     }
 };
 
@@ -814,13 +850,15 @@ std::shared_ptr<const Transform> make_transform(std::size_t n) {
     }
     const KernelConstants& kc = constants();
     const std::size_t half = n / 4 + 1;
-    tr->deconv.resize(half);
-    tr->alias.resize(half);
-    for (std::size_t m = 0; m < half; ++m) {
+    const std::size_t past = n >= kStencilCells ? kStencilTerms : 0;
+    tr->deconv.resize(half + past);
+    tr->alias.resize(half + past);
+    for (std::size_t m = 0; m < half + past; ++m) {
         const long double nu = static_cast<long double>(m) / static_cast<long double>(n);
-        tr->deconv[m] = static_cast<double>(kc.inverse_ft(nu));
+        tr->deconv[m] = static_cast<double>(m < half ? kc.inverse_ft(nu) : 1 / kernel_ft(nu));
         const double at = static_cast<double>(nu) * 4 * kEpsSteps;
-        const auto i = std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps - 1);
+        const auto i =
+            std::min<std::size_t>(static_cast<std::size_t>(at), kEpsSteps + kEpsPast - 1);
         // Between the tabulated points, and for the Chebyshev series' own
         // error (below 1e-17 of 1/Phi), a margin; and what the kernel's
         // polynomials differ from it by, the same for every point at an
@@ -942,6 +980,39 @@ std::size_t workspace_bytes(const NufftEvaluator::Workspace& ws) {
 
 } // namespace
 
+namespace {
+
+// The stencil for a grid of step df on times within u_max of their middle,
+// or null where the grid is too coarse: the phases of the modes at 2f turn
+// by 4 pi df u at most from one to the next, which must be within the
+// stencil's reach, and its error times the rounding of the frequencies (at
+// most 2^-50 f_max) over df must stay below 2^-66 of the sums' moduli, far
+// below their roundings.
+const StencilDesign* stencil_for(std::size_t n, double df, double u_max, double f_max) {
+    if (n < kStencilCells) return nullptr;
+    const double turn = 4 * kPi * df * u_max;
+    for (const StencilDesign& d : kStencils)
+        if (turn <= d.reach)
+            return d.bound * std::ldexp(f_max, -50) / df <= std::ldexp(1.0, -66) ? &d : nullptr;
+    return nullptr;
+}
+
+// The bound of the error of the slope sum c_i u_i e_i that the stencil `d`
+// gives from the modes of a transform on steps of `step`, whose weights'
+// moduli sum to l1 and whose modes' errors are at most `modes`: the
+// stencil's own (d.bound l1), the modes' errors through the coefficients,
+// and the roundings of the turns (a recurrence of at most `turns` steps,
+// each within 32 units) and of the stencil's sums and products, on modes of
+// moduli at most 2 l1 -- over 2 pi step.
+double slope_error(const StencilDesign& d, double l1, double modes, double step, double turns) {
+    double s_a = 0;
+    for (double a : d.a) s_a += std::fabs(a);
+    const double rho = (turns + 2 * kStencilTerms + 8) * 32 * kUnit;
+    return (d.bound * l1 + s_a * (2 * modes + 8 * l1 * rho)) / (2 * kPi * step) * (1 + 1e-10);
+}
+
+} // namespace
+
 NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid, std::size_t block,
                                unsigned threads)
     : plan_(std::make_unique<Plan>(series, grid)) {
@@ -961,6 +1032,9 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     }
     const bool table = np * 2 * kWidth * sizeof(double) <= kTableBytes;
     const bool several_blocks = grid.size() > static_cast<std::int64_t>(pl.block);
+    pl.design =
+        stencil_for(pl.n, pl.df, pl.u_max, std::max(std::fabs(grid.f_ini), std::fabs(grid.f_fin)));
+    const bool stencil = pl.design != nullptr;
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
@@ -985,7 +1059,19 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     std::array<std::exception_ptr, 2> error;
     const std::function<void(unsigned)> job = [&](unsigned id) {
         try {
-            if (id == 0) {
+            if (id == 0 && stencil) {
+                PlaceWork<2> w;
+                w.t = &series.t;
+                w.step = pl.df;
+                w.n = pl.n;
+                w.keep_table = table;
+                w.running = several_blocks;
+                w.mod = {&mh, &mhy};
+                w.gamma = {kWeightRounding[0], kWeightRounding[1]};
+                w.out = &pl.at_f;
+                const std::array<double, 2> two = kPlace.two(w);
+                at_f = {two[0], two[1], 0.0, 0.0};
+            } else if (id == 0) {
                 PlaceWork<4> w;
                 w.t = &series.t;
                 w.step = pl.df;
@@ -997,6 +1083,17 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
                            kWeightRounding[3]};
                 w.out = &pl.at_f;
                 at_f = kPlace.four(w);
+            } else if (stencil) {
+                PlaceWork<1> w;
+                w.t = &series.t;
+                w.step = 2.0 * pl.df;
+                w.n = pl.n;
+                w.keep_table = table;
+                w.running = several_blocks;
+                w.mod = {&mh};
+                w.gamma = {kWeightRounding[4]};
+                w.out = &pl.at_2f;
+                at_2f = {kPlace.one(w)[0], 0.0};
             } else {
                 PlaceWork<2> w;
                 w.t = &series.t;
@@ -1032,6 +1129,23 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         pl.rounding[k] = kLambda * kUnit * std::sqrt(k < 4 ? at_f[k] : at_2f[k - 4]);
         pl.common[k] = common_units(k < 4 ? pl.at_f : pl.at_2f, pl.n, kWeightRounding[k]);
     }
+    if (stencil) {
+        pl.turn_f = dd::cycles(pl.t_mid, pl.df);
+        pl.turn_2f = dd::cycles(pl.t_mid, 2.0 * pl.df);
+        // The modes' error bounds of finish_part at the largest |1/Phi| and
+        // aliasing the stencils reach, on modes of modulus up to 2 l1.
+        const Transform& tr = *pl.transform;
+        const double alias = *std::max_element(tr.alias.begin(), tr.alias.end());
+        const double deconv = *std::max_element(tr.deconv.begin(), tr.deconv.end());
+        const double kernel = constants().common_kernel * deconv / tr.deconv[0];
+        const double turns = static_cast<double>(SolveScratch::kChunk + 2 * kStencilTerms);
+        for (const std::size_t k : {0, 1, 4}) {
+            const double modes = alias * pl.l1[k] + deconv * pl.rounding[k] +
+                                 (2 + pl.common[k] + kernel) * kUnit * 2 * pl.l1[k];
+            pl.slope_err[k] =
+                slope_error(*pl.design, pl.l1[k], modes, k == 4 ? 2.0 * pl.df : pl.df, turns);
+        }
+    }
 }
 
 NufftEvaluator::~NufftEvaluator() = default;
@@ -1063,7 +1177,7 @@ std::shared_ptr<NufftEvaluator::Workspace> NufftEvaluator::workspace() const {
     ws->cos.resize(plan_->p.t.size());
     ws->sin.resize(plan_->p.t.size());
     ws->freqs.resize(plan_->block);
-    ws->solve.resize(plan_->block);
+    ws->solve.resize(plan_->block, plan_->design != nullptr);
     // Given back to the pool when the caller lets it go.
     return std::shared_ptr<Workspace>(ws.release(), [](Workspace* w) {
         std::unique_ptr<Workspace> back(w);
@@ -1131,6 +1245,10 @@ struct BlockWork {
     double common_kernel = 0; // (KernelConstants)
     std::int64_t first = 0, centre = 0;
     std::size_t n = 0;
+    // (Plan: the stencil or null; cells 2, 3 and 5 are then null)
+    const StencilDesign* design = nullptr;
+    const double* slope_err = nullptr;
+    dd::DD turn_f{}, turn_2f{};
 };
 
 // The weights of the transforms at f of point i (h, h y, h u, h y u, each
@@ -1213,6 +1331,25 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
 // Each transform's cells get the points in the order they are placed.
 template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const auto& g = b.cells;
+    if (b.design) {
+        // h and h y at f, h at 2f: the same weights as below.
+        double* const base_f[2] = {g[0], g[1]};
+        double* const base_2f[1] = {g[4]};
+        spread_groups<Rows, 2>(b, *b.at_f, base_f, [&b](std::size_t i, double(&c)[2][2]) {
+            const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1];
+            c[0][0] = h * er;
+            c[0][1] = h * ei;
+            c[1][0] = b.hy[i] * er;
+            c[1][1] = b.hy[i] * ei;
+        });
+        spread_groups<Rows, 1>(b, *b.at_2f, base_2f, [&b](std::size_t i, double(&c)[1][2]) {
+            const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1];
+            const double sr = (er - ei) * (er + ei), si = 2.0 * er * ei;
+            c[0][0] = h * sr;
+            c[0][1] = h * si;
+        });
+        return;
+    }
     double* const at_f[4] = {g[0], g[1], g[2], g[3]};
     double* const at_2f[2] = {g[4], g[5]};
     spread_groups<Rows, 4>(b, *b.at_f, at_f,
@@ -1220,6 +1357,120 @@ template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b
     spread_groups<Rows, 2>(b, *b.at_2f, at_2f,
                            [&b](std::size_t i, double(&c)[2][2]) { weights_at_2f(b, i, c); });
 }
+
+// e^{-2 pi i m r} for m = m0 .. m0 + count - 1 (r in cycles, exactly), from
+// the first by a recurrence (each step within 32 units of 2^-53, see
+// slope_error), as the pairs (c, c) in `re` and (-s, s) in `im`: a complex
+// number (x, y) turned is re (x, y) + im (y, x).
+void turns(dd::DD r, std::int64_t m0, std::size_t count, double* re, double* im) {
+    const auto angle = [r](double m) {
+        const dd::DD p = dd::two_prod(m, r.hi);
+        return -kTwoPiHi * ((p.hi - std::nearbyint(p.hi)) + (p.lo + m * r.lo));
+    };
+    const double a0 = angle(static_cast<double>(m0)), a1 = angle(1.0);
+    double c = std::cos(a0), s = std::sin(a0);
+    const double wc = std::cos(a1), ws = std::sin(a1);
+    for (std::size_t i = 0; i < count; ++i) {
+        re[2 * i] = re[2 * i + 1] = c;
+        im[2 * i] = -s;
+        im[2 * i + 1] = s;
+        const double next = c * wc - s * ws;
+        s = c * ws + s * wc;
+        c = next;
+    }
+}
+
+namespace stencil {
+
+// (Macros rather than functions: a function taking or returning a vector
+// would have one calling convention with AVX and another without.)
+using V4 = double __attribute__((vector_size(32)));
+using I4 = std::int64_t __attribute__((vector_size(32)));
+#define FASOGRAM_LOAD4(p)                                                                          \
+    ({                                                                                             \
+        V4 v_;                                                                                     \
+        std::memcpy(&v_, (p), sizeof v_);                                                          \
+        v_;                                                                                        \
+    })
+#define FASOGRAM_STORE4(p, v)                                                                      \
+    do {                                                                                           \
+        const V4 v_ = (v);                                                                         \
+        std::memcpy((p), &v_, sizeof v_);                                                          \
+    } while (0)
+// (x0, y0, x1, y1) -> (y0, x0, y1, x1)
+#define FASOGRAM_SWAP4(v) __builtin_shuffle((v), I4{1, 0, 3, 2})
+
+// A chunk's stencil rows in SolveScratch::modes, `reach` doubles each: the
+// turns at f and 2f (re, then im), the turned modes of h, h y and h at 2f,
+// then their slopes, complex numbers interleaved.
+constexpr std::size_t kTurnF = 0, kTurn2F = 2, kModes = 4, kSlopes = 7;
+
+} // namespace stencil
+
+// The modes a chunk's stencils read, m0 .. m0 + count - 1, deconvolved and
+// turned back by e^{-2 pi i m t_mid df} (at 2f by e^{-2 pi i m t_mid 2 df}),
+// so that mode m + k of a transform is sum c_i e_i e^{i (m + k) theta_i}
+// (see the head of this file); two modes at a time (count even).
+FASOGRAM_SPREAD_INLINE void stencil_modes(const BlockWork& b, SolveScratch& sc, std::int64_t m0,
+                                          std::size_t count) {
+    using namespace stencil;
+    double* const row = sc.modes.data();
+    const std::size_t w = sc.reach;
+    turns(b.turn_f, m0, count, row + kTurnF * w, row + (kTurnF + 1) * w);
+    turns(b.turn_2f, m0, count, row + kTurn2F * w, row + (kTurn2F + 1) * w);
+    const double* const from[3] = {b.cells[0], b.cells[1], b.cells[4]};
+    const auto n = static_cast<std::int64_t>(b.n);
+    for (std::size_t i = 0; i < count; i += 2) {
+        const std::int64_t m = m0 + static_cast<std::int64_t>(i);
+        const auto i0 = static_cast<std::size_t>(m < 0 ? m + n : m);
+        const auto i1 = static_cast<std::size_t>(m + 1 < 0 ? m + 1 + n : m + 1);
+        const double d0 = b.deconv[static_cast<std::size_t>(m < 0 ? -m : m)];
+        const double d1 = b.deconv[static_cast<std::size_t>(m + 1 < 0 ? -m - 1 : m + 1)];
+        const V4 d = {d0, d0, d1, d1};
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::size_t turn = k == 2 ? kTurn2F : kTurnF;
+            const V4 tr = FASOGRAM_LOAD4(row + turn * w + 2 * i),
+                     ti = FASOGRAM_LOAD4(row + (turn + 1) * w + 2 * i);
+            const double* const c = from[k];
+            const V4 x = V4{c[2 * i0], c[2 * i0 + 1], c[2 * i1], c[2 * i1 + 1]} * d;
+            FASOGRAM_STORE4(row + (kModes + k) * w + 2 * i, tr * x + ti * FASOGRAM_SWAP4(x));
+        }
+    }
+}
+
+// The slope sums c_i u_i e_i of the chunk's `count` frequencies (count
+// even): at each the stencil's sum over the turned modes either side, the
+// sum of i theta with theta = 2 pi step u, turned forward again (by the
+// conjugate turn) and divided by i 2 pi step.
+FASOGRAM_SPREAD_INLINE void stencil_slopes(const BlockWork& b, SolveScratch& sc,
+                                           std::size_t count) {
+    using namespace stencil;
+    double* const row = sc.modes.data();
+    const std::size_t w = sc.reach;
+    const double* const a = b.design->a;
+    constexpr auto K = static_cast<std::size_t>(kStencilTerms);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double* const x = row + (kModes + k) * w + 2 * K;
+        const std::size_t turn = k == 2 ? kTurn2F : kTurnF;
+        const double* const tr = row + turn * w + 2 * K;
+        const double* const ti = row + (turn + 1) * w + 2 * K;
+        double* const out = row + (kSlopes + k) * w;
+        const double c = 1 / ((k == 2 ? 4 : 2) * kPi * b.df);
+        const V4 scale = {c, -c, c, -c};
+        for (std::size_t i = 0; i < 2 * count; i += 4) {
+            V4 sum = a[0] * (FASOGRAM_LOAD4(x + i + 2) - FASOGRAM_LOAD4(x + i - 2));
+            for (std::size_t q = 2; q <= K; ++q)
+                sum += a[q - 1] * (FASOGRAM_LOAD4(x + i + 2 * q) - FASOGRAM_LOAD4(x + i - 2 * q));
+            // D = conj(turn) sum; the slope is D / (i 2 pi step) = (Im D, -Re D) c.
+            const V4 turned =
+                FASOGRAM_LOAD4(tr + i) * sum - FASOGRAM_LOAD4(ti + i) * FASOGRAM_SWAP4(sum);
+            FASOGRAM_STORE4(out + i, FASOGRAM_SWAP4(turned) * scale);
+        }
+    }
+}
+#undef FASOGRAM_LOAD4
+#undef FASOGRAM_STORE4
+#undef FASOGRAM_SWAP4
 
 // The fits of the block's frequencies from..to-1 (at most
 // SolveScratch::kChunk of them).
@@ -1235,6 +1486,14 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
     enum Column { kHc, kHs, kHcc, kHcs, kHss, kHyc, kHys, kMu, kEta, kF, kP2r, kP2i, kErr };
     const auto col = [&sc](Column c) { return sc.columns.data() + c * sc.stride; };
     std::size_t live = 0;
+    // With a stencil: the modes from kStencilTerms before the chunk's first
+    // to as many past its last.
+    const std::int64_t m0 = b.first + static_cast<std::int64_t>(from) - b.centre - kStencilTerms;
+    if (b.design) {
+        const std::size_t even = to - from + (to - from) % 2;
+        stencil_modes(b, sc, m0, even + 2 * kStencilTerms);
+        stencil_slopes(b, sc, even);
+    }
     for (std::size_t l = from; l < to; ++l) {
         const std::int64_t j = b.first + static_cast<std::int64_t>(l);
         const double f = b.freqs[l];
@@ -1272,6 +1531,16 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         const double kernel = b.common_kernel * deconv / b.deconv[0];
         double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
         for (std::size_t k = 0; k < kTransforms; ++k) {
+            if (!b.cells[k]) {
+                // The slope from the stencil of the modes around m.
+                const double* const slope =
+                    sc.modes.data() + (stencil::kSlopes + (k == 5 ? 2 : k - 2)) * sc.reach;
+                re[k] = slope[2 * (l - from)];
+                im[k] = slope[2 * (l - from) + 1];
+                mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
+                err[k] = b.slope_err[k == 5 ? 4 : k - 2];
+                continue;
+            }
             re[k] = b.cells[k][2 * idx] * deconv;
             im[k] = b.cells[k][2 * idx + 1] * deconv;
             mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
@@ -1473,13 +1742,20 @@ void NufftEvaluator::evaluate(std::int64_t first, std::span<Evaluation> out, Wor
         ph[2 * i] = ws.cos[i];
         ph[2 * i + 1] = ws.sin[i];
     }
+    b.design = pl.design;
+    b.slope_err = pl.slope_err.data();
+    b.turn_f = pl.turn_f;
+    b.turn_2f = pl.turn_2f;
     for (std::size_t k = 0; k < kTransforms; ++k) {
+        if (pl.design && (k == 2 || k == 3 || k == 5)) continue;
         b.cells[k] = ws.cells[k].get();
         std::memset(b.cells[k], 0, 2 * (n + kPad) * sizeof(double));
     }
     kBlock.spread(b);
     probe_room_for_fftw(pl.n);
     for (double* gk : b.cells) {
+        if (!gk) continue;
+        ++p.counters->nufft_ffts;
         for (std::size_t j = 0; j < 2 * kPad; ++j) gk[j] += gk[2 * n + j];
         auto* data = reinterpret_cast<fftw_complex*>(gk);
         fftw_execute_dft(pl.transform->fft.get(), data, data);

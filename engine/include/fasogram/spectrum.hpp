@@ -147,6 +147,9 @@ struct EngineOptions {
 struct EngineStats {
     std::size_t careful = 0;      // frequencies evaluated again the careful way
     std::size_t nufft_blocks = 0; // grid blocks evaluated by transforms
+    // Their FFTs: six a block, or three on grids fine enough for the
+    // first-order terms to come from neighbouring modes.
+    std::size_t nufft_ffts = 0;
 };
 
 // The most threads a call may ask for.
