@@ -96,6 +96,7 @@ struct Worst {
     double mu = 0.0, eta = 0.0;
     std::string where_mu, where_eta;
     int fits = 0;
+    std::size_t ffts = 0;           // the transforms' FFTs, where they ran
     std::map<double, double> mu_at; // the bound mu by frequency (the last record's)
     void take(const SumRecord& r, const std::array<quad, 7>& exact) {
         const dd::DD v[7] = {r.hc, r.hs, r.hcc, r.hcs, r.hss, r.hyc, r.hys};
@@ -194,6 +195,7 @@ Worst transform_sums(const Series& d, Window w, const FrequencyGrid& g, std::siz
             },
             p, worst);
     }
+    worst.ffts = p.counters->nufft_ffts;
     return worst;
 }
 
@@ -508,6 +510,29 @@ TEST(BoundPins, TransformSumsOfLongerWholeDaySeries) {
             EXPECT_LE(w.eta, 1.0) << w.where_eta;
             EXPECT_GT(w.eta, 0.02) << w.where_eta;
         }
+}
+
+// On fine grids the slopes of the sums (their first-order terms in each
+// frequency's rounding) come from a stencil of neighbouring modes: they are
+// some 1e-11 of the sums at Julian-day times, so that a slope wrong in its
+// sign, scale or turn puts the sums far past their bounds.  Observed nights
+// over 600 days, steps of 2.4e-4 c/d that are not exact in binary (a turn
+// of 0.9 radian at 2f), blocks of 512: three FFTs a block.
+TEST(BoundPins, TransformSumsWithSlopesFromTheStencil) {
+    const auto s = testing::observed_series(2450000.5, 600);
+    const Series d{s.t, s.x};
+    for (const unsigned width : test_widths::widths_here<test_widths::TransformWidth>({4, 2})) {
+        const test_widths::TransformWidth tw(width);
+        for (const Window win : {Window::square, Window::hanning}) {
+            const Worst w = transform_sums(d, win, {0.3, 0.7, 1700, 0.0}, 512, 4);
+            w.print(("transforms, slopes from the stencil, " + std::to_string(width) + " lanes")
+                        .c_str());
+            EXPECT_EQ(w.ffts, 3u * 4u);
+            EXPECT_GE(w.fits, 400);
+            EXPECT_LE(w.mu, 1.0) << w.where_mu;
+            EXPECT_LE(w.eta, 1.0) << w.where_eta;
+        }
+    }
 }
 
 // Millions of whole days: every cell adds tens of thousands of nearly equal

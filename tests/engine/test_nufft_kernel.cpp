@@ -135,5 +135,41 @@ TEST(NufftKernel, PolynomialsWithinTheBoundOfTheKernel) {
     EXPECT_LT(bound, 2e-17);
 }
 
+TEST(NufftKernel, StencilsWithinTheirBounds) {
+    // |theta - 2 sum_k a_k sin(k theta)| exactly, on a grid of theta in [0,
+    // reach] other than the generator's: within each stencil's bound, and
+    // within a tenth of it at the worst.  The reaches grow and so do the
+    // bounds; the widest one's is what lets a grid of 1e5 frequencies take
+    // the stencil (see stencil_for).
+    double reach_before = 0, bound_before = 0;
+    for (const detail::StencilDesign& d : detail::kStencils) {
+        SCOPED_TRACE(d.reach);
+        EXPECT_GT(d.reach, reach_before);
+        EXPECT_GT(d.bound, bound_before);
+        reach_before = d.reach;
+        bound_before = d.bound;
+        double worst = 0;
+        constexpr int kPoints = 3001;
+        for (int i = 0; i <= kPoints; ++i) {
+            const double theta = d.reach * i / kPoints;
+            Big sum;
+            for (int k = 1; k <= detail::kStencilTerms; ++k) {
+                Big s;
+                mpfr_sin(s.p(), (Big(theta) * Big(static_cast<double>(k))).p(), MPFR_RNDN);
+                sum = sum + Big(d.a[k - 1]) * s;
+            }
+            Big e = Big(theta) - Big(2.0) * sum;
+            mpfr_abs(e.p(), e.p(), MPFR_RNDN);
+            worst = std::max(worst, to_double(e));
+        }
+        std::printf("stencil of reach %.2f: worst %.4g, %.4f of the bound\n", d.reach, worst,
+                    worst / d.bound);
+        EXPECT_LE(worst, d.bound);
+        EXPECT_GE(worst, 0.9 * d.bound);
+    }
+    EXPECT_EQ(reach_before, 1.0);
+    EXPECT_LT(bound_before, 1.25e-10);
+}
+
 } // namespace
 } // namespace fasogram

@@ -4,6 +4,7 @@
 // fits of daily sampling, a handful of points, steps that are not exact in
 // binary, negative frequencies.
 #include "fasogram/spectrum.hpp"
+#include "nufft_kernel.hpp"
 #include "series_fixture.hpp"
 #include "spectrum_reference.hpp"
 
@@ -210,6 +211,39 @@ TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
     const ForcedPath forced(tiny, GridPath::nufft);
     EXPECT_GT(count_blocks(tiny, FrequencyGrid{1e5, 1e5 + 1, 1000, tiny.line_width()}), 0u);
     EXPECT_EQ(count_blocks(tiny, FrequencyGrid{1e6, 1e6 + 1, 1000, tiny.line_width()}), 0u);
+}
+
+TEST(NufftSpectrum, FineGridsTakeTheirSlopesFromNeighbouringModes) {
+    // Each frequency's rounding adds a first-order term, the slope of the
+    // sums times 2 pi delta.  Where the step df turns the modes at 2f by at
+    // most 1 radian (4 pi df u_max, the widest stencil's reach) from one to
+    // the next, the slopes come from a stencil of neighbouring modes and a
+    // block takes three FFTs; past it, or where the frequencies' rounding
+    // over df makes the stencil's error matter (f_max/df past 2^-16 over its
+    // bound), six.  Both sides of each limit, every table the direct sums'.
+    const auto s = testing::observed_series(2450000.5, 1000);
+    const SpectrumEngine engine(s.t, s.x, Window::hanning);
+    const double mid = s.t.front() + (s.t.back() - s.t.front()) / 2;
+    double u_max = 0;
+    for (double t : s.t) u_max = std::max(u_max, std::fabs(t - mid));
+    const double pi = 4 * std::atan(1.0);
+    const auto ffts_per_block = [&](double f0, double f1, double turn, bool up) {
+        const double want = (f1 - f0) * 4 * pi * u_max / turn;
+        const auto steps = static_cast<std::int64_t>(up ? std::ceil(want) : std::floor(want));
+        const FrequencyGrid grid{f0, f1, steps, engine.line_width()};
+        const EngineStats before = engine.stats();
+        expect_same_tables(engine, grid);
+        const EngineStats after = engine.stats();
+        EXPECT_EQ(after.nufft_blocks - before.nufft_blocks, 1u);
+        return after.nufft_ffts - before.nufft_ffts;
+    };
+    EXPECT_EQ(ffts_per_block(0.5, 2.5, 0.999, true), 3u);
+    EXPECT_EQ(ffts_per_block(0.5, 2.5, 1.001, false), 6u);
+    // At a turn of 0.9: f_max up to 2^-16/bound df.
+    const double df = 0.9 / (4 * pi * u_max);
+    const double f_limit = 0x1p-16 / detail::kStencils[3].bound * df;
+    EXPECT_EQ(ffts_per_block(0.99 * f_limit - 1, 0.99 * f_limit, 0.9, true), 3u);
+    EXPECT_EQ(ffts_per_block(1.01 * f_limit - 1, 1.01 * f_limit, 0.9, true), 6u);
 }
 
 // Whether two runs gave the same points to the last bit.
