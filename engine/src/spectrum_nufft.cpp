@@ -486,6 +486,20 @@ CellTally& cell_tally(std::size_t n, std::size_t k, bool running) {
     return tally;
 }
 
+// The K sums of a cell as one vector.  (Spelled out for each K: a vector
+// size that depends on a template parameter is not taken by every
+// compiler.)
+template <std::size_t K> struct CellLanes;
+template <> struct CellLanes<1> {
+    using type = double __attribute__((vector_size(8)));
+};
+template <> struct CellLanes<2> {
+    using type = double __attribute__((vector_size(16)));
+};
+template <> struct CellLanes<4> {
+    using type = double __attribute__((vector_size(32)));
+};
+
 template <std::size_t K, class Rows, bool Running>
 FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
@@ -505,8 +519,12 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     std::array<double, K> point{};
     const double nd = static_cast<double>(n);
     const auto ni = static_cast<std::int64_t>(n);
-    double v[kWidth];
+    alignas(32) double v[kWidth];
     const double* const err = Rows::allowance();
+    using V4 = double __attribute__((vector_size(32)));
+    static_assert(kWidth % 4 == 0);
+    double ee = 0;
+    for (std::size_t j = 0; j < kWidth; ++j) ee += err[j] * err[j];
     // The group being placed (with the running sums): its first cell, its
     // points, how far past the first cell they start and its sums by cell
     // (zero between groups).
@@ -553,10 +571,24 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         ps.offset[i] = x;
         Rows::row(x, v);
         if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
-        double c[K], gk[K], e[K] = {};
+        // Each weight's roundings and the product's, and the kernel
+        // values': sum_j (g v_j + err_j)^2 = g^2 sum v^2 + 2 g sum v err +
+        // sum err^2 (in four partial sums each).
+        V4 vv4 = {}, ve4 = {};
+        for (std::size_t j = 0; j < kWidth; j += 4) {
+            V4 vj, ej;
+            std::memcpy(&vj, v + j, sizeof vj);
+            std::memcpy(&ej, err + j, sizeof ej);
+            vv4 += vj * vj;
+            ve4 += vj * ej;
+        }
+        const double vv = (vv4[0] + vv4[1]) + (vv4[2] + vv4[3]);
+        const double ve = (ve4[0] + ve4[1]) + (ve4[2] + ve4[3]);
+        alignas(32) double c[K];
         for (std::size_t k = 0; k < K; ++k) {
             c[k] = (*w.mod[k])[i];
-            gk[k] = w.gamma[k] + 1.0;
+            const double g = w.gamma[k] + 1.0;
+            point[k] += c[k] * c[k] * (g * g * vv + 2 * g * ve + ee);
         }
         std::size_t ahead = 0;
         if constexpr (Running) {
@@ -570,23 +602,21 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
             ++members;
             reach = std::max(reach, ahead);
         }
+        // The moduli onto the cells, the K of a cell side by side.
+        using VK = typename CellLanes<K>::type;
+        static_assert(sizeof(VK) == K * sizeof(double));
+        VK ck;
+        std::memcpy(&ck, c, sizeof ck);
         for (std::size_t j = 0; j < kWidth; ++j) {
             // The cells past the last are the first ones again.
             const std::size_t at = cell + j < n ? cell + j : cell + j - n;
             if constexpr (!Running) ++count[at];
-            for (std::size_t k = 0; k < K; ++k) {
-                // The weight's roundings and the product's, and the kernel
-                // value's.
-                const double rj = gk[k] * v[j] + err[j];
-                e[k] += rj * rj;
-                if constexpr (Running) {
-                    local[K * (ahead + j) + k] += c[k] * v[j];
-                } else {
-                    sums[K * at + k] += c[k] * v[j];
-                }
-            }
+            double* const to = Running ? local + K * (ahead + j) : sums + K * at;
+            VK sum;
+            std::memcpy(&sum, to, sizeof sum);
+            sum += ck * v[j];
+            std::memcpy(to, &sum, sizeof sum);
         }
-        for (std::size_t k = 0; k < K; ++k) point[k] += c[k] * c[k] * e[k];
     }
     if constexpr (Running) {
         if (members != 0) add_group();
