@@ -490,15 +490,9 @@ CellTally& cell_tally(std::size_t n, std::size_t k, bool running) {
 // size that depends on a template parameter is not taken by every
 // compiler.)
 template <std::size_t K> struct CellLanes;
-template <> struct CellLanes<1> {
-    using type = double __attribute__((vector_size(8)));
-};
-template <> struct CellLanes<2> {
-    using type = double __attribute__((vector_size(16)));
-};
-template <> struct CellLanes<4> {
-    using type = double __attribute__((vector_size(32)));
-};
+template <> struct CellLanes<1> { using type = double __attribute__((vector_size(8))); };
+template <> struct CellLanes<2> { using type = double __attribute__((vector_size(16))); };
+template <> struct CellLanes<4> { using type = double __attribute__((vector_size(32))); };
 
 template <std::size_t K, class Rows, bool Running>
 FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
