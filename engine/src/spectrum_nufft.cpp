@@ -1504,6 +1504,9 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
     const long double sum_h = dd::to_long_double(p.sum_h);
     const double s_h = static_cast<double>(sum_h);
     const double second_scale = 0.5 * (2 * kPi * b.u_max) * (2 * kPi * b.u_max);
+    // (rounded up: a unit of its own at most, far within common_kernel's
+    // margin)
+    const double kernel_per_deconv = b.common_kernel / b.deconv[0] * (1 + 4 * kUnit);
     // First every frequency's sums and bounds, into the columns; then the
     // fits.
     SolveScratch& sc = *b.solve;
@@ -1518,11 +1521,37 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         stencil_modes(b, sc, m0, even + 2 * kStencilTerms);
         stencil_slopes(b, sc, even);
     }
+    // The block's constants in locals: the stores into the columns could
+    // otherwise be taken to change them, and they would be read again for
+    // every frequency.
+    double* column[SolveScratch::kColumns];
+    for (std::size_t c = 0; c < SolveScratch::kColumns; ++c)
+        column[c] = sc.columns.data() + c * sc.stride;
+    std::uint32_t* const where = sc.where.data();
+    const double skip = b.grid->skip_threshold(); // (FrequencyGrid::skipped)
+    const double* const freqs = b.freqs;
+    const double* const deconvs = b.deconv;
+    const double* const alias = b.alias;
+    const double fc = b.fc, df = b.df, t_mid = b.t_mid;
+    const double* cells[kTransforms];
+    double l1[kTransforms], rounding[kTransforms], common[kTransforms];
+    for (std::size_t k = 0; k < kTransforms; ++k) {
+        cells[k] = b.cells[k];
+        l1[k] = b.l1[k];
+        rounding[k] = b.rounding[k];
+        common[k] = b.common[k];
+        if (!cells[k]) {
+            // (the slopes' bounds, and the rows of the slopes)
+            rounding[k] = b.slope_err[k == 5 ? 4 : k - 2];
+            cells[k] = sc.modes.data() + (stencil::kSlopes + (k == 5 ? 2 : k - 2)) * sc.reach;
+        }
+    }
+    const bool stencil = b.design != nullptr;
     for (std::size_t l = from; l < to; ++l) {
         const std::int64_t j = b.first + static_cast<std::int64_t>(l);
-        const double f = b.freqs[l];
+        const double f = freqs[l];
         Evaluation& e = out[l];
-        if (b.grid->skipped(f)) {
+        if (!(f >= skip || f <= -skip)) {
             e = Evaluation{};
             e.point.f = f;
             e.settled = true;
@@ -1533,44 +1562,42 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         const std::size_t idx =
             static_cast<std::size_t>(m < 0 ? m + static_cast<std::int64_t>(b.n) : m);
         // delta = f - f_c - m df, exactly up to its own rounding.
-        const dd::DD a = dd::two_sum(f, -b.fc);
-        const dd::DD q = dd::two_prod(static_cast<double>(m), b.df);
+        const dd::DD a = dd::two_sum(f, -fc);
+        const dd::DD q = dd::two_prod(static_cast<double>(m), df);
         const double delta = ((a.hi - q.hi) + a.lo) - q.lo;
         const double d2 = 2 * kPi * delta; // rate of the first-order term
         // e^{2 pi i delta t_c}, and its square for 2f.
         double rc = 1.0, rs = 0.0;
         if (delta != 0.0) {
-            const dd::DD r = dd::cycles(b.t_mid, delta);
+            const dd::DD r = dd::cycles(t_mid, delta);
             const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
             if (std::fabs(th) < 1e-4) {
                 rc = 1.0 - 0.5 * th * th;
-                rs = th - th * th * th / 6.0;
+                rs = th - th * th * th * (1.0 / 6);
             } else {
                 rc = std::cos(th);
                 rs = std::sin(th);
             }
         }
         const double rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
-        const double deconv = b.deconv[am];
-        const double kernel = b.common_kernel * deconv / b.deconv[0];
+        const double deconv = deconvs[am];
+        const double kernel = kernel_per_deconv * deconv;
         double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
         for (std::size_t k = 0; k < kTransforms; ++k) {
-            if (!b.cells[k]) {
+            if (stencil && (k == 2 || k == 3 || k == 5)) {
                 // The slope from the stencil of the modes around m.
-                const double* const slope =
-                    sc.modes.data() + (stencil::kSlopes + (k == 5 ? 2 : k - 2)) * sc.reach;
-                re[k] = slope[2 * (l - from)];
-                im[k] = slope[2 * (l - from) + 1];
+                re[k] = cells[k][2 * (l - from)];
+                im[k] = cells[k][2 * (l - from) + 1];
                 mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
-                err[k] = b.slope_err[k == 5 ? 4 : k - 2];
+                err[k] = rounding[k];
                 continue;
             }
-            re[k] = b.cells[k][2 * idx] * deconv;
-            im[k] = b.cells[k][2 * idx + 1] * deconv;
+            re[k] = cells[k][2 * idx] * deconv;
+            im[k] = cells[k][2 * idx + 1] * deconv;
             mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
             // The deconvolution's 2 units, and the common error.
-            const double units = 2 + b.common[k] + kernel;
-            err[k] = b.alias[am] * b.l1[k] + deconv * b.rounding[k] + units * kUnit * mod[k];
+            const double units = 2 + common[k] + kernel;
+            err[k] = alias[am] * l1[k] + deconv * rounding[k] + units * kUnit * mod[k];
         }
         // rot (A + i d A'): the sum at f, and at 2f with 2d and rot^2.
         auto turn = [](double c, double s, double ar, double ai, double dr, double di, double r) {
@@ -1581,31 +1608,31 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         const auto [pyr, pyi] = turn(rc, rs, re[1], im[1], re[3], im[3], d2);
         const auto [p2r, p2i] = turn(rc2, rs2, re[4], im[4], re[5], im[5], 2 * d2);
         const double ad = std::fabs(d2), second = second_scale * delta * delta;
-        const double err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * b.l1[0] +
+        const double err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * l1[0] +
                             4 * kUnit * (mod[0] + ad * mod[2]);
-        const double erry = err[1] + ad * (err[3] + 2 * kUnit * mod[3]) + second * b.l1[1] +
+        const double erry = err[1] + ad * (err[3] + 2 * kUnit * mod[3]) + second * l1[1] +
                             4 * kUnit * (mod[1] + ad * mod[3]);
-        const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * b.l1[4] +
+        const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * l1[4] +
                             8 * kUnit * (mod[4] + 2 * ad * mod[5]);
 
         const double errm = std::max(err1, 0.5 * err2);
         const std::size_t r = live++;
-        col(kHc)[r] = p1r;
-        col(kHs)[r] = p1i;
-        col(kHcc)[r] = (s_h + p2r) / 2;
-        col(kHcs)[r] = p2i / 2;
-        col(kHss)[r] = (s_h - p2r) / 2;
-        col(kHyc)[r] = pyr;
-        col(kHys)[r] = pyi;
+        column[kHc][r] = p1r;
+        column[kHs][r] = p1i;
+        column[kHcc][r] = (s_h + p2r) / 2;
+        column[kHcs][r] = p2i / 2;
+        column[kHss][r] = (s_h - p2r) / 2;
+        column[kHyc][r] = pyr;
+        column[kHys][r] = pyi;
         // S + p2r rounds within 1.5 units of S in double (S itself rounded
         // to double), within one in long double: the 4 units added to mu.
-        col(kMu)[r] = errm + 4 * kUnit * s_h;
-        col(kEta)[r] = erry;
-        col(kF)[r] = f;
-        col(kP2r)[r] = p2r;
-        col(kP2i)[r] = p2i;
-        col(kErr)[r] = errm;
-        sc.where[r] = static_cast<std::uint32_t>(l);
+        column[kMu][r] = errm + 4 * kUnit * s_h;
+        column[kEta][r] = erry;
+        column[kF][r] = f;
+        column[kP2r][r] = p2r;
+        column[kP2i][r] = p2i;
+        column[kErr][r] = errm;
+        where[r] = static_cast<std::uint32_t>(l);
     }
 
     // Solved in double first: with its roundings (a few units of 2^-53 of
