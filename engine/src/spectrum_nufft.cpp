@@ -1496,8 +1496,234 @@ FASOGRAM_SPREAD_INLINE void stencil_slopes(const BlockWork& b, SolveScratch& sc,
 #undef FASOGRAM_STORE4
 #undef FASOGRAM_SWAP4
 
+// One chunk's sums and bounds by column (finish_part), what they are
+// computed from: the block's constants in locals, so that the stores into
+// the columns are not taken to change them.
+enum Column { kHc, kHs, kHcc, kHcs, kHss, kHyc, kHys, kMu, kEta, kF, kP2r, kP2i, kErr };
+struct ColumnWork {
+    double* column[SolveScratch::kColumns];
+    std::uint32_t* where = nullptr;
+    const double* freqs = nullptr;
+    const double* deconvs = nullptr;
+    const double* alias = nullptr;
+    // The transforms' modes, or with a stencil the chunk's slopes (2, 3, 5)
+    // and their bounds in `rounding`.
+    const double* cells[kTransforms];
+    double l1[kTransforms], rounding[kTransforms], common[kTransforms];
+    double skip = 0, fc = 0, df = 0, t_mid = 0, s_h = 0, second_scale = 0, kernel_per_deconv = 0;
+    std::int64_t first = 0, centre = 0, n = 0;
+    std::size_t from = 0;
+    bool stencil = false;
+};
+
+// The sums at 1, 2 and 4 transforms' modes and the slopes, turned: the sum at f
+// is rot (A + i d A'), at 2f rot^2 (A + i 2d A').
+FASOGRAM_SPREAD_INLINE std::pair<double, double> turn(double c, double s, double ar, double ai,
+                                                      double dr, double di, double r) {
+    const double xr = ar - r * di, xi = ai + r * dr;
+    return {c * xr - s * xi, c * xi + s * xr};
+}
+
+// The sums and bounds of frequency l into row `live` of the columns (and
+// live counted), or its evaluation where the grid skips it.
+FASOGRAM_SPREAD_INLINE void column_one(const ColumnWork& w, std::span<Evaluation> out,
+                                       std::size_t l, std::size_t& live) {
+    const std::int64_t j = w.first + static_cast<std::int64_t>(l);
+    const double f = w.freqs[l];
+    if (!(f >= w.skip || f <= -w.skip)) {
+        Evaluation& e = out[l];
+        e = Evaluation{};
+        e.point.f = f;
+        e.settled = true;
+        return;
+    }
+    const std::int64_t m = j - w.centre;
+    const std::size_t am = static_cast<std::size_t>(m < 0 ? -m : m);
+    const std::size_t idx = static_cast<std::size_t>(m < 0 ? m + w.n : m);
+    // delta = f - f_c - m df, exactly up to its own rounding.
+    const dd::DD a = dd::two_sum(f, -w.fc);
+    const dd::DD q = dd::two_prod(static_cast<double>(m), w.df);
+    const double delta = ((a.hi - q.hi) + a.lo) - q.lo;
+    const double d2 = 2 * kPi * delta; // rate of the first-order term
+    // e^{2 pi i delta t_c}, and its square for 2f.
+    double rc = 1.0, rs = 0.0;
+    if (delta != 0.0) {
+        const dd::DD r = dd::cycles(w.t_mid, delta);
+        const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
+        if (std::fabs(th) < 1e-4) {
+            rc = 1.0 - 0.5 * th * th;
+            rs = th - th * th * th * (1.0 / 6);
+        } else {
+            rc = std::cos(th);
+            rs = std::sin(th);
+        }
+    }
+    const double rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
+    const double deconv = w.deconvs[am];
+    const double kernel = w.kernel_per_deconv * deconv;
+    double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
+    for (std::size_t k = 0; k < kTransforms; ++k) {
+        if (w.stencil && (k == 2 || k == 3 || k == 5)) {
+            // The slope from the stencil of the modes around m.
+            re[k] = w.cells[k][2 * (l - w.from)];
+            im[k] = w.cells[k][2 * (l - w.from) + 1];
+            mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
+            err[k] = w.rounding[k];
+            continue;
+        }
+        re[k] = w.cells[k][2 * idx] * deconv;
+        im[k] = w.cells[k][2 * idx + 1] * deconv;
+        mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
+        // The deconvolution's 2 units, and the common error.
+        const double units = 2 + w.common[k] + kernel;
+        err[k] = w.alias[am] * w.l1[k] + deconv * w.rounding[k] + units * kUnit * mod[k];
+    }
+    const auto [p1r, p1i] = turn(rc, rs, re[0], im[0], re[2], im[2], d2);
+    const auto [pyr, pyi] = turn(rc, rs, re[1], im[1], re[3], im[3], d2);
+    const auto [p2r, p2i] = turn(rc2, rs2, re[4], im[4], re[5], im[5], 2 * d2);
+    const double ad = std::fabs(d2), second = w.second_scale * delta * delta;
+    const double err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * w.l1[0] +
+                        4 * kUnit * (mod[0] + ad * mod[2]);
+    const double erry = err[1] + ad * (err[3] + 2 * kUnit * mod[3]) + second * w.l1[1] +
+                        4 * kUnit * (mod[1] + ad * mod[3]);
+    const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * w.l1[4] +
+                        8 * kUnit * (mod[4] + 2 * ad * mod[5]);
+    const double errm = std::max(err1, 0.5 * err2);
+    const std::size_t r = live++;
+    double* const* const column = w.column;
+    const double s_h = w.s_h;
+    column[kHc][r] = p1r;
+    column[kHs][r] = p1i;
+    column[kHcc][r] = (s_h + p2r) / 2;
+    column[kHcs][r] = p2i / 2;
+    column[kHss][r] = (s_h - p2r) / 2;
+    column[kHyc][r] = pyr;
+    column[kHys][r] = pyi;
+    // S + p2r rounds within 1.5 units of S in double (S itself rounded
+    // to double), within one in long double: the 4 units added to mu.
+    column[kMu][r] = errm + 4 * kUnit * s_h;
+    column[kEta][r] = erry;
+    column[kF][r] = f;
+    column[kP2r][r] = p2r;
+    column[kP2i][r] = p2i;
+    column[kErr][r] = errm;
+    w.where[r] = static_cast<std::uint32_t>(l);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// Frequencies l .. l + 3 by column_one's arithmetic, side by side, into
+// rows r .. r + 3; false (nothing written) where one of them is skipped or
+// its turn e^{2 pi i delta t_c} needs more than the series.
+__attribute__((target("avx2,fma"))) bool columns4_avx2(const ColumnWork& w, std::size_t l,
+                                                       std::size_t r) {
+    using V = __m256d;
+    const V f = _mm256_loadu_pd(w.freqs + l);
+    const V skip = _mm256_set1_pd(w.skip);
+    const V kept =
+        _mm256_or_pd(_mm256_cmp_pd(f, skip, _CMP_GE_OQ), _mm256_cmp_pd(f, -skip, _CMP_LE_OQ));
+    if (_mm256_movemask_pd(kept) != 0xF) return false;
+    alignas(32) double md[4];
+    std::size_t am[4], idx[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::int64_t m = w.first + static_cast<std::int64_t>(l + i) - w.centre;
+        md[i] = static_cast<double>(m);
+        am[i] = static_cast<std::size_t>(m < 0 ? -m : m);
+        idx[i] = static_cast<std::size_t>(m < 0 ? m + w.n : m);
+    }
+    // delta = f - f_c - m df (dd::two_sum, dd::two_prod)
+    const V m = _mm256_load_pd(md);
+    const V nfc = _mm256_set1_pd(-w.fc), df = _mm256_set1_pd(w.df);
+    const V ah = f + nfc, ab = ah - f;
+    const V al = (f - (ah - ab)) + (nfc - ab);
+    const V qh = m * df, ql = _mm256_fmsub_pd(m, df, qh);
+    const V delta = ((ah - qh) + al) - ql;
+    const V d2 = 2 * kPi * delta;
+    // dd::cycles(t_mid, delta)
+    const V tm = _mm256_set1_pd(w.t_mid);
+    const V ph = tm * delta, pe = _mm256_fmsub_pd(tm, delta, ph);
+    constexpr int kNearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+    const V pf = ph - _mm256_round_pd(ph, kNearest), ef = pe - _mm256_round_pd(pe, kNearest);
+    V rh = pf + ef;
+    const V rb = rh - pf;
+    V rl = (pf - (rh - rb)) + (ef - rb);
+    const V whole = _mm256_round_pd(rh, kNearest);
+    {
+        const V a = rh - whole, sh = a + rl, sb = sh - a;
+        rl = (a - (sh - sb)) + (rl - sb);
+        rh = sh;
+    }
+    const V th = _mm256_fmadd_pd(_mm256_set1_pd(kTwoPiHi), rh, kTwoPiLo * rh + kTwoPiHi * rl);
+    const V sign = _mm256_set1_pd(-0.0);
+    if (_mm256_movemask_pd(
+            _mm256_cmp_pd(_mm256_andnot_pd(sign, th), _mm256_set1_pd(1e-4), _CMP_LT_OQ)) != 0xF)
+        return false;
+    const V rc = 1.0 - 0.5 * th * th, rs = th - th * th * th * (1.0 / 6);
+    const V rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
+    const V deconv = {w.deconvs[am[0]], w.deconvs[am[1]], w.deconvs[am[2]], w.deconvs[am[3]]};
+    const V alias = {w.alias[am[0]], w.alias[am[1]], w.alias[am[2]], w.alias[am[3]]};
+    const V kernel = w.kernel_per_deconv * deconv;
+    V re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
+    for (std::size_t k = 0; k < kTransforms; ++k) {
+        const double* const c = w.cells[k];
+        if (w.stencil && (k == 2 || k == 3 || k == 5)) {
+            const std::size_t o = 2 * (l - w.from);
+            re[k] = V{c[o], c[o + 2], c[o + 4], c[o + 6]};
+            im[k] = V{c[o + 1], c[o + 3], c[o + 5], c[o + 7]};
+            mod[k] = _mm256_andnot_pd(sign, re[k]) + _mm256_andnot_pd(sign, im[k]);
+            err[k] = _mm256_set1_pd(w.rounding[k]);
+            continue;
+        }
+        re[k] = V{c[2 * idx[0]], c[2 * idx[1]], c[2 * idx[2]], c[2 * idx[3]]} * deconv;
+        im[k] =
+            V{c[2 * idx[0] + 1], c[2 * idx[1] + 1], c[2 * idx[2] + 1], c[2 * idx[3] + 1]} * deconv;
+        mod[k] = _mm256_andnot_pd(sign, re[k]) + _mm256_andnot_pd(sign, im[k]);
+        const V units = (2 + w.common[k]) + kernel;
+        err[k] = alias * w.l1[k] + deconv * w.rounding[k] + units * kUnit * mod[k];
+    }
+    const auto turn4 = [](V c, V s, V ar, V ai, V dr, V di, V q, V& outr, V& outi) {
+        const V xr = ar - q * di, xi = ai + q * dr;
+        outr = c * xr - s * xi;
+        outi = c * xi + s * xr;
+    };
+    V p1r, p1i, pyr, pyi, p2r, p2i;
+    turn4(rc, rs, re[0], im[0], re[2], im[2], d2, p1r, p1i);
+    turn4(rc, rs, re[1], im[1], re[3], im[3], d2, pyr, pyi);
+    turn4(rc2, rs2, re[4], im[4], re[5], im[5], 2 * d2, p2r, p2i);
+    const V ad = _mm256_andnot_pd(sign, d2), second = w.second_scale * delta * delta;
+    const V err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * w.l1[0] +
+                   4 * kUnit * (mod[0] + ad * mod[2]);
+    const V erry = err[1] + ad * (err[3] + 2 * kUnit * mod[3]) + second * w.l1[1] +
+                   4 * kUnit * (mod[1] + ad * mod[3]);
+    const V err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * w.l1[4] +
+                   8 * kUnit * (mod[4] + 2 * ad * mod[5]);
+    const V errm = _mm256_max_pd(err1, 0.5 * err2);
+    const V s_h = _mm256_set1_pd(w.s_h);
+    double* const* const column = w.column;
+    _mm256_storeu_pd(column[kHc] + r, p1r);
+    _mm256_storeu_pd(column[kHs] + r, p1i);
+    _mm256_storeu_pd(column[kHcc] + r, (s_h + p2r) / 2);
+    _mm256_storeu_pd(column[kHcs] + r, p2i / 2);
+    _mm256_storeu_pd(column[kHss] + r, (s_h - p2r) / 2);
+    _mm256_storeu_pd(column[kHyc] + r, pyr);
+    _mm256_storeu_pd(column[kHys] + r, pyi);
+    _mm256_storeu_pd(column[kMu] + r, errm + 4 * kUnit * s_h);
+    _mm256_storeu_pd(column[kEta] + r, erry);
+    _mm256_storeu_pd(column[kF] + r, f);
+    _mm256_storeu_pd(column[kP2r] + r, p2r);
+    _mm256_storeu_pd(column[kP2i] + r, p2i);
+    _mm256_storeu_pd(column[kErr] + r, errm);
+    for (std::size_t i = 0; i < 4; ++i) w.where[r + i] = static_cast<std::uint32_t>(l + i);
+    return true;
+}
+#else
+bool columns4_avx2(const ColumnWork&, std::size_t, std::size_t) {
+    return false;
+}
+#endif
+
 // The fits of the block's frequencies from..to-1 (at most
 // SolveScratch::kChunk of them).
+template <bool Lanes>
 FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation> out,
                                         std::size_t from, std::size_t to) {
     const Prepared& p = *b.p;
@@ -1510,7 +1736,6 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
     // First every frequency's sums and bounds, into the columns; then the
     // fits.
     SolveScratch& sc = *b.solve;
-    enum Column { kHc, kHs, kHcc, kHcs, kHss, kHyc, kHys, kMu, kEta, kF, kP2r, kP2i, kErr };
     const auto col = [&sc](Column c) { return sc.columns.data() + c * sc.stride; };
     std::size_t live = 0;
     // With a stencil: the modes from kStencilTerms before the chunk's first
@@ -1521,119 +1746,46 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
         stencil_modes(b, sc, m0, even + 2 * kStencilTerms);
         stencil_slopes(b, sc, even);
     }
-    // The block's constants in locals: the stores into the columns could
-    // otherwise be taken to change them, and they would be read again for
-    // every frequency.
-    double* column[SolveScratch::kColumns];
+    ColumnWork w;
     for (std::size_t c = 0; c < SolveScratch::kColumns; ++c)
-        column[c] = sc.columns.data() + c * sc.stride;
-    std::uint32_t* const where = sc.where.data();
-    const double skip = b.grid->skip_threshold(); // (FrequencyGrid::skipped)
-    const double* const freqs = b.freqs;
-    const double* const deconvs = b.deconv;
-    const double* const alias = b.alias;
-    const double fc = b.fc, df = b.df, t_mid = b.t_mid;
-    const double* cells[kTransforms];
-    double l1[kTransforms], rounding[kTransforms], common[kTransforms];
+        w.column[c] = sc.columns.data() + c * sc.stride;
+    w.where = sc.where.data();
+    w.skip = b.grid->skip_threshold(); // (FrequencyGrid::skipped)
+    w.freqs = b.freqs;
+    w.deconvs = b.deconv;
+    w.alias = b.alias;
+    w.fc = b.fc;
+    w.df = b.df;
+    w.t_mid = b.t_mid;
+    w.s_h = s_h;
+    w.second_scale = second_scale;
+    w.kernel_per_deconv = kernel_per_deconv;
+    w.first = b.first;
+    w.centre = b.centre;
+    w.n = static_cast<std::int64_t>(b.n);
+    w.from = from;
+    w.stencil = b.design != nullptr;
     for (std::size_t k = 0; k < kTransforms; ++k) {
-        cells[k] = b.cells[k];
-        l1[k] = b.l1[k];
-        rounding[k] = b.rounding[k];
-        common[k] = b.common[k];
-        if (!cells[k]) {
+        w.cells[k] = b.cells[k];
+        w.l1[k] = b.l1[k];
+        w.rounding[k] = b.rounding[k];
+        w.common[k] = b.common[k];
+        if (!w.cells[k]) {
             // (the slopes' bounds, and the rows of the slopes)
-            rounding[k] = b.slope_err[k == 5 ? 4 : k - 2];
-            cells[k] = sc.modes.data() + (stencil::kSlopes + (k == 5 ? 2 : k - 2)) * sc.reach;
+            w.rounding[k] = b.slope_err[k == 5 ? 4 : k - 2];
+            w.cells[k] = sc.modes.data() + (stencil::kSlopes + (k == 5 ? 2 : k - 2)) * sc.reach;
         }
     }
-    const bool stencil = b.design != nullptr;
-    for (std::size_t l = from; l < to; ++l) {
-        const std::int64_t j = b.first + static_cast<std::int64_t>(l);
-        const double f = freqs[l];
-        Evaluation& e = out[l];
-        if (!(f >= skip || f <= -skip)) {
-            e = Evaluation{};
-            e.point.f = f;
-            e.settled = true;
-            continue;
-        }
-        const std::int64_t m = j - b.centre;
-        const std::size_t am = static_cast<std::size_t>(m < 0 ? -m : m);
-        const std::size_t idx =
-            static_cast<std::size_t>(m < 0 ? m + static_cast<std::int64_t>(b.n) : m);
-        // delta = f - f_c - m df, exactly up to its own rounding.
-        const dd::DD a = dd::two_sum(f, -fc);
-        const dd::DD q = dd::two_prod(static_cast<double>(m), df);
-        const double delta = ((a.hi - q.hi) + a.lo) - q.lo;
-        const double d2 = 2 * kPi * delta; // rate of the first-order term
-        // e^{2 pi i delta t_c}, and its square for 2f.
-        double rc = 1.0, rs = 0.0;
-        if (delta != 0.0) {
-            const dd::DD r = dd::cycles(t_mid, delta);
-            const double th = std::fma(kTwoPiHi, r.hi, kTwoPiLo * r.hi + kTwoPiHi * r.lo);
-            if (std::fabs(th) < 1e-4) {
-                rc = 1.0 - 0.5 * th * th;
-                rs = th - th * th * th * (1.0 / 6);
-            } else {
-                rc = std::cos(th);
-                rs = std::sin(th);
-            }
-        }
-        const double rc2 = (rc - rs) * (rc + rs), rs2 = 2.0 * rc * rs;
-        const double deconv = deconvs[am];
-        const double kernel = kernel_per_deconv * deconv;
-        double re[kTransforms], im[kTransforms], mod[kTransforms], err[kTransforms];
-        for (std::size_t k = 0; k < kTransforms; ++k) {
-            if (stencil && (k == 2 || k == 3 || k == 5)) {
-                // The slope from the stencil of the modes around m.
-                re[k] = cells[k][2 * (l - from)];
-                im[k] = cells[k][2 * (l - from) + 1];
-                mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
-                err[k] = rounding[k];
-                continue;
-            }
-            re[k] = cells[k][2 * idx] * deconv;
-            im[k] = cells[k][2 * idx + 1] * deconv;
-            mod[k] = std::fabs(re[k]) + std::fabs(im[k]);
-            // The deconvolution's 2 units, and the common error.
-            const double units = 2 + common[k] + kernel;
-            err[k] = alias[am] * l1[k] + deconv * rounding[k] + units * kUnit * mod[k];
-        }
-        // rot (A + i d A'): the sum at f, and at 2f with 2d and rot^2.
-        auto turn = [](double c, double s, double ar, double ai, double dr, double di, double r) {
-            const double xr = ar - r * di, xi = ai + r * dr;
-            return std::pair<double, double>{c * xr - s * xi, c * xi + s * xr};
-        };
-        const auto [p1r, p1i] = turn(rc, rs, re[0], im[0], re[2], im[2], d2);
-        const auto [pyr, pyi] = turn(rc, rs, re[1], im[1], re[3], im[3], d2);
-        const auto [p2r, p2i] = turn(rc2, rs2, re[4], im[4], re[5], im[5], 2 * d2);
-        const double ad = std::fabs(d2), second = second_scale * delta * delta;
-        const double err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * l1[0] +
-                            4 * kUnit * (mod[0] + ad * mod[2]);
-        const double erry = err[1] + ad * (err[3] + 2 * kUnit * mod[3]) + second * l1[1] +
-                            4 * kUnit * (mod[1] + ad * mod[3]);
-        const double err2 = err[4] + 2 * ad * (err[5] + 2 * kUnit * mod[5]) + 4 * second * l1[4] +
-                            8 * kUnit * (mod[4] + 2 * ad * mod[5]);
-
-        const double errm = std::max(err1, 0.5 * err2);
-        const std::size_t r = live++;
-        column[kHc][r] = p1r;
-        column[kHs][r] = p1i;
-        column[kHcc][r] = (s_h + p2r) / 2;
-        column[kHcs][r] = p2i / 2;
-        column[kHss][r] = (s_h - p2r) / 2;
-        column[kHyc][r] = pyr;
-        column[kHys][r] = pyi;
-        // S + p2r rounds within 1.5 units of S in double (S itself rounded
-        // to double), within one in long double: the 4 units added to mu.
-        column[kMu][r] = errm + 4 * kUnit * s_h;
-        column[kEta][r] = erry;
-        column[kF][r] = f;
-        column[kP2r][r] = p2r;
-        column[kP2i][r] = p2i;
-        column[kErr][r] = errm;
-        where[r] = static_cast<std::uint32_t>(l);
+    std::size_t l = from;
+    if constexpr (Lanes) {
+        // Four frequencies at a time where the vectors take them.
+        for (; l + 4 <= to; l += 4)
+            if (columns4_avx2(w, l, live))
+                live += 4;
+            else
+                for (std::size_t i = 0; i < 4; ++i) column_one(w, out, l + i, live);
     }
+    for (; l < to; ++l) column_one(w, out, l, live);
 
     // Solved in double first: with its roundings (a few units of 2^-53 of
     // entries of order one) nearly every frequency's digits are still
@@ -1688,16 +1840,17 @@ FASOGRAM_SPREAD_INLINE void finish_part(const BlockWork& b, std::span<Evaluation
 
 // A chunk of the block at a time: its columns stay in the cache between
 // the two passes, and the workspace holds one chunk's, whatever the block.
+template <bool Lanes>
 FASOGRAM_SPREAD_INLINE void finish_body(const BlockWork& b, std::span<Evaluation> out) {
     for (std::size_t from = 0; from < out.size(); from += SolveScratch::kChunk)
-        finish_part(b, out, from, std::min(out.size(), from + SolveScratch::kChunk));
+        finish_part<Lanes>(b, out, from, std::min(out.size(), from + SolveScratch::kChunk));
 }
 
 void spread_generic(const BlockWork& b) {
     spread_body<PlainRows>(b);
 }
 void finish_generic(const BlockWork& b, std::span<Evaluation> out) {
-    finish_body(b, out);
+    finish_body<false>(b, out);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -1707,7 +1860,7 @@ __attribute__((target("avx2,fma"))) void spread_avx2(const BlockWork& b) {
 }
 __attribute__((target("avx2,fma"))) void finish_avx2(const BlockWork& b,
                                                      std::span<Evaluation> out) {
-    finish_body(b, out);
+    finish_body<true>(b, out);
 }
 #endif
 
