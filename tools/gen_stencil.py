@@ -26,13 +26,13 @@ import sys
 import mpmath as mp
 
 mp.mp.dps = 50
-K = 8
-REACHES = ["0.25", "0.5", "0.75", "1.0"]
+TERMS = 16  # the most terms a stencil has
+DESIGNS = [("0.25", 8), ("0.5", 8), ("0.75", 8), ("1.0", 8), ("1.3", 16), ("1.6", 16)]
 SAMPLES = 4000
 MARGIN = 1.05
 
 
-def fit(reach):
+def fit(reach, K):
     nodes = 4 * K
     xs = [reach * (1 + mp.cos(mp.pi * (i + mp.mpf(1) / 2) / nodes)) / 2 for i in range(nodes)]
     a = mp.matrix(nodes, K)
@@ -61,24 +61,26 @@ def bound(coef, reach):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "engine/src/nufft_stencil_table.inc"
     rows = []
-    for r in REACHES:
+    for r, k in DESIGNS:
         reach = mp.mpf(r)
-        coef = fit(reach)
+        coef = fit(reach, k)
         b, sampled = bound(coef, reach)
-        rows.append((float(reach), b, sampled, coef))
+        rows.append((float(reach), b, sampled, coef + [0.0] * (TERMS - k)))
     with open(out, "w") as f:
         f.write("// Written by tools/gen_stencil.py: do not edit.\n")
         f.write("// Difference stencils of reach R: 2 sum_k a[k-1] sin(k theta) is theta\n")
-        f.write("// within `bound` for |theta| <= R (largest found on %d + 1 points:\n" % SAMPLES)
-        f.write("// %s).\n" % ", ".join("%.3g" % s for _, _, s, _ in rows))
+        f.write("// within `bound` for |theta| <= R, with `terms` coefficients (the rest\n")
+        f.write("// zero); the largest found on %d + 1 points:\n" % SAMPLES)
+        f.write("// %s.\n" % ", ".join("%.3g" % s for _, _, s, _ in rows))
         f.write("// clang-format off\n")
-        f.write("inline constexpr int kStencilTerms = %d;\n" % K)
-        f.write("struct StencilDesign {\n    double reach, bound;\n    double a[kStencilTerms];\n};\n")
+        f.write("inline constexpr int kStencilTerms = %d;\n" % TERMS)
+        f.write("struct StencilDesign {\n    double reach, bound;\n    int terms;\n"
+                "    double a[kStencilTerms];\n};\n")
         f.write("inline constexpr StencilDesign kStencils[%d] = {\n" % len(rows))
-        for reach, b, _, coef in rows:
-            f.write("    {%s, %s,\n     {" % (reach.hex(), b.hex()))
-            f.write(", ".join(c.hex() for c in coef[:4]) + ",\n      ")
-            f.write(", ".join(c.hex() for c in coef[4:]) + "}},\n")
+        for (reach, b, _, coef), (_, k) in zip(rows, DESIGNS):
+            f.write("    {%s, %s, %d,\n     {" % (reach.hex(), b.hex(), k))
+            f.write(",\n      ".join(", ".join(c.hex() for c in coef[i:i + 4])
+                                     for i in range(0, TERMS, 4)) + "}},\n")
         f.write("};\n// clang-format on\n")
 
 

@@ -234,7 +234,7 @@ void gauss_legendre(int q, std::vector<long double>& x, std::vector<long double>
 // past the block's last, n/4 + kStencilTerms of n >= kStencilCells).
 constexpr int kCheb = 40;
 constexpr int kEpsSteps = 256; // eps at nu = i/(4 kEpsSteps)
-constexpr int kEpsPast = 12;   // steps past nu = 1/4
+constexpr int kEpsPast = 18;   // steps past nu = 1/4
 constexpr std::size_t kStencilCells = 1024;
 static_assert(4.0 * kEpsSteps * kStencilTerms / kStencilCells + 2 <= kEpsPast);
 constexpr int kOffsets = 64;
@@ -1011,13 +1011,14 @@ namespace {
 // by 4 pi df u at most from one to the next, which must be within the
 // stencil's reach, and its error times the rounding of the frequencies (at
 // most 2^-50 f_max) over df must stay below 2^-66 of the sums' moduli, far
-// below their roundings.
+// below their roundings.  The first such of the table: the shortest
+// stencil where a short one will do.
 const StencilDesign* stencil_for(std::size_t n, double df, double u_max, double f_max) {
     if (n < kStencilCells) return nullptr;
     const double turn = 4 * kPi * df * u_max;
     for (const StencilDesign& d : kStencils)
-        if (turn <= d.reach)
-            return d.bound * std::ldexp(f_max, -50) / df <= std::ldexp(1.0, -66) ? &d : nullptr;
+        if (turn <= d.reach && d.bound * std::ldexp(f_max, -50) / df <= std::ldexp(1.0, -66))
+            return &d;
     return nullptr;
 }
 
@@ -1481,9 +1482,10 @@ FASOGRAM_SPREAD_INLINE void stencil_slopes(const BlockWork& b, SolveScratch& sc,
         double* const out = row + (kSlopes + k) * w;
         const double c = 1 / ((k == 2 ? 4 : 2) * kPi * b.df);
         const V4 scale = {c, -c, c, -c};
+        const auto terms = static_cast<std::size_t>(b.design->terms);
         for (std::size_t i = 0; i < 2 * count; i += 4) {
             V4 sum = a[0] * (FASOGRAM_LOAD4(x + i + 2) - FASOGRAM_LOAD4(x + i - 2));
-            for (std::size_t q = 2; q <= K; ++q)
+            for (std::size_t q = 2; q <= terms; ++q)
                 sum += a[q - 1] * (FASOGRAM_LOAD4(x + i + 2 * q) - FASOGRAM_LOAD4(x + i - 2 * q));
             // D = conj(turn) sum; the slope is D / (i 2 pi step) = (Im D, -Re D) c.
             const V4 turned =

@@ -513,25 +513,29 @@ TEST(BoundPins, TransformSumsOfLongerWholeDaySeries) {
 }
 
 // On fine grids the slopes of the sums (their first-order terms in each
-// frequency's rounding) come from a stencil of neighbouring modes: they are
-// some 1e-11 of the sums at Julian-day times, so that a slope wrong in its
-// sign, scale or turn puts the sums far past their bounds.  Observed nights
-// over 600 days, steps of 2.4e-4 c/d that are not exact in binary (a turn
-// of 0.9 radian at 2f), blocks of 512: three FFTs a block.
+// frequency's rounding) come from a stencil of neighbouring modes: at 20
+// cycles a day (frequencies rounded by up to 1.8e-15) over 600 days they
+// are some 1e-12 of the sums, so that a slope wrong in its sign, scale or
+// turn, or a stencil cut short, puts the sums far past their bounds.
+// Observed nights, steps of 2.4e-4 c/d that are not exact in binary (a
+// turn of 0.9 radian at 2f, the stencil of 8 terms; 3.6e-4, 1.4 radians,
+// that of 16), blocks of 512: three FFTs a block.
 TEST(BoundPins, TransformSumsWithSlopesFromTheStencil) {
     const auto s = testing::observed_series(2450000.5, 600);
     const Series d{s.t, s.x};
     for (const unsigned width : test_widths::widths_here<test_widths::TransformWidth>({4, 2})) {
         const test_widths::TransformWidth tw(width);
-        for (const Window win : {Window::square, Window::hanning}) {
-            const Worst w = transform_sums(d, win, {0.3, 0.7, 1700, 0.0}, 512, 4);
-            w.print(("transforms, slopes from the stencil, " + std::to_string(width) + " lanes")
-                        .c_str());
-            EXPECT_EQ(w.ffts, 3u * 4u);
-            EXPECT_GE(w.fits, 400);
-            EXPECT_LE(w.mu, 1.0) << w.where_mu;
-            EXPECT_LE(w.eta, 1.0) << w.where_eta;
-        }
+        for (const Window win : {Window::square, Window::hanning})
+            for (const std::int64_t steps : {1700, 1100}) {
+                const Worst w = transform_sums(d, win, {20.3, 20.7, steps, 0.0}, 512, 4);
+                w.print(("transforms, slopes from the stencil, " + std::to_string(steps) +
+                         " steps, " + std::to_string(width) + " lanes")
+                            .c_str());
+                EXPECT_EQ(w.ffts, 3u * static_cast<std::size_t>((steps + 1 + 511) / 512));
+                EXPECT_GE(w.fits, steps / 4);
+                EXPECT_LE(w.mu, 1.0) << w.where_mu;
+                EXPECT_LE(w.eta, 1.0) << w.where_eta;
+            }
     }
 }
 

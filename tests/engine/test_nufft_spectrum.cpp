@@ -216,11 +216,12 @@ TEST(NufftSpectrum, TheEngineTakesTheTransformsOnlyWhereTheyPay) {
 TEST(NufftSpectrum, FineGridsTakeTheirSlopesFromNeighbouringModes) {
     // Each frequency's rounding adds a first-order term, the slope of the
     // sums times 2 pi delta.  Where the step df turns the modes at 2f by at
-    // most 1 radian (4 pi df u_max, the widest stencil's reach) from one to
-    // the next, the slopes come from a stencil of neighbouring modes and a
-    // block takes three FFTs; past it, or where the frequencies' rounding
-    // over df makes the stencil's error matter (f_max/df past 2^-16 over its
-    // bound), six.  Both sides of each limit, every table the direct sums'.
+    // most 1.6 radians (4 pi df u_max, the widest stencil's reach) from one
+    // to the next, the slopes come from a stencil of neighbouring modes and
+    // a block takes three FFTs; past it, six.  Up to a turn of 1, a stencil
+    // of 8 terms where the frequencies' rounding over df leaves its error
+    // small (f_max/df up to 2^-16 over its bound), else one of 16.  Both
+    // sides of each limit, every table the direct sums'.
     const auto s = testing::observed_series(2450000.5, 1000);
     const SpectrumEngine engine(s.t, s.x, Window::hanning);
     const double mid = s.t.front() + (s.t.back() - s.t.front()) / 2;
@@ -238,12 +239,14 @@ TEST(NufftSpectrum, FineGridsTakeTheirSlopesFromNeighbouringModes) {
         return after.nufft_ffts - before.nufft_ffts;
     };
     EXPECT_EQ(ffts_per_block(0.5, 2.5, 0.999, true), 3u);
-    EXPECT_EQ(ffts_per_block(0.5, 2.5, 1.001, false), 6u);
-    // At a turn of 0.9: f_max up to 2^-16/bound df.
+    EXPECT_EQ(ffts_per_block(0.5, 2.5, 1.001, false), 3u);
+    EXPECT_EQ(ffts_per_block(0.5, 2.5, 1.599, true), 3u);
+    EXPECT_EQ(ffts_per_block(0.5, 2.5, 1.601, false), 6u);
+    // At a turn of 0.9: 8 terms for f_max up to 2^-16/bound df, 16 past it.
     const double df = 0.9 / (4 * pi * u_max);
     const double f_limit = 0x1p-16 / detail::kStencils[3].bound * df;
     EXPECT_EQ(ffts_per_block(0.99 * f_limit - 1, 0.99 * f_limit, 0.9, true), 3u);
-    EXPECT_EQ(ffts_per_block(1.01 * f_limit - 1, 1.01 * f_limit, 0.9, true), 6u);
+    EXPECT_EQ(ffts_per_block(1.01 * f_limit - 1, 1.01 * f_limit, 0.9, true), 3u);
 }
 
 // Whether two runs gave the same points to the last bit.
