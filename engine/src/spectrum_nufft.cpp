@@ -1410,7 +1410,6 @@ namespace stencil {
 // (Macros rather than functions: a function taking or returning a vector
 // would have one calling convention with AVX and another without.)
 using V4 = double __attribute__((vector_size(32)));
-using I4 = std::int64_t __attribute__((vector_size(32)));
 #define FASOGRAM_LOAD4(p)                                                                          \
     ({                                                                                             \
         V4 v_;                                                                                     \
@@ -1423,7 +1422,7 @@ using I4 = std::int64_t __attribute__((vector_size(32)));
         std::memcpy((p), &v_, sizeof v_);                                                          \
     } while (0)
 // (x0, y0, x1, y1) -> (y0, x0, y1, x1)
-#define FASOGRAM_SWAP4(v) __builtin_shuffle((v), I4{1, 0, 3, 2})
+#define FASOGRAM_SWAP4(v) __builtin_shufflevector((v), (v), 1, 0, 3, 2)
 
 // A chunk's stencil rows in SolveScratch::modes, `reach` doubles each: the
 // turns at f and 2f (re, then im), the turned modes of h, h y and h at 2f,
@@ -1682,15 +1681,15 @@ __attribute__((target("avx2,fma"))) bool columns4_avx2(const ColumnWork& w, std:
         const V units = (2 + w.common[k]) + kernel;
         err[k] = alias * w.l1[k] + deconv * w.rounding[k] + units * kUnit * mod[k];
     }
-    const auto turn4 = [](V c, V s, V ar, V ai, V dr, V di, V q, V& outr, V& outi) {
-        const V xr = ar - q * di, xi = ai + q * dr;
-        outr = c * xr - s * xi;
-        outi = c * xi + s * xr;
-    };
-    V p1r, p1i, pyr, pyi, p2r, p2i;
-    turn4(rc, rs, re[0], im[0], re[2], im[2], d2, p1r, p1i);
-    turn4(rc, rs, re[1], im[1], re[3], im[3], d2, pyr, pyi);
-    turn4(rc2, rs2, re[4], im[4], re[5], im[5], 2 * d2, p2r, p2i);
+    // turn() of the three sums, written out (a lambda would not take the
+    // function's target).
+    const V q2 = 2 * d2;
+    const V x1r = re[0] - d2 * im[2], x1i = im[0] + d2 * re[2];
+    const V xyr = re[1] - d2 * im[3], xyi = im[1] + d2 * re[3];
+    const V x2r = re[4] - q2 * im[5], x2i = im[4] + q2 * re[5];
+    const V p1r = rc * x1r - rs * x1i, p1i = rc * x1i + rs * x1r;
+    const V pyr = rc * xyr - rs * xyi, pyi = rc * xyi + rs * xyr;
+    const V p2r = rc2 * x2r - rs2 * x2i, p2i = rc2 * x2i + rs2 * x2r;
     const V ad = _mm256_andnot_pd(sign, d2), second = w.second_scale * delta * delta;
     const V err1 = err[0] + ad * (err[2] + 2 * kUnit * mod[2]) + second * w.l1[0] +
                    4 * kUnit * (mod[0] + ad * mod[2]);
