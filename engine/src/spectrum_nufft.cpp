@@ -1082,54 +1082,36 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     std::array<double, 2> at_2f{};
     std::array<double, 4> at_f{};
     std::array<std::exception_ptr, 2> error;
+    // The work of one set of positions: step df or 2 df, the transforms'
+    // weights' roundings and moduli.
+    const auto work = [&]<std::size_t K>(double step, Positions& out,
+                                         const std::array<double, K>& gamma, const auto*... mod) {
+        PlaceWork<K> w;
+        w.t = &series.t;
+        w.step = step;
+        w.n = pl.n;
+        w.keep_table = table;
+        w.running = several_blocks;
+        w.mod = {mod...};
+        w.gamma = gamma;
+        w.out = &out;
+        return w;
+    };
     const std::function<void(unsigned)> job = [&](unsigned id) {
         try {
+            // At f: h, h y (and h u, h y u); at 2f: h (and h u).
+            const auto& g = kWeightRounding;
             if (id == 0 && stencil) {
-                PlaceWork<2> w;
-                w.t = &series.t;
-                w.step = pl.df;
-                w.n = pl.n;
-                w.keep_table = table;
-                w.running = several_blocks;
-                w.mod = {&mh, &mhy};
-                w.gamma = {kWeightRounding[0], kWeightRounding[1]};
-                w.out = &pl.at_f;
-                const std::array<double, 2> two = kPlace.two(w);
+                const auto two =
+                    kPlace.two(work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy));
                 at_f = {two[0], two[1], 0.0, 0.0};
             } else if (id == 0) {
-                PlaceWork<4> w;
-                w.t = &series.t;
-                w.step = pl.df;
-                w.n = pl.n;
-                w.keep_table = table;
-                w.running = several_blocks;
-                w.mod = {&mh, &mhy, &mhu, &mhyu};
-                w.gamma = {kWeightRounding[0], kWeightRounding[1], kWeightRounding[2],
-                           kWeightRounding[3]};
-                w.out = &pl.at_f;
-                at_f = kPlace.four(w);
+                at_f = kPlace.four(work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, &mh,
+                                        &mhy, &mhu, &mhyu));
             } else if (stencil) {
-                PlaceWork<1> w;
-                w.t = &series.t;
-                w.step = 2.0 * pl.df;
-                w.n = pl.n;
-                w.keep_table = table;
-                w.running = several_blocks;
-                w.mod = {&mh};
-                w.gamma = {kWeightRounding[4]};
-                w.out = &pl.at_2f;
-                at_2f = {kPlace.one(w)[0], 0.0};
+                at_2f = {kPlace.one(work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh))[0], 0.0};
             } else {
-                PlaceWork<2> w;
-                w.t = &series.t;
-                w.step = 2.0 * pl.df;
-                w.n = pl.n;
-                w.keep_table = table;
-                w.running = several_blocks;
-                w.mod = {&mh, &mhu};
-                w.gamma = {kWeightRounding[4], kWeightRounding[5]};
-                w.out = &pl.at_2f;
-                at_2f = kPlace.two(w);
+                at_2f = kPlace.two(work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, &mh, &mhu));
             }
         } catch (...) {
             error[id] = std::current_exception();
