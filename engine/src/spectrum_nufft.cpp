@@ -16,6 +16,13 @@
 // with f_c, df and delta_m doubled.  Six transforms per block in all:
 // h, h y, h u, h y u at f and h, h u at 2 f.
 //
+// On fine grids the sums times u_i (the slopes) come from the modes of h,
+// h y and h at 2f instead, three transforms a block: turned back by
+// e^{-2 pi i m t_c df}, mode m + k is sum c_i e^{i k theta_i} times the
+// mode's own phases, theta_i = 2 pi df u_i, and a difference stencil (see
+// nufft_stencil_table.inc) turns the modes either side into i theta's sum
+// within its bound, for every |theta| up to its reach (stencil_for).
+//
 // Each transform spreads its weights onto n = 2B cells with the exponential
 // of semicircle kernel phi(z) = exp(beta (sqrt(1 - z^2) - 1)), |z| < 1, over
 // w = 20 cells, takes the FFT and divides mode m by the kernel's Fourier
@@ -40,8 +47,8 @@
 // This is a model of the roundings, not a worst case: the worst case adds
 // the points' errors up in full, about sqrt(N) times wider, and would
 // settle few digits of long series.
-// The first-order term adds its own bound times 2 pi |delta_m|, the second
-// order (2 pi delta_m u)^2/2 sum |c_i|.
+// The first-order term adds its own bound (or the stencil's, slope_error)
+// times 2 pi |delta_m|, the second order (2 pi delta_m u)^2/2 sum |c_i|.
 #include "nufft_kernel.hpp"
 #include "spectrum_internal.hpp"
 #include "spectrum_solve.hpp"
