@@ -287,11 +287,10 @@ long double kernel_ft(long double nu) {
 KernelConstants make_constants() {
     KernelConstants c;
     const long double pi = 3.141592653589793238462643383279502884L;
-    const auto ft = kernel_ft;
     std::array<long double, kCheb> values{};
     for (int m = 0; m < kCheb; ++m) {
         const long double xm = std::cos(pi * (m + 0.5L) / kCheb);
-        values[static_cast<std::size_t>(m)] = 1 / ft(std::sqrt((xm + 1) / 32));
+        values[static_cast<std::size_t>(m)] = 1 / kernel_ft(std::sqrt((xm + 1) / 32));
     }
     for (int l = 0; l < kCheb; ++l) {
         long double s = 0;
@@ -1265,27 +1264,34 @@ struct BlockWork {
     dd::DD turn_f{}, turn_2f{};
 };
 
-// The weights of the transforms at f of point i (h, h y, h u, h y u, each
-// re and im), and at 2f (h, h u).
-FASOGRAM_SPREAD_INLINE void weights_at_f(const BlockWork& b, std::size_t i, double (&c)[4][2]) {
-    const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1], hy = b.hy[i],
-                 u = b.u[i];
+// The weights of the transforms at f of point i (h, h y, and where T is 4
+// h u, h y u, each re and im), and at 2f (h, and where T is 2 h u).
+template <std::size_t T>
+FASOGRAM_SPREAD_INLINE void weights_at_f(const BlockWork& b, std::size_t i, double (&c)[T][2]) {
+    const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1], hy = b.hy[i];
     c[0][0] = h * er;
     c[0][1] = h * ei;
     c[1][0] = hy * er;
     c[1][1] = hy * ei;
-    c[2][0] = c[0][0] * u;
-    c[2][1] = c[0][1] * u;
-    c[3][0] = c[1][0] * u;
-    c[3][1] = c[1][1] * u;
+    if constexpr (T == 4) {
+        const double u = b.u[i];
+        c[2][0] = c[0][0] * u;
+        c[2][1] = c[0][1] * u;
+        c[3][0] = c[1][0] * u;
+        c[3][1] = c[1][1] * u;
+    }
 }
-FASOGRAM_SPREAD_INLINE void weights_at_2f(const BlockWork& b, std::size_t i, double (&c)[2][2]) {
-    const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1], u = b.u[i];
+template <std::size_t T>
+FASOGRAM_SPREAD_INLINE void weights_at_2f(const BlockWork& b, std::size_t i, double (&c)[T][2]) {
+    const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1];
     const double sr = (er - ei) * (er + ei), si = 2.0 * er * ei;
     c[0][0] = h * sr;
     c[0][1] = h * si;
-    c[1][0] = h * sr * u;
-    c[1][1] = h * si * u;
+    if constexpr (T == 2) {
+        const double u = b.u[i];
+        c[1][0] = h * sr * u;
+        c[1][1] = h * si * u;
+    }
 }
 
 // The points of one set of positions spread by their groups onto the
@@ -1343,33 +1349,28 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
 }
 
 // Each transform's cells get the points in the order they are placed.
+template <class Rows, std::size_t F, std::size_t S>
+FASOGRAM_SPREAD_INLINE void spread_sets(const BlockWork& b, double* const (&at_f)[F],
+                                        double* const (&at_2f)[S]) {
+    spread_groups<Rows, F>(b, *b.at_f, at_f,
+                           [&b](std::size_t i, double(&c)[F][2]) { weights_at_f<F>(b, i, c); });
+    spread_groups<Rows, S>(b, *b.at_2f, at_2f,
+                           [&b](std::size_t i, double(&c)[S][2]) { weights_at_2f<S>(b, i, c); });
+}
+
+// h and h y at f, h at 2f where the slopes come from the stencil; else h u
+// and h y u at f and h u at 2f as well.
 template <class Rows> FASOGRAM_SPREAD_INLINE void spread_body(const BlockWork& b) {
     const auto& g = b.cells;
     if (b.design) {
-        // h and h y at f, h at 2f: the same weights as below.
-        double* const base_f[2] = {g[0], g[1]};
-        double* const base_2f[1] = {g[4]};
-        spread_groups<Rows, 2>(b, *b.at_f, base_f, [&b](std::size_t i, double(&c)[2][2]) {
-            const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1];
-            c[0][0] = h * er;
-            c[0][1] = h * ei;
-            c[1][0] = b.hy[i] * er;
-            c[1][1] = b.hy[i] * ei;
-        });
-        spread_groups<Rows, 1>(b, *b.at_2f, base_2f, [&b](std::size_t i, double(&c)[1][2]) {
-            const double h = b.p->h[i], er = b.phase[2 * i], ei = b.phase[2 * i + 1];
-            const double sr = (er - ei) * (er + ei), si = 2.0 * er * ei;
-            c[0][0] = h * sr;
-            c[0][1] = h * si;
-        });
-        return;
+        double* const at_f[2] = {g[0], g[1]};
+        double* const at_2f[1] = {g[4]};
+        spread_sets<Rows>(b, at_f, at_2f);
+    } else {
+        double* const at_f[4] = {g[0], g[1], g[2], g[3]};
+        double* const at_2f[2] = {g[4], g[5]};
+        spread_sets<Rows>(b, at_f, at_2f);
     }
-    double* const at_f[4] = {g[0], g[1], g[2], g[3]};
-    double* const at_2f[2] = {g[4], g[5]};
-    spread_groups<Rows, 4>(b, *b.at_f, at_f,
-                           [&b](std::size_t i, double(&c)[4][2]) { weights_at_f(b, i, c); });
-    spread_groups<Rows, 2>(b, *b.at_2f, at_2f,
-                           [&b](std::size_t i, double(&c)[2][2]) { weights_at_2f(b, i, c); });
 }
 
 // e^{-2 pi i m r} for m = m0 .. m0 + count - 1 (r in cycles, exactly), from
@@ -1506,8 +1507,8 @@ struct ColumnWork {
     bool stencil = false;
 };
 
-// The sums at 1, 2 and 4 transforms' modes and the slopes, turned: the sum at f
-// is rot (A + i d A'), at 2f rot^2 (A + i 2d A').
+// A sum A and its slope A' turned to the frequency: rot (A + i d A'), with
+// rot and d those of f, or at 2f their square and double.
 FASOGRAM_SPREAD_INLINE std::pair<double, double> turn(double c, double s, double ar, double ai,
                                                       double dr, double di, double r) {
     const double xr = ar - r * di, xi = ai + r * dr;

@@ -52,11 +52,15 @@ TEST(Threads, EveryPathGivesTheSameBitsOnAnyNumberOfThreads) {
     for (Window w : {Window::hanning, Window::square}) {
         SCOPED_TRACE(w == Window::hanning ? "hanning" : "square");
         const SpectrumEngine engine(s.t, s.x, w);
-        // Large enough for several blocks of transforms.
+        // Large enough for several blocks of transforms, and fine enough
+        // for their slopes to come from the stencil (three FFTs a block).
         const FrequencyGrid grid{0.0, 5.0, 300000, engine.line_width()};
-        const std::size_t blocks = engine.stats().nufft_blocks;
+        const EngineStats before = engine.stats();
         const auto nufft1 = points(engine, grid, GridPath::nufft, 1, Digits::eight);
-        EXPECT_GE(engine.stats().nufft_blocks - blocks, 2u) << "too few blocks to tell";
+        EXPECT_GE(engine.stats().nufft_blocks - before.nufft_blocks, 2u)
+            << "too few blocks to tell";
+        EXPECT_EQ(engine.stats().nufft_ffts - before.nufft_ffts,
+                  3 * (engine.stats().nufft_blocks - before.nufft_blocks));
         EXPECT_EQ(nufft1.size(), 300000u);
         for (unsigned threads : {2u, 3u, 8u})
             EXPECT_EQ(differing_bits(nufft1,
