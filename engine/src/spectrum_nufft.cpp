@@ -500,8 +500,107 @@ template <> struct CellLanes<1> { using type = double __attribute__((vector_size
 template <> struct CellLanes<2> { using type = double __attribute__((vector_size(16))); };
 template <> struct CellLanes<4> { using type = double __attribute__((vector_size(32))); };
 
+// What place_body finds of the roundings of one set of positions: the sums
+// of squares of the independent model (units of kUnit^2) and, where
+// positions recur, the additions onto the cells in full (units of kUnit).
+//
+// Where the same position (cell and offset, to 2^-48 of a cell: a few
+// units of the offset's last place) recurs -- whole days on a grid whose
+// period 1/df is a small part of their span, or many measurements at one
+// time -- every cell adds the same terms over and over, its sum drifts one
+// way, and cells of the same terms drift alike: the running sums' squares
+// do not cover that once a position recurs more than lambda^2 times on
+// average (the points' squared counts by position, over the points).  The
+// additions onto the cells, and the groups' roundings, are then each taken
+// within the cell's whole sum of moduli and added up in full (`drift`).
+template <std::size_t K> struct Placed {
+    std::array<double, K> squares{}, drift{};
+    bool recurring = false;
+};
+
+// Offsets seen, by their bucket, direct-mapped: a bucket's key (plus 1, 0
+// for none) and how many points reached it, of every kSeenStride-th point
+// (positions that recur dozens of times on average recur among those too).
+// Only where an offset is seen twice are the positions counted
+// (PositionCounts).  Kept on each thread.
+constexpr std::size_t kSeenStride = 7;
+struct SeenOffsets {
+    std::vector<std::uint64_t> key;
+    std::vector<std::uint32_t> count;
+    unsigned bits = 0;
+};
+
+SeenOffsets& seen_offsets(std::size_t points) {
+    thread_local SeenOffsets seen;
+    unsigned bits = 6;
+    while (bits < 16 && (std::size_t{1} << bits) < 2 * points) ++bits;
+    const std::size_t size = std::size_t{1} << bits;
+    if (seen.key.size() < size) {
+        seen.key.resize(size);
+        seen.count.resize(size);
+    }
+    std::fill_n(seen.key.begin(), size, 0);
+    seen.bits = bits;
+    return seen;
+}
+
+inline std::uint64_t offset_bucket(double x) {
+    return static_cast<std::uint64_t>((x + 0.5) * 0x1p48);
+}
+
+// Every bit of a key into every bit of its hash (the offsets of structured
+// times are multiples of a power of two: their low bits are all zero).
+inline std::uint64_t mix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+// How many points take each position (offset bucket and cell): an
+// open-addressing table, grown as it fills.
+class PositionCounts {
+  public:
+    void add(std::uint64_t bucket, std::uint32_t cell) {
+        if (2 * (used_ + 1) > slots_.size()) grow();
+        Slot& s = find(slots_, bucket, cell);
+        if (s.count == 0) {
+            s.bucket = bucket;
+            s.cell = cell;
+            ++used_;
+        }
+        ++s.count;
+    }
+    // The sum of the squared counts.
+    double squares() const {
+        double sum = 0;
+        for (const Slot& s : slots_) sum += static_cast<double>(s.count) * s.count;
+        return sum;
+    }
+
+  private:
+    struct Slot {
+        std::uint64_t bucket = 0;
+        std::uint32_t cell = 0, count = 0; // count 0: empty
+    };
+    static Slot& find(std::vector<Slot>& slots, std::uint64_t bucket, std::uint32_t cell) {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t i = mix(bucket ^ (std::uint64_t{cell} << 48)) & mask;
+        while (slots[i].count != 0 && (slots[i].bucket != bucket || slots[i].cell != cell))
+            i = (i + 1) & mask;
+        return slots[i];
+    }
+    void grow() {
+        std::vector<Slot> bigger(std::max<std::size_t>(1024, 2 * slots_.size()));
+        for (const Slot& s : slots_)
+            if (s.count != 0) find(bigger, s.bucket, s.cell) = s;
+        slots_.swap(bigger);
+    }
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
 template <std::size_t K, class Rows, bool Running>
-FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
+FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
     const std::vector<double>& t = *w.t;
     const std::size_t np = t.size(), n = w.n;
@@ -525,11 +624,17 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     static_assert(kWidth % 4 == 0);
     double ee = 0;
     for (std::size_t j = 0; j < kWidth; ++j) ee += err[j] * err[j];
+    SeenOffsets& seen = seen_offsets(np / kSeenStride + 1);
+    std::uint64_t* const seen_key = seen.key.data();
+    std::uint32_t* const seen_count = seen.count.data();
+    const unsigned seen_shift = 64 - seen.bits;
+    std::uint64_t pairs = 0;
+    std::size_t until_seen = 1;
     // The group being placed (with the running sums): its first cell, its
     // points, how far past the first cell they start and its sums by cell
     // (zero between groups).
     double local[kPad * K] = {};
-    std::array<double, K> grouped{};
+    std::array<double, K> grouped{}, grouped_full{};
     std::size_t base = 0, members = 0, reach = 0;
     bool any_group = false; // of more than one point
     auto add_group = [&] {
@@ -539,7 +644,10 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
             for (std::size_t k = 0; k < K; ++k) {
                 const double l = local[K * o + k];
                 // (a point alone is added onto the cells directly)
-                if (members > 1) grouped[k] += 1.01 * 1.01 * l * l;
+                if (members > 1) {
+                    grouped[k] += 1.01 * 1.01 * l * l;
+                    grouped_full[k] += 1.01 * l;
+                }
                 const double r = sums[K * at + k] + l;
                 sums[K * at + k] = r;
                 squares[K * at + k] += r * r;
@@ -590,6 +698,17 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
             const double g = w.gamma[k] + 1.0;
             point[k] += c[k] * c[k] * (g * g * vv + 2 * g * ve + ee);
         }
+        if (--until_seen == 0) {
+            until_seen = kSeenStride;
+            const std::uint64_t bucket = offset_bucket(x);
+            const std::size_t at = mix(bucket) >> seen_shift;
+            if (seen_key[at] == bucket + 1) {
+                pairs += seen_count[at]++;
+            } else {
+                seen_key[at] = bucket + 1;
+                seen_count[at] = 1;
+            }
+        }
         std::size_t ahead = 0;
         if constexpr (Running) {
             ahead = cell >= base ? cell - base : cell + n - base;
@@ -626,7 +745,7 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     // and cleared: by the points where they reach fewer places than there
     // are cells, else cell by cell.  (A group's cells are those its points
     // reach.)
-    std::array<double, K> acc{}, norm{};
+    std::array<double, K> acc{}, norm{}, acc_full{};
     std::uint32_t most = 0;
     auto take = [&](std::size_t at) {
         most = std::max(most, count[at]);
@@ -635,6 +754,9 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
         for (std::size_t k = 0; k < K; ++k) {
             const double s = sums[K * at + k];
             sums[K * at + k] = 0.0;
+            // Every addition within the cell's whole sum (one more for
+            // the fold of the cells past the last).
+            acc_full[k] += times * s;
             if constexpr (Running) {
                 acc[k] += squares[K * at + k] + s * s;
                 squares[K * at + k] = 0.0;
@@ -659,43 +781,55 @@ FASOGRAM_SPREAD_INLINE std::array<double, K> place_body(const PlaceWork<K>& w) {
     // every point's.
     ps.chain = (most > 0 ? most - 1 : 0) + (any_group ? 1 : 0);
     const double levels = std::log2(static_cast<double>(n));
-    std::array<double, K> out{};
-    for (std::size_t k = 0; k < K; ++k)
-        out[k] = point[k] + acc[k] + grouped[k] + kFftRounding * kFftRounding * levels * norm[k];
+    Placed<K> out;
+    if (pairs != 0) {
+        PositionCounts places;
+        for (std::size_t i = 0; i < np; ++i) places.add(offset_bucket(ps.offset[i]), ps.cell[i]);
+        out.recurring = places.squares() > kLambda * kLambda * static_cast<double>(np);
+    }
+    for (std::size_t k = 0; k < K; ++k) {
+        const double fft = kFftRounding * kFftRounding * levels * norm[k];
+        if (out.recurring) {
+            out.squares[k] = point[k] + fft;
+            out.drift[k] = acc_full[k] + grouped_full[k];
+        } else {
+            out.squares[k] = point[k] + acc[k] + grouped[k] + fft;
+        }
+    }
     return out;
 }
 
 // The body with or without the running sums, each its own code.
 template <std::size_t K, class Rows>
-FASOGRAM_SPREAD_INLINE std::array<double, K> place_either(const PlaceWork<K>& w) {
+FASOGRAM_SPREAD_INLINE Placed<K> place_either(const PlaceWork<K>& w) {
     return w.running ? place_body<K, Rows, true>(w) : place_body<K, Rows, false>(w);
 }
 
-std::array<double, 4> place4_generic(const PlaceWork<4>& w) {
+Placed<4> place4_generic(const PlaceWork<4>& w) {
     return place_either<4, PlainRows>(w);
 }
-std::array<double, 2> place2_generic(const PlaceWork<2>& w) {
+Placed<2> place2_generic(const PlaceWork<2>& w) {
     return place_either<2, PlainRows>(w);
 }
-std::array<double, 1> place1_generic(const PlaceWork<1>& w) {
+Placed<1> place1_generic(const PlaceWork<1>& w) {
     return place_either<1, PlainRows>(w);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
-__attribute__((target("avx2,fma"))) std::array<double, 4> place4_avx2(const PlaceWork<4>& w) {
+__attribute__((target("avx2,fma"))) Placed<4> place4_avx2(const PlaceWork<4>& w) {
     return place_either<4, Avx2Rows>(w);
 }
-__attribute__((target("avx2,fma"))) std::array<double, 2> place2_avx2(const PlaceWork<2>& w) {
+__attribute__((target("avx2,fma"))) Placed<2> place2_avx2(const PlaceWork<2>& w) {
     return place_either<2, Avx2Rows>(w);
 }
-__attribute__((target("avx2,fma"))) std::array<double, 1> place1_avx2(const PlaceWork<1>& w) {
+__attribute__((target("avx2,fma"))) Placed<1> place1_avx2(const PlaceWork<1>& w) {
     return place_either<1, Avx2Rows>(w);
 }
 #endif
 
 struct PlaceFunctions {
-    std::array<double, 4> (*four)(const PlaceWork<4>&) = place4_generic;
-    std::array<double, 2> (*two)(const PlaceWork<2>&) = place2_generic;
-    std::array<double, 1> (*one)(const PlaceWork<1>&) = place1_generic;
+    Placed<4> (*four)(const PlaceWork<4>&) = place4_generic;
+    Placed<2> (*two)(const PlaceWork<2>&) = place2_generic;
+    Placed<1> (*one)(const PlaceWork<1>&) = place1_generic;
 };
 
 PlaceFunctions pick_place_functions(unsigned most = 4) {
@@ -1085,8 +1219,8 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     for (double& v : pl.l1) v *= 1.0 + 64 * kUnit;
     // The two sets of positions, on two threads of the pool where there are
     // two.  A failure in either reaches the caller once both have stopped.
-    std::array<double, 2> at_2f{};
-    std::array<double, 4> at_f{};
+    Placed<2> at_2f{};
+    Placed<4> at_f{};
     std::array<std::exception_ptr, 2> error;
     // The work of one set of positions: step df or 2 df, the transforms'
     // weights' roundings and moduli.
@@ -1110,12 +1244,17 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
             if (id == 0 && stencil) {
                 const auto two =
                     kPlace.two(work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy));
-                at_f = {two[0], two[1], 0.0, 0.0};
+                at_f.squares = {two.squares[0], two.squares[1], 0.0, 0.0};
+                at_f.drift = {two.drift[0], two.drift[1], 0.0, 0.0};
+                at_f.recurring = two.recurring;
             } else if (id == 0) {
                 at_f = kPlace.four(work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, &mh,
                                         &mhy, &mhu, &mhyu));
             } else if (stencil) {
-                at_2f = {kPlace.one(work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh))[0], 0.0};
+                const auto one = kPlace.one(work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh));
+                at_2f.squares = {one.squares[0], 0.0};
+                at_2f.drift = {one.drift[0], 0.0};
+                at_2f.recurring = one.recurring;
             } else {
                 at_2f = kPlace.two(work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, &mh, &mhu));
             }
@@ -1139,7 +1278,9 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     for (const std::exception_ptr& e : error)
         if (e) std::rethrow_exception(e);
     for (std::size_t k = 0; k < kTransforms; ++k) {
-        pl.rounding[k] = kLambda * kUnit * std::sqrt(k < 4 ? at_f[k] : at_2f[k - 4]);
+        const double squares = k < 4 ? at_f.squares[k] : at_2f.squares[k - 4];
+        const double drift = k < 4 ? at_f.drift[k] : at_2f.drift[k - 4];
+        pl.rounding[k] = kLambda * kUnit * std::sqrt(squares) + kUnit * drift;
         pl.common[k] = common_units(k < 4 ? pl.at_f : pl.at_2f, pl.n, kWeightRounding[k]);
     }
     if (stencil) {
