@@ -43,6 +43,9 @@
 //   - what of the rounding is common to every point (points sharing their
 //     offsets and phases, as whole-day series do), relative to the result
 //     (common_units);
+//   - where places on the cells recur dozens of times, the points added up
+//     by cell first, each place's share as one point's, or where even that
+//     recurs the additions onto the cells in full (Placed);
 //   - the deconvolution, a few units of the result.
 // This is a model of the roundings, not a worst case: the worst case adds
 // the points' errors up in full, about sqrt(N) times wider, and would
@@ -424,6 +427,9 @@ struct Positions {
     // Where the points are spread in groups: the first point of each
     // group, and the number of points as the last entry (else empty).
     std::vector<std::uint32_t> group;
+    // The points in the order they are placed, where it is not theirs (the
+    // groups' entries are places in it).
+    std::vector<std::uint32_t> order;
     // The most additions any term of a cell's sum passes through.
     std::size_t chain = 0;
     std::size_t table_size = 0;
@@ -465,6 +471,9 @@ template <std::size_t K> struct PlaceWork {
     std::size_t n = 0;
     bool keep_table = false;
     bool running = false; // the additions' allowance from the running sums
+    // The order the points are placed and spread in (null: as they come),
+    // the points by cell where places recur (see Placed).
+    const std::vector<std::uint32_t>* order = nullptr;
     std::array<const std::vector<double>*, K> mod{};
     std::array<double, K> gamma{};
     Positions* out = nullptr;
@@ -501,28 +510,37 @@ template <> struct CellLanes<2> { using type = double __attribute__((vector_size
 template <> struct CellLanes<4> { using type = double __attribute__((vector_size(32))); };
 
 // What place_body finds of the roundings of one set of positions: the sums
-// of squares of the independent model (units of kUnit^2) and, where
-// positions recur, the additions onto the cells in full (units of kUnit).
+// of squares of the independent model (units of kUnit^2) and, where the
+// additions onto the cells recur, those additions in full (units of kUnit).
 //
-// Where the same position (cell and offset, to 2^-48 of a cell: a few
-// units of the offset's last place) recurs -- whole days on a grid whose
-// period 1/df is a small part of their span, or many measurements at one
-// time -- every cell adds the same terms over and over, its sum drifts one
-// way, and cells of the same terms drift alike: the running sums' squares
-// do not cover that once a position recurs more than lambda^2 times on
-// average (the points' squared counts by position, over the points).  The
-// additions onto the cells, and the groups' roundings, are then each taken
-// within the cell's whole sum of moduli and added up in full (`drift`).
+// Where the same place (cell and offset, to 2^-48 of a cell: a few units of
+// the offset's last place) recurs -- whole days on a grid whose period 1/df
+// is a small part of their span, or many measurements at one time -- every
+// cell adds the same terms over and over, its sum drifts one way, and cells
+// of the same terms drift alike: the running sums' squares do not cover
+// that once a place recurs more than lambda^2 times on average (the points'
+// squared counts by place, over the points; a term repeated k times errs by
+// k units where the model allows lambda sqrt(k)).  Such a set is placed
+// again by cell (by_cell), in groups whatever the grid: a group's sums are
+// added up exactly and rounded once, so that a cell adds a few sums of each
+// place instead of each of its points, and the points' share adds up the
+// squares of each place's sums of moduli (they share their kernel values'
+// roundings and, with equal weights, the products').  Where the groups'
+// sums still recur that often (thousands of points a place, or a limit of
+// one point to a group), the additions onto the cells and the groups'
+// roundings are each taken within the cell's whole sum of moduli and added
+// up in full (`drift`).
 template <std::size_t K> struct Placed {
     std::array<double, K> squares{}, drift{};
-    bool recurring = false;
+    bool recurring = false; // places recur (by the points, as they come)
+    bool drifts = false;    // the cells' additions recur: drift holds them
 };
 
 // Offsets seen, by their bucket, direct-mapped: a bucket's key (plus 1, 0
 // for none) and how many points reached it, of every kSeenStride-th point
 // (positions that recur dozens of times on average recur among those too).
-// Only where an offset is seen twice are the positions counted
-// (PositionCounts).  Kept on each thread.
+// Only where the offsets' pairs among those come near the threshold are the
+// places counted (PositionCounts).  Kept on each thread.
 constexpr std::size_t kSeenStride = 7;
 struct SeenOffsets {
     std::vector<std::uint64_t> key;
@@ -556,19 +574,29 @@ inline std::uint64_t mix(std::uint64_t z) {
     return z ^ (z >> 31);
 }
 
-// How many points take each position (offset bucket and cell): an
+// How many points take each position (offset bucket and cell), the sums
+// of their weights' moduli (K of them) and an offset of theirs: an
 // open-addressing table, grown as it fills.
-class PositionCounts {
+template <std::size_t K> class PositionCounts {
   public:
-    void add(std::uint64_t bucket, std::uint32_t cell) {
+    struct Slot {
+        std::uint64_t bucket = 0;
+        std::uint32_t cell = 0, count = 0; // count 0: empty
+        double offset = 0;
+        std::array<double, K> sum{};
+    };
+    void add(double offset, std::uint32_t cell, const std::array<double, K>& mod) {
         if (2 * (used_ + 1) > slots_.size()) grow();
+        const std::uint64_t bucket = offset_bucket(offset);
         Slot& s = find(slots_, bucket, cell);
         if (s.count == 0) {
             s.bucket = bucket;
             s.cell = cell;
+            s.offset = offset;
             ++used_;
         }
         ++s.count;
+        for (std::size_t k = 0; k < K; ++k) s.sum[k] += mod[k];
     }
     // The sum of the squared counts.
     double squares() const {
@@ -576,12 +604,9 @@ class PositionCounts {
         for (const Slot& s : slots_) sum += static_cast<double>(s.count) * s.count;
         return sum;
     }
+    const std::vector<Slot>& slots() const { return slots_; }
 
   private:
-    struct Slot {
-        std::uint64_t bucket = 0;
-        std::uint32_t cell = 0, count = 0; // count 0: empty
-    };
     static Slot& find(std::vector<Slot>& slots, std::uint64_t bucket, std::uint32_t cell) {
         const std::size_t mask = slots.size() - 1;
         std::size_t i = mix(bucket ^ (std::uint64_t{cell} << 48)) & mask;
@@ -599,15 +624,31 @@ class PositionCounts {
     std::size_t used_ = 0;
 };
 
-template <std::size_t K, class Rows, bool Running>
+// The points by their first cell (n cells), in their order within a cell.
+std::vector<std::uint32_t> by_cell(const std::vector<std::uint32_t>& cell, std::size_t n) {
+    std::vector<std::uint32_t> start(n + 1, 0);
+    for (const std::uint32_t c : cell) ++start[c + 1];
+    for (std::size_t j = 0; j < n; ++j) start[j + 1] += start[j];
+    std::vector<std::uint32_t> order(cell.size());
+    for (std::size_t i = 0; i < cell.size(); ++i)
+        order[start[cell[i]]++] = static_cast<std::uint32_t>(i);
+    return order;
+}
+
+template <std::size_t K, class Rows, bool Running, bool Again = false>
 FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
     const std::vector<double>& t = *w.t;
     const std::size_t np = t.size(), n = w.n;
+    // Placed again in another order: the cells, offsets and kernel values
+    // are those of the first time.
+    // (Again: w.order is set, and the set is placed in groups.)
+    static_assert(Running || !Again);
+    constexpr bool known = Again;
     ps.cell.resize(np);
     ps.offset.resize(np);
     ps.group.clear();
-    if (w.keep_table) {
+    if (w.keep_table && !known) {
         ps.table_size = np * kWidth;
         ps.table = take_table(ps.table_size);
     }
@@ -656,29 +697,43 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
         }
         any_group = any_group || members > 1;
     };
-    for (std::size_t i = 0; i < np; ++i) {
-        const dd::DD r = dd::cycles(t[i], w.step);
-        const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
-        double g = std::floor(p.hi);
-        // p.hi - g is exact, and so is its difference from 1/2 unless p.hi
-        // is below 1: one rounding, or two within a unit of 2^-53 together.
-        double x = ((p.hi - g) - 0.5) + (p.lo + nd * r.lo);
-        if (x < -0.5) {
-            x += 1.0;
-            g -= 1.0;
+    const std::uint32_t* const order = Again ? w.order->data() : nullptr;
+    for (std::size_t placed = 0; placed < np; ++placed) {
+        const std::size_t i = Again ? order[placed] : placed;
+        double x;
+        std::size_t cell;
+        if constexpr (known) {
+            x = ps.offset[i];
+            cell = ps.cell[i];
+            if (w.keep_table)
+                std::memcpy(v, &ps.table[i * kWidth], sizeof v);
+            else
+                Rows::row(x, v);
+        } else {
+            const dd::DD r = dd::cycles(t[i], w.step);
+            const dd::DD p = dd::two_prod(nd, r.hi); // exact: n r = p.hi + p.lo + n r.lo
+            double g = std::floor(p.hi);
+            // p.hi - g is exact, and so is its difference from 1/2 unless
+            // p.hi is below 1: one rounding, or two within a unit of 2^-53
+            // together.
+            x = ((p.hi - g) - 0.5) + (p.lo + nd * r.lo);
+            if (x < -0.5) {
+                x += 1.0;
+                g -= 1.0;
+            }
+            if (x >= 0.5) {
+                x -= 1.0;
+                g += 1.0;
+            }
+            if (x < -0.5) x = -0.5;
+            std::int64_t first = static_cast<std::int64_t>(g) - kWidth / 2 + 1;
+            if (first < 0 || first >= ni) first = (first % ni + ni) % ni;
+            cell = static_cast<std::size_t>(first);
+            ps.cell[i] = static_cast<std::uint32_t>(first);
+            ps.offset[i] = x;
+            Rows::row(x, v);
+            if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
         }
-        if (x >= 0.5) {
-            x -= 1.0;
-            g += 1.0;
-        }
-        if (x < -0.5) x = -0.5;
-        std::int64_t first = static_cast<std::int64_t>(g) - kWidth / 2 + 1;
-        if (first < 0 || first >= ni) first = (first % ni + ni) % ni;
-        const auto cell = static_cast<std::size_t>(first);
-        ps.cell[i] = static_cast<std::uint32_t>(first);
-        ps.offset[i] = x;
-        Rows::row(x, v);
-        if (w.keep_table) std::memcpy(&ps.table[i * kWidth], v, sizeof v);
         // Each weight's roundings and the product's, and the kernel
         // values': sum_j (g v_j + err_j)^2 = g^2 sum v^2 + 2 g sum v err +
         // sum err^2 (in four partial sums each).
@@ -714,7 +769,7 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
             ahead = cell >= base ? cell - base : cell + n - base;
             if (members == 0 || members >= group_limit || ahead > kSlack) {
                 if (members != 0) add_group();
-                ps.group.push_back(static_cast<std::uint32_t>(i));
+                ps.group.push_back(static_cast<std::uint32_t>(placed));
                 base = cell;
                 members = reach = ahead = 0;
             }
@@ -782,14 +837,66 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     ps.chain = (most > 0 ? most - 1 : 0) + (any_group ? 1 : 0);
     const double levels = std::log2(static_cast<double>(n));
     Placed<K> out;
-    if (pairs != 0) {
-        PositionCounts places;
-        for (std::size_t i = 0; i < np; ++i) places.add(offset_bucket(ps.offset[i]), ps.cell[i]);
+    // The sampled offsets' pairs, kSeenStride^2 times over (a seventh of
+    // the points has a 49th of their pairs), estimate the sum of the squared
+    // counts by offset, which is at least that by place: the places are
+    // counted where the estimate comes to half the threshold.
+    const double stride = static_cast<double>(kSeenStride);
+    const double by_offset =
+        static_cast<double>(np) + 2.0 * stride * stride * static_cast<double>(pairs);
+    if (pairs != 0 && by_offset > 0.5 * kLambda * kLambda * static_cast<double>(np)) {
+        PositionCounts<K> places;
+        for (std::size_t i = 0; i < np; ++i) {
+            std::array<double, K> mod;
+            for (std::size_t k = 0; k < K; ++k) mod[k] = (*w.mod[k])[i];
+            places.add(ps.offset[i], ps.cell[i], mod);
+        }
         out.recurring = places.squares() > kLambda * kLambda * static_cast<double>(np);
+        // Placed by cell, each group takes up to group_limit points of a
+        // few cells: a place's points go onto the cells in about
+        // count / limit + 1 groups' sums, and those recur rather than the
+        // points.
+        bool drifts = out.recurring;
+        if (Again && out.recurring) {
+            const double limit = static_cast<double>(group_limit);
+            double q = 0, q2 = 0;
+            for (const auto& sl : places.slots()) {
+                if (sl.count == 0) continue;
+                const double sums_of_place = std::ceil(sl.count / limit) + 1;
+                q += sums_of_place;
+                q2 += sums_of_place * sums_of_place;
+            }
+            drifts = q2 > kLambda * kLambda * q;
+        }
+        if (out.recurring) {
+            // The points of a place share their kernel values and, where
+            // their weights agree, the roundings of the weights and the
+            // products: the points' share by place, each place's moduli
+            // summed before squaring.  (The offsets of a place differ by a
+            // few units of their last place, their rows' sums of squares by
+            // far less than the margin.)
+            std::array<double, K> by_place{};
+            for (const auto& s : places.slots()) {
+                if (s.count == 0) continue;
+                Rows::row(s.offset, v);
+                double vv = 0, ve = 0;
+                for (std::size_t j = 0; j < kWidth; ++j) {
+                    vv += v[j] * v[j];
+                    ve += v[j] * err[j];
+                }
+                for (std::size_t k = 0; k < K; ++k) {
+                    const double g = w.gamma[k] + 1.0;
+                    by_place[k] += s.sum[k] * s.sum[k] * (g * g * vv + 2 * g * ve + ee);
+                }
+            }
+            for (std::size_t k = 0; k < K; ++k)
+                point[k] = std::max(point[k], by_place[k] * (1 + 1e-9));
+        }
+        out.drifts = drifts;
     }
     for (std::size_t k = 0; k < K; ++k) {
         const double fft = kFftRounding * kFftRounding * levels * norm[k];
-        if (out.recurring) {
+        if (out.drifts) {
             out.squares[k] = point[k] + fft;
             out.drift[k] = acc_full[k] + grouped_full[k];
         } else {
@@ -802,6 +909,7 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
 // The body with or without the running sums, each its own code.
 template <std::size_t K, class Rows>
 FASOGRAM_SPREAD_INLINE Placed<K> place_either(const PlaceWork<K>& w) {
+    if (w.order) return place_body<K, Rows, true, true>(w);
     return w.running ? place_body<K, Rows, true>(w) : place_body<K, Rows, false>(w);
 }
 
@@ -871,14 +979,23 @@ FASOGRAM_SPREAD_INLINE void add_spread(double* const* g, std::size_t base,
 
 // The same onto cells whose sums are kept exactly: each product rounded
 // (as the spreading's are), added by a two-sum, its error carried.
+// (Four doubles at a time: the products of cells 2j and 2j + 1, re and im
+// interleaved, as the cells hold them.)
 FASOGRAM_SPREAD_INLINE void add_exactly(double* __restrict hi, double* __restrict lo,
                                         const double* __restrict k, double cr, double ci) {
-    for (int j = 0; j < 2 * kWidth; ++j) {
-        const double p = (j % 2 == 0 ? cr : ci) * k[j / 2];
-        const double s = hi[j] + p;
-        const double b = s - hi[j];
-        lo[j] += (hi[j] - (s - b)) + (p - b);
-        hi[j] = s;
+    using V4 = double __attribute__((vector_size(32)));
+    const V4 cc = {cr, ci, cr, ci};
+    for (int j = 0; j < kWidth / 2; ++j) {
+        const V4 kk = {k[2 * j], k[2 * j], k[2 * j + 1], k[2 * j + 1]};
+        const V4 p = cc * kk;
+        V4 h, l;
+        std::memcpy(&h, hi + 4 * j, sizeof h);
+        std::memcpy(&l, lo + 4 * j, sizeof l);
+        const V4 s = h + p;
+        const V4 b = s - h;
+        l += (h - (s - b)) + (p - b);
+        std::memcpy(hi + 4 * j, &s, sizeof s);
+        std::memcpy(lo + 4 * j, &l, sizeof l);
     }
 }
 
@@ -1237,26 +1354,44 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
         w.out = &out;
         return w;
     };
+    // A set placed, and where its places recur placed again by cell, in
+    // groups (see Placed).
+    const auto place = []<std::size_t K>(Placed<K> (*f)(const PlaceWork<K>&), PlaceWork<K> w,
+                                         std::size_t n) {
+        Placed<K> r = f(w);
+        if (!r.recurring) return r;
+        Positions& ps = *w.out;
+        ps.order = by_cell(ps.cell, n);
+        w.running = true;
+        w.order = &ps.order;
+        return f(w);
+    };
     const std::function<void(unsigned)> job = [&](unsigned id) {
         try {
             // At f: h, h y (and h u, h y u); at 2f: h (and h u).
             const auto& g = kWeightRounding;
             if (id == 0 && stencil) {
-                const auto two =
-                    kPlace.two(work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy));
+                const auto two = place(
+                    kPlace.two, work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy), pl.n);
                 at_f.squares = {two.squares[0], two.squares[1], 0.0, 0.0};
                 at_f.drift = {two.drift[0], two.drift[1], 0.0, 0.0};
                 at_f.recurring = two.recurring;
+                at_f.drifts = two.drifts;
             } else if (id == 0) {
-                at_f = kPlace.four(work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, &mh,
-                                        &mhy, &mhu, &mhyu));
+                at_f = place(kPlace.four,
+                             work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, &mh, &mhy,
+                                  &mhu, &mhyu),
+                             pl.n);
             } else if (stencil) {
-                const auto one = kPlace.one(work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh));
+                const auto one =
+                    place(kPlace.one, work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh), pl.n);
                 at_2f.squares = {one.squares[0], 0.0};
                 at_2f.drift = {one.drift[0], 0.0};
                 at_2f.recurring = one.recurring;
+                at_2f.drifts = one.drifts;
             } else {
-                at_2f = kPlace.two(work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, &mh, &mhu));
+                at_2f = place(kPlace.two,
+                              work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, &mh, &mhu), pl.n);
             }
         } catch (...) {
             error[id] = std::current_exception();
@@ -1456,19 +1591,24 @@ FASOGRAM_SPREAD_INLINE void spread_groups(const BlockWork& b, const Positions& p
     double c[T][2];
     const bool grouped = !ps.group.empty();
     const std::size_t groups = grouped ? ps.group.size() - 1 : p.t.size();
+    // (the groups' entries are places in the order, where there is one)
+    const std::uint32_t* const order = ps.order.empty() ? nullptr : ps.order.data();
+    const auto point_at = [order](std::size_t j) -> std::size_t { return order ? order[j] : j; };
     for (std::size_t gi = 0; gi < groups; ++gi) {
         const std::size_t first = grouped ? ps.group[gi] : gi;
         const std::size_t last = grouped ? ps.group[gi + 1] : gi + 1;
-        const std::size_t base = ps.cell[first];
+        const std::size_t base = ps.cell[point_at(first)];
         if (last - first == 1) {
-            if (p.h[first] == 0.0) continue;
-            weights(first, c);
-            const double* k = kernel_of(first);
+            const std::size_t i = point_at(first);
+            if (p.h[i] == 0.0) continue;
+            weights(i, c);
+            const double* k = kernel_of(i);
             add_spread<T>(g, base, k, c);
             continue;
         }
         std::size_t reach = 0;
-        for (std::size_t i = first; i < last; ++i) {
+        for (std::size_t placed = first; placed < last; ++placed) {
+            const std::size_t i = point_at(placed);
             if (p.h[i] == 0.0) continue;
             const std::size_t cell = ps.cell[i];
             const std::size_t ahead = cell >= base ? cell - base : cell + n - base;
