@@ -640,15 +640,13 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
     const std::vector<double>& t = *w.t;
     const std::size_t np = t.size(), n = w.n;
-    // Placed again in another order: the cells, offsets and kernel values
-    // are those of the first time.
-    // (Again: w.order is set, and the set is placed in groups.)
+    // Again: placed a second time, in w.order and in groups, the cells,
+    // offsets and kernel values those of the first time.
     static_assert(Running || !Again);
-    constexpr bool known = Again;
     ps.cell.resize(np);
     ps.offset.resize(np);
     ps.group.clear();
-    if (w.keep_table && !known) {
+    if (w.keep_table && !Again) {
         ps.table_size = np * kWidth;
         ps.table = take_table(ps.table_size);
     }
@@ -702,7 +700,7 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
         const std::size_t i = Again ? order[placed] : placed;
         double x;
         std::size_t cell;
-        if constexpr (known) {
+        if constexpr (Again) {
             x = ps.offset[i];
             cell = ps.cell[i];
             if (w.keep_table)

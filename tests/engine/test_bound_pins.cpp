@@ -614,6 +614,25 @@ TEST(BoundPins, PlacesRecurFromThirtySevenPointsAPlace) {
     EXPECT_LT(largest, 0.75);
 }
 
+// The same on a fine grid, whose slopes come from the stencil (three FFTs a
+// block, the sets at f and 2f of two and one transforms): 40 points at each
+// of 600 Julian dates, at 20 cycles a day, placed again by cell.
+TEST(BoundPins, TransformSumsWherePlacesRecurWithSlopesFromTheStencil) {
+    Series d;
+    for (int night = 0; night < 600; ++night)
+        for (int i = 0; i < 40; ++i) {
+            d.t.push_back(2450000.5 + night);
+            d.x.push_back(night % 2 == 0 ? 10.75 : 10.25);
+        }
+    d.t.back() += 0.3;
+    const Worst w = transform_sums(d, Window::square, {20.3, 20.7, 1700, 0.0}, 512, 4);
+    w.print("transforms, places recurring, slopes from the stencil");
+    EXPECT_EQ(w.ffts, 3u * 4u);
+    EXPECT_GE(w.fits, 400);
+    EXPECT_LE(w.mu, 1.0) << w.where_mu;
+    EXPECT_LE(w.eta, 1.0) << w.where_eta;
+}
+
 // The most points the transforms add up together, set for a scope.
 struct GroupLimit {
     std::size_t before;
