@@ -532,9 +532,18 @@ template <> struct CellLanes<4> { using type = double __attribute__((vector_size
 // up in full (`drift`).
 template <std::size_t K> struct Placed {
     std::array<double, K> squares{}, drift{};
-    bool recurring = false; // places recur (by the points, as they come)
-    bool drifts = false;    // the cells' additions recur: drift holds them
+    bool recurring = false; // places recur: the set is placed again
 };
+
+// The results of a set of fewer transforms as those of K (the rest zero).
+template <std::size_t K, std::size_t L> Placed<K> widened(const Placed<L>& p) {
+    static_assert(L <= K);
+    Placed<K> out;
+    std::copy(p.squares.begin(), p.squares.end(), out.squares.begin());
+    std::copy(p.drift.begin(), p.drift.end(), out.drift.begin());
+    out.recurring = p.recurring;
+    return out;
+}
 
 // Offsets seen, by their bucket, direct-mapped: a bucket's key (plus 1, 0
 // for none) and how many points reached it, of every kSeenStride-th point
@@ -663,7 +672,8 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     static_assert(kWidth % 4 == 0);
     double ee = 0;
     for (std::size_t j = 0; j < kWidth; ++j) ee += err[j] * err[j];
-    SeenOffsets& seen = seen_offsets(np / kSeenStride + 1);
+    // (the offsets are checked on the first placing only)
+    SeenOffsets& seen = seen_offsets(Again ? 0 : np / kSeenStride + 1);
     std::uint64_t* const seen_key = seen.key.data();
     std::uint32_t* const seen_count = seen.count.data();
     const unsigned seen_shift = 64 - seen.bits;
@@ -751,7 +761,7 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
             const double g = w.gamma[k] + 1.0;
             point[k] += c[k] * c[k] * (g * g * vv + 2 * g * ve + ee);
         }
-        if (--until_seen == 0) {
+        if (!Again && --until_seen == 0) {
             until_seen = kSeenStride;
             const std::uint64_t bucket = offset_bucket(x);
             const std::size_t at = mix(bucket) >> seen_shift;
@@ -835,66 +845,73 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     ps.chain = (most > 0 ? most - 1 : 0) + (any_group ? 1 : 0);
     const double levels = std::log2(static_cast<double>(n));
     Placed<K> out;
-    // The sampled offsets' pairs, kSeenStride^2 times over (a seventh of
-    // the points has a 49th of their pairs), estimate the sum of the squared
-    // counts by offset, which is at least that by place: the places are
-    // counted where the estimate comes to half the threshold.
-    const double stride = static_cast<double>(kSeenStride);
-    const double by_offset =
-        static_cast<double>(np) + 2.0 * stride * stride * static_cast<double>(pairs);
-    if (pairs != 0 && by_offset > 0.5 * kLambda * kLambda * static_cast<double>(np)) {
+    // How many points take each place, and the sums of their moduli.
+    const auto count_places = [&] {
         PositionCounts<K> places;
         for (std::size_t i = 0; i < np; ++i) {
             std::array<double, K> mod;
             for (std::size_t k = 0; k < K; ++k) mod[k] = (*w.mod[k])[i];
             places.add(ps.offset[i], ps.cell[i], mod);
         }
-        out.recurring = places.squares() > kLambda * kLambda * static_cast<double>(np);
-        // Placed by cell, each group takes up to group_limit points of a
-        // few cells: a place's points go onto the cells in about
-        // count / limit + 1 groups' sums, and those recur rather than the
-        // points.
-        bool drifts = out.recurring;
-        if (Again && out.recurring) {
-            const double limit = static_cast<double>(group_limit);
-            double q = 0, q2 = 0;
-            for (const auto& sl : places.slots()) {
-                if (sl.count == 0) continue;
-                const double sums_of_place = std::ceil(sl.count / limit) + 1;
-                q += sums_of_place;
-                q2 += sums_of_place * sums_of_place;
-            }
-            drifts = q2 > kLambda * kLambda * q;
+        return places;
+    };
+    const double threshold = kLambda * kLambda * static_cast<double>(np);
+    bool drifts = false;
+    if constexpr (!Again) {
+        // The sampled offsets' pairs, kSeenStride^2 times over (a seventh of
+        // the points has a 49th of their pairs), estimate the sum of the
+        // squared counts by offset, which is at least that by place: the
+        // places are counted where the estimate comes to half the threshold.
+        const double stride = static_cast<double>(kSeenStride);
+        const double by_offset =
+            static_cast<double>(np) + 2.0 * stride * stride * static_cast<double>(pairs);
+        if (pairs != 0 && by_offset > 0.5 * threshold && count_places().squares() > threshold) {
+            // Placed again by cell (the constructor's `place`): the bounds
+            // of this placing are not used.
+            out.recurring = true;
+            return out;
         }
-        if (out.recurring) {
-            // The points of a place share their kernel values and, where
-            // their weights agree, the roundings of the weights and the
-            // products: the points' share by place, each place's moduli
-            // summed before squaring.  (The offsets of a place differ by a
-            // few units of their last place, their rows' sums of squares by
-            // far less than the margin.)
-            std::array<double, K> by_place{};
-            for (const auto& s : places.slots()) {
-                if (s.count == 0) continue;
-                Rows::row(s.offset, v);
-                double vv = 0, ve = 0;
-                for (std::size_t j = 0; j < kWidth; ++j) {
-                    vv += v[j] * v[j];
-                    ve += v[j] * err[j];
-                }
-                for (std::size_t k = 0; k < K; ++k) {
-                    const double g = w.gamma[k] + 1.0;
-                    by_place[k] += s.sum[k] * s.sum[k] * (g * g * vv + 2 * g * ve + ee);
-                }
-            }
-            for (std::size_t k = 0; k < K; ++k)
-                point[k] = std::max(point[k], by_place[k] * (1 + 1e-9));
+    } else {
+        // The places recur (as they did the first time).  Placed by cell,
+        // each group takes up to group_limit points of a few cells: a
+        // place's points go onto the cells in about count / limit + 1
+        // groups' sums, and those recur rather than the points.
+        out.recurring = true;
+        const PositionCounts<K> places = count_places();
+        const double limit = static_cast<double>(group_limit);
+        double q = 0, q2 = 0;
+        for (const auto& sl : places.slots()) {
+            if (sl.count == 0) continue;
+            const double sums_of_place = std::ceil(sl.count / limit) + 1;
+            q += sums_of_place;
+            q2 += sums_of_place * sums_of_place;
         }
-        out.drifts = drifts;
+        drifts = q2 > kLambda * kLambda * q;
+        // The points of a place share their kernel values and, where their
+        // weights agree, the roundings of the weights and the products: the
+        // points' share by place, each place's moduli summed before
+        // squaring.  (The offsets of a place differ by a few units of their
+        // last place, their rows' sums of squares by far less than the
+        // margin.)
+        std::array<double, K> by_place{};
+        for (const auto& sl : places.slots()) {
+            if (sl.count == 0) continue;
+            Rows::row(sl.offset, v);
+            double vv = 0, ve = 0;
+            for (std::size_t j = 0; j < kWidth; ++j) {
+                vv += v[j] * v[j];
+                ve += v[j] * err[j];
+            }
+            for (std::size_t k = 0; k < K; ++k) {
+                const double g = w.gamma[k] + 1.0;
+                by_place[k] += sl.sum[k] * sl.sum[k] * (g * g * vv + 2 * g * ve + ee);
+            }
+        }
+        for (std::size_t k = 0; k < K; ++k) point[k] = std::max(point[k], by_place[k] * (1 + 1e-9));
     }
     for (std::size_t k = 0; k < K; ++k) {
         const double fft = kFftRounding * kFftRounding * levels * norm[k];
-        if (out.drifts) {
+        if (drifts) {
             out.squares[k] = point[k] + fft;
             out.drift[k] = acc_full[k] + grouped_full[k];
         } else {
@@ -1369,24 +1386,16 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
             // At f: h, h y (and h u, h y u); at 2f: h (and h u).
             const auto& g = kWeightRounding;
             if (id == 0 && stencil) {
-                const auto two = place(
-                    kPlace.two, work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy), pl.n);
-                at_f.squares = {two.squares[0], two.squares[1], 0.0, 0.0};
-                at_f.drift = {two.drift[0], two.drift[1], 0.0, 0.0};
-                at_f.recurring = two.recurring;
-                at_f.drifts = two.drifts;
+                at_f = widened<4>(place(
+                    kPlace.two, work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy), pl.n));
             } else if (id == 0) {
                 at_f = place(kPlace.four,
                              work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, &mh, &mhy,
                                   &mhu, &mhyu),
                              pl.n);
             } else if (stencil) {
-                const auto one =
-                    place(kPlace.one, work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh), pl.n);
-                at_2f.squares = {one.squares[0], 0.0};
-                at_2f.drift = {one.drift[0], 0.0};
-                at_2f.recurring = one.recurring;
-                at_2f.drifts = one.drifts;
+                at_2f = widened<2>(
+                    place(kPlace.one, work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh), pl.n));
             } else {
                 at_2f = place(kPlace.two,
                               work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, &mh, &mhu), pl.n);

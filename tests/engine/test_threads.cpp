@@ -137,6 +137,26 @@ TEST(Threads, NightsAddedUpTogetherGiveTheSameBitsOnAnyNumberOfThreads) {
     EXPECT_EQ(printed(one), printed(alone));
 }
 
+// Places on the cells that recur (40 measurements at each of 300 whole
+// days): each set of positions is placed a second time, by cell, on the
+// pool's threads where there are two; the bits stay those of one thread.
+TEST(Threads, PlacesThatRecurGiveTheSameBitsOnAnyNumberOfThreads) {
+    std::vector<double> t, x;
+    testing::Uniform uniform(5);
+    for (int night = 0; night < 300; ++night)
+        for (int i = 0; i < 40; ++i) {
+            t.push_back(2455000.5 + night);
+            x.push_back(12.0 + 0.3 * std::sin(night / 1.7) + 0.1 * uniform());
+        }
+    const SpectrumEngine engine(t, x, Window::square);
+    const FrequencyGrid grid{0.0, 0.5, 4096, 0.0};
+    const auto one = points(engine, grid, GridPath::nufft, 1, Digits::eight);
+    for (unsigned threads : {2u, 3u})
+        EXPECT_EQ(
+            differing_bits(one, points(engine, grid, GridPath::nufft, threads, Digits::eight)), 0u)
+            << threads << " threads";
+}
+
 // The direct sums turn the phases from each frequency to the next through a
 // table per difference of neighbours, kept by each thread and dropped for
 // new ones when a long series' tables would take too much memory: which
