@@ -545,25 +545,26 @@ template <std::size_t K, std::size_t L> Placed<K> widened(const Placed<L>& p) {
     return out;
 }
 
-// Offsets seen, by their bucket, direct-mapped: a bucket's key (plus 1, 0
-// for none) and how many points reached it, of every kSeenStride-th point
-// (positions that recur dozens of times on average recur among those too).
-// Only where the offsets' pairs among those come near the threshold are the
-// places counted (PositionCounts).  Kept on each thread.
+// Places seen, direct-mapped: a place's offset bucket (plus 1, 0 for none)
+// and cell, and how many points reached it, of every kSeenStride-th point
+// (places that recur dozens of times on average recur among those too).
+// Only where their pairs come near the threshold are the places counted
+// (PositionCounts).  Kept on each thread.
 constexpr std::size_t kSeenStride = 7;
-struct SeenOffsets {
+struct SeenPlaces {
     std::vector<std::uint64_t> key;
-    std::vector<std::uint32_t> count;
+    std::vector<std::uint32_t> cell, count;
     unsigned bits = 0;
 };
 
-SeenOffsets& seen_offsets(std::size_t points) {
-    thread_local SeenOffsets seen;
+SeenPlaces& seen_places(std::size_t points) {
+    thread_local SeenPlaces seen;
     unsigned bits = 6;
     while (bits < 16 && (std::size_t{1} << bits) < 2 * points) ++bits;
     const std::size_t size = std::size_t{1} << bits;
     if (seen.key.size() < size) {
         seen.key.resize(size);
+        seen.cell.resize(size);
         seen.count.resize(size);
     }
     std::fill_n(seen.key.begin(), size, 0);
@@ -581,6 +582,10 @@ inline std::uint64_t mix(std::uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return z ^ (z >> 31);
+}
+
+inline std::uint64_t place_hash(std::uint64_t bucket, std::uint32_t cell) {
+    return mix(bucket ^ (std::uint64_t{cell} << 48));
 }
 
 // How many points take each position (offset bucket and cell), the sums
@@ -618,7 +623,7 @@ template <std::size_t K> class PositionCounts {
   private:
     static Slot& find(std::vector<Slot>& slots, std::uint64_t bucket, std::uint32_t cell) {
         const std::size_t mask = slots.size() - 1;
-        std::size_t i = mix(bucket ^ (std::uint64_t{cell} << 48)) & mask;
+        std::size_t i = place_hash(bucket, cell) & mask;
         while (slots[i].count != 0 && (slots[i].bucket != bucket || slots[i].cell != cell))
             i = (i + 1) & mask;
         return slots[i];
@@ -672,9 +677,10 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     static_assert(kWidth % 4 == 0);
     double ee = 0;
     for (std::size_t j = 0; j < kWidth; ++j) ee += err[j] * err[j];
-    // (the offsets are checked on the first placing only)
-    SeenOffsets& seen = seen_offsets(Again ? 0 : np / kSeenStride + 1);
+    // (the places are checked on the first placing only)
+    SeenPlaces& seen = seen_places(Again ? 0 : np / kSeenStride + 1);
     std::uint64_t* const seen_key = seen.key.data();
+    std::uint32_t* const seen_cell = seen.cell.data();
     std::uint32_t* const seen_count = seen.count.data();
     const unsigned seen_shift = 64 - seen.bits;
     std::uint64_t pairs = 0;
@@ -764,11 +770,13 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
         if (!Again && --until_seen == 0) {
             until_seen = kSeenStride;
             const std::uint64_t bucket = offset_bucket(x);
-            const std::size_t at = mix(bucket) >> seen_shift;
-            if (seen_key[at] == bucket + 1) {
+            const auto c = static_cast<std::uint32_t>(cell);
+            const std::size_t at = place_hash(bucket, c) >> seen_shift;
+            if (seen_key[at] == bucket + 1 && seen_cell[at] == c) {
                 pairs += seen_count[at]++;
             } else {
                 seen_key[at] = bucket + 1;
+                seen_cell[at] = c;
                 seen_count[at] = 1;
             }
         }
@@ -858,14 +866,14 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     const double threshold = kLambda * kLambda * static_cast<double>(np);
     bool drifts = false;
     if constexpr (!Again) {
-        // The sampled offsets' pairs, kSeenStride^2 times over (a seventh of
+        // The sampled places' pairs, kSeenStride^2 times over (a seventh of
         // the points has a 49th of their pairs), estimate the sum of the
-        // squared counts by offset, which is at least that by place: the
-        // places are counted where the estimate comes to half the threshold.
+        // squared counts by place: the places are counted where the
+        // estimate comes to half the threshold.
         const double stride = static_cast<double>(kSeenStride);
-        const double by_offset =
+        const double estimate =
             static_cast<double>(np) + 2.0 * stride * stride * static_cast<double>(pairs);
-        if (pairs != 0 && by_offset > 0.5 * threshold && count_places().squares() > threshold) {
+        if (pairs != 0 && estimate > 0.5 * threshold && count_places().squares() > threshold) {
             // Placed again by cell (the constructor's `place`): the bounds
             // of this placing are not used.
             out.recurring = true;
