@@ -76,13 +76,13 @@ void scale_errors(Prepared& p) {
 // near the ends and is exactly 0 at the earliest and the latest time.
 // With errors each is then divided by the square of the point's (scaled)
 // error.
-std::vector<double> raw_weights(const std::vector<double>& t, const std::vector<double>& sigma,
-                                Window window) {
-    std::vector<double> h(t.size(), 1.0);
+RecycledVector<double> raw_weights(std::span<const double> t, std::span<const double> sigma,
+                                   Window window) {
+    RecycledVector<double> h(t.size(), 1.0);
     if (window == Window::hanning) {
         const double first = t.front(), last = t.back(), span = last - first;
         const double pi = two_pi() / 2.0;
-        std::vector<double> sine(t.size());
+        RecycledVector<double> sine(t.size());
         double largest = 0.0;
         for (std::size_t i = 0; i < t.size(); ++i) {
             const double d = std::min(t[i] - first, last - t[i]);
@@ -742,8 +742,8 @@ bool SpectrumEngine::has_errors() const {
     return !impl().series.sigma.empty();
 }
 double SpectrumEngine::median_spacing() const {
-    const std::vector<double>& t = impl().series.t; // in time order
-    std::vector<double> gaps;
+    const auto& t = impl().series.t; // in time order
+    detail::RecycledVector<double> gaps;
     gaps.reserve(t.size());
     for (std::size_t i = 1; i < t.size(); ++i)
         if (t[i] > t[i - 1]) gaps.push_back(t[i] - t[i - 1]);

@@ -54,12 +54,11 @@ constexpr double kTwoPiHi = 6.283185307179586;
 constexpr double kTwoPiLo = 2.4492935982947064e-16;
 
 // An array of vectors on a 64-byte boundary, zeroed unless `fill` says
-// otherwise.
+// otherwise; those of a long series from the memory of earlier calls.
 class VecArray {
   public:
     VecArray() = default;
-    explicit VecArray(std::size_t n, bool fill = true)
-        : n_(n), p_(static_cast<vd*>(::operator new[](n * sizeof(vd), std::align_val_t{64}))) {
+    explicit VecArray(std::size_t n, bool fill = true) : n_(n), p_(take(n), Free{n}) {
         if (fill)
             for (std::size_t i = 0; i < n; ++i) p_.get()[i] = vd{};
     }
@@ -70,11 +69,22 @@ class VecArray {
     std::size_t size() const { return n_; }
 
   private:
+    static vd* take(std::size_t n) {
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(vd)) throw std::bad_alloc();
+        if (n * sizeof(vd) >= kRecycledFrom) return static_cast<vd*>(take_recycled(n * sizeof(vd)));
+        return static_cast<vd*>(::operator new[](n * sizeof(vd), std::align_val_t{64}));
+    }
     struct Free {
-        void operator()(vd* p) const { ::operator delete[](p, std::align_val_t{64}); }
+        std::size_t n = 0;
+        void operator()(vd* p) const {
+            if (n * sizeof(vd) >= kRecycledFrom)
+                give_recycled(p, n * sizeof(vd));
+            else
+                ::operator delete[](p, std::align_val_t{64});
+        }
     };
     std::size_t n_ = 0;
-    std::unique_ptr<vd[], Free> p_;
+    std::unique_ptr<vd[], Free> p_{nullptr, Free{0}};
 };
 
 using LSums = Sums<long double>;

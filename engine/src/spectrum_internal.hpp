@@ -19,6 +19,7 @@
 
 #include "dd.hpp"
 #include "fasogram/spectrum.hpp"
+#include "recycled.hpp"
 
 #include <array>
 #include <atomic>
@@ -37,19 +38,19 @@ namespace fasogram::detail {
 
 // The series as both evaluations need it (points in time order).
 struct Prepared {
-    std::vector<double> t, x, h; // times, values times 2^-scale, raw window weights
+    RecycledVector<double> t, x, h; // times, values times 2^-scale, raw window weights
     // The values are scaled by a power of two (exactly) so that the largest
     // lies in [1/2, 1): the sums neither overflow nor underflow whatever the
     // scale of the input.  C1, C2, C3 and their bounds are scaled back.
     int scale = 0;
     // The weights' low parts, h + h_lo good to about 1e-32 (runs that print
     // every digit a double holds); empty when h alone is the weight.
-    std::vector<double> h_lo;
+    RecycledVector<double> h_lo;
     // The measurement errors times 2^-sigma_scale, in the order of t (empty
     // for a series without them): the smallest lies in [1/2, 1), so that
     // the weights h/sigma^2 stay within range whatever the scale of the
     // errors.  A point whose sigma^2 leaves the range of a double weighs 0.
-    std::vector<double> sigma;
+    RecycledVector<double> sigma;
     dd::DD sum_h;    // S
     dd::DD mean;     // m
     dd::DD variance; // V
@@ -57,11 +58,11 @@ struct Prepared {
     // and of V.  They grow with the number of points (each addition of the
     // sums rounds within a unit of 2^-104 or so of the running total).
     double mean_err = 0.0, moment_rel = 0.0;
-    double centre = 0.0;    // m rounded to double
-    dd::DD centre_offset;   // m - centre
-    std::vector<double> y;  // x - centre, rounded
-    std::vector<dd::DD> xm; // x - m
-    double t_max = 0.0;     // largest |t|
+    double centre = 0.0;       // m rounded to double
+    dd::DD centre_offset;      // m - centre
+    RecycledVector<double> y;  // x - centre, rounded
+    RecycledVector<dd::DD> xm; // x - m
+    double t_max = 0.0;        // largest |t|
     bool any_weight_zero = false;
     bool careful_lanes = true; // EngineOptions::careful_lanes
     // The widest lanes the careful evaluation may use where careful_lanes

@@ -421,9 +421,9 @@ void give_table(Buffer table, std::size_t doubles);
 
 // The points' places on the cells for one transform step (df or 2 df).
 struct Positions {
-    std::vector<std::uint32_t> cell; // first of the w cells
-    std::vector<double> offset;      // the point's offset within its cell less 1/2
-    Buffer table;                    // kernel values, w per point (or none)
+    RecycledVector<std::uint32_t> cell; // first of the w cells
+    RecycledVector<double> offset;      // the point's offset within its cell less 1/2
+    Buffer table;                       // kernel values, w per point (or none)
     // Where the points are spread in groups: the first point of each
     // group, and the number of points as the last entry (else empty).
     std::vector<std::uint32_t> group;
@@ -466,7 +466,7 @@ struct Positions {
 // rounded, would not (they round relative to the group's running sums, in
 // every group alike, and the FFT adds them up past the bound).
 template <std::size_t K> struct PlaceWork {
-    const std::vector<double>* t = nullptr;
+    std::span<const double> t;
     double step = 0;
     std::size_t n = 0;
     bool keep_table = false;
@@ -474,7 +474,7 @@ template <std::size_t K> struct PlaceWork {
     // The order the points are placed and spread in (null: as they come),
     // the points by cell where places recur (see Placed).
     const std::vector<std::uint32_t>* order = nullptr;
-    std::array<const std::vector<double>*, K> mod{};
+    std::array<const double*, K> mod{}; // one modulus a point
     std::array<double, K> gamma{};
     Positions* out = nullptr;
 };
@@ -639,7 +639,7 @@ template <std::size_t K> class PositionCounts {
 };
 
 // The points by their first cell (n cells), in their order within a cell.
-std::vector<std::uint32_t> by_cell(const std::vector<std::uint32_t>& cell, std::size_t n) {
+std::vector<std::uint32_t> by_cell(std::span<const std::uint32_t> cell, std::size_t n) {
     std::vector<std::uint32_t> start(n + 1, 0);
     for (const std::uint32_t c : cell) ++start[c + 1];
     for (std::size_t j = 0; j < n; ++j) start[j + 1] += start[j];
@@ -652,7 +652,7 @@ std::vector<std::uint32_t> by_cell(const std::vector<std::uint32_t>& cell, std::
 template <std::size_t K, class Rows, bool Running, bool Again = false>
 FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
     Positions& ps = *w.out;
-    const std::vector<double>& t = *w.t;
+    const std::span<const double> t = w.t;
     const std::size_t np = t.size(), n = w.n;
     // Again: placed a second time, in w.order and in groups, the cells,
     // offsets and kernel values those of the first time.
@@ -763,7 +763,7 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
         const double ve = (ve4[0] + ve4[1]) + (ve4[2] + ve4[3]);
         alignas(32) double c[K];
         for (std::size_t k = 0; k < K; ++k) {
-            c[k] = (*w.mod[k])[i];
+            c[k] = w.mod[k][i];
             const double g = w.gamma[k] + 1.0;
             point[k] += c[k] * c[k] * (g * g * vv + 2 * g * ve + ee);
         }
@@ -858,7 +858,7 @@ FASOGRAM_SPREAD_INLINE Placed<K> place_body(const PlaceWork<K>& w) {
         PositionCounts<K> places;
         for (std::size_t i = 0; i < np; ++i) {
             std::array<double, K> mod;
-            for (std::size_t k = 0; k < K; ++k) mod[k] = (*w.mod[k])[i];
+            for (std::size_t k = 0; k < K; ++k) mod[k] = w.mod[k][i];
             places.add(ps.offset[i], ps.cell[i], mod);
         }
         return places;
@@ -1063,7 +1063,7 @@ struct NufftEvaluator::Plan {
     std::size_t block = 0, n = 0;
     std::shared_ptr<const Transform> transform;
     double t_mid = 0.0, u_max = 0.0;
-    std::vector<double> u, hy;
+    RecycledVector<double> u, hy;
     Positions at_f, at_2f;
     std::array<double, kTransforms> l1{}, rounding{};
     // The common relative error but the kernel's (common_units).
@@ -1343,16 +1343,22 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
 
     // The moduli of each transform's weights (the phase factors have modulus
     // 1), their sums and the rounding bounds before |1/Phi|.
-    std::vector<double> mh(np), mhy(np), mhu(np), mhyu(np);
+    // Those of h u and h y u are wanted by the placing only where the
+    // slopes' transforms are taken rather than the stencil.
+    const double* const mh = series.h.data();
+    RecycledVector<double> mhy(np), mhu(stencil ? 0 : np), mhyu(stencil ? 0 : np);
     for (std::size_t i = 0; i < np; ++i) {
-        mh[i] = series.h[i];
-        mhy[i] = std::fabs(pl.hy[i]);
-        mhu[i] = mh[i] * std::fabs(pl.u[i]);
-        mhyu[i] = mhy[i] * std::fabs(pl.u[i]);
+        const double a = std::fabs(pl.hy[i]), b = mh[i] * std::fabs(pl.u[i]);
+        const double c = a * std::fabs(pl.u[i]);
+        mhy[i] = a;
+        if (!stencil) {
+            mhu[i] = b;
+            mhyu[i] = c;
+        }
         pl.l1[0] += mh[i];
-        pl.l1[1] += mhy[i];
-        pl.l1[2] += mhu[i];
-        pl.l1[3] += mhyu[i];
+        pl.l1[1] += a;
+        pl.l1[2] += b;
+        pl.l1[3] += c;
     }
     pl.l1[4] = pl.l1[0];
     pl.l1[5] = pl.l1[2];
@@ -1367,7 +1373,7 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
     const auto work = [&]<std::size_t K>(double step, Positions& out,
                                          const std::array<double, K>& gamma, const auto*... mod) {
         PlaceWork<K> w;
-        w.t = &series.t;
+        w.t = series.t;
         w.step = step;
         w.n = pl.n;
         w.keep_table = table;
@@ -1394,19 +1400,21 @@ NufftEvaluator::NufftEvaluator(const Prepared& series, const FrequencyGrid& grid
             // At f: h, h y (and h u, h y u); at 2f: h (and h u).
             const auto& g = kWeightRounding;
             if (id == 0 && stencil) {
-                at_f = widened<4>(place(
-                    kPlace.two, work(pl.df, pl.at_f, std::array{g[0], g[1]}, &mh, &mhy), pl.n));
+                at_f = widened<4>(
+                    place(kPlace.two, work(pl.df, pl.at_f, std::array{g[0], g[1]}, mh, mhy.data()),
+                          pl.n));
             } else if (id == 0) {
                 at_f = place(kPlace.four,
-                             work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, &mh, &mhy,
-                                  &mhu, &mhyu),
+                             work(pl.df, pl.at_f, std::array{g[0], g[1], g[2], g[3]}, mh,
+                                  mhy.data(), mhu.data(), mhyu.data()),
                              pl.n);
             } else if (stencil) {
                 at_2f = widened<2>(
-                    place(kPlace.one, work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, &mh), pl.n));
+                    place(kPlace.one, work(2.0 * pl.df, pl.at_2f, std::array{g[4]}, mh), pl.n));
             } else {
                 at_2f = place(kPlace.two,
-                              work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, &mh, &mhu), pl.n);
+                              work(2.0 * pl.df, pl.at_2f, std::array{g[4], g[5]}, mh, mhu.data()),
+                              pl.n);
             }
         } catch (...) {
             error[id] = std::current_exception();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -64,9 +65,9 @@ struct Exact {
 
 // The weighted fit at f, Hanning weights 1 + cos(2 pi (t - mid) / D), or the
 // given weights taken exactly (each the sum of its high and low parts).
-inline Exact reference_fit(const std::vector<double>& t, const std::vector<double>& x, double f,
-                           const std::vector<double>* weights = nullptr,
-                           const std::vector<double>* weights_lo = nullptr) {
+template <class Weights = std::vector<double>>
+Exact reference_fit(std::span<const double> t, std::span<const double> x, double f,
+                    const Weights* weights = nullptr, const Weights* weights_lo = nullptr) {
     const std::size_t n = t.size();
     const auto [lo, hi] = std::minmax_element(t.begin(), t.end());
     const Big span = Big(*hi) - Big(*lo);

@@ -316,7 +316,7 @@ TEST(ErrorBounds, RunsOfCarefulFrequenciesAcrossAliasesMatchOneByOne) {
         for (Digits digits : {Digits::eight, Digits::full}) {
             const Prepared& q = digits == Digits::eight ? p : exact;
             const int width = digits == Digits::eight ? 8 : 17;
-            const std::vector<double>& weights = digits == Digits::eight ? q.h : exact.h;
+            const auto& weights = digits == Digits::eight ? q.h : exact.h;
             Worst one, runs;
             Recording rec;
             std::vector<Evaluation> together(run.size());
