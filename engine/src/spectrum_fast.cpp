@@ -165,9 +165,10 @@ FASOGRAM_TARGET_END
 struct Kernels {
     void (*sums)(const Block&, std::size_t, bool, vd*, vd*);
     void (*anchor)(const vd*, double, vd*, vd*, std::size_t);
+    void (*anchor_pair)(const vd*, double, vd*, vd*, vd*, vd*, std::size_t);
     void (*magnitude)(const vd*, const vd*, const vd*, std::size_t, vd*);
-    void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, const vd*, std::size_t, vd*,
-                       vd*);
+    void (*exact_sums)(const vd*, const vd*, const vd*, const vd*, const vd*, const vd*, const vd*,
+                       std::size_t, vd*, vd*);
     unsigned lanes;
 };
 
@@ -175,11 +176,12 @@ struct Kernels {
 Kernels pick_kernels(unsigned most = kLanes) {
 #ifdef FASOGRAM_HAVE_X86_PATHS
     if (most >= 8 && cpu_has_avx512())
-        return {avx512::sums, avx512::anchor, avx512::magnitude, avx512::exact_sums, 8};
+        return {avx512::sums,      avx512::anchor,     avx512::anchor_pair,
+                avx512::magnitude, avx512::exact_sums, 8};
     if (most >= 4 && cpu_has_avx2_fma())
-        return {avx2::sums, avx2::anchor, avx2::magnitude, avx2::exact_sums, 4};
+        return {avx2::sums, avx2::anchor, avx2::anchor_pair, avx2::magnitude, avx2::exact_sums, 4};
 #endif
-    return {plain::sums, plain::anchor, plain::magnitude, plain::exact_sums, 2};
+    return {plain::sums, plain::anchor, plain::anchor_pair, plain::magnitude, plain::exact_sums, 2};
 }
 
 Kernels kKernels = pick_kernels();
@@ -215,6 +217,26 @@ void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::
         for (std::size_t i = 0; i < m; ++i) {
             c[first + i] = cv[i / kLanes][i % kLanes];
             s[first + i] = sv[i / kLanes][i % kLanes];
+        }
+    }
+}
+
+void fine_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> cl,
+                 std::span<double> s, std::span<double> sl) {
+    const std::size_t n = std::min({t.size(), c.size(), cl.size(), s.size(), sl.size()});
+    VecArray tv(kBlockVectors), cv(kBlockVectors), clv(kBlockVectors), sv(kBlockVectors),
+        slv(kBlockVectors);
+    for (std::size_t first = 0; first < n; first += kBlockVectors * kLanes) {
+        const std::size_t m = std::min(n - first, kBlockVectors * kLanes);
+        for (std::size_t i = 0; i < kBlockVectors * kLanes; ++i)
+            tv[i / kLanes][i % kLanes] = i < m ? t[first + i] : 0.0;
+        kKernels.anchor_pair(tv.data(), f, cv.data(), clv.data(), sv.data(), slv.data(),
+                             kBlockVectors);
+        for (std::size_t i = 0; i < m; ++i) {
+            c[first + i] = cv[i / kLanes][i % kLanes];
+            cl[first + i] = clv[i / kLanes][i % kLanes];
+            s[first + i] = sv[i / kLanes][i % kLanes];
+            sl[first + i] = slv[i / kLanes][i % kLanes];
         }
     }
 }
@@ -366,6 +388,7 @@ std::size_t run_tables(const Prepared::Layout& l) {
 
 struct FastEvaluator::Scratch {
     VecArray c{kBlockVectors}, s{kBlockVectors};
+    VecArray cl{kBlockVectors}, sl{kBlockVectors}; // the low parts of a frequency alone
     VecArray hi{kSums * kFastGroup}, lo{kSums * kFastGroup};
     // The group's sums and bounds in long double, and rounded to double by
     // column (kSolveColumns of kFastGroup) for the fits solved in vectors.
@@ -599,31 +622,35 @@ Evaluation FastEvaluator::evaluate_alone(double f, Scratch& sc) const {
     std::fill(sc.lo.data(), sc.lo.data() + kExactSums, vd{});
     for (std::size_t b = 0; b < l.used; b += kBlockVectors) {
         const std::size_t nvec = std::min(kBlockVectors, l.used - b);
-        kKernels.anchor(&l.t[b], f, sc.c.data(), sc.s.data(), nvec);
-        kKernels.exact_sums(&l.h[b], &l.hy[b], &l.hy_lo[b], sc.c.data(), sc.s.data(), nvec,
-                            sc.hi.data(), sc.lo.data());
+        kKernels.anchor_pair(&l.t[b], f, sc.c.data(), sc.cl.data(), sc.s.data(), sc.sl.data(),
+                             nvec);
+        kKernels.exact_sums(&l.h[b], &l.hy[b], &l.hy_lo[b], sc.c.data(), sc.cl.data(), sc.s.data(),
+                            sc.sl.data(), nvec, sc.hi.data(), sc.lo.data());
     }
     long double v[kExactSums];
     for (std::size_t i = 0; i < kExactSums; ++i) v[i] = lane_total(sc.hi[i], sc.lo[i]);
     const LSums u{v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
-    // The anchor's cosine and sine are within a = kFastAnchorUnits units u
-    // of 2^-53 of the exact ones (so at most 1 + a u in size), and the
-    // products are exact: h c is off by a u h, a product of two of them
-    // such as h c s by 2 a u h (a u (|c| + |s|) from the phases), and h y c
-    // by a u |h y|.  What is rounded goes to the lanes' low parts: with A
-    // the sum of a lane's terms' magnitudes, each term adds at most u A
-    // (the two-sum's error) and u times itself (the product's low part) to
-    // a low part of at most 2 n u A, and rounds within u of that: 2 n^2 u^2
-    // A in all; the low parts of the products (the rounded product of a low
-    // part, their sum and its addition to the two-sum's error) add at most
-    // 5 u^2 of each term; 7 n^2 u^2 A covers both.  The lanes' totals in
-    // long double cost four long-double units of A (three levels and the
-    // low parts).  A is at most 1.01 sum h for the sums of h, and sum |h y|
-    // for the sums of h y (|h (x - centre)| is |hy| to 2^-52); 1.01 covers
-    // the second-order terms.
-    const double a = kFastAnchorUnits;
+    // The anchor's cosine and sine, c + cl and s + sl, are within
+    // a = kFineAnchorUnits units u of 2^-53 of the exact ones (so at most
+    // 1 + a u in size), and the products are exact but for the products of
+    // low parts, rounded: h c is off by a u h, a product of two of them such
+    // as h c s by 2 a u h (a u (|c| + |s|) from the phases), and h y c by
+    // a u |h y|.  What is rounded goes to the lanes' low parts.  A term's
+    // low part (its products' roundings, and h cl and the like, each within
+    // about u of a pair's high part) is below 4 u of the term; with A the
+    // sum of a lane's terms' magnitudes, each term adds at most u A (the
+    // two-sum's error) and that to a low part of at most (n + 4) u A, which
+    // rounds within u of itself: (n^2 + 4 n) u^2 A in all; the roundings
+    // within the terms' low parts (the products of low parts, their sums,
+    // the dropped cl sl and the like) add at most 14 u^2 of each term;
+    // 20 n^2 u^2 A covers both.  The lanes' totals in long double cost four
+    // long-double units of A (three levels and the low parts).  A is at
+    // most 1.01 sum h for the sums of h, and sum |h y| for the sums of h y
+    // (|h (x - centre)| is |hy| to 2^-52); 1.01 covers the second-order
+    // terms.
+    const double a = kFineAnchorUnits;
     const double n = static_cast<double>(series_.t.size());
-    const double adding = 4.0 * kLongUnit + 7.0 * n * n * kUnit * kUnit;
+    const double adding = 4.0 * kLongUnit + 20.0 * n * n * kUnit * kUnit;
     SumBounds bd;
     bd.mu = 1.01 * (2.0 * a * kUnit + adding) * (1.01 * l.abs_h);
     bd.eta = 1.01 * (a * kUnit + adding) * l.abs_hy;

@@ -108,9 +108,9 @@ TEST(NufftSpectrum, SameTableThroughTheNearSingularAliasesOfDailySampling) {
     // Step 1e-4 c/d: the grid passes within a few units of 1e-16 of 1 and 2.
     expect_same_tables(engine, FrequencyGrid{0.5, 2.5, 20000, engine.line_width()});
     const std::size_t before = engine.stats().careful;
-    table(engine, FrequencyGrid{0.9995, 1.0005, 10000, engine.line_width()}, GridPath::nufft);
-    // Every frequency this close to the alias needs the careful evaluation.
-    EXPECT_GT(engine.stats().careful - before, 1000u) << engine.stats().careful - before;
+    table(engine, FrequencyGrid{0.99995, 1.00005, 10000, engine.line_width()}, GridPath::nufft);
+    // Most frequencies this close to the alias need the careful evaluation.
+    EXPECT_GT(engine.stats().careful - before, 5000u) << engine.stats().careful - before;
 }
 
 TEST(NufftSpectrum, SameTableForAFewPointsAndNegativeFrequencies) {
