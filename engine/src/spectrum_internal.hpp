@@ -147,10 +147,10 @@ class FastEvaluator {
     std::shared_ptr<Scratch> scratch() const;
     void evaluate(std::span<const double> freqs, std::span<Evaluation> out, Scratch& s) const;
     // One frequency at its own anchor, its cosines and sines as pairs of
-    // doubles, with every term of the sums added exactly: a bound some
-    // fifty times tighter than evaluate's (no allowance for the additions'
-    // roundings, and a sixteenth of the anchor's), at about 1.6 times the
-    // cost per point of one frequency by evaluate; for the frequencies
+    // doubles, with every term of the sums added exactly: a bound far
+    // tighter than evaluate's (no allowance for the additions' roundings,
+    // and the pairs' error a sixteenth of the anchor's), at about 1.7 times
+    // the cost per point of one frequency by evaluate; for the frequencies
     // evaluate leaves unsettled.
     Evaluation evaluate_alone(double f, Scratch& s) const;
 
