@@ -113,6 +113,29 @@ TEST(NufftSpectrum, SameTableThroughTheNearSingularAliasesOfDailySampling) {
     EXPECT_GT(engine.stats().careful - before, 5000u) << engine.stats().careful - before;
 }
 
+// Series of 50000 points and more take cells 2.5 times the block: the
+// tables of a series at that size and of one a point shorter, on a coarse
+// grid (the slopes from transforms of their own) and on a fine one (from
+// the stencil), are the direct sums'.
+TEST(NufftSpectrum, SameTableOnEitherSideOfTheWiderCellsOfLongSeries) {
+    for (const std::size_t n : {std::size_t{49999}, std::size_t{50000}}) {
+        SCOPED_TRACE(n);
+        std::mt19937_64 rng(n);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        std::vector<double> t, x;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double night = std::floor(3000.0 * static_cast<double>(i) / n);
+            t.push_back(2455000.6 + night + 0.25 * u(rng));
+            x.push_back(10.0 + 0.5 * std::sin(2.1 * t.back()) + u(rng));
+        }
+        std::sort(t.begin(), t.end());
+        const SpectrumEngine engine(t, x, Window::square);
+        const double lw = engine.line_width();
+        EXPECT_EQ(expect_same_tables(engine, FrequencyGrid{0.01, 5.0, 3000, lw}), 3001u);
+        EXPECT_EQ(expect_same_tables(engine, FrequencyGrid{0.01, 0.5, 8000, lw}), 8001u);
+    }
+}
+
 TEST(NufftSpectrum, SameTableForAFewPointsAndNegativeFrequencies) {
     const std::vector<double> t{2451545.0, 2451546.3125, 2451549.75, 2451550.5, 2451557.0625};
     const std::vector<double> x{14.21, 14.38, 14.19, 14.40, 14.27};
