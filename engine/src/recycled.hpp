@@ -41,7 +41,7 @@ template <class T> struct Recycled {
     void deallocate(T* p, std::size_t n) noexcept {
         const std::size_t bytes = n * sizeof(T);
         if (bytes < kRecycledFrom)
-            ::operator delete(p, bytes);
+            ::operator delete(p);
         else
             give_recycled(p, bytes);
     }
