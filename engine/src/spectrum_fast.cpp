@@ -206,39 +206,42 @@ unsigned fast_kernel_lanes(unsigned most) {
     return kKernels.lanes;
 }
 
-void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s) {
-    const std::size_t n = std::min({t.size(), c.size(), s.size()});
-    VecArray tv(kBlockVectors), cv(kBlockVectors), sv(kBlockVectors);
+namespace {
+
+// The anchor's values for times t, a block at a time: `run` fills the
+// block's output vectors (kBlockVectors each, one per span of `out`) from
+// its times, and the first n of each land in `out`.
+template <std::size_t K, class Run>
+void anchor_by_blocks(std::span<const double> t, std::array<std::span<double>, K> out, Run run) {
+    std::size_t n = t.size();
+    for (const auto& o : out) n = std::min(n, o.size());
+    VecArray tv(kBlockVectors);
+    std::array<VecArray, K> v;
+    for (VecArray& a : v) a = VecArray(kBlockVectors);
     for (std::size_t first = 0; first < n; first += kBlockVectors * kLanes) {
         const std::size_t m = std::min(n - first, kBlockVectors * kLanes);
         for (std::size_t i = 0; i < kBlockVectors * kLanes; ++i)
             tv[i / kLanes][i % kLanes] = i < m ? t[first + i] : 0.0;
-        kKernels.anchor(tv.data(), f, cv.data(), sv.data(), kBlockVectors);
-        for (std::size_t i = 0; i < m; ++i) {
-            c[first + i] = cv[i / kLanes][i % kLanes];
-            s[first + i] = sv[i / kLanes][i % kLanes];
-        }
+        run(tv.data(), v);
+        for (std::size_t k = 0; k < K; ++k)
+            for (std::size_t i = 0; i < m; ++i) out[k][first + i] = v[k][i / kLanes][i % kLanes];
     }
+}
+
+} // namespace
+
+void fast_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> s) {
+    anchor_by_blocks<2>(t, {c, s}, [f](const vd* tb, std::array<VecArray, 2>& v) {
+        kKernels.anchor(tb, f, v[0].data(), v[1].data(), kBlockVectors);
+    });
 }
 
 void fine_anchor(std::span<const double> t, double f, std::span<double> c, std::span<double> cl,
                  std::span<double> s, std::span<double> sl) {
-    const std::size_t n = std::min({t.size(), c.size(), cl.size(), s.size(), sl.size()});
-    VecArray tv(kBlockVectors), cv(kBlockVectors), clv(kBlockVectors), sv(kBlockVectors),
-        slv(kBlockVectors);
-    for (std::size_t first = 0; first < n; first += kBlockVectors * kLanes) {
-        const std::size_t m = std::min(n - first, kBlockVectors * kLanes);
-        for (std::size_t i = 0; i < kBlockVectors * kLanes; ++i)
-            tv[i / kLanes][i % kLanes] = i < m ? t[first + i] : 0.0;
-        kKernels.anchor_pair(tv.data(), f, cv.data(), clv.data(), sv.data(), slv.data(),
+    anchor_by_blocks<4>(t, {c, cl, s, sl}, [f](const vd* tb, std::array<VecArray, 4>& v) {
+        kKernels.anchor_pair(tb, f, v[0].data(), v[1].data(), v[2].data(), v[3].data(),
                              kBlockVectors);
-        for (std::size_t i = 0; i < m; ++i) {
-            c[first + i] = cv[i / kLanes][i % kLanes];
-            cl[first + i] = clv[i / kLanes][i % kLanes];
-            s[first + i] = sv[i / kLanes][i % kLanes];
-            sl[first + i] = slv[i / kLanes][i % kLanes];
-        }
-    }
+    });
 }
 
 // The series laid out for the kernel, padded with zero-weight points to a

@@ -149,9 +149,9 @@ class FastEvaluator {
     // One frequency at its own anchor, its cosines and sines as pairs of
     // doubles, with every term of the sums added exactly: a bound far
     // tighter than evaluate's (no allowance for the additions' roundings,
-    // and the pairs' error a sixteenth of the anchor's), at about 1.7 times
-    // the cost per point of one frequency by evaluate; for the frequencies
-    // evaluate leaves unsettled.
+    // and the pairs' error a sixteenth of the anchor's), at more cost per
+    // point than one frequency by evaluate; for the frequencies evaluate
+    // leaves unsettled.
     Evaluation evaluate_alone(double f, Scratch& s) const;
 
   private:
