@@ -26,8 +26,33 @@ using detail::recycled_bytes;
 using detail::RecycledVector;
 using detail::take_recycled;
 
+// Holds every kept block while a test counts them: the tests before it in
+// the same process may have left some, and blocks given back past the limit
+// would push the oldest out.  Filling the pool with blocks of 1 MB pushes
+// out every other; those are then taken and held, and given back at the end.
+class EmptiedPool {
+  public:
+    EmptiedPool() {
+        for (std::size_t i = 0; i < kRecycledBytes / kMb; ++i) held_.push_back(take_recycled(kMb));
+        for (void* b : held_) give_recycled(b, kMb);
+        held_.clear();
+        while (recycled_bytes() > 0) held_.push_back(take_recycled(kMb));
+    }
+    ~EmptiedPool() {
+        for (void* b : held_) give_recycled(b, kMb);
+    }
+    EmptiedPool(const EmptiedPool&) = delete;
+    EmptiedPool& operator=(const EmptiedPool&) = delete;
+
+  private:
+    static constexpr std::size_t kMb = std::size_t{1} << 20;
+    std::vector<void*> held_;
+};
+
 TEST(Recycled, BlocksComeBackAlignedToRequestsOfTheirOwnSize) {
+    const EmptiedPool emptied;
     const std::size_t before = recycled_bytes();
+    ASSERT_EQ(before, 0u);
     void* a = take_recycled(kRecycledFrom);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 64, 0u);
     std::memset(a, 0x5a, kRecycledFrom);
