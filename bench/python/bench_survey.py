@@ -3,7 +3,7 @@
 
     PYTHONPATH=build/python bench/python/bench_survey.py [--curves 1000]
         [--points 1000] [--frequencies 10000] [--window hanning] [--workers 2]
-        [--skip-astropy]
+        [--skip-astropy] [--rounds 0]
 
 Makes the light curves (random times over 100 days, a sinusoid of random
 period between 0.3 and 20 days, Gaussian noise; fixed seed), writes them as
@@ -27,7 +27,11 @@ after the other in this one run:
   normalization "standard"), unless --skip-astropy.
 
 For each: wall seconds, CPU seconds, light curves per second of wall time
-and per CPU second (= per core fully used).  The survey's rows are checked
+and per CPU second (= per core fully used).  With --rounds R, the loop and
+the survey command then run alternately R more times and the
+ratio of their CPU times is printed for each round, with the median: on a
+shared machine whose speed moves from minute to minute, the ratio of two
+runs taken minutes apart says little.  The survey's rows are checked
 against the in-process peaks.  Not a test: the figures depend on the
 machine and its load.
 """
@@ -36,6 +40,7 @@ import argparse
 import csv
 import os
 import resource
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -83,6 +88,33 @@ def task_clock(command):
         return done, None
 
 
+def run_command(command, label, count):
+    """Runs the survey command: (wall seconds, CPU seconds, the finished run).
+    Without perf the CPU time is that of the processes the command waited
+    for only."""
+    wall0 = time.perf_counter()
+    done, cpu = task_clock(command)
+    wall = time.perf_counter() - wall0
+    if cpu is None:
+        print("(perf cannot count here: the survey's CPU time leaves out any process "
+              "it did not wait for)", file=sys.stderr)
+        child0, wall0 = children_cpu(), time.perf_counter()
+        done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                              text=True)
+        wall, cpu = time.perf_counter() - wall0, children_cpu() - child0
+    return wall, cpu, done
+
+
+def check_rows(done, output, expected):
+    """Stops unless the survey ran and its rows hold the in-process peaks."""
+    if done is None or done.returncode != 0:
+        sys.exit(f"the survey failed: {done.stderr if done else 'could not start'}")
+    with open(output, newline="") as file:
+        rows = list(csv.DictReader(file))
+    for row, peaks in zip(rows, expected):
+        assert float(row["rho"]) == peaks[0].rho and float(row["rho2"]) == peaks[1].rho
+
+
 def timed(label, count, function, subprocesses=False):
     cpu0, child0, wall0 = time.process_time(), children_cpu(), time.perf_counter()
     out = function()
@@ -101,6 +133,8 @@ def main():
     parser.add_argument("--window", choices=("hanning", "square"), default="hanning")
     parser.add_argument("--workers", type=int, default=2)
     parser.add_argument("--skip-astropy", action="store_true")
+    parser.add_argument("--rounds", type=int, default=0,
+                        help="rounds of the loop and the survey alternated after the table")
     args = parser.parse_args()
     steps = args.frequencies - 1
     curves = make_curves(args.curves, args.points)
@@ -153,27 +187,19 @@ def main():
                    "--workers", str(args.workers), "-o", output]
 
         label = f"survey command, {args.workers} workers (start-up included)"
-        wall0 = time.perf_counter()
-        done, survey_cpu = task_clock(command)
-        wall = time.perf_counter() - wall0
-        if survey_cpu is None:
-            # Without perf: the processes the command waited for only.
-            print("(perf cannot count here: the survey's CPU time leaves out any process "
-                  "it did not wait for)", file=sys.stderr)
+        wall, survey_cpu, done = run_command(command, label, args.curves)
+        check_rows(done, output, expected)
+        print(f"| {label} | {args.curves} | {wall:.2f} | {survey_cpu:.2f} | "
+              f"{args.curves / wall:.1f} | {args.curves / survey_cpu:.1f} |", flush=True)
 
-            def survey():
-                return subprocess.run(command, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.PIPE, text=True)
-            done, survey_cpu = timed(label, args.curves, survey, subprocesses=True)
-        else:
-            print(f"| {label} | {args.curves} | {wall:.2f} | {survey_cpu:.2f} | "
-                  f"{args.curves / wall:.1f} | {args.curves / survey_cpu:.1f} |", flush=True)
-        if done is None or done.returncode != 0:
-            sys.exit(f"the survey failed: {done.stderr if done else 'could not start'}")
-        with open(output, newline="") as file:
-            rows = list(csv.DictReader(file))
-        for row, peaks in zip(rows, expected):
-            assert float(row["rho"]) == peaks[0].rho and float(row["rho2"]) == peaks[1].rho
+        ratios = []
+        for _ in range(max(0, args.rounds)):
+            cpu0 = time.process_time()
+            loop()
+            loop_round = time.process_time() - cpu0
+            _, survey_round, done = run_command(command, label, args.curves)
+            check_rows(done, output, expected)
+            ratios.append((survey_round / loop_round, loop_round, survey_round))
 
     if not args.skip_astropy:
         from astropy.timeseries import LombScargle
@@ -185,6 +211,10 @@ def main():
         timed("astropy LombScargle fast, spectrum only", args.curves, astropy_fast)
     print(f"\nsurvey CPU / in-process loop CPU: {survey_cpu / loop_cpu:.2f}; "
           f"/ its task in process: {survey_cpu / task_cpu:.2f}")
+    if ratios:
+        rounds = "; ".join(f"{r:.2f} ({lc:.2f} s, {sc:.2f} s)" for r, lc, sc in ratios)
+        print(f"alternated, survey CPU / loop CPU (loop, survey): {rounds}; "
+              f"median {statistics.median(r for r, _, _ in ratios):.2f}")
     return 0
 
 

@@ -29,24 +29,22 @@ double out_of_range_value(const std::string& plain) {
 } // namespace
 
 std::optional<double> parse_real(std::string_view text) {
-    // Validate the shape by hand and build a plain C-style copy for
-    // from_chars, which knows neither a leading '+' nor the D exponent.
-    std::string plain;
-    plain.reserve(text.size());
+    // The shape is checked by hand: from_chars knows neither a leading '+'
+    // nor the D exponent, and takes what it can of a longer text.  It reads
+    // the text itself where that is in C syntax already (nearly always), a
+    // plain copy otherwise.
+    bool copy = false;
     std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-') plain += '-';
-        ++i;
-    }
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) copy = text[i++] == '+';
     std::size_t mantissa_digits = 0;
     while (i < text.size() && is_digit(text[i])) {
-        plain += text[i++];
+        ++i;
         ++mantissa_digits;
     }
     if (i < text.size() && text[i] == '.') {
-        plain += text[i++];
+        ++i;
         while (i < text.size() && is_digit(text[i])) {
-            plain += text[i++];
+            ++i;
             ++mantissa_digits;
         }
     }
@@ -54,23 +52,33 @@ std::optional<double> parse_real(std::string_view text) {
     if (i < text.size()) {
         const char e = text[i];
         if (e != 'e' && e != 'E' && e != 'd' && e != 'D') return std::nullopt;
-        plain += 'e';
+        copy = copy || e == 'd' || e == 'D';
         ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) plain += text[i++];
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
         std::size_t exponent_digits = 0;
         while (i < text.size() && is_digit(text[i])) {
-            plain += text[i++];
+            ++i;
             ++exponent_digits;
         }
         if (exponent_digits == 0 || i != text.size()) return std::nullopt;
     }
+    std::string plain;
+    if (copy) {
+        plain.reserve(text.size());
+        for (const char c : text)
+            if (c == 'd' || c == 'D')
+                plain += 'e';
+            else if (c != '+' || !plain.empty())
+                plain += c;
+    }
+    const std::string_view c_text = copy ? std::string_view(plain) : text;
     double value = 0.0;
-    const char* first = plain.data();
-    const char* last = first + plain.size();
+    const char* first = c_text.data();
+    const char* last = first + c_text.size();
     const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
     if (end != last) return std::nullopt;
     if (ec == std::errc::result_out_of_range) {
-        value = out_of_range_value(plain);
+        value = out_of_range_value(std::string(c_text));
     } else if (ec != std::errc()) {
         return std::nullopt;
     }

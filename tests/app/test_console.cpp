@@ -48,6 +48,13 @@ TEST(Numbers, RealsInDecimalAndExponentNotation) {
     EXPECT_EQ(parse_real("1.5D+03"), 1500.0);
     EXPECT_EQ(parse_real("2d-1"), 0.2);
     EXPECT_EQ(parse_real("1e2"), 100.0);
+    // A leading '+' and the D exponent, alone and together, with the
+    // exponent's own sign kept.
+    EXPECT_EQ(parse_real("+2.5e+1"), 25.0);
+    EXPECT_EQ(parse_real("+1d+3"), 1000.0);
+    EXPECT_EQ(parse_real("-1.5E-2"), -0.015);
+    EXPECT_EQ(parse_real("+25D-1"), 2.5);
+    EXPECT_EQ(parse_real("+1e-400"), 0.0);
     // Numbers too small for a double read as zero: they are not malformed.
     // Around the smallest subnormal 4.94e-324 and far beyond it.
     EXPECT_EQ(parse_real("4.9406564584124654e-324"), 4.9406564584124654e-324);
@@ -61,9 +68,32 @@ TEST(Numbers, RealsInDecimalAndExponentNotation) {
     }
     EXPECT_TRUE(std::signbit(parse_real("-1e-400").value()));
     EXPECT_EQ(parse_real("1.7976931348623157e308"), 1.7976931348623157e308);
-    for (const char* bad : {"", "abc", ".", "-", "1.5x", "1e", "1e+", "1.2.3", "1,5", "0x10", "inf",
-                            "nan", "1e999", "+-1", "1.7976931348623159e308", "-1e309",
-                            "1000000000000000000000e300", "0.1e310", "1e99999999999"}) {
+    for (const char* bad : {"",
+                            "abc",
+                            ".",
+                            "-",
+                            "1.5x",
+                            "1e",
+                            "1e+",
+                            "1.2.3",
+                            "1,5",
+                            "0x10",
+                            "inf",
+                            "nan",
+                            "1e999",
+                            "+-1",
+                            "1.7976931348623159e308",
+                            "-1e309",
+                            "1000000000000000000000e300",
+                            "0.1e310",
+                            "1e99999999999",
+                            "+",
+                            "++1",
+                            "1e5 ",
+                            " 1",
+                            "1e+5-",
+                            "1d",
+                            "+1d+"}) {
         EXPECT_FALSE(parse_real(bad).has_value()) << bad;
     }
 }
