@@ -20,6 +20,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <stdexcept>
 
 #include <immintrin.h>
 
@@ -63,8 +64,9 @@ struct Base {
     Moments e{}, e2{}, ey{}; // phases, doubled phases, values times phases
 };
 
-// Points go four at a time, each of the four in a lane of its own.
-constexpr std::size_t kLanes = 4;
+// Points go four at a time, each in a lane of its own; the series is padded
+// to whole groups.
+constexpr std::size_t kPadLanes = 4;
 
 // What the refinement of every bracket shares, padded to whole lanes with
 // points of no weight.
@@ -77,7 +79,7 @@ struct Series {
 Series centred(const Prepared& p) {
     Series s;
     const std::size_t n = p.t.size();
-    const std::size_t padded = (n + kLanes - 1) / kLanes * kLanes;
+    const std::size_t padded = (n + kPadLanes - 1) / kPadLanes * kPadLanes;
     const double middle = 0.5 * (p.t.front() + p.t.back());
     const double half = 0.5 * (p.t.back() - p.t.front());
     s.tau.assign(padded, 0.0);
@@ -110,14 +112,12 @@ constexpr double inverse_factorial(int n) {
     return 1.0 / f;
 }
 
-using Lanes = double __attribute__((vector_size(8 * kLanes)));
-// The moments' sums take their four lanes apart, two moments at a time.
-static_assert(kLanes == 4 && kMoments % 2 == 0);
-
 // The moments for processors without AVX2: the lanes rounded one by one by
 // the library.  (By reference: vectors wider than the plain target's
 // registers are not passed by value.)
 namespace plain {
+constexpr std::size_t kLanes = 4;
+using Lanes = double __attribute__((vector_size(8 * kLanes)));
 [[gnu::always_inline]] inline void nearest(Lanes& x) {
     for (std::size_t j = 0; j < kLanes; ++j) x[j] = std::nearbyint(x[j]);
 }
@@ -130,6 +130,8 @@ namespace plain {
 // With AVX2 and fused multiply-adds: one instruction for each rounding.
 FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace avx2 {
+constexpr std::size_t kLanes = 4;
+using Lanes = double __attribute__((vector_size(8 * kLanes)));
 [[gnu::always_inline]] inline void nearest(Lanes& x) {
     x = (Lanes)_mm256_round_pd((__m256d)x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
@@ -140,12 +142,23 @@ namespace avx2 {
 } // namespace avx2
 FASOGRAM_TARGET_END
 
+// The moments' code: the widest the processor runs, or the widest up to
+// `most` lanes.
+struct MomentCode {
+    void (*accumulate)(const Series&, double, double*, std::vector<double>&);
+    unsigned lanes;
+};
+
+MomentCode pick_moment_code(unsigned most = 4) {
+    if (most >= 4 && cpu_has_avx2_fma()) return {avx2::accumulate, 4};
+    return {plain::accumulate, 2};
+}
+
+MomentCode kMomentCode = pick_moment_code();
+
 void build(const Series& s, double f, Base& b, std::vector<double>& work) {
     double acc[6 * kMoments];
-    if (cpu_has_avx2_fma())
-        avx2::accumulate(s, f, acc, work);
-    else
-        plain::accumulate(s, f, acc, work);
+    kMomentCode.accumulate(s, f, acc, work);
     b.f = f;
     for (int m = 0; m < kMoments; ++m) {
         b.e[m] = {acc[m], acc[kMoments + m]};
@@ -245,6 +258,13 @@ double refine(const Series& s, const PeakBracket& bracket) {
 }
 
 } // namespace
+
+unsigned peak_moment_lanes(unsigned most) {
+    if (most != 0 && most != 2 && most != 4)
+        throw std::invalid_argument("peak_moment_lanes: 0, 2 or 4");
+    kMomentCode = pick_moment_code(most == 0 ? 4 : most);
+    return kMomentCode.lanes;
+}
 
 std::vector<double> refine_maxima(const Prepared& series, std::span<const PeakBracket> brackets,
                                   unsigned threads) {

@@ -176,6 +176,11 @@ inline constexpr double kFineAnchorUnits = 0.04;
 // taken.
 unsigned fast_kernel_lanes(unsigned most);
 
+// The code of the peaks' refinement's moments: 4, that for AVX2, 2, that for
+// processors without it (on the same four lanes), or 0, the widest the
+// processor has; as fast_kernel_lanes.
+unsigned peak_moment_lanes(unsigned most);
+
 // Careful evaluation of one frequency in double-double arithmetic, with the
 // exact test for a singular fit.
 Evaluation evaluate_careful(const Prepared& series, double f, Digits digits = Digits::eight);

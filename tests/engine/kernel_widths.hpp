@@ -30,6 +30,8 @@ using TransformWidth = Width<detail::nufft_kernel_lanes>;
 // The vectors that solve the fits of the fast sums and the transforms
 // (2, 4 or 8 lanes).
 using SolveWidth = Width<detail::solve_batch_lanes>;
+// The moments of the peaks' refinement (4: AVX2, 2: the code without it).
+using PeakWidth = Width<detail::peak_moment_lanes>;
 
 // Of `candidates`, widest first, those that Width takes as asked on this
 // processor.

@@ -1,4 +1,5 @@
 #include "fasogram/spectrum.hpp"
+#include "kernel_widths.hpp"
 #include "series_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -122,6 +124,45 @@ TEST(Peaks, NearlySingularFitsAreStillRefinedToTheirMaximum) {
         for (int i = -100; i <= 100; ++i) dense.push_back(p.frequency + i * grid.step() / 100);
         for (const SpectrumPoint& q : engine.fit(dense)) EXPECT_LE(q.rho, p.rho * (1 + 1e-12));
         EXPECT_EQ(p.rho, engine.fit(std::vector<double>{p.frequency})[0].rho);
+    }
+}
+
+TEST(Peaks, RefinedAlikeByTheMomentsCodeOfEveryProcessor) {
+    // Uneven nights over 400 days, two close sinusoids and noise, 1003
+    // points (not a whole number of lanes): the moments' code for AVX2 and
+    // that for processors without it must give the same maxima, to the refinement's own accuracy,
+    // and each a maximum of the fitted rho between its neighbours.
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> hour(0.0, 0.3);
+    std::normal_distribution<double> noise(0.0, 0.2);
+    std::vector<double> t, x;
+    for (int i = 0; i < 1003; ++i) {
+        const double ti = 2455000.0 + std::floor(i * 0.4) + hour(rng);
+        t.push_back(ti);
+        x.push_back(std::cos(2 * M_PI * 0.3137 * ti) + 0.6 * std::sin(2 * M_PI * 0.3161 * ti) +
+                    noise(rng));
+    }
+    const SpectrumEngine engine(t, x, Window::square);
+    const FrequencyGrid grid{0.01, 1.0, 20000, engine.line_width()};
+    const Spectrum spectrum = compute_spectrum(engine, grid);
+    const std::vector<unsigned> widths = test_widths::widths_here<test_widths::PeakWidth>({4, 2});
+    ASSERT_FALSE(widths.empty());
+    std::vector<Peak> widest;
+    for (const unsigned lanes : widths) {
+        const test_widths::PeakWidth width(lanes);
+        const std::vector<Peak> peaks = find_peaks(engine, spectrum.points, 4);
+        ASSERT_EQ(peaks.size(), 4u) << lanes;
+        if (widest.empty()) widest = peaks;
+        for (std::size_t k = 0; k < peaks.size(); ++k) {
+            const Peak& p = peaks[k];
+            const double ulp = std::nextafter(p.frequency, 2.0) - p.frequency;
+            EXPECT_NEAR(p.frequency, widest[k].frequency, 2e-13 * engine.line_width() + 8 * ulp)
+                << lanes << " lanes, peak " << k;
+            std::vector<double> dense;
+            for (int i = -50; i <= 50; ++i) dense.push_back(p.frequency + i * grid.step() / 50);
+            for (const SpectrumPoint& q : engine.fit(dense))
+                EXPECT_LE(q.rho, p.rho * (1 + 1e-12)) << lanes << " lanes, peak " << k;
+        }
     }
 }
 
