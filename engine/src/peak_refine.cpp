@@ -21,6 +21,7 @@
 #include <complex>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 
 #include <immintrin.h>
 
@@ -218,11 +219,11 @@ Point evaluate(const Series& s, const Base& b, double x) {
 }
 
 // The maximum in [lo, hi] from `start`; NaN when the search cannot tell.
-double refine(const Series& s, const PeakBracket& bracket) {
+// `work` is the moments' scratch, kept by the caller from bracket to bracket.
+double refine(const Series& s, const PeakBracket& bracket, std::vector<double>& work) {
     constexpr int kIterations = 120, kNewton = 12, kBases = 12;
     const double eps = std::numeric_limits<double>::epsilon();
     Base b;
-    std::vector<double> work;
     build(s, bracket.start, b, work);
     double lo = (bracket.lo - b.f) * s.scale, hi = (bracket.hi - b.f) * s.scale;
     double x = 0.0;
@@ -272,8 +273,13 @@ std::vector<double> refine_maxima(const Prepared& series, std::span<const PeakBr
     if (brackets.empty() || series.t.size() < 2) return out;
     const Series s = centred(series);
     if (!(s.scale > 0.0) || !(s.weight > 0.0)) return out;
+    // One scratch per thread of the run (parallel_run's workers are 0 ..
+    // the threads it takes - 1).
+    const unsigned most =
+        threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : threads;
+    std::vector<std::vector<double>> work(std::min<std::size_t>(most, brackets.size()));
     parallel_run(brackets.size(), threads, &series.interruption_point,
-                 [&](std::size_t i, unsigned) { out[i] = refine(s, brackets[i]); });
+                 [&](std::size_t i, unsigned id) { out[i] = refine(s, brackets[i], work[id]); });
     return out;
 }
 
