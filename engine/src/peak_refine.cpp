@@ -21,7 +21,6 @@
 #include <complex>
 #include <limits>
 #include <stdexcept>
-#include <thread>
 
 #include <immintrin.h>
 
@@ -65,9 +64,8 @@ struct Base {
     Moments e{}, e2{}, ey{}; // phases, doubled phases, values times phases
 };
 
-// Points go four at a time, each in a lane of its own; the series is padded
-// to whole groups.
-constexpr std::size_t kPadLanes = 4;
+// Points go four at a time, each of the four in a lane of its own.
+constexpr std::size_t kLanes = 4;
 
 // What the refinement of every bracket shares, padded to whole lanes with
 // points of no weight.
@@ -80,7 +78,7 @@ struct Series {
 Series centred(const Prepared& p) {
     Series s;
     const std::size_t n = p.t.size();
-    const std::size_t padded = (n + kPadLanes - 1) / kPadLanes * kPadLanes;
+    const std::size_t padded = (n + kLanes - 1) / kLanes * kLanes;
     const double middle = 0.5 * (p.t.front() + p.t.back());
     const double half = 0.5 * (p.t.back() - p.t.front());
     s.tau.assign(padded, 0.0);
@@ -113,12 +111,14 @@ constexpr double inverse_factorial(int n) {
     return 1.0 / f;
 }
 
+using Lanes = double __attribute__((vector_size(8 * kLanes)));
+// The moments' sums take their four lanes apart, two moments at a time.
+static_assert(kLanes == 4 && kMoments % 2 == 0);
+
 // The moments for processors without AVX2: the lanes rounded one by one by
 // the library.  (By reference: vectors wider than the plain target's
 // registers are not passed by value.)
 namespace plain {
-constexpr std::size_t kLanes = 4;
-using Lanes = double __attribute__((vector_size(8 * kLanes)));
 [[gnu::always_inline]] inline void nearest(Lanes& x) {
     for (std::size_t j = 0; j < kLanes; ++j) x[j] = std::nearbyint(x[j]);
 }
@@ -131,8 +131,6 @@ using Lanes = double __attribute__((vector_size(8 * kLanes)));
 // With AVX2 and fused multiply-adds: one instruction for each rounding.
 FASOGRAM_TARGET_BEGIN("avx2,fma")
 namespace avx2 {
-constexpr std::size_t kLanes = 4;
-using Lanes = double __attribute__((vector_size(8 * kLanes)));
 [[gnu::always_inline]] inline void nearest(Lanes& x) {
     x = (Lanes)_mm256_round_pd((__m256d)x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
@@ -143,8 +141,8 @@ using Lanes = double __attribute__((vector_size(8 * kLanes)));
 } // namespace avx2
 FASOGRAM_TARGET_END
 
-// The moments' code: the widest the processor runs, or the widest up to
-// `most` lanes.
+// The moments' code: the AVX2 code where the processor runs it and `most`
+// allows it, the plain code otherwise.
 struct MomentCode {
     void (*accumulate)(const Series&, double, double*, std::vector<double>&);
     unsigned lanes;
@@ -273,11 +271,8 @@ std::vector<double> refine_maxima(const Prepared& series, std::span<const PeakBr
     if (brackets.empty() || series.t.size() < 2) return out;
     const Series s = centred(series);
     if (!(s.scale > 0.0) || !(s.weight > 0.0)) return out;
-    // One scratch per thread of the run (parallel_run's workers are 0 ..
-    // the threads it takes - 1).
-    const unsigned most =
-        threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : threads;
-    std::vector<std::vector<double>> work(std::min<std::size_t>(most, brackets.size()));
+    // One scratch for each worker of the run.
+    std::vector<std::vector<double>> work(parallel_workers(brackets.size(), threads));
     parallel_run(brackets.size(), threads, &series.interruption_point,
                  [&](std::size_t i, unsigned id) { out[i] = refine(s, brackets[i], work[id]); });
     return out;

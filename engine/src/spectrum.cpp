@@ -267,6 +267,11 @@ bool settled_by_printing(double value, double margin) {
     return std::strcmp(lo, hi) == 0;
 }
 
+unsigned parallel_workers(std::size_t count, unsigned threads) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<std::size_t>(threads, count));
+}
+
 // Runs body(item, worker) for item = 0 .. count-1 on up to `threads`
 // threads of the process's pool.  An exception in any of them reaches the
 // caller once all have stopped.  The calling thread (worker 0) passes the
@@ -274,8 +279,7 @@ bool settled_by_printing(double value, double margin) {
 void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
                   const std::function<void(std::size_t, unsigned)>& body) {
     if (count == 0) return;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
+    threads = parallel_workers(count, threads);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::exception_ptr error;

@@ -100,6 +100,7 @@ struct Block {
     vd* __restrict c;
     vd* __restrict s;
     std::size_t nvec;
+    bool pairs; // two frequencies a pass where the target has the registers
 };
 
 #if defined(__GNUC__)
@@ -185,6 +186,8 @@ Kernels pick_kernels(unsigned most = kLanes) {
 }
 
 Kernels kKernels = pick_kernels();
+// (fast_kernel_pairs)
+bool kPairs = true;
 
 // The total of the eight lanes of a double-double lane vector, in long
 // double: the high parts pairwise (three levels), then the low parts.
@@ -198,6 +201,10 @@ long double lane_total(const vd& hi, const vd& lo) {
 }
 
 } // namespace
+
+void fast_kernel_pairs(bool allowed) {
+    kPairs = allowed;
+}
 
 unsigned fast_kernel_lanes(unsigned most) {
     if (most != 0 && most != 2 && most != 4 && most != 8)
@@ -536,7 +543,7 @@ void FastEvaluator::evaluate_run(std::span<const double> freqs, std::size_t firs
         }
         sc.rc[count - 1] = sc.rs[count - 1] = nullptr;
         const Block blk{&l.h[b],     &l.hy[b],    sc.rc.data(), sc.rs.data(),
-                        sc.c.data(), sc.s.data(), nvec};
+                        sc.c.data(), sc.s.data(), nvec,         kPairs};
         kKernels.sums(blk, count, b == 0, hi_all, lo_all);
     }
     long double drift = 0.0; // of the steps so far

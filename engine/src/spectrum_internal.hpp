@@ -176,6 +176,11 @@ inline constexpr double kFineAnchorUnits = 0.04;
 // taken.
 unsigned fast_kernel_lanes(unsigned most);
 
+// Whether the fast sums' eight-lane code may take two frequencies in one
+// pass over the points (the default), for the engine's test that it gives
+// the bits of one at a time; not while a call runs.
+void fast_kernel_pairs(bool allowed);
+
 // The code of the peaks' refinement's moments: 4, that for AVX2, 2, that for
 // processors without it (on the same four lanes), or 0, the widest the
 // processor has; as fast_kernel_lanes.
@@ -285,6 +290,10 @@ inline constexpr double kSmallCallWork = 3e6;
 // `point` (when given and not empty) about every 50 ms.
 void parallel_run(std::size_t count, unsigned threads, const std::function<void()>* point,
                   const std::function<void(std::size_t, unsigned)>& body);
+
+// How many workers parallel_run(count, threads, ...) takes at most: its
+// workers are numbered below this.
+unsigned parallel_workers(std::size_t count, unsigned threads);
 
 // A local maximum of rho to refine: between the grid neighbours lo and hi,
 // the search starting from `start`.

@@ -199,6 +199,25 @@ TEST(Threads, DirectSumsOverMoreStepsThanTheThreadsKeepGiveTheSameBits) {
     }
 }
 
+// The direct sums' eight-lane code takes two frequencies in each pass over
+// the points, the second's phases turned in registers: the same operations
+// as two passes, so the same bits, on both windows and a grid whose
+// differences of neighbours take several values.
+TEST(Threads, DirectSumsTwoFrequenciesAPassGiveTheBitsOfOneAtATime) {
+    if (detail::fast_kernel_lanes(0) != 8) GTEST_SKIP() << "no eight-lane code here";
+    const auto s = testing::observed_series(2450000.5, 3000);
+    for (const Window window : {Window::square, Window::hanning}) {
+        const SpectrumEngine engine(s.t, s.x, window);
+        const FrequencyGrid grid{0.003, 3.1, 2999, engine.line_width()};
+        const auto paired = points(engine, grid, GridPath::direct, 1, Digits::eight);
+        detail::fast_kernel_pairs(false);
+        const auto single = points(engine, grid, GridPath::direct, 1, Digits::eight);
+        detail::fast_kernel_pairs(true);
+        ASSERT_EQ(paired.size(), static_cast<std::size_t>(grid.size()));
+        EXPECT_EQ(differing_bits(paired, single), 0u);
+    }
+}
+
 // Where the engine picks the threads, a call whose work is a fraction of a
 // millisecond runs on the calling thread alone (the pool's threads would
 // cost more CPU time to wake than they save), and a larger one on every
